@@ -1,0 +1,324 @@
+#include "formula/text_helpers.h"
+
+#include "formula/formula_texts.h"
+
+#include <cmath>
+#include <cstring>
+#include <openssl/evp.h>
+
+namespace vexory {
+
+namespace {
+
+inline char lowerByte(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+inline bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+} // namespace
+
+int PosFrom(std::string_view sub, std::string_view text, int from)
+{
+    if (sub.empty() || text.empty() || from < 1 || static_cast<size_t>(from) > text.size())
+        return 0;
+    size_t hit = text.find(sub, static_cast<size_t>(from - 1));
+    return hit == std::string_view::npos ? 0 : static_cast<int>(hit + 1);
+}
+
+int LastPos(std::string_view sub, std::string_view text, int limit)
+{
+    if (limit <= 1 || sub.empty() || text.empty() || sub.size() > text.size())
+        return 0;
+    // Latest start whose last byte lies at limit - 1 and within the text (1-based).
+    int64_t latest = std::min<int64_t>(static_cast<int64_t>(limit) - static_cast<int64_t>(sub.size()),
+                                       static_cast<int64_t>(text.size() - sub.size() + 1));
+    if (latest < 1)
+        return 0;
+    size_t hit = text.rfind(sub, static_cast<size_t>(latest - 1));
+    return hit == std::string_view::npos ? 0 : static_cast<int>(hit + 1);
+}
+
+int PosText(std::string_view sub, std::string_view text, int from)
+{
+    if (sub.empty() || text.empty() || from < 1 || static_cast<size_t>(from) > text.size())
+        return 0;
+    const std::string needle = LowerAscii(sub);
+    const char first = needle.front();
+    const char firstUpper = (first >= 'a' && first <= 'z') ? static_cast<char>(first - 32) : first;
+    for (size_t i = static_cast<size_t>(from - 1); i + needle.size() <= text.size(); ++i) {
+        if (text[i] != first && text[i] != firstUpper)
+            continue;
+        size_t k = 1;
+        while (k < needle.size() && lowerByte(text[i + k]) == needle[k])
+            ++k;
+        if (k == needle.size())
+            return static_cast<int>(i + 1);
+    }
+    return 0;
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = lowerByte(c);
+    return out;
+}
+
+// One pass: drop control bytes, drop a blank after a blank or after one of "/<=>",
+// and let one of "/<=>" take the place of a blank just written.
+std::string CompactHtml(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    char prev = ' ';
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            continue;
+        if (out.empty()) {
+            out.push_back(c);
+            prev = c;
+            continue;
+        }
+        const bool punct = c == '/' || c == '<' || c == '=' || c == '>';
+        if (punct && prev == ' ') {
+            out.back() = c;
+            prev = c;
+            continue;
+        }
+        if (c == ' ' && (prev == ' ' || prev == '/' || prev == '<' || prev == '=' || prev == '>'))
+            continue;
+        out.push_back(c);
+        prev = c;
+    }
+    return out;
+}
+
+std::string StripSpace(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u > 0x20 && u != 0x7F)
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsInteger(std::string_view text)
+{
+    size_t p = 0;
+    while (p < text.size() && text[p] == ' ')
+        ++p;
+    if (p == text.size())
+        return false;
+    bool negative = false;
+    if (text[p] == '+' || text[p] == '-') {
+        negative = text[p] == '-';
+        if (++p == text.size())
+            return false;
+    }
+    std::string_view digits = text.substr(p);
+    if (digits.empty() || digits.size() > 10)
+        return false;
+    for (char c : digits)
+        if (!isDigit(c))
+            return false;
+    if (digits.size() < 10 || digits[0] == '0' || digits[0] == '1')
+        return true;
+    if (digits[0] != '2')
+        return false;
+    int64_t value = 0;
+    for (char c : digits)
+        value = value * 10 + (c - '0');
+    return negative ? value <= 2147483648LL : value <= 2147483647LL;
+}
+
+bool IsNumber(std::string_view text)
+{
+    size_t p = 0;
+    const size_t n = text.size();
+    while (p < n && text[p] == ' ')
+        ++p;
+    if (p == n)
+        return false;
+    if (text[p] == '+' || text[p] == '-') {
+        if (++p == n)
+            return false;
+    }
+    if (!isDigit(text[p]))
+        return false;
+    while (p < n && isDigit(text[p]))
+        ++p;
+    if (p == n)
+        return true;
+    if (text[p] == '.') {
+        ++p;
+        if (p == n || !isDigit(text[p]))
+            return false;
+        while (p < n && isDigit(text[p]))
+            ++p;
+        if (p == n)
+            return true;
+    }
+    if (text[p] != 'E' && text[p] != 'e')
+        return false;
+    ++p;
+    if (p < n && (text[p] == '+' || text[p] == '-'))
+        ++p;
+    if (p == n || !isDigit(text[p]))
+        return false;
+    while (p < n && isDigit(text[p]))
+        ++p;
+    return p == n;
+}
+
+int32_t StrToInt(std::string_view text)
+{
+    if (!IsInteger(text))
+        return 0;
+    size_t p = 0;
+    while (text[p] == ' ')
+        ++p;
+    bool negative = false;
+    if (text[p] == '+' || text[p] == '-')
+        negative = text[p++] == '-';
+    int64_t value = 0;
+    for (; p < text.size(); ++p)
+        value = value * 10 + (text[p] - '0');
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+std::string Base64UrlEncode(std::string_view bytes)
+{
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    auto at = [&](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[k])); };
+    for (; i + 3 <= bytes.size(); i += 3) {
+        uint32_t v = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
+        for (int shift = 18; shift >= 0; shift -= 6)
+            out.push_back(kBase64Alphabet[(v >> shift) & 63]);
+    }
+    if (size_t rest = bytes.size() - i; rest > 0) {
+        uint32_t v = at(i) << 16;
+        if (rest == 2)
+            v |= at(i + 1) << 8;
+        out.push_back(kBase64Alphabet[(v >> 18) & 63]);
+        out.push_back(kBase64Alphabet[(v >> 12) & 63]);
+        if (rest == 2)
+            out.push_back(kBase64Alphabet[(v >> 6) & 63]);
+    }
+    for (char& c : out) {
+        if (c == '+')
+            c = '-';
+        else if (c == '/')
+            c = '_';
+    }
+    return out;
+}
+
+// Accepts both alphabets, with or without padding ("." counts as "="); bytes outside
+// the alphabet are skipped and decoding stops at the first padding character.
+std::string Base64UrlDecode(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() / 4 * 3 + 3);
+    uint32_t acc = 0;
+    int bits = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+' || c == '-')
+            v = 62;
+        else if (c == '/' || c == '_')
+            v = 63;
+        else if (c == '=' || c == '.')
+            break;
+        else
+            continue;
+        acc = (acc << 6) | static_cast<uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((acc >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+std::string Sha1Hex(std::string_view bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr) != 1)
+        return {};
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        out.push_back(hex[digest[i] >> 4]);
+        out.push_back(hex[digest[i] & 15]);
+    }
+    return out;
+}
+
+std::string FormatElapsed(int64_t seconds, int kind)
+{
+    char buffer[64];
+    if (kind == 2) {
+        std::snprintf(buffer, sizeof buffer, "[ %.2lld:%.2lld ]", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+        return buffer;
+    }
+    if (kind == 3) {
+        std::snprintf(buffer, sizeof buffer, "[ %.2lld:%.2lld:%.2lld ]", static_cast<long long>(seconds / 3600),
+                      static_cast<long long>(seconds % 3600 / 60), static_cast<long long>(seconds % 60));
+        return buffer;
+    }
+    return {};
+}
+
+std::string ProgressBlocks(int percent)
+{
+    const long n = std::lround(percent / 12.5);
+    std::string out;
+    for (long i = 0; i < n; ++i)
+        out += texts::kBlockFull;
+    for (long i = std::max(0L, n); i < 8; ++i)
+        out += texts::kBlockEmpty;
+    return out;
+}
+
+bool DeleteLineRange(std::vector<std::string>& lines, int last, int first)
+{
+    if (first < 0 || first > last || static_cast<size_t>(last) >= lines.size())
+        return false;
+    lines.erase(lines.begin() + first, lines.begin() + last + 1);
+    return true;
+}
+
+} // namespace vexory

@@ -1,0 +1,71 @@
+// vexory-cli: the task store, the settings and (as they come) the formula engine
+// and the service protocol on the command line.
+
+#include "cli_common.h"
+#include "commands.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+constexpr const char* kUsage = R"(usage: vexory-cli [--gbk] COMMAND ...
+
+commands:
+  store show FILE              the task store as JSON
+  store write JSON_FILE FILE   a task store from JSON (as store show prints it)
+  settings [ARGS...]           program folder, file paths and settings as JSON;
+                               ARGS stand for the program's command line
+
+--gbk  read text files as GBK bytes and write plain text as GBK bytes
+       (JSON output and command-line arguments are always UTF-8)
+)";
+
+struct Command
+{
+    const char* words[2];
+    int (*run)(vexory::cli::Args, const vexory::cli::Options&);
+};
+
+const Command kCommands[] = {
+    {{"store", "show"}, vexory::cli::StoreShow},
+    {{"store", "write"}, vexory::cli::StoreWrite},
+    {{"settings", nullptr}, vexory::cli::Settings},
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace vexory::cli;
+    Args args(argv + 1, argv + argc);
+    Options options;
+    if (!args.empty() && args.front() == "--gbk") {
+        options.gbk = true;
+        args.erase(args.begin());
+    }
+    if (args.empty() || args.front() == "--help" || args.front() == "-h") {
+        (args.empty() ? std::cerr : std::cout) << kUsage;
+        return args.empty() ? kExitUsage : 0;
+    }
+    try {
+        for (const Command& c : kCommands) {
+            if (args[0] != c.words[0])
+                continue;
+            size_t used = 1;
+            if (c.words[1]) {
+                if (args.size() < 2 || args[1] != c.words[1])
+                    continue;
+                used = 2;
+            }
+            return c.run(Args(args.begin() + static_cast<long>(used), args.end()), options);
+        }
+        throw UsageError("unknown command: " + args[0] + " (see vexory-cli --help)");
+    } catch (const UsageError& e) {
+        std::cerr << "vexory-cli: " << e.what() << '\n';
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "vexory-cli: " << e.what() << '\n';
+        return kExitFailed;
+    }
+}
