@@ -17,9 +17,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* const kTaskStringFields[] = {"TaskName",    "GuideUrl",      "PageUrl",        "ElementId",
-                                         "VerifyFormula", "GrabFormula", "SavedTestResult"};
-
 Json taskToJson(const TTaskRecord& t)
 {
     Json j;
