@@ -1,0 +1,616 @@
+#include "formula/grab_formula.h"
+
+#include "formula/formula_texts.h"
+#include "formula/markers.h"
+#include "formula/tag_scanner.h"
+#include "formula/text_helpers.h"
+
+#include <algorithm>
+
+namespace vexory {
+
+namespace {
+
+// The shape every marker candidate must have: as long as its template, with its opening and closing.
+bool hasShape(std::string_view candidate, std::string_view tmpl)
+{
+    const std::string_view open = MarkOpening(tmpl), close = MarkClosing(tmpl);
+    return candidate.size() >= tmpl.size() && candidate.substr(0, open.size()) == open &&
+           candidate.substr(candidate.size() - close.size()) == close;
+}
+
+std::string_view contentOf(std::string_view marker, std::string_view tmpl)
+{
+    const size_t open = MarkOpening(tmpl).size(), close = MarkClosing(tmpl).size();
+    if (marker.size() < open + close)
+        return {};
+    return marker.substr(open, marker.size() - open - close);
+}
+
+const std::string& fieldPattern()
+{
+    static const std::string p = MarkPattern(FieldMark);
+    return p;
+}
+const std::string& indexPattern()
+{
+    static const std::string p = MarkPattern(IndexMark);
+    return p;
+}
+
+std::string_view matched(std::string_view text, WildMatch m)
+{
+    return text.substr(static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len));
+}
+
+// Removes every valid marker of one kind, first from the start each time.
+std::pair<std::string, std::vector<std::string>> extractMarkers(std::string_view formula, std::string_view tmpl,
+                                                                MarkerValidator validator)
+{
+    std::string text(formula);
+    std::vector<std::string> found;
+    const std::string pattern = MarkPattern(tmpl);
+    for (;;) {
+        WildMatch m = FindMarker(text, pattern, 1, false, validator);
+        if (!m)
+            break;
+        found.emplace_back(matched(text, m));
+        text.erase(static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len));
+    }
+    return {std::move(text), std::move(found)};
+}
+
+enum class ItemKind { None, Text, Index, Wildcard, Field };
+
+struct Item
+{
+    ItemKind kind;
+    std::string text;
+};
+
+// All markers of one kind in a text, left to right, each search after the previous marker.
+std::vector<WildMatch> findAll(std::string_view text, std::string_view pattern, MarkerValidator validator)
+{
+    std::vector<WildMatch> out;
+    int from = 1;
+    for (WildMatch m = FindMarker(text, pattern, from, false, validator); m;
+         m = FindMarker(text, pattern, from, false, validator)) {
+        out.push_back(m);
+        from = m.end();
+    }
+    return out;
+}
+
+} // namespace
+
+bool IsValidFieldMarker(std::string_view candidate)
+{
+    if (!hasShape(candidate, FieldMark))
+        return false;
+    for (char ch : contentOf(candidate, FieldMark)) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80))
+            return false;
+    }
+    return true;
+}
+
+bool IsValidIndexMarker(std::string_view candidate)
+{
+    IndexPath path;
+    return hasShape(candidate, IndexMark) && ParseIndexPath(contentOf(candidate, IndexMark), path);
+}
+
+bool IsValidChainMarker(std::string_view candidate)
+{
+    return hasShape(candidate, ChainMark) && ParseChainMarker(candidate).ok;
+}
+
+bool IsValidNoteMarker(std::string_view candidate)
+{
+    return hasShape(candidate, NoteMark) && !StripSpace(contentOf(candidate, NoteMark)).empty();
+}
+
+WildMatch FindMarker(std::string_view text, std::string_view pattern, int from, bool ignoreCase,
+                     MarkerValidator validator)
+{
+    std::string lowerText, lowerPattern;
+    std::string_view search = text, pat = pattern;
+    if (ignoreCase) {
+        lowerText = LowerAscii(text);
+        lowerPattern = LowerAscii(pattern);
+        search = lowerText;
+        pat = lowerPattern;
+    }
+    WildMatch m = WildFind(search, pat, from);
+    while (validator && m) {
+        if (validator(matched(text, m)))
+            return m;
+        m = WildFind(search, pat, m.pos + 1);
+    }
+    return m;
+}
+
+ChainLink ParseChainMarker(std::string_view chainMarkers)
+{
+    ChainLink link;
+    if (chainMarkers.size() <= ChainMark.size())
+        return link;
+    const std::string_view content = contentOf(chainMarkers, ChainMark);
+    const size_t at = content.rfind('@');
+    if (at == std::string_view::npos || at == 0 || at + 1 == content.size())
+        return link;
+    link.ok = true;
+    link.field = std::string(content.substr(0, at));
+    link.task = std::string(content.substr(at + 1));
+    return link;
+}
+
+std::pair<std::string, std::string> ExtractChainMarkers(std::string_view formula)
+{
+    auto [text, found] = extractMarkers(formula, ChainMark, IsValidChainMarker);
+    std::string chains;
+    for (const auto& m : found)
+        chains += m;
+    return {std::move(text), std::move(chains)};
+}
+
+std::pair<std::string, std::string> ExtractNoteMarkers(std::string_view formula)
+{
+    auto [text, found] = extractMarkers(formula, NoteMark, IsValidNoteMarker);
+    std::string notes;
+    if (!found.empty()) {
+        notes = MarkOpening(NoteMark);
+        for (size_t i = 0; i < found.size(); ++i) {
+            if (i)
+                notes += ';';
+            notes += contentOf(found[i], NoteMark);
+        }
+        notes += MarkClosing(NoteMark);
+    }
+    return {std::move(text), std::move(notes)};
+}
+
+void ListFieldNames(std::string_view formula, std::vector<std::string>& names)
+{
+    names.clear();
+    int from = 1;
+    for (WildMatch m = WildFind(formula, fieldPattern(), from); m; m = WildFind(formula, fieldPattern(), from)) {
+        names.emplace_back(contentOf(matched(formula, m), FieldMark));
+        from = m.end();
+    }
+}
+
+CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report)
+{
+    CleanedFormula result;
+    auto repair = [&](std::string_view message) {
+        result.messages.emplace_back(message);
+        if (report)
+            report(message);
+    };
+
+    std::string f = CompactHtml(formula);
+    if (f.empty())
+        return result;
+    std::tie(f, result.chains) = ExtractChainMarkers(f);
+    std::tie(f, result.notes) = ExtractNoteMarkers(f);
+
+    // Split into text and index markers.
+    std::vector<Item> items;
+    const std::vector<WildMatch> indexes = findAll(f, indexPattern(), IsValidIndexMarker);
+    const bool hasIndex = !indexes.empty();
+    if (!hasIndex) {
+        items.push_back({ItemKind::Text, f});
+    } else {
+        int at = 1;
+        for (WildMatch m : indexes) {
+            if (m.pos > at)
+                items.push_back({ItemKind::Text, f.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
+            items.push_back({ItemKind::Index, std::string(matched(f, m))});
+            at = m.end();
+        }
+        if (at <= static_cast<int>(f.size()))
+            items.push_back({ItemKind::Text, f.substr(static_cast<size_t>(at - 1))});
+    }
+
+    // Every text segment must hold a field marker; split it around them.
+    bool anyField = false;
+    for (size_t k = items.size(); k-- > 0;) {
+        if (items[k].kind != ItemKind::Text)
+            continue;
+        if (k == 0 && hasIndex) {
+            items.erase(items.begin());
+            repair(texts::kCleanFirstSegment);
+            continue;
+        }
+        const std::string text = items[k].text;
+        const std::vector<WildMatch> fields = findAll(text, fieldPattern(), IsValidFieldMarker);
+        if (fields.empty()) {
+            items.erase(items.begin() + static_cast<long>(k));
+            repair(hasIndex ? texts::kCleanIndexSegmentWithoutField : texts::kCleanSegmentWithoutField);
+            continue;
+        }
+        anyField = true;
+        std::vector<Item> parts;
+        int at = 1;
+        for (WildMatch m : fields) {
+            if (m.pos > at)
+                parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
+            parts.push_back({ItemKind::Field, std::string(matched(text, m))});
+            at = m.end();
+        }
+        if (at <= static_cast<int>(text.size()))
+            parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1))});
+        items.erase(items.begin() + static_cast<long>(k));
+        items.insert(items.begin() + static_cast<long>(k), parts.begin(), parts.end());
+    }
+    if (!anyField) {
+        items.clear();
+        repair(texts::kCleanNoField);
+    }
+
+    // Split the text items at the wildcards.
+    for (size_t k = items.size(); k-- > 0;) {
+        if (items[k].kind != ItemKind::Text)
+            continue;
+        const std::string text = items[k].text;
+        std::vector<Item> parts;
+        size_t at = 0;
+        for (size_t w = text.find(Wildcard); w != std::string::npos; w = text.find(Wildcard, at)) {
+            if (w > at)
+                parts.push_back({ItemKind::Text, text.substr(at, w - at)});
+            parts.push_back({ItemKind::Wildcard, std::string(Wildcard)});
+            at = w + Wildcard.size();
+        }
+        if (at < text.size())
+            parts.push_back({ItemKind::Text, text.substr(at)});
+        items.erase(items.begin() + static_cast<long>(k));
+        items.insert(items.begin() + static_cast<long>(k), parts.begin(), parts.end());
+    }
+
+    // Neighbours, from the right: `kept` holds the survivors right to left.
+    std::vector<Item> kept;
+    for (size_t k = items.size(); k-- > 0;) {
+        Item& item = items[k];
+        const ItemKind right = kept.empty() ? ItemKind::None : kept.back().kind;
+        const ItemKind kind = item.kind;
+        bool keep = true;
+        switch (right) {
+        case ItemKind::None:
+            if (kind == ItemKind::Index) {
+                keep = false;
+                repair(texts::kCleanIndexAtEnd);
+            } else if (kind == ItemKind::Wildcard) {
+                keep = false;
+                repair(texts::kCleanWildcardAtEnd);
+            } else if (kind == ItemKind::Field && !hasIndex) {
+                keep = false;
+                repair(texts::kCleanFieldAtEnd);
+            }
+            break;
+        case ItemKind::Text:
+            break;
+        case ItemKind::Index:
+            if (kind == ItemKind::Index) {
+                keep = false;
+                repair(texts::kCleanTwoIndexes);
+            } else if (kind == ItemKind::Wildcard) {
+                keep = false;
+                repair(texts::kCleanWildcardByIndex);
+            }
+            break;
+        case ItemKind::Wildcard:
+            if (kind == ItemKind::Index) {
+                kept.pop_back();
+                repair(texts::kCleanWildcardByIndex);
+            } else if (kind == ItemKind::Wildcard) {
+                keep = false;
+                repair(texts::kCleanTwoWildcards);
+            } else if (kind == ItemKind::Field) {
+                kept.pop_back();
+                repair(texts::kCleanWildcardByField);
+            }
+            break;
+        case ItemKind::Field:
+            if (kind == ItemKind::Wildcard) {
+                keep = false;
+                repair(texts::kCleanWildcardByField);
+            } else if (kind == ItemKind::Field) {
+                keep = false;
+                repair(texts::kCleanTwoFields);
+            }
+            break;
+        }
+        if (keep)
+            kept.push_back(std::move(item));
+    }
+    std::reverse(kept.begin(), kept.end());
+
+    if (!kept.empty() && (kept.front().kind == ItemKind::Wildcard || kept.front().kind == ItemKind::Field)) {
+        kept.erase(kept.begin());
+        repair(texts::kCleanFirstItem);
+    }
+    if (anyField && std::none_of(kept.begin(), kept.end(), [](const Item& i) { return i.kind == ItemKind::Field; })) {
+        kept.clear();
+        repair(texts::kCleanNoField);
+    }
+    for (const Item& item : kept)
+        result.formula += item.kind == ItemKind::Field ? StripSpace(item.text) : item.text;
+    return result;
+}
+
+void TStringCutOuter::ClearFields()
+{
+    m_fields.clear();
+}
+
+void TStringCutOuter::ClearValues()
+{
+    for (auto& column : m_fields)
+        if (!column.empty())
+            column.resize(1);
+}
+
+const TStringCutOuter::Column* TStringCutOuter::Field(int index) const
+{
+    if (index < 0 || index >= FieldCount())
+        return nullptr;
+    return &m_fields[static_cast<size_t>(index)];
+}
+
+void TStringCutOuter::SetFormula(std::string_view formula)
+{
+    m_fields.clear();
+    m_entries.clear();
+    const std::string c = CleanFormula(formula).formula;
+
+    const std::vector<WildMatch> indexes = findAll(c, indexPattern(), IsValidIndexMarker);
+    if (indexes.empty()) {
+        m_entries.push_back({{}, c, 0, 0});
+    } else {
+        for (size_t i = 0; i < indexes.size(); ++i) {
+            TCutEntry e;
+            ParseIndexPath(contentOf(matched(c, indexes[i]), IndexMark), e.Path);
+            const int from = indexes[i].end();
+            const int to = i + 1 < indexes.size() ? indexes[i + 1].pos : static_cast<int>(c.size()) + 1;
+            e.Piece = c.substr(static_cast<size_t>(from - 1), static_cast<size_t>(to - from));
+            m_entries.push_back(std::move(e));
+        }
+    }
+    for (TCutEntry& e : m_entries) {
+        e.FirstField = FieldCount();
+        int from = 1;
+        for (WildMatch m = FindMarker(e.Piece, fieldPattern(), from, false, IsValidFieldMarker); m;
+             m = FindMarker(e.Piece, fieldPattern(), from, false, IsValidFieldMarker)) {
+            m_fields.push_back({std::string(contentOf(matched(e.Piece, m), FieldMark))});
+            e.Piece.replace(static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len), 1, kFieldSeparator);
+            from = m.pos + 1;
+        }
+        if (FieldCount() == e.FirstField && e.Piece.empty())
+            m_fields.push_back({"unName"});
+        e.FieldCount = FieldCount() - e.FirstField;
+    }
+}
+
+std::vector<std::string> CutRecords(std::string_view block, std::string_view piece)
+{
+    std::vector<std::string> records;
+    if (piece.empty()) {
+        // Every tag becomes a break; each run of text between tags is a record.
+        TagScanner scanner(block);
+        std::string broken;
+        broken.reserve(block.size());
+        int b = 1;
+        const int n = static_cast<int>(block.size());
+        while (b <= n) {
+            TagMatch tag = scanner.FindTag(0, block.size(), "<", ">", true, b);
+            if (!tag)
+                break;
+            broken.append(block.substr(static_cast<size_t>(b - 1), static_cast<size_t>(tag.pos - b)));
+            broken += kFieldSeparator;
+            b = tag.pos + tag.len;
+        }
+        if (b <= n)
+            broken.append(block.substr(static_cast<size_t>(b - 1)));
+        size_t start = 0;
+        for (;;) {
+            size_t k = broken.find(kFieldSeparator, start);
+            std::string_view part = Trim(std::string_view(broken).substr(start, k == std::string::npos ? std::string::npos : k - start));
+            if (!part.empty())
+                records.emplace_back(part);
+            if (k == std::string::npos)
+                break;
+            start = k + 1;
+        }
+        return records;
+    }
+
+    std::vector<std::string_view> literals;
+    for (size_t start = 0;;) {
+        size_t k = piece.find(kFieldSeparator, start);
+        literals.push_back(piece.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start));
+        if (k == std::string_view::npos)
+            break;
+        start = k + 1;
+    }
+    if (literals.size() < 2)
+        return records;
+    const size_t n = literals.size() - 1;
+    std::string pattern;
+    for (size_t i = 0; i < literals.size(); ++i) {
+        if (i)
+            pattern += Wildcard;
+        pattern += literals[i];
+    }
+    // A pattern ending in a wildcard ends every match at the end of the block, so the
+    // backward tightening would jump to the last record: records then start where the
+    // forward match starts.
+    const bool openEnded = literals.back().empty();
+    // The tightened start never lies before the forward match, so the scan always moves on.
+    auto recordStart = [&](WildMatch m) {
+        if (openEnded)
+            return m.pos;
+        return std::max(WildFindBack(block, pattern, m.end()).pos, m.pos);
+    };
+
+    WildMatch m = WildFind(block, pattern, 1);
+    if (!m)
+        return records;
+    int c = recordStart(m);
+    const std::string_view l0 = literals.front();
+    auto valueBetween = [&](int from, int to) { // 1-based, exclusive end
+        return Trim(block.substr(static_cast<size_t>(from - 1), static_cast<size_t>(std::max(0, to - from))));
+    };
+    while (c >= 1) {
+        int start;
+        if (!l0.empty()) {
+            WildMatch first = WildFind(block, l0, c);
+            if (!first)
+                break;
+            start = first.end();
+        } else {
+            start = c;
+        }
+        c = start;
+        std::string record;
+        bool complete = true;
+        for (size_t k = 1; k <= n; ++k) {
+            if (literals[k].empty()) {
+                WildMatch q = WildFind(block, l0, c);
+                record += q ? valueBetween(start, q.pos) : valueBetween(start, static_cast<int>(block.size()) + 1);
+                c = q.pos;
+            } else {
+                WildMatch q = WildFind(block, literals[k], c);
+                if (!q) {
+                    complete = false;
+                    break;
+                }
+                record += valueBetween(start, q.pos);
+                c = q.end();
+                start = c;
+            }
+            record += kFieldSeparator;
+        }
+        if (!complete)
+            break;
+        record.pop_back();
+        records.push_back(std::move(record));
+        if (c < 1)
+            break;
+        m = WildFind(block, pattern, c);
+        if (!m)
+            break;
+        c = recordStart(m);
+    }
+    return records;
+}
+
+std::vector<std::string> CutBlocks(std::string_view text, std::string_view piece)
+{
+    std::vector<std::string> records;
+    size_t start = 0;
+    for (;;) {
+        size_t k = text.find(kBlockSeparator, start);
+        std::vector<std::string> part =
+            CutRecords(text.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start), piece);
+        std::move(part.begin(), part.end(), std::back_inserter(records));
+        if (k == std::string_view::npos)
+            break;
+        start = k + 1;
+    }
+    return records;
+}
+
+void TStringCutOuter::storeRecords(const std::vector<std::string>& records, const TCutEntry& entry)
+{
+    for (const std::string& record : records) {
+        size_t start = 0;
+        for (int k = 0; k < entry.FieldCount; ++k) {
+            Column& column = m_fields[static_cast<size_t>(entry.FirstField + k)];
+            if (start == std::string::npos) {
+                column.emplace_back();
+                continue;
+            }
+            size_t sep = record.find(kFieldSeparator, start);
+            column.emplace_back(record.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+            start = sep == std::string::npos ? std::string::npos : sep + 1;
+        }
+    }
+}
+
+void TStringCutOuter::normalizeTable()
+{
+    if (m_fields.empty())
+        return;
+    size_t m = m_fields.front().size();
+    for (const auto& column : m_fields)
+        m = std::min(m, column.size());
+    for (auto& column : m_fields)
+        column.resize(m);
+    // Rows made only of empty values and bare sentinels go (row 0 holds the names).
+    std::vector<bool> keep(m, true);
+    bool any = false;
+    for (size_t row = 1; row < m; ++row) {
+        bool blank = std::all_of(m_fields.begin(), m_fields.end(), [&](const Column& column) {
+            return column[row].empty() || column[row] == MarkedSentinel;
+        });
+        if (blank) {
+            keep[row] = false;
+            any = true;
+        }
+    }
+    if (!any)
+        return;
+    for (auto& column : m_fields) {
+        size_t out = 1;
+        for (size_t row = 1; row < m; ++row) {
+            if (!keep[row])
+                continue;
+            if (out != row)
+                column[out] = std::move(column[row]);
+            ++out;
+        }
+        column.resize(out);
+    }
+}
+
+void TStringCutOuter::CutOut(std::string_view pageText)
+{
+    std::vector<IndexPath> paths;
+    for (const auto& e : m_entries)
+        if (!e.Path.empty())
+            paths.push_back(e.Path);
+
+    WildMatch body = WildFind(pageText, "<body[*]</body>", 1);
+    if (!body)
+        return;
+    const std::string_view bodyText = pageText.substr(static_cast<size_t>(body.pos - 1), static_cast<size_t>(body.len));
+
+    std::string joined;
+    std::vector<std::string_view> blocks;
+    if (!bodyText.empty()) {
+        if (paths.empty()) {
+            blocks.push_back(bodyText);
+        } else {
+            THtmlTextList tree;
+            joined = tree.GetPathTexts(bodyText, paths);
+            if (!Trim(joined).empty()) {
+                for (size_t start = 0;;) {
+                    size_t k = joined.find(kFieldSeparator, start);
+                    blocks.push_back(std::string_view(joined).substr(start, k == std::string::npos ? std::string::npos : k - start));
+                    if (k == std::string::npos)
+                        break;
+                    start = k + 1;
+                }
+            }
+        }
+    }
+    if (blocks.size() != m_entries.size())
+        return;
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        storeRecords(CutBlocks(blocks[i], m_entries[i].Piece), m_entries[i]);
+    normalizeTable();
+}
+
+} // namespace vexory

@@ -1,0 +1,407 @@
+#include "formula/page_prep.h"
+
+#include "formula/markers.h"
+#include "formula/tag_scanner.h"
+#include "formula/text_helpers.h"
+#include "formula/wild.h"
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+namespace vexory {
+
+namespace {
+
+char foldByte(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+bool lessIgnoringCase(std::string_view a, std::string_view b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(foldByte(x)) < static_cast<unsigned char>(foldByte(y));
+    });
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return foldByte(x) == foldByte(y);
+           });
+}
+
+std::string_view trimBlanks(std::string_view s)
+{
+    return Trim(s);
+}
+
+// Removes every match of `pattern` (lowercase) from `text`, searching in `lower`, its
+// lowercased twin, and keeps both in step: one lowercasing for all passes.
+void removeAllIgnoringCase(std::string& text, std::string& lower, std::string_view pattern)
+{
+    WildMatch m = WildFind(lower, pattern, 1);
+    if (!m)
+        return;
+    std::string outText, outLower;
+    outText.reserve(text.size());
+    outLower.reserve(text.size());
+    size_t copied = 0;
+    while (m) {
+        const size_t start = static_cast<size_t>(m.pos - 1);
+        outText.append(text, copied, start - copied);
+        outLower.append(lower, copied, start - copied);
+        copied = start + static_cast<size_t>(m.len);
+        m = WildFind(lower, pattern, m.end());
+    }
+    outText.append(text, copied);
+    outLower.append(lower, copied);
+    text.swap(outText);
+    lower.swap(outLower);
+}
+
+void removeNonContent(std::string& text, std::string& lower)
+{
+    static const std::string_view kPatterns[] = {
+        "<script[*]</script>", "<noscript[*]</noscript>", "<style[*]</style>",
+        "<textarea[*]</textarea>", "<!--[*]-->", "<link[*]>",
+    };
+    for (std::string_view p : kPatterns)
+        removeAllIgnoringCase(text, lower, p);
+}
+
+std::vector<std::string_view> splitWords(std::string_view s, char sep)
+{
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    for (;;) {
+        size_t k = s.find(sep, start);
+        out.push_back(s.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start));
+        if (k == std::string_view::npos)
+            break;
+        start = k + 1;
+    }
+    return out;
+}
+
+std::string sortedClassValue(std::string_view value)
+{
+    std::vector<std::string_view> words;
+    for (std::string_view w : splitWords(value, ' '))
+        if (!w.empty())
+            words.push_back(w);
+    std::stable_sort(words.begin(), words.end(), lessIgnoringCase);
+    std::string out;
+    for (std::string_view w : words) {
+        if (!out.empty())
+            out += ' ';
+        out += w;
+    }
+    return out;
+}
+
+std::string sortedStyleValue(std::string_view value)
+{
+    std::vector<std::string> declarations;
+    for (std::string_view d : splitWords(value, ';')) {
+        std::string compact;
+        for (char c : d)
+            if (c != ' ')
+                compact += c;
+        if (!compact.empty())
+            declarations.push_back(std::move(compact));
+    }
+    std::stable_sort(declarations.begin(), declarations.end(),
+                     [](const std::string& a, const std::string& b) { return lessIgnoringCase(a, b); });
+    std::string out;
+    for (const auto& d : declarations) {
+        if (!out.empty())
+            out += ';';
+        out += d;
+    }
+    return out;
+}
+
+// The straightforward unwrapping: find, replace, search again. Used when the fast
+// pairing cannot prove it gives the same text.
+std::string unwrapNaive(std::string_view input, std::string_view head, std::string_view tail, std::string_view marker,
+                        bool ignoreCase)
+{
+    std::string text(input);
+    std::string lower = ignoreCase ? LowerAscii(text) : std::string();
+    const std::string pattern = (ignoreCase ? LowerAscii(head) : std::string(head)) + std::string(Wildcard) +
+                                (ignoreCase ? LowerAscii(tail) : std::string(tail));
+    int from = 1;
+    for (;;) {
+        WildMatch m = WildFind(ignoreCase ? std::string_view(lower) : std::string_view(text), pattern, from);
+        if (!m)
+            break;
+        const size_t start = static_cast<size_t>(m.pos - 1);
+        const size_t wrappedLen = static_cast<size_t>(m.len) - head.size() - tail.size();
+        std::string replacement(marker);
+        replacement.append(text, start + head.size(), wrappedLen);
+        std::string lowerReplacement(marker);
+        if (ignoreCase) {
+            lowerReplacement.append(lower, start + head.size(), wrappedLen);
+            lower.replace(start, static_cast<size_t>(m.len), lowerReplacement);
+        }
+        text.replace(start, static_cast<size_t>(m.len), replacement);
+        // Nothing before the match changed, so no match can start before a head
+        // that reaches into the marker.
+        from = std::max(1, m.pos - static_cast<int>(head.size()) + 1);
+    }
+    return text;
+}
+
+// True when `a` + `b` holds `needle` across the joint.
+bool straddles(std::string_view a, std::string_view b, std::string_view needle)
+{
+    if (needle.size() < 2)
+        return false;
+    const size_t keep = needle.size() - 1;
+    std::string joint(a.substr(a.size() > keep ? a.size() - keep : 0));
+    const size_t cut = joint.size();
+    joint.append(b.substr(0, keep));
+    for (size_t p = joint.find(needle); p != std::string::npos; p = joint.find(needle, p + 1))
+        if (p < cut && p + needle.size() > cut)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::string RemoveNonContent(std::string_view text)
+{
+    std::string t(text);
+    std::string lower = LowerAscii(text);
+    removeNonContent(t, lower);
+    return t;
+}
+
+std::string NormalizeTag(std::string_view tag)
+{
+    if (tag.size() < 2)
+        return std::string(tag);
+    const std::string_view inner = tag.substr(1, tag.size() - 2);
+    const size_t blank = inner.find(' ');
+    if (blank == std::string_view::npos || inner.find('=', blank + 1) == std::string_view::npos)
+        return std::string(tag);
+    const std::string_view name = trimBlanks(inner.substr(0, blank));
+    std::string rest(trimBlanks(inner.substr(blank + 1)));
+
+    std::vector<std::string> attributes;
+    for (size_t e = rest.find('='); e != std::string::npos; e = rest.find('=')) {
+        rest += ' ';
+        std::string_view before = std::string_view(rest).substr(0, e);
+        while (!before.empty() && before.back() == ' ')
+            before.remove_suffix(1);
+        const size_t lastBlank = before.rfind(' ');
+        const std::string attrName(lastBlank == std::string_view::npos ? before : before.substr(lastBlank + 1));
+
+        const std::string_view after = std::string_view(rest).substr(e + 1);
+        std::string_view value;
+        std::string next;
+        if (!after.empty() && (after.front() == '"' || after.front() == '\'')) {
+            const char quote[3] = {after.front(), ' ', '\0'};
+            const size_t close = after.find(std::string_view(quote, 2), 1);
+            if (close == std::string_view::npos) {
+                value = {};
+                next.clear();
+            } else {
+                value = after.substr(1, close - 1);
+                next = std::string(trimBlanks(after.substr(close + 1)));
+            }
+        } else {
+            const size_t end = after.find(' ');
+            value = after.substr(0, end);
+            next = std::string(trimBlanks(after.substr(end)));
+        }
+        std::string v(trimBlanks(value));
+        std::replace(v.begin(), v.end(), '"', '\'');
+        if (equalsIgnoringCase(attrName, "class"))
+            v = sortedClassValue(v);
+        else if (equalsIgnoringCase(attrName, "style"))
+            v = sortedStyleValue(v);
+        attributes.push_back(attrName + "=\"" + v + "\"");
+        rest = std::move(next);
+    }
+    std::stable_sort(attributes.begin(), attributes.end(),
+                     [](const std::string& a, const std::string& b) { return lessIgnoringCase(a, b); });
+    std::string out = "<";
+    out += name;
+    out += ' ';
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        if (i)
+            out += ' ';
+        out += attributes[i];
+    }
+    out += '>';
+    return out;
+}
+
+std::string NormalizeTags(std::string_view text)
+{
+    TagScanner scanner(text);
+    std::string out;
+    out.reserve(text.size());
+    int b = 1;
+    const int n = static_cast<int>(text.size());
+    while (b <= n) {
+        TagMatch tag = scanner.FindTag(0, text.size(), "<", ">", true, b);
+        if (!tag)
+            break;
+        out.append(text.substr(static_cast<size_t>(b - 1), static_cast<size_t>(tag.pos - b)));
+        const std::string_view t = text.substr(static_cast<size_t>(tag.pos - 1), static_cast<size_t>(tag.len));
+        if (t.find('=') != std::string_view::npos)
+            out += NormalizeTag(t);
+        else
+            out += t;
+        b = tag.pos + tag.len;
+    }
+    if (b <= n)
+        out.append(text.substr(static_cast<size_t>(b - 1)));
+    return out;
+}
+
+// Pairs each head, left to right, with the first tail after it that no earlier head
+// took, which is what repeated find-and-replace does as long as no replacement
+// joins bytes into a new head or tail. Where one could, the plain loop decides.
+std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::string_view marker, bool ignoreCase)
+{
+    const std::string_view head = MarkOpening(tmpl);
+    const std::string_view tail = MarkClosing(tmpl);
+    if (tmpl.find('^') == std::string_view::npos || head.empty() || tail.empty() ||
+        head.find(Wildcard) != std::string_view::npos || tail.find(Wildcard) != std::string_view::npos)
+        return WildReplace(text, MarkPattern(tmpl), marker, kReplaceAll | (ignoreCase ? kIgnoreCase : 0));
+
+    std::string lowerStore;
+    std::string_view search = text;
+    std::string h(head), t(tail), mk(marker);
+    if (ignoreCase) {
+        lowerStore = LowerAscii(text);
+        search = lowerStore;
+        h = LowerAscii(head);
+        t = LowerAscii(tail);
+    }
+    const size_t first = search.find(h);
+    if (first == std::string_view::npos)
+        return std::string(text);
+
+    // A marker that could join with its neighbours into a head or tail: leave it to the plain loop.
+    auto overlaps = [](std::string_view a, std::string_view b) {
+        for (size_t k = 1; k < std::min(a.size(), b.size()) + 1; ++k)
+            if (a.substr(a.size() - k) == b.substr(0, k) || b.substr(b.size() - k) == a.substr(0, k))
+                return true;
+        return false;
+    };
+    // Likewise a head and tail that can overlap each other or themselves.
+    auto selfOverlaps = [](std::string_view a) {
+        for (size_t k = 1; k < a.size(); ++k)
+            if (a.substr(0, k) == a.substr(a.size() - k))
+                return true;
+        return false;
+    };
+    if (overlaps(mk, h) || overlaps(mk, t) || mk.find(h) != std::string::npos || mk.find(t) != std::string::npos ||
+        overlaps(h, t) || h.find(t) != std::string::npos || t.find(h) != std::string::npos || selfOverlaps(h) ||
+        selfOverlaps(t))
+        return unwrapNaive(text, head, tail, marker, ignoreCase);
+
+    std::vector<uint32_t> heads, tails;
+    for (size_t p = first; p != std::string_view::npos; p = search.find(h, p + 1))
+        heads.push_back(static_cast<uint32_t>(p));
+    for (size_t p = search.find(t, first); p != std::string_view::npos; p = search.find(t, p + 1))
+        tails.push_back(static_cast<uint32_t>(p));
+
+    // next[i]: the first tail at or after index i that is still free (path-halving union-find).
+    std::vector<uint32_t> next(tails.size() + 1);
+    std::iota(next.begin(), next.end(), 0u);
+    auto freeFrom = [&](uint32_t i) {
+        while (next[i] != i) {
+            next[i] = next[next[i]];
+            i = next[i];
+        }
+        return i;
+    };
+    std::vector<int64_t> pairOf(heads.size(), -1);
+    std::vector<bool> tailUsed(tails.size(), false);
+    for (size_t k = 0; k < heads.size(); ++k) {
+        const uint32_t from = static_cast<uint32_t>(
+            std::lower_bound(tails.begin(), tails.end(), heads[k] + h.size()) - tails.begin());
+        const uint32_t j = freeFrom(from);
+        if (j >= tails.size())
+            break; // the first head left without a tail ends the unwrapping
+        pairOf[k] = j;
+        tailUsed[j] = true;
+        next[j] = j + 1;
+    }
+
+    // Build the result: heads become the marker, their tails disappear.
+    std::string out;
+    out.reserve(text.size());
+    size_t hi = 0, ti = 0;
+    size_t pos = 0;
+    std::vector<size_t> joints; // output offsets where a removed tail joined two stretches
+    while (true) {
+        size_t nextHead = hi < heads.size() && pairOf[hi] >= 0 ? heads[hi] : std::string_view::npos;
+        while (ti < tails.size() && !tailUsed[ti])
+            ++ti;
+        size_t nextTail = ti < tails.size() ? tails[ti] : std::string_view::npos;
+        size_t cut = std::min(nextHead, nextTail);
+        if (cut == std::string_view::npos)
+            break;
+        out.append(text.substr(pos, cut - pos));
+        if (cut == nextHead) {
+            out += mk;
+            pos = cut + h.size();
+            ++hi;
+        } else {
+            joints.push_back(out.size());
+            pos = cut + t.size();
+            ++ti;
+        }
+    }
+    out.append(text.substr(pos));
+
+    // A removed tail that joins bytes into a new head or tail changes what the
+    // plain loop would find next: only then take the plain loop.
+    const std::string lowerOut = ignoreCase ? LowerAscii(out) : std::string();
+    const std::string_view check = ignoreCase ? std::string_view(lowerOut) : std::string_view(out);
+    for (size_t j : joints) {
+        if (straddles(check.substr(0, j), check.substr(j), t) || straddles(check.substr(0, j), check.substr(j), h))
+            return unwrapNaive(text, head, tail, marker, ignoreCase);
+    }
+    return out;
+}
+
+std::string DecodeEntities(std::string_view text)
+{
+    std::string t = WildReplace(text, "&amp;", "&", kReplaceAll | kIgnoreCase);
+    t = WildReplace(t, "&nbsp;", " ", kReplaceAll | kIgnoreCase);
+    t = WildReplace(t, "&lt;", "<", kReplaceAll | kIgnoreCase);
+    return WildReplace(t, "&gt;", ">", kReplaceAll | kIgnoreCase);
+}
+
+std::string StripTags(std::string_view text)
+{
+    return DecodeEntities(WildReplace(text, "<[*]>", "", kReplaceAll));
+}
+
+std::string StripClassAttributes(std::string_view text)
+{
+    return WildReplace(text, " class=\"[*]\"", "", kReplaceAll | kIgnoreCase);
+}
+
+PreparedPage PreparePage(std::string_view page)
+{
+    PreparedPage p;
+    p.text = CompactHtml(page);
+    p.lower = LowerAscii(p.text);
+    removeNonContent(p.text, p.lower);
+    p.text = NormalizeTags(p.text);
+    p.text = UnwrapHighlights(p.text, HighlightTemplate, MarkedSentinel, true);
+    p.lower = LowerAscii(p.text);
+    return p;
+}
+
+} // namespace vexory

@@ -1,0 +1,43 @@
+#pragma once
+
+// Preparing page HTML: the canonical text that grab formulas are written against
+// and matched in, and the cleaning of grabbed values.
+
+#include <string>
+#include <string_view>
+
+namespace vexory {
+
+// Removes scripts, styles, text areas, comments and link tags (case ignored).
+std::string RemoveNonContent(std::string_view text);
+
+// Rewrites every tag that holds "=" with NormalizeTag.
+std::string NormalizeTags(std::string_view text);
+
+// A tag with its attributes in a fixed form: name="value" pairs sorted ignoring case,
+// class words and style declarations sorted, bare attributes dropped.
+std::string NormalizeTag(std::string_view tag);
+
+// Replaces every stretch wrapped in `tmpl` ("^" the wrapped text) by `marker` + the
+// wrapped text, repeating until none is left.
+std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::string_view marker, bool ignoreCase);
+
+// Removes every tag and decodes entities.
+std::string StripTags(std::string_view text);
+
+// Removes every class attribute.
+std::string StripClassAttributes(std::string_view text);
+
+// Decodes &amp; &nbsp; &lt; &gt; (case ignored, in that order).
+std::string DecodeEntities(std::string_view text);
+
+// A page as the monitor reads it: compacted, without non-content, tags normalised,
+// highlights unwrapped after the sentinel; `lower` is `text` with ASCII letters lowered.
+struct PreparedPage
+{
+    std::string text;
+    std::string lower;
+};
+PreparedPage PreparePage(std::string_view page);
+
+} // namespace vexory
