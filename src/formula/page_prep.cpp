@@ -6,6 +6,7 @@
 #include "formula/wild.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -38,27 +39,30 @@ std::string_view trimBlanks(std::string_view s)
 }
 
 // Removes every match of `pattern` (lowercase) from `text`, searching in `lower`, its
-// lowercased twin, and keeps both in step: one lowercasing for all passes.
+// lowercased twin, and keeps both in step: one lowercasing for all passes. Works in
+// place: bytes only ever move towards the front, behind the search.
 void removeAllIgnoringCase(std::string& text, std::string& lower, std::string_view pattern)
 {
     WildMatch m = WildFind(lower, pattern, 1);
     if (!m)
         return;
-    std::string outText, outLower;
-    outText.reserve(text.size());
-    outLower.reserve(text.size());
-    size_t copied = 0;
+    size_t write = static_cast<size_t>(m.pos - 1);
+    size_t read = write;
     while (m) {
         const size_t start = static_cast<size_t>(m.pos - 1);
-        outText.append(text, copied, start - copied);
-        outLower.append(lower, copied, start - copied);
-        copied = start + static_cast<size_t>(m.len);
+        if (start > read && write != read) {
+            std::memmove(text.data() + write, text.data() + read, start - read);
+            std::memmove(lower.data() + write, lower.data() + read, start - read);
+        }
+        write += start - read;
+        read = start + static_cast<size_t>(m.len);
         m = WildFind(lower, pattern, m.end());
     }
-    outText.append(text, copied);
-    outLower.append(lower, copied);
-    text.swap(outText);
-    lower.swap(outLower);
+    const size_t rest = text.size() - read;
+    std::memmove(text.data() + write, text.data() + read, rest);
+    std::memmove(lower.data() + write, lower.data() + read, rest);
+    text.resize(write + rest);
+    lower.resize(write + rest);
 }
 
 void removeNonContent(std::string& text, std::string& lower)
@@ -71,56 +75,160 @@ void removeNonContent(std::string& text, std::string& lower)
         removeAllIgnoringCase(text, lower, p);
 }
 
-std::vector<std::string_view> splitWords(std::string_view s, char sep)
+// A stable sort without a temporary buffer, for the few attributes of a tag; falls
+// back to the library sort when a tag has very many.
+template <typename T, typename Less>
+void insertionSort(std::vector<T>& v, Less less)
 {
-    std::vector<std::string_view> out;
+    if (v.size() > 32) {
+        std::stable_sort(v.begin(), v.end(), less);
+        return;
+    }
+    for (size_t i = 1; i < v.size(); ++i) {
+        T item = std::move(v[i]);
+        size_t j = i;
+        for (; j > 0 && less(item, v[j - 1]); --j)
+            v[j] = std::move(v[j - 1]);
+        v[j] = std::move(item);
+    }
+}
+
+// Reusable buffers of the tag normaliser, so that a page's tags cost no allocations.
+struct TagScratch
+{
+    std::string values;                           // attribute texts, back to back
+    std::vector<std::pair<size_t, size_t>> attrs; // (start, length) in `values`
+    std::string words;                            // compacted style declarations
+    std::vector<std::string_view> parts;
+};
+
+// Appends the words of a class value, sorted ignoring case, joined by one blank.
+void appendSortedClass(std::string& out, std::string_view value, TagScratch& scratch)
+{
+    scratch.parts.clear();
     size_t start = 0;
     for (;;) {
-        size_t k = s.find(sep, start);
-        out.push_back(s.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start));
+        size_t k = value.find(' ', start);
+        std::string_view w = value.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start);
+        if (!w.empty())
+            scratch.parts.push_back(w);
         if (k == std::string_view::npos)
             break;
         start = k + 1;
     }
-    return out;
-}
-
-std::string sortedClassValue(std::string_view value)
-{
-    std::vector<std::string_view> words;
-    for (std::string_view w : splitWords(value, ' '))
-        if (!w.empty())
-            words.push_back(w);
-    std::stable_sort(words.begin(), words.end(), lessIgnoringCase);
-    std::string out;
-    for (std::string_view w : words) {
-        if (!out.empty())
+    insertionSort(scratch.parts, lessIgnoringCase);
+    for (size_t i = 0; i < scratch.parts.size(); ++i) {
+        if (i)
             out += ' ';
-        out += w;
+        out += scratch.parts[i];
     }
-    return out;
 }
 
-std::string sortedStyleValue(std::string_view value)
+// Appends the declarations of a style value without blanks, sorted ignoring case, joined by ";".
+void appendSortedStyle(std::string& out, std::string_view value, TagScratch& scratch)
 {
-    std::vector<std::string> declarations;
-    for (std::string_view d : splitWords(value, ';')) {
-        std::string compact;
+    scratch.words.clear();
+    scratch.words.reserve(value.size());
+    std::vector<std::pair<size_t, size_t>> spans;
+    size_t start = 0;
+    for (;;) {
+        size_t k = value.find(';', start);
+        std::string_view d = value.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start);
+        const size_t at = scratch.words.size();
         for (char c : d)
             if (c != ' ')
-                compact += c;
-        if (!compact.empty())
-            declarations.push_back(std::move(compact));
+                scratch.words += c;
+        if (scratch.words.size() > at)
+            spans.emplace_back(at, scratch.words.size() - at);
+        if (k == std::string_view::npos)
+            break;
+        start = k + 1;
     }
-    std::stable_sort(declarations.begin(), declarations.end(),
-                     [](const std::string& a, const std::string& b) { return lessIgnoringCase(a, b); });
-    std::string out;
-    for (const auto& d : declarations) {
-        if (!out.empty())
+    scratch.parts.clear();
+    for (auto [at, len] : spans)
+        scratch.parts.push_back(std::string_view(scratch.words).substr(at, len));
+    insertionSort(scratch.parts, lessIgnoringCase);
+    for (size_t i = 0; i < scratch.parts.size(); ++i) {
+        if (i)
             out += ';';
-        out += d;
+        out += scratch.parts[i];
     }
-    return out;
+}
+
+// Appends the normalised form of `tag` to `out`.
+void appendNormalizedTag(std::string& out, std::string_view tag, TagScratch& scratch)
+{
+    if (tag.size() < 2) {
+        out += tag;
+        return;
+    }
+    const std::string_view inner = tag.substr(1, tag.size() - 2);
+    const size_t blank = inner.find(' ');
+    if (blank == std::string_view::npos || inner.find('=', blank + 1) == std::string_view::npos) {
+        out += tag;
+        return;
+    }
+    const std::string_view name = trimBlanks(inner.substr(0, blank));
+    std::string_view rest = trimBlanks(inner.substr(blank + 1));
+
+    // Each round reads one attribute as if a blank followed the rest of the tag,
+    // so a value may end at the very end.
+    scratch.values.clear();
+    scratch.attrs.clear();
+    for (size_t e = rest.find('='); e != std::string_view::npos; e = rest.find('=')) {
+        std::string_view before = rest.substr(0, e);
+        while (!before.empty() && before.back() == ' ')
+            before.remove_suffix(1);
+        const size_t lastBlank = before.rfind(' ');
+        const std::string_view attrName = lastBlank == std::string_view::npos ? before : before.substr(lastBlank + 1);
+
+        const std::string_view after = rest.substr(e + 1);
+        std::string_view value;
+        if (!after.empty() && (after.front() == '"' || after.front() == '\'')) {
+            const char quote[2] = {after.front(), ' '};
+            size_t close = after.find(std::string_view(quote, 2), 1);
+            if (close == std::string_view::npos && after.size() >= 2 && after.back() == after.front())
+                close = after.size() - 1; // the quote before the blank that ends the tag
+            if (close == std::string_view::npos) {
+                value = {};
+                rest = {};
+            } else {
+                value = after.substr(1, close - 1);
+                rest = trimBlanks(after.substr(close + 1));
+            }
+        } else {
+            const size_t end = after.find(' ');
+            value = after.substr(0, end);
+            rest = end == std::string_view::npos ? std::string_view() : trimBlanks(after.substr(end));
+        }
+        value = trimBlanks(value);
+        const size_t at = scratch.values.size();
+        scratch.values += attrName;
+        scratch.values += "=\"";
+        const size_t valueAt = scratch.values.size();
+        if (equalsIgnoringCase(attrName, "class"))
+            appendSortedClass(scratch.values, value, scratch);
+        else if (equalsIgnoringCase(attrName, "style"))
+            appendSortedStyle(scratch.values, value, scratch);
+        else
+            scratch.values += value;
+        std::replace(scratch.values.begin() + static_cast<long>(valueAt), scratch.values.end(), '"', '\'');
+        scratch.values += '"';
+        scratch.attrs.emplace_back(at, scratch.values.size() - at);
+    }
+    const std::string_view values = scratch.values;
+    insertionSort(scratch.attrs, [&](const auto& a, const auto& b) {
+        return lessIgnoringCase(values.substr(a.first, a.second), values.substr(b.first, b.second));
+    });
+    out += '<';
+    out += name;
+    out += ' ';
+    for (size_t i = 0; i < scratch.attrs.size(); ++i) {
+        if (i)
+            out += ' ';
+        out += values.substr(scratch.attrs[i].first, scratch.attrs[i].second);
+    }
+    out += '>';
 }
 
 // The straightforward unwrapping: find, replace, search again. Used when the fast
@@ -181,70 +289,18 @@ std::string RemoveNonContent(std::string_view text)
 
 std::string NormalizeTag(std::string_view tag)
 {
-    if (tag.size() < 2)
-        return std::string(tag);
-    const std::string_view inner = tag.substr(1, tag.size() - 2);
-    const size_t blank = inner.find(' ');
-    if (blank == std::string_view::npos || inner.find('=', blank + 1) == std::string_view::npos)
-        return std::string(tag);
-    const std::string_view name = trimBlanks(inner.substr(0, blank));
-    std::string rest(trimBlanks(inner.substr(blank + 1)));
-
-    std::vector<std::string> attributes;
-    for (size_t e = rest.find('='); e != std::string::npos; e = rest.find('=')) {
-        rest += ' ';
-        std::string_view before = std::string_view(rest).substr(0, e);
-        while (!before.empty() && before.back() == ' ')
-            before.remove_suffix(1);
-        const size_t lastBlank = before.rfind(' ');
-        const std::string attrName(lastBlank == std::string_view::npos ? before : before.substr(lastBlank + 1));
-
-        const std::string_view after = std::string_view(rest).substr(e + 1);
-        std::string_view value;
-        std::string next;
-        if (!after.empty() && (after.front() == '"' || after.front() == '\'')) {
-            const char quote[3] = {after.front(), ' ', '\0'};
-            const size_t close = after.find(std::string_view(quote, 2), 1);
-            if (close == std::string_view::npos) {
-                value = {};
-                next.clear();
-            } else {
-                value = after.substr(1, close - 1);
-                next = std::string(trimBlanks(after.substr(close + 1)));
-            }
-        } else {
-            const size_t end = after.find(' ');
-            value = after.substr(0, end);
-            next = std::string(trimBlanks(after.substr(end)));
-        }
-        std::string v(trimBlanks(value));
-        std::replace(v.begin(), v.end(), '"', '\'');
-        if (equalsIgnoringCase(attrName, "class"))
-            v = sortedClassValue(v);
-        else if (equalsIgnoringCase(attrName, "style"))
-            v = sortedStyleValue(v);
-        attributes.push_back(attrName + "=\"" + v + "\"");
-        rest = std::move(next);
-    }
-    std::stable_sort(attributes.begin(), attributes.end(),
-                     [](const std::string& a, const std::string& b) { return lessIgnoringCase(a, b); });
-    std::string out = "<";
-    out += name;
-    out += ' ';
-    for (size_t i = 0; i < attributes.size(); ++i) {
-        if (i)
-            out += ' ';
-        out += attributes[i];
-    }
-    out += '>';
+    TagScratch scratch;
+    std::string out;
+    appendNormalizedTag(out, tag, scratch);
     return out;
 }
 
 std::string NormalizeTags(std::string_view text)
 {
     TagScanner scanner(text);
+    TagScratch scratch;
     std::string out;
-    out.reserve(text.size());
+    out.reserve(text.size() + text.size() / 8);
     int b = 1;
     const int n = static_cast<int>(text.size());
     while (b <= n) {
@@ -254,7 +310,7 @@ std::string NormalizeTags(std::string_view text)
         out.append(text.substr(static_cast<size_t>(b - 1), static_cast<size_t>(tag.pos - b)));
         const std::string_view t = text.substr(static_cast<size_t>(tag.pos - 1), static_cast<size_t>(tag.len));
         if (t.find('=') != std::string_view::npos)
-            out += NormalizeTag(t);
+            appendNormalizedTag(out, t, scratch);
         else
             out += t;
         b = tag.pos + tag.len;
@@ -284,7 +340,7 @@ std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::
         h = LowerAscii(head);
         t = LowerAscii(tail);
     }
-    const size_t first = search.find(h);
+    const size_t first = FindBytes(search, h);
     if (first == std::string_view::npos)
         return std::string(text);
 
@@ -308,9 +364,9 @@ std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::
         return unwrapNaive(text, head, tail, marker, ignoreCase);
 
     std::vector<uint32_t> heads, tails;
-    for (size_t p = first; p != std::string_view::npos; p = search.find(h, p + 1))
+    for (size_t p = first; p != std::string_view::npos; p = FindBytes(search, h, p + 1))
         heads.push_back(static_cast<uint32_t>(p));
-    for (size_t p = search.find(t, first); p != std::string_view::npos; p = search.find(t, p + 1))
+    for (size_t p = FindBytes(search, t, first); p != std::string_view::npos; p = FindBytes(search, t, p + 1))
         tails.push_back(static_cast<uint32_t>(p));
 
     // next[i]: the first tail at or after index i that is still free (path-halving union-find).
@@ -396,11 +452,22 @@ PreparedPage PreparePage(std::string_view page)
 {
     PreparedPage p;
     p.text = CompactHtml(page);
-    p.lower = LowerAscii(p.text);
+    // Room for the normalised tags to grow a little without moving the buffer.
+    p.lower.reserve(p.text.size() + p.text.size() / 4);
+    p.lower.resize(p.text.size());
+    LowerAsciiInto(p.text, p.lower.data());
     removeNonContent(p.text, p.lower);
     p.text = NormalizeTags(p.text);
-    p.text = UnwrapHighlights(p.text, HighlightTemplate, MarkedSentinel, true);
-    p.lower = LowerAscii(p.text);
+    auto lowerAgain = [&p] {
+        p.lower.resize(p.text.size());
+        LowerAsciiInto(p.text, p.lower.data());
+    };
+    lowerAgain();
+    // Most pages carry no highlight: look for one before unwrapping.
+    if (FindBytes(p.lower, LowerAscii(MarkOpening(HighlightTemplate))) != std::string::npos) {
+        p.text = UnwrapHighlights(p.text, HighlightTemplate, MarkedSentinel, true);
+        lowerAgain();
+    }
     return p;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formula/text_helpers.h"
+
 namespace vexory {
 
 // For one (opening, closing) pair: with O(x) the number of openings starting
@@ -48,6 +50,11 @@ struct TagScanner::Balance
     }
 };
 
+namespace {
+// How far the quick look for a closing goes before the indexes take over.
+constexpr size_t kQuickWindow = 4096;
+} // namespace
+
 TagScanner::TagScanner(std::string_view text) : m_text(text) {}
 
 TagScanner::~TagScanner() = default;
@@ -77,7 +84,7 @@ const std::vector<uint32_t>& TagScanner::occurrences(std::string_view needle)
             p = h + 1;
         }
     } else if (!needle.empty()) {
-        for (size_t p = m_text.find(needle); p != std::string_view::npos; p = m_text.find(needle, p + 1))
+        for (size_t p = FindBytes(m_text, needle); p != std::string_view::npos; p = FindBytes(m_text, needle, p + 1))
             positions.push_back(static_cast<uint32_t>(p));
     }
     return m_occurrences.emplace(std::string(needle), std::move(positions)).first->second;
@@ -100,16 +107,36 @@ TagScanner::Balance& TagScanner::balance(std::string_view open, std::string_view
 
 TagMatch TagScanner::FindBalanced(size_t lo, size_t hi, std::string_view close, int start, bool retry, int openLength)
 {
-    if (start < 1 || openLength < 1 || close.empty() || lo + static_cast<size_t>(start - 1) + openLength > hi)
+    if (start < 1 || openLength < 1 || close.empty() || lo + static_cast<size_t>(start - 1) + openLength > hi ||
+        hi < close.size())
         return {0, 0};
     size_t s = lo + static_cast<size_t>(start - 1); // absolute start of the opening
-    const std::string open(m_text.substr(s, static_cast<size_t>(openLength)));
+    const std::string_view open = m_text.substr(s, static_cast<size_t>(openLength));
+    const std::string_view region = m_text.substr(0, hi);
+    auto found = [&](size_t c) {
+        return TagMatch{static_cast<int>(s - lo + 1), static_cast<int>(c + close.size() - s)};
+    };
+
+    // Most tags and small elements close nearby with nothing in between: look there first.
+    {
+        const size_t from = s + static_cast<size_t>(openLength);
+        const size_t windowEnd = std::min(hi, from + kQuickWindow + close.size());
+        const size_t c = FindBytes(region.substr(0, windowEnd), close, from);
+        if (c != std::string_view::npos) {
+            const size_t s1 = from + 1;
+            const bool another = s1 < c && FindBytes(region.substr(0, c - 1 + open.size()), open, s1) < c;
+            if (!another)
+                return found(c);
+        } else if (windowEnd == hi) {
+            return {0, 0}; // no closing at all
+        }
+    }
+
     const std::vector<uint32_t>& opens = occurrences(open);
     const std::vector<uint32_t>& closes = occurrences(close);
-    if (hi < close.size())
-        return {0, 0};
     // Closings that lie wholly inside the part: indexes below jEnd.
-    const size_t jEnd = static_cast<size_t>(std::upper_bound(closes.begin(), closes.end(), hi - close.size()) - closes.begin());
+    const size_t jEnd =
+        static_cast<size_t>(std::upper_bound(closes.begin(), closes.end(), hi - close.size()) - closes.begin());
     auto opensBefore = [&](size_t x) {
         return static_cast<int64_t>(std::lower_bound(opens.begin(), opens.end(), x) - opens.begin());
     };
@@ -123,7 +150,7 @@ TagMatch TagScanner::FindBalanced(size_t lo, size_t hi, std::string_view close, 
         const size_t s1 = s + static_cast<size_t>(openLength) + 1; // openings are counted from here
         auto countOpens = [&](size_t c) { return c > s1 ? opensBefore(c) - opensBefore(s1) : 0; };
         int64_t j = -1;
-        if (1 >= 1 + countOpens(closes[j0])) {
+        if (countOpens(closes[j0]) == 0) {
             j = static_cast<int64_t>(j0);
         } else {
             const int64_t target = static_cast<int64_t>(j0) - opensBefore(s1);
@@ -131,10 +158,8 @@ TagMatch TagScanner::FindBalanced(size_t lo, size_t hi, std::string_view close, 
             if (j >= static_cast<int64_t>(jEnd))
                 j = -1;
         }
-        if (j >= 0) {
-            const size_t c = closes[static_cast<size_t>(j)];
-            return {static_cast<int>(s - lo + 1), static_cast<int>(c + close.size() - s)};
-        }
+        if (j >= 0)
+            return found(closes[static_cast<size_t>(j)]);
         // No balance: with retry, and when another opening stood in the way, try the next opening.
         const int64_t opensAtEnd = 1 + countOpens(closes[jEnd - 1]);
         if (!retry || opensAtEnd < 2)
@@ -150,11 +175,10 @@ TagMatch TagScanner::FindTag(size_t lo, size_t hi, std::string_view open, std::s
 {
     if (open.empty() || from < 1 || lo + static_cast<size_t>(from - 1) >= hi)
         return {0, 0};
-    const std::vector<uint32_t>& opens = occurrences(open);
-    auto it = std::lower_bound(opens.begin(), opens.end(), lo + static_cast<size_t>(from - 1));
-    if (it == opens.end() || *it + open.size() > hi)
+    const size_t at = FindBytes(m_text.substr(0, hi), open, lo + static_cast<size_t>(from - 1));
+    if (at == std::string_view::npos)
         return {0, 0};
-    TagMatch m = FindBalanced(lo, hi, close, static_cast<int>(*it - lo + 1), retry, static_cast<int>(open.size()));
+    TagMatch m = FindBalanced(lo, hi, close, static_cast<int>(at - lo + 1), retry, static_cast<int>(open.size()));
     if (m.pos == 0)
         return {-1, 0};
     if (m.pos < 0)

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <openssl/evp.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vexory {
 
@@ -28,8 +31,48 @@ int PosFrom(std::string_view sub, std::string_view text, int from)
 {
     if (sub.empty() || text.empty() || from < 1 || static_cast<size_t>(from) > text.size())
         return 0;
-    size_t hit = text.find(sub, static_cast<size_t>(from - 1));
+    const size_t hit = FindBytes(text, sub, static_cast<size_t>(from - 1));
     return hit == std::string_view::npos ? 0 : static_cast<int>(hit + 1);
+}
+
+// Pages are full of "<", so a search that stops at every first byte is slow. This
+// one tests the first and the last byte of the needle for 16 positions at once and
+// compares the rest only where both agree.
+size_t FindBytes(std::string_view text, std::string_view needle, size_t from)
+{
+    const size_t n = needle.size();
+    if (from > text.size() || n > text.size() - from)
+        return std::string_view::npos;
+    if (n == 0)
+        return from;
+    const char* base = text.data();
+    if (n == 1) {
+        const void* hit = std::memchr(base + from, needle[0], text.size() - from);
+        return hit ? static_cast<size_t>(static_cast<const char*>(hit) - base) : std::string_view::npos;
+    }
+    size_t i = from;
+    const size_t last = text.size() - n; // the last possible start
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(needle[0]);
+    const __m128i end = _mm_set1_epi8(needle[n - 1]);
+    for (; i + 16 <= last + 1; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + n - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, end))));
+        while (mask) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(base + i + bit + 1, needle.data() + 1, n - 2) == 0)
+                return i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i <= last; ++i)
+        if (base[i] == needle[0] && base[i + n - 1] == needle[n - 1] &&
+            std::memcmp(base + i + 1, needle.data() + 1, n - 2) == 0)
+            return i;
+    return std::string_view::npos;
 }
 
 int LastPos(std::string_view sub, std::string_view text, int limit)
@@ -66,39 +109,81 @@ int PosText(std::string_view sub, std::string_view text, int from)
 
 std::string LowerAscii(std::string_view text)
 {
-    std::string out(text);
-    for (char& c : out)
-        c = lowerByte(c);
+    std::string out(text.size(), '\0');
+    LowerAsciiInto(text, out.data());
     return out;
 }
+
+void LowerAsciiInto(std::string_view text, char* out)
+{
+    // Branch-free so that the compiler can work on many bytes at once.
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
+    unsigned char* o = reinterpret_cast<unsigned char*>(out);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = in[i];
+        o[i] = static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
+    }
+}
+
+namespace {
+
+// Byte classes of the compaction: 0 ordinary, 1 dropped control byte, 2 blank, 3 one of "/<=>".
+struct CompactClasses
+{
+    unsigned char of[256];
+    constexpr CompactClasses() : of()
+    {
+        for (int c = 0; c < 0x20; ++c)
+            of[c] = 1;
+        of[0x7F] = 1;
+        of[static_cast<unsigned char>(' ')] = 2;
+        of[static_cast<unsigned char>('/')] = 3;
+        of[static_cast<unsigned char>('<')] = 3;
+        of[static_cast<unsigned char>('=')] = 3;
+        of[static_cast<unsigned char>('>')] = 3;
+    }
+};
+constexpr CompactClasses kCompact;
+
+} // namespace
 
 // One pass: drop control bytes, drop a blank after a blank or after one of "/<=>",
 // and let one of "/<=>" take the place of a blank just written.
 std::string CompactHtml(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    char prev = ' ';
+    std::string out(text.size(), '\0');
+    char* const begin = out.data();
+    char* o = begin;
+    unsigned char prevClass = 2; // "a blank before the first"
     for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            continue;
-        if (out.empty()) {
-            out.push_back(c);
-            prev = c;
+        const unsigned char k = kCompact.of[static_cast<unsigned char>(c)];
+        if (k == 0) {
+            *o++ = c;
+            prevClass = 0;
             continue;
         }
-        const bool punct = c == '/' || c == '<' || c == '=' || c == '>';
-        if (punct && prev == ' ') {
-            out.back() = c;
-            prev = c;
+        if (k == 1)
+            continue;
+        if (o == begin) { // the first byte written is always kept
+            *o++ = c;
+            prevClass = k;
             continue;
         }
-        if (c == ' ' && (prev == ' ' || prev == '/' || prev == '<' || prev == '=' || prev == '>'))
+        if (k == 3) {
+            if (prevClass == 2)
+                o[-1] = c;
+            else
+                *o++ = c;
+            prevClass = 3;
             continue;
-        out.push_back(c);
-        prev = c;
+        }
+        // a blank
+        if (prevClass >= 2)
+            continue;
+        *o++ = c;
+        prevClass = 2;
     }
+    out.resize(static_cast<size_t>(o - begin));
     return out;
 }
 

@@ -13,6 +13,9 @@ namespace vexory {
 // First occurrence of `sub` in `text` at or after position `from`.
 int PosFrom(std::string_view sub, std::string_view text, int from);
 
+// 0-based start of the first occurrence of `needle` at or after `from`, or npos.
+size_t FindBytes(std::string_view text, std::string_view needle, size_t from = 0);
+
 // Start of the last occurrence of `sub` that ends before position `limit`.
 // With limit 2147483647 this is the last occurrence in the text.
 int LastPos(std::string_view sub, std::string_view text, int limit);
@@ -22,6 +25,8 @@ int PosText(std::string_view sub, std::string_view text, int from);
 
 // ASCII letters folded to lower case, byte for byte (same length, same positions).
 std::string LowerAscii(std::string_view text);
+// The same written to `out` (room for text.size() bytes; may be text.data() itself).
+void LowerAsciiInto(std::string_view text, char* out);
 
 // Control bytes removed and blanks compacted around tag punctuation.
 std::string CompactHtml(std::string_view text);

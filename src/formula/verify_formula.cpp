@@ -1,7 +1,6 @@
 #include "formula/verify_formula.h"
 
 #include "formula/text_helpers.h"
-#include "platform/codepage.h"
 
 #include <cfloat>
 #include <cmath>
@@ -45,20 +44,20 @@ std::string removeIgnoringCase(std::string_view text, std::string_view what)
     return out;
 }
 
-// Contains, character by character: GBK double-byte characters are compared whole.
+// Contains, character by character: a GBK double-byte character is compared whole,
+// so a match must start on a character boundary of the text.
 bool containsText(std::string_view text, std::string_view what)
 {
     if (what.empty())
         return false;
-    auto ascii = [](std::string_view s) {
-        for (char c : s)
-            if (static_cast<unsigned char>(c) >= 0x80)
-                return false;
-        return true;
-    };
-    if (ascii(text) && ascii(what))
-        return text.find(what) != std::string_view::npos;
-    return GbkToUtf16(text).find(GbkToUtf16(what)) != std::u16string::npos;
+    size_t boundary = 0;
+    for (size_t pos = FindBytes(text, what); pos != std::string_view::npos; pos = FindBytes(text, what, pos + 1)) {
+        while (boundary < pos)
+            boundary += static_cast<unsigned char>(text[boundary]) >= 0x81 && boundary + 1 < text.size() ? 2 : 1;
+        if (boundary == pos)
+            return true;
+    }
+    return false;
 }
 
 } // namespace

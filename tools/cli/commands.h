@@ -8,5 +8,11 @@ namespace vexory::cli {
 int StoreShow(Args args, const Options& options);
 int StoreWrite(Args args, const Options& options);
 int Settings(Args args, const Options& options);
+int Prepare(Args args, const Options& options);
+int Cut(Args args, const Options& options);
+int Clean(Args args, const Options& options);
+int Check(Args args, const Options& options);
+int Tree(Args args, const Options& options);
+int Paths(Args args, const Options& options);
 
 } // namespace vexory::cli

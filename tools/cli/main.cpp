@@ -16,6 +16,14 @@ commands:
   store write JSON_FILE FILE   a task store from JSON (as store show prints it)
   settings [ARGS...]           program folder, file paths and settings as JSON;
                                ARGS stand for the program's command line
+  prepare [--lower] PAGE       the page as the monitor prepares it
+  cut [--raw] FORMULA PAGE     the records a grab formula cuts from a page, as JSON
+                               (--raw: cut the page as given, not prepared)
+  clean FORMULA                the repaired formula, its chain markers, notes and repairs
+  check VERIFY [VALUE...]      "pass" or "fail": a record checked by a verification formula;
+                               \xNN stands for one byte (the field codes), \\ for "\"
+  tree PAGE                    the element tree of a page, one chunk a line
+  paths PAGE PATH...           the texts index paths (such as 2.-1.3) select, as JSON
 
 --gbk  read text files as GBK bytes and write plain text as GBK bytes
        (JSON output and command-line arguments are always UTF-8)
@@ -31,6 +39,12 @@ const Command kCommands[] = {
     {{"store", "show"}, vexory::cli::StoreShow},
     {{"store", "write"}, vexory::cli::StoreWrite},
     {{"settings", nullptr}, vexory::cli::Settings},
+    {{"prepare", nullptr}, vexory::cli::Prepare},
+    {{"cut", nullptr}, vexory::cli::Cut},
+    {{"clean", nullptr}, vexory::cli::Clean},
+    {{"check", nullptr}, vexory::cli::Check},
+    {{"tree", nullptr}, vexory::cli::Tree},
+    {{"paths", nullptr}, vexory::cli::Paths},
 };
 
 } // namespace
