@@ -19,6 +19,11 @@ struct THtmlTextList::Shared
 THtmlTextList::THtmlTextList() = default;
 THtmlTextList::~THtmlTextList() = default;
 
+std::string_view THtmlTextList::SourceText() const
+{
+    return m_shared ? std::string_view(m_shared->text) : std::string_view();
+}
+
 void THtmlTextList::ClearTree()
 {
     m_chunks.clear();

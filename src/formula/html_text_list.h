@@ -28,6 +28,8 @@ public:
     size_t Count() const { return m_chunks.size(); }
     std::string_view Chunk(size_t i) const { return m_chunks[i]; }
     const THtmlTextList* Child(size_t i) const { return m_children[i].get(); }
+    // The text the tree was built from (every chunk is a view into it).
+    std::string_view SourceText() const;
 
     void ClearTree();
     // The whole tree of `text`.
