@@ -14,5 +14,7 @@ int Clean(Args args, const Options& options);
 int Check(Args args, const Options& options);
 int Tree(Args args, const Options& options);
 int Paths(Args args, const Options& options);
+int Login(Args args, const Options& options);
+int Push(Args args, const Options& options);
 
 } // namespace vexory::cli

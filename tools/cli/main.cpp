@@ -24,6 +24,10 @@ commands:
                                \xNN stands for one byte (the field codes), \\ for "\"
   tree PAGE                    the element tree of a page, one chunk a line
   paths PAGE PATH...           the texts index paths (such as 2.-1.3) select, as JSON
+  login --server HOST:PORT [--auto] NICK PASSWORD
+                               log in to a Vexory service: result code, version, user number, rights
+  push --server HOST:PORT --nick N --user-number U --task T --url U [--formula F] RESULT_FILE
+                               push a result as the monitor does; prints the service's reply
 
 --gbk  read text files as GBK bytes and write plain text as GBK bytes
        (JSON output and command-line arguments are always UTF-8)
@@ -45,6 +49,8 @@ const Command kCommands[] = {
     {{"check", nullptr}, vexory::cli::Check},
     {{"tree", nullptr}, vexory::cli::Tree},
     {{"paths", nullptr}, vexory::cli::Paths},
+    {{"login", nullptr}, vexory::cli::Login},
+    {{"push", nullptr}, vexory::cli::Push},
 };
 
 } // namespace

@@ -1,0 +1,139 @@
+#include "service/http_client.h"
+
+#include "platform/codepage.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+
+namespace vexory {
+
+namespace {
+
+void initCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t collect(char* data, size_t size, size_t count, void* target)
+{
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+size_t collectHeader(char* data, size_t size, size_t count, void* target)
+{
+    std::string line(data, size * count);
+    std::string lower = line;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (lower.rfind("content-type:", 0) == 0)
+        *static_cast<std::string*>(target) = line.substr(13);
+    return size * count;
+}
+
+// An easy handle released on every path.
+struct Easy
+{
+    CURL* handle;
+    curl_slist* headers = nullptr;
+    Easy() : handle((initCurl(), curl_easy_init())) {}
+    ~Easy()
+    {
+        curl_slist_free_all(headers);
+        if (handle)
+            curl_easy_cleanup(handle);
+    }
+    void header(const std::string& h) { headers = curl_slist_append(headers, h.c_str()); }
+};
+
+// The charset parameter of a Content-Type value, lower-cased; "" when none.
+std::string charsetOf(std::string contentType)
+{
+    std::transform(contentType.begin(), contentType.end(), contentType.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    const size_t at = contentType.find("charset=");
+    if (at == std::string::npos)
+        return {};
+    std::string value = contentType.substr(at + 8);
+    const size_t end = value.find_first_of("; \t\r\n");
+    value = value.substr(0, end);
+    value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+    return value;
+}
+
+} // namespace
+
+std::string HttpPost(const std::string& url, std::string_view body, int timeoutMs)
+{
+    Easy easy;
+    if (!easy.handle)
+        return {};
+    std::string reply;
+    CURL* h = easy.handle;
+    // The headers in the order the service has always received them.
+    easy.header("Content-Length: " + std::to_string(body.size()));
+    easy.header("CONTENT-TYPE: application/x-www-form-urlencoded");
+    easy.header("cache-control: no-cache");
+    easy.header("User-Agent: " + std::string(kServiceUserAgent));
+    easy.header("Expect:"); // send the body at once, without waiting for "100 Continue"
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // Resolution and connection within the limit; sending or receiving may not stall
+    // for longer than it either. The overall cap covers all four stages.
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max(1, (timeoutMs + 999) / 1000)));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs) * 4);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
+    if (curl_easy_perform(h) != CURLE_OK)
+        return {};
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    return status == 200 ? reply : std::string();
+}
+
+std::string HttpGet(const std::string& url)
+{
+    Easy easy;
+    if (!easy.handle)
+        return {};
+    std::string body, contentType;
+    CURL* h = easy.handle;
+    easy.header("If-Modified-Since: 0");
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collectHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &contentType);
+    if (curl_easy_perform(h) != CURLE_OK)
+        return {};
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200 && status != 302)
+        return {};
+    std::string charset = charsetOf(contentType);
+    if (charset.empty() && body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        charset = "utf-8";
+    if (body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0 && charset == "utf-8")
+        body.erase(0, 3);
+    return CharsetToGbk(body, charset);
+}
+
+} // namespace vexory

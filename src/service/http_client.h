@@ -1,0 +1,27 @@
+#pragma once
+
+// Blocking HTTP for the service protocol and for fetching pages as text. Neither
+// call reports an error: every failure gives an empty result.
+
+#include <string>
+#include <string_view>
+
+namespace vexory {
+
+inline constexpr int kServiceTimeoutMs = 3000;
+
+// A form-encoded POST. The reply body exactly as sent, when the status is 200.
+// `timeoutMs` bounds name resolution and connecting, and any stall while sending
+// or receiving. No proxy is used.
+std::string HttpPost(const std::string& url, std::string_view body, int timeoutMs);
+
+// A GET whose text (status 200 or 302, not followed) comes back in code page 936,
+// converted from the character set the response names (UTF-8 when it names none).
+// gzip and deflate are decoded. Connecting may take 60 s, a stalled answer 30 s.
+std::string HttpGet(const std::string& url);
+
+// The User-Agent every service request carries.
+inline constexpr std::string_view kServiceUserAgent =
+    "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.2; SV1; .NET CLR 1.1.4322; .NET CLR 2.0.50727)";
+
+} // namespace vexory
