@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <mutex>
 
@@ -22,6 +23,30 @@ size_t collect(char* data, size_t size, size_t count, void* target)
 {
     static_cast<std::string*>(target)->append(data, size * count);
     return size * count;
+}
+
+// Ends a transfer that has not moved a byte for the limit: a stalled send or receive.
+struct Stall
+{
+    CURL* handle;
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    curl_off_t down = 0, up = 0;
+    long limitMs;
+};
+
+int checkStall(void* data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow)
+{
+    Stall& s = *static_cast<Stall*>(data);
+    const auto now = std::chrono::steady_clock::now();
+    curl_off_t connected = 0;
+    curl_easy_getinfo(s.handle, CURLINFO_CONNECT_TIME_T, &connected);
+    if (connected == 0 || downNow != s.down || upNow != s.up) { // connecting has its own limit
+        s.down = downNow;
+        s.up = upNow;
+        s.last = now;
+        return 0;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now - s.last).count() > s.limitMs ? 1 : 0;
 }
 
 size_t collectHeader(char* data, size_t size, size_t count, void* target)
@@ -89,9 +114,11 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     // Resolution and connection within the limit; sending or receiving may not stall
     // for longer than it either. The overall cap covers all four stages.
+    Stall stall{.handle = h, .limitMs = timeoutMs};
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max(1, (timeoutMs + 999) / 1000)));
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkStall);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &stall);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs) * 4);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
@@ -115,9 +142,11 @@ std::string HttpGet(const std::string& url)
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    Stall stall{.handle = h, .limitMs = 30000};
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkStall);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &stall);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collectHeader);

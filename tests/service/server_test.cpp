@@ -1,0 +1,126 @@
+// vexory-server on bad input and under many concurrent pushes.
+
+#include "formula/text_helpers.h"
+#include "platform/codepage.h"
+#include "service/http_client.h"
+#include "service/service_client.h"
+#include "support/server_process.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace vexory;
+using namespace vexory::test;
+
+namespace {
+
+// Status and body of a raw POST, for the answers HttpPost hides.
+std::pair<int, std::string> rawPost(const ServerProcess& server, const std::string& path, const std::string& body)
+{
+    httplib::Client client("127.0.0.1", server.port());
+    auto res = client.Post(path.c_str(), body, "application/x-www-form-urlencoded");
+    if (!res)
+        return {0, ""};
+    return {res->status, res->body};
+}
+
+std::string query()
+{
+    const uint32_t n = RequestNumber();
+    return "?value=" + std::to_string(n) + "&code=" + RequestCode(n) + "&level=6";
+}
+
+} // namespace
+
+TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    const std::string user = "username=" + Base64UrlEncode("alice");
+    const std::string digest = Sha1Hex("pw");
+
+    EXPECT_EQ(rawPost(server, "/client/LogIn.php?value=5&code=bad&level=6", user + "&password=" + digest).first, 400);
+    EXPECT_EQ(rawPost(server, "/client/LogIn.php" + query(), user + "&password=short").first, 400);
+    EXPECT_EQ(rawPost(server, "/client/LogIn.php" + query(), "password=" + digest).first, 400);
+    EXPECT_EQ(rawPost(server, "/client/SendInfo.php" + query(), "not a push body!").first, 400);
+    EXPECT_EQ(rawPost(server, "/client/SendInfo.php" + query(), EncodePushBody("only\r\ntwo lines")).first, 400);
+    EXPECT_EQ(rawPost(server, "/client/SendInfo.php" + query(), std::string(2 << 20, 'A')).first, 413);
+    std::string results;
+    ASSERT_EQ(server.admin("results alice", &results), 0);
+    EXPECT_EQ(results, "");
+
+    // The pages people open.
+    httplib::Client client("127.0.0.1", server.port());
+    auto help = client.Get("/Help.php");
+    ASSERT_TRUE(help);
+    EXPECT_NE(help->body.find("Vexory 使用帮助"), std::string::npos);
+    auto advert = client.Get("/advert.php");
+    ASSERT_TRUE(advert);
+    EXPECT_EQ(advert->status, 200);
+    auto reg = client.Post("/register", "nick=bob&password=p1&password2=p1", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(reg);
+    EXPECT_NE(reg->body.find("注册成功"), std::string::npos);
+    TAccountRecord bob;
+    bob.Nickname = "bob";
+    bob.PasswordDigest = Sha1Hex("p1");
+    int32_t version = 6;
+    EXPECT_EQ(Login(bob, server.host(), false, version), LoginDone);
+    auto taken = client.Post("/register", "nick=bob&password=p&password2=p", "application/x-www-form-urlencoded");
+    EXPECT_NE(taken->body.find("已经有人使用"), std::string::npos);
+}
+
+TEST(Server, ConcurrentPushesAreEachStoredOnce)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add load pw"), 0);
+    TAccountRecord a;
+    a.Nickname = "load";
+    a.PasswordDigest = Sha1Hex("pw");
+    int32_t version = 6;
+    ASSERT_EQ(Login(a, server.host(), false, version), LoginDone);
+
+    constexpr int kThreads = 8, kPushes = 25;
+    std::atomic<int> acknowledged{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            TTaskRecord task;
+            task.TaskName = "t" + std::to_string(t);
+            task.FormulaSent = 1;
+            for (int i = 0; i < kPushes; ++i)
+                if (ReadPushReply(PushResult(task, a, server.host(), "n=" + std::to_string(i))).taken)
+                    ++acknowledged;
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(acknowledged.load(), kThreads * kPushes);
+    std::string out;
+    ASSERT_EQ(server.admin("results load", &out), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), kThreads * kPushes);
+}
+
+TEST(Server, AdminCommandLine)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    std::string out;
+    EXPECT_EQ(server.admin("user add carol pw --rights plugin,fastrefresh --webhook http://127.0.0.1:9/x", &out), 0);
+    EXPECT_EQ(out.rfind("inbox /inbox/", 0), 0u);
+    EXPECT_EQ(server.admin("user add carol other"), 1); // taken
+    EXPECT_EQ(server.admin("user add dave pw --rights flying"), 2);
+    ASSERT_EQ(server.admin("user list", &out), 0);
+    EXPECT_NE(out.find("\"rights\":\"plugin,fastrefresh\""), std::string::npos);
+    EXPECT_EQ(server.admin("user rights carol multitask"), 0);
+    ASSERT_EQ(server.admin("user list", &out), 0);
+    EXPECT_NE(out.find("\"rights\":\"multitask\""), std::string::npos);
+    EXPECT_EQ(server.admin("user delete carol"), 0);
+    EXPECT_EQ(server.admin("user delete carol"), 1);
+    EXPECT_EQ(server.admin("formula approve 99"), 1);
+    EXPECT_EQ(server.admin("frobnicate"), 2);
+}

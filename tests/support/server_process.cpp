@@ -1,0 +1,63 @@
+#include "support/server_process.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vexory::test {
+
+ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string> extra) : m_binary(binary)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return;
+    std::vector<std::string> args = {binary, "serve", "--data", m_data.path(), "--listen", "127.0.0.1:0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    ::close(pipeFds[1]);
+    // The first line says where it listens.
+    std::string line;
+    char c;
+    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    ::close(pipeFds[0]);
+    const size_t colon = line.rfind(':');
+    if (line.rfind("listening ", 0) == 0 && colon != std::string::npos)
+        m_port = std::atoi(line.c_str() + colon + 1);
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 100 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+        }
+    }
+}
+
+int ServerProcess::admin(const std::string& arguments, std::string* out) const
+{
+    return RunCommand(ShellQuote(m_binary) + " " + arguments + " --data " + ShellQuote(m_data.path()), out);
+}
+
+} // namespace vexory::test

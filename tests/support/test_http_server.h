@@ -1,0 +1,48 @@
+#pragma once
+
+// An HTTP server inside the test process on a free loopback port, for pages and
+// endpoints whose answers a test decides. Stops when the object goes.
+
+#include <httplib.h>
+
+#include <string>
+#include <chrono>
+#include <thread>
+
+namespace vexory::test {
+
+class TestHttpServer
+{
+public:
+    TestHttpServer() = default;
+    ~TestHttpServer() { stop(); }
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    httplib::Server& routes() { return m_server; }
+    // Starts listening (call after adding the routes).
+    void start()
+    {
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        while (!m_server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    void stop()
+    {
+        if (m_thread.joinable()) {
+            m_server.stop();
+            m_thread.join();
+        }
+    }
+    int port() const { return m_port; }
+    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string url(const std::string& path) const { return "http://" + host() + path; }
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+} // namespace vexory::test
