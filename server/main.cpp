@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <sys/socket.h>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -102,11 +103,20 @@ int serve(ServerDb& db, std::vector<std::string> args)
     server.new_task_queue = [] { return new httplib::ThreadPool(16); };
     ServiceApp app(db, options);
     app.Install(server);
+    // The library listens with a backlog of 5, which drops connections when many
+    // clients push at once; widen it on the listening socket once it is bound.
+    int listenFd = -1;
+    server.set_socket_options([&listenFd](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listenFd = sock;
+    });
     int bound = port;
     if (port == 0)
         bound = server.bind_to_any_port(host);
     else if (!server.bind_to_port(host, port))
         bound = -1;
+    if (bound > 0 && listenFd >= 0)
+        ::listen(listenFd, 512);
     if (bound <= 0) {
         std::cerr << "vexory-server: cannot listen on " << listen << "\n";
         return 1;
