@@ -255,3 +255,31 @@ TEST_F(ServiceTest, FormulaSharing)
                        ShareLookupBody(kNick, key), 3000),
               "error");
 }
+
+TEST_F(ServiceTest, CommandLineLoginAndPush)
+{
+    std::string out;
+    const std::string cli = ShellQuote(VEXORY_CLI_PATH);
+    ASSERT_EQ(RunCommand(cli + " login --server " + m_server.host() + " 张三 secret", &out), 0);
+    const nlohmann::json login = nlohmann::json::parse(out);
+    EXPECT_EQ(login["code"], 6);
+    EXPECT_EQ(login["version"], 6);
+    EXPECT_EQ(login["plugin"], true);
+    EXPECT_EQ(login["multitask"], false);
+    EXPECT_EQ(RunCommand(cli + " login --server " + m_server.host() + " 张三 wrong", &out), 1);
+    EXPECT_EQ(nlohmann::json::parse(out)["code"], 4);
+
+    TempDir dir;
+    WriteBytes(dir.file("result.txt"), "标题=新品\r\n价格=5");
+    const std::string number = std::to_string(login["user_number"].get<int64_t>());
+    ASSERT_EQ(RunCommand(cli + " push --server " + m_server.host() + " --nick 张三 --user-number " + number +
+                             " --task 任务 --url http://x/ " + ShellQuote(dir.file("result.txt")),
+                         &out),
+              0);
+    EXPECT_EQ(out, "11112003\n"); // taken, no webhook, plug-in allowed
+    ASSERT_EQ(m_server.admin("results 张三", &out), 0);
+    EXPECT_NE(out.find("标题=新品\\r\\n价格=5"), std::string::npos);
+    EXPECT_EQ(RunCommand(cli + " push --server " + m_server.host() + " --nick 张三 " +
+                         ShellQuote(dir.file("result.txt"))),
+              2);
+}
