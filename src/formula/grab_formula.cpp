@@ -413,27 +413,13 @@ std::vector<std::string> CutRecords(std::string_view block, std::string_view pie
         }
         if (b <= n)
             broken.append(block.substr(static_cast<size_t>(b - 1)));
-        size_t start = 0;
-        for (;;) {
-            size_t k = broken.find(kFieldSeparator, start);
-            std::string_view part = Trim(std::string_view(broken).substr(start, k == std::string::npos ? std::string::npos : k - start));
-            if (!part.empty())
+        for (std::string_view part : SplitViews(broken, kFieldSeparator))
+            if (!(part = Trim(part)).empty())
                 records.emplace_back(part);
-            if (k == std::string::npos)
-                break;
-            start = k + 1;
-        }
         return records;
     }
 
-    std::vector<std::string_view> literals;
-    for (size_t start = 0;;) {
-        size_t k = piece.find(kFieldSeparator, start);
-        literals.push_back(piece.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start));
-        if (k == std::string_view::npos)
-            break;
-        start = k + 1;
-    }
+    const std::vector<std::string_view> literals = SplitViews(piece, kFieldSeparator);
     if (literals.size() < 2)
         return records;
     const size_t n = literals.size() - 1;
@@ -509,15 +495,9 @@ std::vector<std::string> CutRecords(std::string_view block, std::string_view pie
 std::vector<std::string> CutBlocks(std::string_view text, std::string_view piece)
 {
     std::vector<std::string> records;
-    size_t start = 0;
-    for (;;) {
-        size_t k = text.find(kBlockSeparator, start);
-        std::vector<std::string> part =
-            CutRecords(text.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start), piece);
+    for (std::string_view block : SplitViews(text, kBlockSeparator)) {
+        std::vector<std::string> part = CutRecords(block, piece);
         std::move(part.begin(), part.end(), std::back_inserter(records));
-        if (k == std::string_view::npos)
-            break;
-        start = k + 1;
     }
     return records;
 }
@@ -525,16 +505,11 @@ std::vector<std::string> CutBlocks(std::string_view text, std::string_view piece
 void TStringCutOuter::storeRecords(const std::vector<std::string>& records, const TCutEntry& entry)
 {
     for (const std::string& record : records) {
-        size_t start = 0;
+        const std::vector<std::string_view> values = SplitViews(record, kFieldSeparator);
         for (int k = 0; k < entry.FieldCount; ++k) {
             Column& column = m_fields[static_cast<size_t>(entry.FirstField + k)];
-            if (start == std::string::npos) {
-                column.emplace_back();
-                continue;
-            }
-            size_t sep = record.find(kFieldSeparator, start);
-            column.emplace_back(record.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-            start = sep == std::string::npos ? std::string::npos : sep + 1;
+            column.emplace_back(static_cast<size_t>(k) < values.size() ? values[static_cast<size_t>(k)]
+                                                                        : std::string_view());
         }
     }
 }
@@ -595,15 +570,8 @@ void TStringCutOuter::CutOut(std::string_view pageText)
         } else {
             THtmlTextList tree;
             joined = tree.GetPathTexts(bodyText, paths);
-            if (!Trim(joined).empty()) {
-                for (size_t start = 0;;) {
-                    size_t k = joined.find(kFieldSeparator, start);
-                    blocks.push_back(std::string_view(joined).substr(start, k == std::string::npos ? std::string::npos : k - start));
-                    if (k == std::string::npos)
-                        break;
-                    start = k + 1;
-                }
-            }
+            if (!Trim(joined).empty())
+                blocks = SplitViews(joined, kFieldSeparator);
         }
     }
     if (blocks.size() != m_entries.size())

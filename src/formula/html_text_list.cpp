@@ -282,16 +282,8 @@ int THtmlTextList::ChooseRepeatLevel(const std::vector<IndexPath>& paths) const
         probe[i] = -probe[i];
         const std::string text = PathText(probe, 0);
         int64_t count = 0;
-        size_t start = 0;
-        for (;;) {
-            size_t k = text.find(kBlockSeparator, start);
-            std::string_view part = std::string_view(text).substr(start, k == std::string::npos ? std::string::npos : k - start);
-            if (!Trim(part).empty())
-                ++count;
-            if (k == std::string::npos)
-                break;
-            start = k + 1;
-        }
+        for (std::string_view part : SplitViews(text, kBlockSeparator))
+            count += Trim(part).empty() ? 0 : 1;
         const int64_t score = (count + static_cast<int64_t>(i)) * 100;
         if (score >= bestScore) { // on a tie the deeper level wins
             bestScore = score;

@@ -199,6 +199,19 @@ std::string StripSpace(std::string_view text)
     return out;
 }
 
+std::vector<std::string_view> SplitViews(std::string_view text, char separator)
+{
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    for (;;) {
+        const size_t k = text.find(separator, start);
+        pieces.push_back(text.substr(start, k == std::string_view::npos ? std::string_view::npos : k - start));
+        if (k == std::string_view::npos)
+            return pieces;
+        start = k + 1;
+    }
+}
+
 std::string_view Trim(std::string_view text)
 {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)

@@ -34,6 +34,10 @@ std::string CompactHtml(std::string_view text);
 // Every byte 0x00-0x20 and 0x7F removed.
 std::string StripSpace(std::string_view text);
 
+// The pieces of `text` between separators, empty ones included: n separators give
+// n + 1 pieces. The views point into `text`.
+std::vector<std::string_view> SplitViews(std::string_view text, char separator);
+
 // Bytes 0x00-0x20 removed from both ends.
 std::string_view Trim(std::string_view text);
 

@@ -163,25 +163,13 @@ bool TFormulaChecker::Parse(std::string_view text)
         bool isAnd;
     };
     std::vector<Piece> pieces;
-    size_t start = 0;
-    for (;;) {
-        size_t amp = text.find('&', start);
-        std::string_view piece = text.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+    for (std::string_view piece : SplitViews(text, '&')) {
         // Split at "|": the first part keeps "and", later parts are "or".
-        size_t pstart = 0;
         bool firstPart = true;
-        for (;;) {
-            size_t bar = piece.find('|', pstart);
-            pieces.push_back({piece.substr(pstart, bar == std::string_view::npos ? std::string_view::npos : bar - pstart),
-                              firstPart});
+        for (std::string_view part : SplitViews(piece, '|')) {
+            pieces.push_back({part, firstPart});
             firstPart = false;
-            if (bar == std::string_view::npos)
-                break;
-            pstart = bar + 1;
         }
-        if (amp == std::string_view::npos)
-            break;
-        start = amp + 1;
     }
 
     for (const Piece& piece : pieces) {

@@ -6,6 +6,7 @@
 #include "formula/html_text_list.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
+#include "formula/text_helpers.h"
 #include "formula/verify_formula.h"
 #include "platform/codepage.h"
 
@@ -161,13 +162,8 @@ int Paths(Args args, const Options& options)
     THtmlTextList tree;
     const std::string joined = tree.GetPathTexts(ReadTextFile(args[0], options), paths);
     std::vector<std::string> texts;
-    for (size_t start = 0;;) {
-        size_t k = joined.find(kFieldSeparator, start);
-        texts.push_back(joined.substr(start, k == std::string::npos ? std::string::npos : k - start));
-        if (k == std::string::npos)
-            break;
-        start = k + 1;
-    }
+    for (std::string_view text : SplitViews(joined, kFieldSeparator))
+        texts.emplace_back(text);
     WriteJson(textsToJson(texts));
     return 0;
 }
