@@ -1,0 +1,525 @@
+#include "monitor/monitor_core.h"
+
+#include "formula/markers.h"
+#include "formula/page_prep.h"
+#include "formula/string_list2.h"
+#include "formula/text_helpers.h"
+#include "model/settings.h"
+#include "monitor/monitor_texts.h"
+#include "platform/plugin_window.h"
+#include "service/service_client.h"
+
+#include <chrono>
+#include <thread>
+
+namespace vexory {
+
+namespace {
+
+constexpr std::string_view kWait = "wait";
+
+// Removes every occurrence of the sentinel.
+std::string withoutSentinel(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    size_t at = 0;
+    for (size_t k = text.find(MarkedSentinel); k != std::string_view::npos; k = text.find(MarkedSentinel, at)) {
+        out.append(text.substr(at, k - at));
+        at = k + MarkedSentinel.size();
+    }
+    out.append(text.substr(at));
+    return out;
+}
+
+// Puts a task's previous run state back when processing ends.
+class BusyState
+{
+public:
+    explicit BusyState(TTaskRecord& t) : m_task(t), m_previous(t.RunState.exchange(RunBusy)) {}
+    ~BusyState() { m_task.RunState = m_previous; }
+    BusyState(const BusyState&) = delete;
+    BusyState& operator=(const BusyState&) = delete;
+
+private:
+    TTaskRecord& m_task;
+    uint8_t m_previous;
+};
+
+} // namespace
+
+MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server,
+                         MonitorEvents events)
+    : m_account(account), m_browser(browser), m_server(std::move(server)), m_events(std::move(events))
+{
+}
+
+uint32_t MonitorCore::TickCount()
+{
+    // 32 bits of milliseconds, wrapping like the system tick count.
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+bool MonitorCore::StopCondition() const
+{
+    return m_stop || m_account.StopAll;
+}
+
+// Sleeps in short slices so that a stop is noticed at once; false when stopped.
+bool MonitorCore::sleepMs(int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!StopCondition()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+void MonitorCore::SetPageText(std::string text)
+{
+    std::lock_guard lock(m_slotMutex);
+    m_pageText = std::move(text);
+}
+
+std::string MonitorCore::PageText() const
+{
+    std::lock_guard lock(m_slotMutex);
+    return m_pageText;
+}
+
+void MonitorCore::SetTask(int index)
+{
+    if (index == m_taskIndex || index < 0 || static_cast<size_t>(index) >= m_account.Tasks.size())
+        return;
+    m_taskIndex = index;
+    TTaskRecord& t = task();
+    auto [formula, chains] = ExtractChainMarkers(t.GrabFormula);
+    m_cutter.SetFormula(formula);
+    m_checker.Parse(t.VerifyFormula);
+    ChainLink link = ParseChainMarker(chains);
+    m_chainField = link.ok ? link.field : std::string();
+    m_chainTask = link.ok ? link.task : std::string();
+    validateChain();
+    // A chained task reports its very first page.
+    if (t.Requester >= 0)
+        m_seen.insert(" ");
+}
+
+void MonitorCore::validateChain()
+{
+    if (m_chainTask.empty())
+        return;
+    bool keep = !m_account.LoggedIn || m_account.MultiTaskRight;
+    if (keep) {
+        bool target = false;
+        for (const auto& t : m_account.Tasks)
+            target = target || (t.TaskName == m_chainTask && (t.RunState == RunIdle || t.RunState == RunPresent));
+        bool column = false;
+        for (int i = 0; i < m_cutter.FieldCount(); ++i)
+            column = column || (*m_cutter.Field(i))[0] == m_chainField;
+        keep = target && column;
+    }
+    if (!keep) {
+        m_chainTask.clear();
+        m_chainField.clear();
+    }
+}
+
+bool MonitorCore::servesRequester()
+{
+    const int32_t r = task().Requester;
+    if (r < 0 || static_cast<size_t>(r) >= m_account.Tasks.size())
+        return false;
+    const uint8_t state = m_account.Tasks[static_cast<size_t>(r)].RunState;
+    return state == RunBetweenCycles || state == RunBusy;
+}
+
+std::string MonitorCore::clean(const std::string& value) const
+{
+    return m_account.Tasks[static_cast<size_t>(m_taskIndex)].ClearTags ? StripTags(value) : StripClassAttributes(value);
+}
+
+int MonitorCore::Process()
+{
+    if (m_taskIndex < 0)
+        return OutcomeNothing;
+    std::string page = PageText();
+    if (page.empty())
+        return OutcomeNothing;
+    TTaskRecord& t = task();
+    BusyState busy(t);
+    int outcome = OutcomeNothing;
+    const bool firstPage = m_seen.empty();
+    std::string message;
+
+    const PreparedPage prepared = PreparePage(page);
+    m_cutter.CutOut(prepared.lower);
+
+    int count = 0;
+    std::vector<std::string> fresh;
+    const int fields = m_cutter.FieldCount();
+    if (fields > 0) {
+        const int rows = m_cutter.RowCount();
+        if (rows == 0)
+            outcome = OutcomeNoRows;
+        for (int r = 1; r <= rows; ++r) {
+            std::vector<std::string> values;
+            std::string line;
+            for (int f = 0; f < fields; ++f) {
+                const auto& column = *m_cutter.Field(f);
+                values.push_back(column[static_cast<size_t>(r)]);
+                if (f)
+                    line += "\t| ";
+                line += column[0] + "=" + values.back();
+            }
+            if (line.empty())
+                continue;
+            ++count;
+            const bool marked = line.find(MarkedSentinel) != std::string::npos;
+            if (marked)
+                line = withoutSentinel(line);
+            outcome = std::max(outcome, int(OutcomeRecordsCut));
+            if (m_events.message)
+                m_events.message(clean(line));
+
+            std::string key;
+            const uint8_t mainField = t.MainField;
+            if (mainField == 0) {
+                key = Sha1Hex(line);
+            } else if (values.size() < mainField) {
+                t.MainField = 0;
+                key = Sha1Hex(line);
+            } else {
+                key = Sha1Hex(values[mainField - 1]);
+            }
+
+            bool isNew;
+            if (t.CompareLastScreen) {
+                fresh.push_back(key);
+                isNew = marked || !m_seen.count(key);
+            } else if (!m_seen.count(key)) {
+                fresh.push_back(key);
+                isNew = true;
+            } else {
+                isNew = marked;
+            }
+            if (!isNew || !(marked || !firstPage))
+                continue;
+            outcome = std::max(outcome, int(OutcomeNewRecord));
+
+            if (!marked) {
+                std::vector<std::string> cleaned;
+                for (const auto& v : values)
+                    cleaned.push_back(clean(v));
+                if (!m_checker.Check(cleaned))
+                    continue;
+            }
+            outcome = std::max(outcome, int(OutcomeNewVerified));
+
+            // Give each value back its case from the page before lowercasing.
+            std::string record;
+            for (int f = 0; f < fields; ++f) {
+                std::string value = values[static_cast<size_t>(f)];
+                if (!value.empty()) {
+                    const size_t at = prepared.lower.find(value);
+                    if (at != std::string::npos)
+                        value = clean(prepared.text.substr(at, value.size()));
+                }
+                if (f)
+                    record += "\r\n";
+                record += (*m_cutter.Field(f))[0] + "=" + value;
+            }
+            if (marked)
+                record = withoutSentinel(record);
+            if (m_events.accept && !m_events.accept(m_taskIndex, Sha1Hex(record)))
+                continue;
+            message += record + "\r\n\r\n";
+        }
+    }
+
+    if (firstPage || t.CompareLastScreen) {
+        if (!fresh.empty()) {
+            m_seen.clear();
+            m_seen.insert(fresh.begin(), fresh.end());
+        }
+    } else {
+        m_seen.insert(fresh.begin(), fresh.end());
+    }
+    if (count == 0 && m_events.message)
+        m_events.message(std::string(texts::kNoData));
+    if (!message.empty())
+        t.SetPendingResult(message.substr(0, message.size() - 4));
+
+    if (!t.PendingResult().empty()) {
+        const bool chain = !m_chainTask.empty();
+        if (t.Requester >= 0) {
+            if (chain)
+                resolveChains();
+        } else if (m_account.LoggedIn) {
+            if (chain && m_account.ChainRight)
+                resolveChains();
+            if (!t.PendingResult().empty()) {
+                outcome = deliverPush();
+                t.SetPendingResult({});
+            }
+        } else {
+            if (chain)
+                resolveChains();
+            if (!t.PendingResult().empty()) {
+                outcome = OutcomeDelivered;
+                if (m_events.result)
+                    m_events.result(t.PendingResult());
+                t.SetPendingResult({});
+            }
+        }
+    }
+    m_cutter.ClearValues();
+    return outcome;
+}
+
+// Pushes the pending result and acts on the service's reply.
+int MonitorCore::deliverPush()
+{
+    TTaskRecord& t = task();
+    const std::string result = t.PendingResult();
+    const PushReply reply = ReadPushReply(PushResult(t, m_account, m_server, result));
+    auto raise = [&](std::string text) {
+        if (m_events.result)
+            m_events.result(text);
+    };
+    if (!reply.valid || !reply.readOn)
+        return OutcomeNotConfirmed;
+    if (reply.nicknameInvalid) {
+        raise(std::string(texts::kUsernameError));
+        return OutcomeNotConfirmed;
+    }
+    if (reply.loggedInElsewhere) {
+        raise(std::string(texts::kLoginError));
+        return OutcomeNotConfirmed;
+    }
+    if (reply.shutoff) {
+        raise(std::string(texts::kShutoff));
+        return OutcomeDelivered;
+    }
+    if (!reply.taken)
+        return OutcomeNotConfirmed;
+    bool sent = false;
+    if (reply.forwarded) {
+        raise(result);
+        sent = true;
+    }
+    if (reply.pluginAllowed && t.PushToPlugin) {
+        std::string host;
+        uint16_t port = 0;
+        if (!SplitServer(m_server, host, port))
+            host = m_server;
+        if (SendToPluginWindow(static_cast<uint32_t>(m_taskIndex + 1), result, host) && !sent) {
+            raise(result);
+            sent = true;
+        }
+    }
+    if (!sent)
+        raise(std::string(1, '\0') + result); // shown as not sent
+    return OutcomeDelivered;
+}
+
+// Each record whose chain field has a value gets the chain task's answer for it
+// as further lines; a record the chain task has nothing for is dropped.
+void MonitorCore::resolveChains()
+{
+    TTaskRecord& t = task();
+    BusyState busy(t);
+    TStringList2 records;
+    records.SetSeparator("\r\n\r\n");
+    records.Split(t.PendingResult());
+    TStringList2 kept;
+    kept.SetSeparator("\r\n\r\n");
+    const std::string prefix = m_chainField + "=";
+    for (size_t i = 0; i < records.Count(); ++i) {
+        TStringList2 lines;
+        lines.SetSeparator("\r\n");
+        lines.Split(records[i]);
+        bool keep = true;
+        for (size_t k = 0; k < lines.Count(); ++k) {
+            if (lines[k].compare(0, prefix.size(), prefix) != 0)
+                continue;
+            const std::string answer = requestChainValue(lines[k].substr(prefix.size()));
+            if (answer.empty())
+                keep = false;
+            else
+                lines.Add(answer);
+            break;
+        }
+        if (keep)
+            kept.Add(lines.Join());
+    }
+    t.SetPendingResult(kept.Join());
+}
+
+std::string MonitorCore::requestChainValue(const std::string& value)
+{
+    // The first task of that name that is free, else the last of them.
+    TTaskRecord* target = nullptr;
+    int targetIndex = -1;
+    bool free = false;
+    for (size_t i = 0; i < m_account.Tasks.size(); ++i) {
+        TTaskRecord& candidate = m_account.Tasks[i];
+        if (candidate.TaskName != m_chainTask || free)
+            continue;
+        target = &candidate;
+        targetIndex = static_cast<int>(i);
+        free = candidate.CycleDone;
+    }
+    if (!target)
+        return {};
+    while (!target->CycleDone) {
+        if (!sleepMs(1000)) {
+            leavingWait();
+            return {};
+        }
+    }
+    target->SetPageUrl(value);
+    target->Requester = m_taskIndex;
+    target->RunState = target->RunState != RunIdle ? RunRestartRequested : RunStartRequested;
+    target->SetPendingResult({});
+    if (m_events.chainRequest)
+        m_events.chainRequest(targetIndex);
+    target->CycleDone = 0;
+    while (!target->CycleDone) {
+        if (!sleepMs(1000)) {
+            leavingWait();
+            return {};
+        }
+    }
+    return target->PendingResult();
+}
+
+// Before the thread ends, the tasks it feeds must have ended too.
+void MonitorCore::leavingWait()
+{
+    if (m_chainTask.empty())
+        return;
+    for (;;) {
+        bool settled = true;
+        for (const auto& t : m_account.Tasks) {
+            const uint8_t state = t.RunState;
+            if (t.TaskName == m_chainTask && !(state == RunIdle || state == RunStopped || state >= 8))
+                settled = false;
+        }
+        if (settled)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+// The refreshed page counts as ready once it was seen busy, then stayed idle for
+// two seconds, and is complete; at most ConnectTimeout (0: no limit).
+void MonitorCore::waitUntilReady()
+{
+    if (!m_browser)
+        return;
+    const uint32_t timeout = task().ConnectTimeout;
+    const uint32_t t0 = TickCount();
+    uint32_t loads = m_browser->loadsStarted;
+    bool seenBusy = false;
+    auto timedOut = [&] { return timeout > 0 && TickCount() - t0 > timeout; };
+    for (;;) {
+        int quiet = 0;
+        while (quiet < 2000) {
+            const uint32_t nowLoads = m_browser->loadsStarted;
+            if (m_browser->busy || nowLoads != loads) {
+                loads = nowLoads;
+                seenBusy = true;
+                quiet = 0;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (seenBusy)
+                quiet += 10;
+            if (timedOut() || StopCondition())
+                return;
+        }
+        if (!sleepMs(100) || timedOut())
+            return;
+        if (!m_browser->busy && m_browser->readyState == 4)
+            return;
+    }
+}
+
+void MonitorCore::Execute()
+{
+    if (m_taskIndex < 0)
+        return;
+    int outcome = OutcomeNothing;
+restart:
+    int retries = 0;
+    bool first = true;
+    while (!StopCondition()) {
+        TTaskRecord& t = task();
+        const uint32_t interval = t.RefreshInterval;
+        uint32_t start = TickCount();
+        uint32_t early = static_cast<uint32_t>(static_cast<uint64_t>(interval) * 3 / 4);
+        if (early < 1000)
+            early = 0;
+        if (first)
+            start -= early;
+        bool handled = false, asked = false;
+        uint32_t elapsed = 0;
+        do {
+            if (StopCondition())
+                goto leave;
+            elapsed = TickCount() - start;
+            if (m_events.countdown)
+                m_events.countdown(static_cast<int>(static_cast<int64_t>(interval) - elapsed));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (elapsed > early && !handled) {
+                const std::string slot = PageText();
+                if (slot == kWait) {
+                    SetPageText({});
+                    handled = true;
+                } else if (!slot.empty()) {
+                    handled = true;
+                    outcome = Process();
+                    SetPageText({});
+                } else if (!asked) {
+                    if (m_events.sourceRequest)
+                        m_events.sourceRequest();
+                    asked = true;
+                }
+            }
+        } while (elapsed <= interval);
+        first = false;
+
+        if (!handled) {
+            if (m_events.message)
+                m_events.message(std::string(texts::kNoSource));
+            if (m_events.noSource)
+                m_events.noSource();
+        } else if (servesRequester()) {
+            const bool ready = outcome >= OutcomeRecordsCut || !t.PendingResult().empty();
+            if (ready || ++retries > 3) {
+                if (!ready)
+                    t.SetPendingResult({}); // gave up: the requester gets nothing
+                t.CycleDone = 1;
+                if (m_events.chainDone)
+                    m_events.chainDone();
+                while (t.CycleDone)
+                    if (!sleepMs(5000))
+                        goto leave;
+                outcome = OutcomeNothing;
+                goto restart;
+            }
+        }
+        if (m_events.refresh)
+            m_events.refresh();
+        waitUntilReady();
+    }
+leave:
+    leavingWait();
+}
+
+} // namespace vexory

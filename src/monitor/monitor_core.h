@@ -1,0 +1,121 @@
+#pragma once
+
+// The work of one monitor thread, without the thread: the rhythm of a task
+// (countdown, page-text request at three quarters of the interval, refresh, ready
+// wait) and the processing of each page text (cut, update check, verification,
+// case restoring, chains, delivery). TMonitorThread runs it on a QThread and turns
+// its events into signals; tests and benchmarks drive it directly.
+//
+// Shared state: the task array of the account (whose run-time fields are atomics
+// or guarded strings), the browser's busy / ready state (atomics the GUI thread
+// keeps current) and the page-text slot (guarded here).
+
+#include "formula/grab_formula.h"
+#include "formula/verify_formula.h"
+#include "model/task_record.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+namespace vexory {
+
+// What the GUI thread tells about a browser. `loadsStarted` counts every load that
+// began, so that a load that starts and ends between two looks is still seen busy.
+struct BrowserState
+{
+    std::atomic<bool> busy{false};
+    std::atomic<int> readyState{0}; // 4: complete
+    std::atomic<uint32_t> loadsStarted{0};
+    std::atomic<bool> hasWindow{true};
+};
+
+// Process outcomes.
+enum ProcessOutcome : int {
+    OutcomeNothing = 0,
+    OutcomeNoRows = 1,
+    OutcomeRecordsCut = 2,
+    OutcomeNewRecord = 3,
+    OutcomeNewVerified = 4,
+    OutcomeDelivered = 5,
+    OutcomeNotConfirmed = 6,
+};
+
+// The events of a monitor thread; each is raised only when set. They run on the
+// monitor thread: a GUI must queue them to its own thread (accept excepted, which
+// must answer at once and therefore has to be thread-safe).
+struct MonitorEvents
+{
+    std::function<void(int remainingMs)> countdown;
+    std::function<void()> sourceRequest;
+    std::function<void()> refresh;
+    std::function<void(const std::string& text)> message;
+    std::function<void(const std::string& text)> result;
+    std::function<void()> noSource;
+    std::function<void(int target)> chainRequest;
+    std::function<void()> chainDone;
+    std::function<bool(int taskIndex, const std::string& digest)> accept;
+};
+
+class MonitorCore
+{
+public:
+    // `account` is shared with the GUI and the other threads; `server` is the
+    // service host ("host[:port]").
+    MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server, MonitorEvents events);
+
+    // Binds the task: compiles its formulas and validates its chain.
+    void SetTask(int index);
+    int TaskIndex() const { return m_taskIndex; }
+
+    // The page-text slot the panel writes: a page text, or "wait" to skip a cycle.
+    void SetPageText(std::string text);
+    std::string PageText() const;
+
+    // Asks the loop to end (the thread was told to terminate).
+    void RequestStop() { m_stop = true; }
+    bool StopCondition() const;
+
+    // The main loop; returns when the stop condition holds.
+    void Execute();
+    // Processes the page text in the slot.
+    int Process();
+
+    // The chain of this task ("" when none).
+    const std::string& ChainTask() const { return m_chainTask; }
+    const std::string& ChainField() const { return m_chainField; }
+    size_t SeenCount() const { return m_seen.size(); }
+
+    // Milliseconds of a monotonic clock.
+    static uint32_t TickCount();
+
+private:
+    TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
+    bool sleepMs(int ms);
+    void validateChain();
+    bool servesRequester();
+    void resolveChains();
+    std::string requestChainValue(const std::string& value);
+    int deliverPush();
+    void waitUntilReady();
+    void leavingWait();
+    std::string clean(const std::string& value) const;
+
+    TAccountRecord& m_account;
+    const BrowserState* m_browser;
+    std::string m_server;
+    MonitorEvents m_events;
+    int m_taskIndex = -1;
+    TStringCutOuter m_cutter;
+    TFormulaChecker m_checker;
+    std::string m_chainTask, m_chainField;
+    std::unordered_set<std::string> m_seen;
+    mutable std::mutex m_slotMutex;
+    std::string m_pageText;
+    std::atomic<bool> m_stop{false};
+};
+
+} // namespace vexory
