@@ -1,0 +1,169 @@
+// The monitor's rhythm and chained tasks, each core on a thread of its own, with
+// the test playing the panels and the main window.
+
+#include "monitor/monitor_core.h"
+#include "monitor/monitor_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+using namespace vexory;
+using namespace std::chrono_literals;
+
+namespace {
+
+// One runner: a core on its thread, a browser state, and a page to serve.
+struct FakeRunner
+{
+    BrowserState browser;
+    std::unique_ptr<MonitorCore> core;
+    std::thread thread;
+    std::function<std::string()> source;
+    std::atomic<int> requests{0}, refreshes{0}, noSource{0};
+    std::mutex mutex;
+    std::vector<std::string> results, messages;
+
+    MonitorEvents events(std::function<void(int)> chainRequest = {})
+    {
+        MonitorEvents e;
+        e.sourceRequest = [this] {
+            ++requests;
+            core->SetPageText(source ? source() : std::string());
+        };
+        e.refresh = [this] {
+            ++refreshes;
+            browser.loadsStarted++; // a load that starts and ends between two looks
+            browser.readyState = 4;
+        };
+        e.noSource = [this] { ++noSource; };
+        e.message = [this](const std::string& m) {
+            std::lock_guard lock(mutex);
+            messages.push_back(m);
+        };
+        e.result = [this](const std::string& r) {
+            std::lock_guard lock(mutex);
+            results.push_back(r);
+        };
+        e.chainRequest = std::move(chainRequest);
+        return e;
+    }
+    void start(TAccountRecord& account, int index, std::function<void(int)> chainRequest = {})
+    {
+        core = std::make_unique<MonitorCore>(account, &browser, "127.0.0.1:1", events(std::move(chainRequest)));
+        core->SetTask(index);
+        thread = std::thread([this] { core->Execute(); });
+    }
+    std::vector<std::string> resultsNow()
+    {
+        std::lock_guard lock(mutex);
+        return results;
+    }
+};
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(MonitorLoop, CyclesRequestTextAtOnceThenRefreshAndWarnWithoutText)
+{
+    TAccountRecord account;
+    account.Tasks.resize(1);
+    account.Tasks[0].TaskName = "t";
+    account.Tasks[0].GrabFormula = "<p>{>v<}</p>";
+    account.Tasks[0].RefreshInterval = 1200; // three quarters is below a second: asked at once
+    account.Tasks[0].ConnectTimeout = 5000;
+    account.Tasks[0].Requester = -1; // as at the start of a run
+    FakeRunner runner;
+    std::atomic<int> served{0};
+    runner.source = [&] { return served++ < 2 ? std::string("<html><body><p>" + std::to_string(served) + "</p></body></html>") : std::string(); };
+    runner.start(account, 0);
+
+    ASSERT_TRUE(waitFor([&] { return runner.noSource > 0; }, 20s));
+    account.StopAll = 1;
+    runner.thread.join();
+    EXPECT_GE(runner.requests, 3);
+    EXPECT_GE(runner.refreshes, 2);
+    std::lock_guard lock(runner.mutex);
+    EXPECT_EQ(std::count(runner.messages.begin(), runner.messages.end(), std::string(texts::kNoSource)), runner.noSource.load());
+    EXPECT_EQ(runner.results, (std::vector<std::string>{"v=2"})) << ::testing::PrintToString(runner.messages);
+}
+
+TEST(MonitorLoop, ChainedTaskResolvesAValueIntoTheRecord)
+{
+    TAccountRecord account;
+    account.Tasks.resize(2);
+    TTaskRecord& list = account.Tasks[0];
+    list.TaskName = "list";
+    list.GrabFormula = "<li><b>{>title<}</b><i>{>link<}</i></li>(>link@detail<)";
+    list.RefreshInterval = 1200;
+    list.ConnectTimeout = 4000;
+    TTaskRecord& detail = account.Tasks[1];
+    detail.TaskName = "detail";
+    detail.GrabFormula = "<p>{>price<}</p>";
+    detail.RefreshInterval = 1200;
+    detail.ConnectTimeout = 4000;
+    for (auto& t : account.Tasks) { // as at the start of a run
+        t.Requester = -1;
+        t.CycleDone = 1;
+        t.RunState = RunIdle;
+    }
+
+    std::mutex queueMutex;
+    std::deque<int> startRequests; // what the main window would do on the GUI thread
+    FakeRunner listRunner, detailRunner;
+    std::atomic<int> listPages{0};
+    listRunner.source = [&] {
+        std::string rows = "<li><b>Old</b><i>http://d/1</i></li>";
+        if (listPages++ > 0)
+            rows += "<li><b>New One</b><i>http://d/2</i></li>";
+        return "<html><body><ul>" + rows + "</ul></body></html>";
+    };
+    detailRunner.source = [&] {
+        return "<html><body><p>price of " + account.Tasks[1].PageUrl() + "</p></body></html>";
+    };
+    listRunner.start(account, 0, [&](int target) {
+        std::lock_guard lock(queueMutex);
+        startRequests.push_back(target);
+    });
+    EXPECT_EQ(listRunner.core->ChainTask(), "detail");
+
+    bool detailStarted = false;
+    const bool resolved = waitFor(
+        [&] {
+            {
+                std::lock_guard lock(queueMutex);
+                while (!startRequests.empty()) {
+                    EXPECT_EQ(startRequests.front(), 1);
+                    startRequests.pop_front();
+                    if (!detailStarted) { // a new panel binds the task now that it serves a requester
+                        detailRunner.start(account, 1);
+                        detailStarted = true;
+                    }
+                }
+            }
+            return !listRunner.resultsNow().empty();
+        },
+        30s);
+    account.StopAll = 1;
+    if (detailStarted)
+        detailRunner.thread.join();
+    account.Tasks[1].RunState = RunStopped; // the detail panel saw its thread end
+    listRunner.thread.join();
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(listRunner.resultsNow().front(), "title=New One\r\nlink=http://d/2\r\nprice=price of http://d/2");
+    EXPECT_EQ(account.Tasks[1].Requester, 0);
+}
