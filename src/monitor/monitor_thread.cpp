@@ -1,0 +1,40 @@
+#include "monitor/monitor_thread.h"
+
+#include "platform/qt_text.h"
+
+namespace vexory {
+
+TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* browser, std::string server,
+                               AcceptHandler accept, QObject* parent)
+    : QThread(parent)
+{
+    MonitorEvents events;
+    events.countdown = [this](int ms) { emit Countdown(ms); };
+    events.sourceRequest = [this] { emit SourceRequest(); };
+    events.refresh = [this] { emit RefreshRequest(); };
+    events.message = [this](const std::string& m) { emit Message(QByteArray::fromStdString(m)); };
+    events.result = [this](const std::string& r) { emit Result(QByteArray::fromStdString(r)); };
+    events.noSource = [this] { emit NoSource(); };
+    events.chainRequest = [this](int target) { emit ChainRequest(target); };
+    events.chainDone = [this] { emit ChainDone(); };
+    events.accept = std::move(accept);
+    m_core = std::make_unique<MonitorCore>(account, browser, std::move(server), std::move(events));
+}
+
+TMonitorThread::~TMonitorThread()
+{
+    m_core->RequestStop();
+    wait();
+}
+
+void TMonitorThread::SetTask(int index)
+{
+    m_core->SetTask(index);
+}
+
+void TMonitorThread::run()
+{
+    m_core->Execute();
+}
+
+} // namespace vexory

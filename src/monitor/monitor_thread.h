@@ -1,0 +1,54 @@
+#pragma once
+
+// TMonitorThread: one task's monitor thread. It runs MonitorCore on a QThread
+// named after the task and turns the core's events into signals, which reach the
+// runner panel on the GUI thread in the order they were raised (queued). Accept is
+// answered at once through a thread-safe handler instead.
+
+#include "monitor/monitor_core.h"
+
+#include <QByteArray>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+namespace vexory {
+
+class TMonitorThread : public QThread
+{
+    Q_OBJECT
+public:
+    using AcceptHandler = std::function<bool(int taskIndex, const std::string& digest)>;
+
+    TMonitorThread(TAccountRecord& account, const BrowserState* browser, std::string server,
+                   AcceptHandler accept = {}, QObject* parent = nullptr);
+    // Tells the loop to end and waits for it.
+    ~TMonitorThread() override;
+
+    void SetTask(int index);
+    int TaskIndex() const { return m_core->TaskIndex(); }
+    // The panel's answer to a page-text request: a page text or "wait".
+    void SetPageText(std::string text) { m_core->SetPageText(std::move(text)); }
+    // Ends the loop at its next look (the program is closing).
+    void RequestStop() { m_core->RequestStop(); }
+    MonitorCore& Core() { return *m_core; }
+
+signals:
+    void Countdown(int remainingMs);
+    void SourceRequest();
+    void RefreshRequest();
+    void Message(const QByteArray& gbk);
+    void Result(const QByteArray& gbk);
+    void NoSource();
+    void ChainRequest(int target);
+    void ChainDone();
+
+protected:
+    void run() override;
+
+private:
+    std::unique_ptr<MonitorCore> m_core;
+};
+
+} // namespace vexory

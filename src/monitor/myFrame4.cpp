@@ -1,0 +1,525 @@
+#include "monitor/myFrame4.h"
+
+#include "formula/text_helpers.h"
+#include "monitor/monitor_texts.h"
+#include "monitor/runner_texts.h"
+#include "monitor/webengine_browser.h"
+#include "platform/qt_text.h"
+#include "service/http_client.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSoundEffect>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTime>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+#include <cmath>
+
+namespace vexory {
+
+namespace {
+
+constexpr int kMemoLimit = 400;
+constexpr int kMemoDrop = 200;
+
+QLabel* statusLabel(const QString& text, int width, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFrameShadow(QFrame::Sunken);
+    if (width > 0)
+        label->setFixedWidth(width);
+    return label;
+}
+
+} // namespace
+
+TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::AcceptHandler accept, QWidget* parent)
+    : QWidget(parent), m_account(account), m_server(std::move(server))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* panel1 = new QWidget(this);
+    panel1->setFixedWidth(353);
+    auto* left = new QVBoxLayout(panel1);
+    left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(1);
+    m_urlBar = statusLabel(QStringLiteral("about:blank"), 0, panel1);
+    m_urlBar->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_urlBar->setContextMenuPolicy(Qt::CustomContextMenu);
+    left->addWidget(m_urlBar);
+    auto* bar1 = new QHBoxLayout;
+    bar1->setSpacing(1);
+    m_status[0] = statusLabel(texts::kLoading, 80, panel1);
+    m_status[1] = statusLabel(texts::kProgressStart, 150, panel1);
+    m_status[2] = statusLabel(QString(), 50, panel1);
+    for (QLabel* l : m_status)
+        bar1->addWidget(l);
+    bar1->addStretch();
+    left->addLayout(bar1);
+    m_button = new QPushButton(texts::kStart, panel1);
+    m_button->hide();
+    left->addWidget(m_button);
+    m_memo = new QPlainTextEdit(panel1);
+    m_memo->setReadOnly(true);
+    m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    left->addWidget(m_memo, 1);
+    layout->addWidget(panel1);
+
+    m_browser = new WebEngineBrowser(this);
+    layout->addWidget(m_browser->View(), 1);
+
+    m_popup = new QMenu(this);
+    QAction* go = m_popup->addAction(texts::kGoTo);
+    QAction* reload = m_popup->addAction(texts::kReload);
+    QAction* mark = m_popup->addAction(texts::kMark);
+    connect(go, &QAction::triggered, this, [this] { m_browser->Navigate(ToGbk(m_currentUrl)); });
+    connect(reload, &QAction::triggered, this, [this] { m_browser->Refresh(); });
+    connect(mark, &QAction::triggered, this, [this] { m_browser->MarkSelection(); });
+    connect(m_urlBar, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_popup->popup(m_urlBar->mapToGlobal(at)); });
+
+    m_errorSound = new QSoundEffect(this);
+    m_errorSound->setSource(QUrl(QStringLiteral("qrc:/monitor/error.wav")));
+    m_successSound = new QSoundEffect(this);
+    m_successSound->setSource(QUrl(QStringLiteral("qrc:/monitor/success.wav")));
+
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &TFrame4::runStep);
+    connect(m_button, &QPushButton::clicked, this, [this] {
+        m_status[0]->setText(texts::kRefreshing);
+        m_status[1]->setText(texts::kZeroTime);
+        enableTimer();
+    });
+    connect(m_browser, &WebEngineBrowser::BeforeNavigate, this, &TFrame4::onBeforeNavigate);
+    connect(m_browser, &WebEngineBrowser::DownloadRequested, this, &TFrame4::onDownload);
+
+    // The thread waits, created but not started, until the task starts.
+    m_thread = std::make_unique<TMonitorThread>(m_account, &m_browser->State(), m_server, std::move(accept));
+    connectThread();
+}
+
+TFrame4::~TFrame4()
+{
+    if (m_thread) {
+        m_thread->RequestStop();
+        m_thread->wait();
+        m_thread.reset();
+    }
+    if (TTaskRecord* t = task())
+        t->RunState = RunIdle;
+}
+
+TTaskRecord* TFrame4::task()
+{
+    if (m_taskIndex < 0 || static_cast<size_t>(m_taskIndex) >= m_account.Tasks.size())
+        return nullptr;
+    return &m_account.Tasks[static_cast<size_t>(m_taskIndex)];
+}
+
+void TFrame4::connectThread()
+{
+    TMonitorThread* thread = m_thread.get();
+    connect(thread, &TMonitorThread::Countdown, this, &TFrame4::onCountdown);
+    connect(thread, &TMonitorThread::RefreshRequest, this, [this] {
+        ++m_refreshCount;
+        enableTimer();
+    });
+    connect(thread, &TMonitorThread::SourceRequest, this, &TFrame4::onSourceRequest);
+    connect(thread, &TMonitorThread::Message, this, [this](const QByteArray& gbk) { LogLine(FromGbk(gbk.toStdString())); });
+    connect(thread, &TMonitorThread::Result, this, &TFrame4::onResult);
+    connect(thread, &TMonitorThread::NoSource, this, &TFrame4::noTextHandling);
+    connect(thread, &TMonitorThread::ChainRequest, this, [this](int target) { emit ChainRequest(this, target); });
+    connect(thread, &TMonitorThread::ChainDone, this, [this] { emit ChainDone(this); });
+    connect(thread, &QThread::finished, this, &TFrame4::onFinished);
+}
+
+void TFrame4::SetTask(int index)
+{
+    if (index == m_taskIndex)
+        return;
+    if (index < 0 || static_cast<size_t>(index) >= m_account.Tasks.size()) {
+        Q_ASSERT_X(false, "TFrame4::SetTask", "task index outside the task list");
+        m_step = -1;
+        return;
+    }
+    const TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
+    const int code = (t.GuideUrl.empty() ? 0 : 1) + (t.PageUrl().empty() ? 0 : 2) + (t.ElementId.empty() ? 0 : 4);
+    if (code == 0 || code == 4) {
+        LogLine(FromGbk(texts::kNoUrl));
+        notice(QStringLiteral("[ ") + FromGbk(t.TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+        return;
+    }
+    m_taskIndex = index;
+    if (m_thread) {
+        m_thread->SetTask(index);
+        m_thread->setObjectName(QStringLiteral("monitor ") + FromGbk(t.TaskName));
+    }
+    m_step = code;
+}
+
+void TFrame4::waitForPage()
+{
+    if (TTaskRecord* t = task())
+        WaitReady(*m_browser, m_account.StopAll, t->ConnectTimeout);
+}
+
+void TFrame4::PrepareStart()
+{
+    TTaskRecord* t = task();
+    if (!t)
+        return;
+    const std::string guide = t->GuideUrl;
+    const std::string page = t->PageUrl();
+    auto load = [&](const std::string& url) {
+        if (m_browser->HasWindow()) {
+            m_browser->Navigate(url);
+            waitForPage();
+        }
+    };
+    switch (m_step) {
+    case 1:
+        load(guide);
+        m_step = 0;
+        break;
+    case 2:
+        load(page);
+        m_pageLoaded = true;
+        break;
+    case 3:
+        load(guide);
+        m_step = 2;
+        break;
+    case 5:
+        load(guide);
+        m_step = 4;
+        break;
+    case 6:
+        load(page);
+        m_step = 4;
+        break;
+    case 7:
+        load(guide);
+        m_step = 6;
+        break;
+    default:
+        break;
+    }
+}
+
+void TFrame4::SetRunning(bool running)
+{
+    if (!running || !m_thread || m_running || !task())
+        return;
+    m_status[0]->setText(texts::kRefreshing);
+    m_status[1]->setText(texts::kZeroTime);
+    task()->RunState = RunBusy;
+    m_thread->start();
+    m_running = true;
+}
+
+void TFrame4::AfterTrim()
+{
+    if (m_step == 4 || m_step == 8 || m_step == 12 || m_step == 18 || m_step == 22)
+        m_step += 30;
+}
+
+bool TFrame4::NoTaskBusy(const TAccountRecord& account)
+{
+    for (const auto& t : account.Tasks)
+        if (t.RunState == RunBusy)
+            return false;
+    return true;
+}
+
+void TFrame4::handOver(std::string text)
+{
+    if (m_thread)
+        m_thread->SetPageText(std::move(text));
+}
+
+// One step of the step machine (the table of steps in the task's life).
+void TFrame4::runStep()
+{
+    m_timer.stop();
+    TTaskRecord* t = task();
+    if (!t)
+        return;
+    t->RunState = RunBusy;
+    const std::string guide = t->GuideUrl;
+    const std::string page = t->PageUrl();
+    const std::string element = t->ElementId;
+    const std::string monitored = page.empty() ? guide : page;
+    switch (m_step) {
+    case 0:
+        m_button->hide();
+        if (m_running)
+            m_browser->Refresh();
+        else
+            SetRunning(true);
+        break;
+    case 1:
+        m_browser->Navigate(guide);
+        m_step = 0;
+        break;
+    case 2:
+        m_button->hide();
+        if (!m_running) {
+            m_browser->Navigate(page);
+            m_pageLoaded = true;
+            waitForPage();
+            SetRunning(true);
+        } else if (m_pageLoaded) {
+            m_browser->Refresh();
+        } else {
+            m_browser->Navigate(page);
+            m_pageLoaded = true;
+        }
+        break;
+    case 3:
+        m_browser->Navigate(guide);
+        m_step = 2;
+        break;
+    case 4:
+        if (m_running) {
+            if (!m_browser->ClickElement(element))
+                elementWarning();
+        } else if (m_browser->ClickElement(element)) {
+            m_button->hide();
+            waitForPage();
+            SetRunning(true);
+        } else {
+            elementWarning();
+        }
+        break;
+    case 5:
+        m_browser->Navigate(guide);
+        m_step = 4;
+        break;
+    case 6:
+        if (!m_running) {
+            m_button->hide();
+            m_browser->Navigate(page);
+            m_step = 4;
+            waitForPage();
+            runStep(); // step 4 at once
+            return;
+        }
+        break;
+    case 7:
+        m_browser->Navigate(guide);
+        m_step = 6;
+        break;
+    case 8:
+    case 10:
+    case 12:
+        handOver(m_browser->PageSource());
+        m_step -= 8;
+        m_browser->Stop();
+        break;
+    case 18:
+        m_browser->Navigate(monitored);
+        m_step = 0;
+        break;
+    case 22:
+        m_browser->Navigate(monitored);
+        handOver("wait");
+        m_step = 4;
+        break;
+    case 30:
+    case 48:
+        m_browser->Refresh();
+        m_step = 0;
+        break;
+    case 34:
+    case 52:
+        m_browser->Refresh();
+        handOver("wait");
+        m_step = 4;
+        break;
+    case 38:
+        handOver("wait");
+        m_step = 30;
+        break;
+    case 42:
+        handOver("wait");
+        m_step = 34;
+        break;
+    default:
+        break;
+    }
+    m_timer.stop();
+    if ((t = task()))
+        t->RunState = RunBetweenCycles;
+}
+
+void TFrame4::onCountdown(int remainingMs)
+{
+    if (remainingMs <= 0) {
+        m_status[1]->setText(texts::kZeroTime);
+    } else {
+        // Whole seconds, halves to even.
+        const long seconds = std::lrint(std::nearbyint(remainingMs / 1000.0));
+        m_status[1]->setText(QString::fromStdString(FormatElapsed(seconds, 2)));
+    }
+    m_status[2]->setText(QStringLiteral("[ %1 ]").arg(m_refreshCount));
+    emit StatusChanged(this);
+}
+
+void TFrame4::onSourceRequest()
+{
+    if (m_step == 0 || m_step == 2 || m_step == 4 || m_step == 30 || m_step == 34) {
+        m_step += 8;
+        enableTimer();
+    }
+}
+
+void TFrame4::LogLine(const QString& text)
+{
+    if (m_memo->blockCount() > kMemoLimit) {
+        QTextCursor cursor(m_memo->document());
+        cursor.movePosition(QTextCursor::Start);
+        cursor.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, kMemoDrop);
+        cursor.removeSelectedText();
+    }
+    m_memo->appendPlainText(text + QLatin1Char('\t') + QTime::currentTime().toString(QStringLiteral("H:mm:ss")));
+    if (text == FromGbk(texts::kNoData)) {
+        ++m_warningCount;
+        if (m_warningCount <= 5) {
+            if (TTaskRecord* t = task())
+                notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+        } else {
+            m_warningCount = 0;
+            noTextHandling();
+        }
+    } else {
+        m_warningCount = 0;
+    }
+}
+
+void TFrame4::notice(const QString& text, bool sound)
+{
+    emit Notice(text);
+    if (sound)
+        playError();
+}
+
+void TFrame4::playError()
+{
+    m_errorSound->play();
+}
+
+void TFrame4::playSuccess()
+{
+    m_successSound->play();
+}
+
+void TFrame4::elementWarning()
+{
+    LogLine(FromGbk(texts::kNoElement));
+    if (TTaskRecord* t = task())
+        notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+}
+
+void TFrame4::noTextHandling()
+{
+    if (TTaskRecord* t = task())
+        notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+    if (m_step == 0)
+        m_step = 18;
+    else if (m_step == 4)
+        m_step = 22;
+    else if (m_step == 2)
+        m_pageLoaded = false;
+}
+
+void TFrame4::onResult(const QByteArray& gbk)
+{
+    if (gbk.isEmpty())
+        return;
+    TTaskRecord* t = task();
+    const QString name = t ? FromGbk(t->TaskName) : QString();
+    const bool stopping = m_account.StopAll;
+    auto taskNotice = [&](const QString& what) {
+        if (!stopping)
+            emit Notice(QStringLiteral("[ ") + name + QStringLiteral(" ] ") + what);
+    };
+    const std::string r = gbk.toStdString();
+    if (!m_account.LoggedIn) {
+        m_memo->appendPlainText(QStringLiteral("\r\n") + texts::kVerified + QStringLiteral("：\r\n") + FromGbk(r) +
+                                QStringLiteral("\r\n"));
+        taskNotice(texts::kVerified);
+        playSuccess();
+    } else if (r == texts::kShutoff) {
+        emit Notice(FromGbk(r));
+    } else if (r == texts::kUsernameError) {
+        m_memo->appendPlainText(texts::kNicknameError);
+        m_account.LoggedIn = 0;
+        emit Notice(FromGbk(r));
+        playError();
+    } else if (r == texts::kLoginError) {
+        m_memo->appendPlainText(texts::kLoggedInElsewhere);
+        m_account.LoggedIn = 0;
+        emit Notice(FromGbk(r));
+        playError();
+    } else if (r.front() == '\0') {
+        m_memo->appendPlainText(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") +
+                                FromGbk(Trim(r)) + QStringLiteral("\r\n"));
+        taskNotice(texts::kNotSent);
+        playError();
+    } else {
+        m_memo->appendPlainText(QStringLiteral("\r\n") + texts::kSent + QStringLiteral("：\r\n") + FromGbk(r) +
+                                QStringLiteral("\r\n"));
+        taskNotice(texts::kSent);
+        playSuccess();
+    }
+}
+
+void TFrame4::onFinished()
+{
+    m_pageLoaded = false;
+    m_running = false;
+    if (TTaskRecord* t = task()) {
+        t->RunState = RunStopped;
+        t->Requester = -1;
+    }
+    if (m_thread) {
+        m_thread->disconnect(this);
+        m_thread.release()->deleteLater();
+    }
+}
+
+void TFrame4::onBeforeNavigate(const QUrl& url)
+{
+    TTaskRecord* t = task();
+    if (!t)
+        return;
+    const QString text = url.toString();
+    const QString lower = text.toLower();
+    if (lower == FromGbk(t->GuideUrl).toLower() || lower == FromGbk(t->PageUrl()).toLower()) {
+        m_currentUrl = text;
+        m_urlBar->setText(text);
+    }
+}
+
+void TFrame4::onDownload(const QUrl&)
+{
+    // A page served as a download is monitored as its text.
+    const std::string text = HttpGet(ToGbk(m_currentUrl));
+    if (!text.empty())
+        m_browser->WriteDocument("<html><head></head><body>" + text + "</body></html>");
+    m_pageLoaded = false;
+}
+
+} // namespace vexory

@@ -1,0 +1,109 @@
+#pragma once
+
+// TFrame4: the panel that runs one monitor task. It owns the task's browser, log
+// memo, status bars, step timer and hidden start button, and the task's monitor
+// thread. The thread keeps time and processes page text; the panel does all that
+// touches the browser or the screen, one step of its step machine at a time.
+
+#include "model/task_record.h"
+#include "monitor/monitor_thread.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSoundEffect;
+
+namespace vexory {
+
+class WebEngineBrowser;
+
+class TFrame4 : public QWidget
+{
+    Q_OBJECT
+public:
+    // `accept` answers the thread's record claims at once, from the thread: it must be thread-safe.
+    TFrame4(TAccountRecord& account, std::string server, TMonitorThread::AcceptHandler accept = {},
+            QWidget* parent = nullptr);
+    ~TFrame4() override;
+
+    void SetTask(int index);
+    void PrepareStart();
+    void SetRunning(bool running);
+    void AfterTrim();
+
+    int Step() const { return m_step; }
+    int TaskIndex() const { return m_taskIndex; }
+    bool Running() const { return m_running; }
+    int RefreshCount() const { return m_refreshCount; }
+    int WarningCount() const { return m_warningCount; }
+    const QString& CurrentUrl() const { return m_currentUrl; }
+    TMonitorThread* MonitorThread() const { return m_thread.get(); }
+    WebEngineBrowser* Browser() const { return m_browser; }
+    QPlainTextEdit* Memo1() const { return m_memo; }
+    QPushButton* Button1() const { return m_button; }
+    QLabel* StatusPanel(int i) const { return m_status[i]; }
+    QLabel* StatusBar2() const { return m_urlBar; }
+    QMenu* PopupMenu1() const { return m_popup; }
+
+    // True when no task is busy (RunState 7).
+    static bool NoTaskBusy(const TAccountRecord& account);
+
+    // Adds a log line (text, tab, time) to the memo, as the thread's messages do.
+    void LogLine(const QString& text);
+
+signals:
+    void StatusChanged(TFrame4* panel);
+    void Notice(const QString& text);
+    void ChainRequest(TFrame4* panel, int target);
+    void ChainDone(TFrame4* panel);
+
+private:
+    TTaskRecord* task();
+    void runStep();
+    void enableTimer() { m_timer.start(1); }
+    void handOver(std::string text);
+    void elementWarning();
+    void noTextHandling();
+    void notice(const QString& text, bool sound);
+    void playError();
+    void playSuccess();
+    void connectThread();
+    void onCountdown(int remainingMs);
+    void onSourceRequest();
+    void onResult(const QByteArray& gbk);
+    void onFinished();
+    void onBeforeNavigate(const QUrl& url);
+    void onDownload(const QUrl& url);
+    void waitForPage();
+
+    TAccountRecord& m_account;
+    std::string m_server;
+    std::unique_ptr<TMonitorThread> m_thread;
+    WebEngineBrowser* m_browser = nullptr;
+    QPlainTextEdit* m_memo = nullptr;
+    QPushButton* m_button = nullptr;
+    QLabel* m_status[3] = {};
+    QLabel* m_urlBar = nullptr;
+    QMenu* m_popup = nullptr;
+    QSoundEffect* m_errorSound = nullptr;
+    QSoundEffect* m_successSound = nullptr;
+    QTimer m_timer;
+
+    int m_taskIndex = -1;
+    int m_step = -1;
+    int m_refreshCount = 1;
+    int m_warningCount = 0;
+    bool m_running = false;
+    bool m_pageLoaded = false;
+    QString m_currentUrl;
+};
+
+} // namespace vexory

@@ -1,0 +1,134 @@
+// Document operations of the embedded browser. Every call runs this file first
+// (in an isolated world: the page's own scripts neither see nor disturb it) and
+// then one expression calling a function of `vexory`.
+var vexory = {
+    markStyle: "background-color:rgb(123,236,179)",
+
+    // Links and image sources written back absolute, then the markup.
+    pageSource: function () {
+        try {
+            var links = document.links;
+            for (var i = 0; i < links.length; i++)
+                links[i].href = links[i].href;
+            var images = document.images;
+            for (var k = 0; k < images.length; k++)
+                if (images[k].getAttribute("src") !== null)
+                    images[k].src = images[k].src;
+        } catch (e) {
+        }
+        return document.documentElement ? document.documentElement.innerHTML : "";
+    },
+
+    // The element by id; by name (index 0-based, -1 the first); by class token
+    // (index 1-based, 0 or less the first).
+    click: function (spec, name, index) {
+        var element = document.getElementById(spec);
+        if (element) {
+            element.click();
+            return true;
+        }
+        var named = document.getElementsByName(name);
+        if (named.length > 0) {
+            var item = index < 0 ? named[0] : named[index];
+            if (!item)
+                return false;
+            item.click();
+            return true;
+        }
+        var all = document.getElementsByTagName("*");
+        var count = 0;
+        for (var i = 0; i < all.length; i++) {
+            var tokens = (all[i].getAttribute("class") || "").split(/[ \t\r\n\f]+/);
+            for (var t = 0; t < tokens.length; t++) {
+                if (tokens[t] !== name)
+                    continue;
+                count++;
+                if (index <= 0 ? count === 1 : count === index) {
+                    all[i].click();
+                    return true;
+                }
+            }
+        }
+        return false;
+    },
+
+    selectionText: function () {
+        var selection = window.getSelection();
+        return selection ? selection.toString() : "";
+    },
+
+    clearSelection: function () {
+        var selection = window.getSelection();
+        if (selection)
+            selection.removeAllRanges();
+        return true;
+    },
+
+    // Next or previous occurrence, selected; wraps once when there was a selection.
+    find: function (text, forward) {
+        var wrap = vexory.selectionText().length > 0;
+        return window.find(text, false, !forward, wrap, false, false, false);
+    },
+
+    // Wraps every selected stretch of text in a mark, as a background colour command would.
+    mark: function (style) {
+        var selection = window.getSelection();
+        if (!selection || selection.rangeCount === 0 || selection.toString().length === 0)
+            return false;
+        var range = selection.getRangeAt(0);
+        var nodes = [];
+        var root = range.commonAncestorContainer;
+        if (root.nodeType === Node.TEXT_NODE) {
+            nodes.push(root);
+        } else {
+            var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+            while (walker.nextNode())
+                if (range.intersectsNode(walker.currentNode))
+                    nodes.push(walker.currentNode);
+        }
+        for (var i = 0; i < nodes.length; i++) {
+            var node = nodes[i];
+            var start = node === range.startContainer ? range.startOffset : 0;
+            var end = node === range.endContainer ? range.endOffset : node.length;
+            if (end <= start)
+                continue;
+            if (start > 0)
+                node = node.splitText(start);
+            if (end - start < node.length)
+                node.splitText(end - start);
+            var font = document.createElement("font");
+            font.setAttribute("style", style || vexory.markStyle);
+            node.parentNode.insertBefore(font, node);
+            font.appendChild(node);
+        }
+        selection.removeAllRanges();
+        return true;
+    },
+
+    // Unwraps every mark of a colour; true when one was removed.
+    unmark: function (colour) {
+        var wanted = ("background-color:" + colour).replace(/\s+/g, "").toLowerCase();
+        var fonts = document.getElementsByTagName("font");
+        var marks = [];
+        for (var i = 0; i < fonts.length; i++) {
+            var f = fonts[i];
+            var style = (f.getAttribute("style") || "").replace(/\s+/g, "").toLowerCase().replace(/;$/, "");
+            if (f.attributes.length === 1 && style === wanted)
+                marks.push(f);
+        }
+        for (var k = 0; k < marks.length; k++) {
+            var m = marks[k];
+            while (m.firstChild)
+                m.parentNode.insertBefore(m.firstChild, m);
+            m.parentNode.removeChild(m);
+        }
+        return marks.length > 0;
+    },
+
+    write: function (html) {
+        document.open();
+        document.write(html);
+        document.close();
+        return true;
+    }
+};

@@ -1,0 +1,255 @@
+#include "monitor/webengine_browser.h"
+
+#include "formula/text_helpers.h"
+#include "platform/qt_text.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <chrono>
+
+namespace vexory {
+
+// The page: dialogs answered without showing, console quiet, new windows refused,
+// and every navigation reported before it starts.
+class BrowserPage : public QWebEnginePage
+{
+public:
+    BrowserPage(QWebEngineProfile* profile, WebEngineBrowser* owner) : QWebEnginePage(profile, owner), m_owner(owner) {}
+
+protected:
+    void javaScriptAlert(const QUrl&, const QString&) override {}
+    bool javaScriptConfirm(const QUrl&, const QString&) override { return true; }
+    bool javaScriptPrompt(const QUrl&, const QString&, const QString& defaultValue, QString* result) override
+    {
+        *result = defaultValue;
+        return true;
+    }
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
+    {
+        emit m_owner->BeforeNavigate(url);
+        return true;
+    }
+
+private:
+    WebEngineBrowser* m_owner;
+};
+
+namespace {
+
+const QString& pageScripts()
+{
+    static const QString source = [] {
+        QFile file(QStringLiteral(":/monitor/page_scripts.js"));
+        file.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(file.readAll());
+    }();
+    return source;
+}
+
+QString jsString(const QString& s)
+{
+    // A JSON string is a JavaScript string literal.
+    return QString::fromUtf8(QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
+} // namespace
+
+WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
+{
+    // A private, in-memory profile for every browser: nothing is shared or kept on disk.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    m_page = new BrowserPage(m_profile, this);
+    m_page->setAudioMuted(true);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    m_page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    m_view = new QWebEngineView(parent);
+    m_view->setPage(m_page);
+    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+
+    connect(m_page, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::loadStarted);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::loadFinished);
+    connect(m_view, &QObject::destroyed, this, [this] { m_state.hasWindow = false; });
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* download) {
+        // Claimed: nothing is saved, the owner decides what to show instead.
+        const QUrl url = download->url();
+        download->cancel();
+        emit DownloadRequested(url);
+    });
+    Navigate("about:blank");
+}
+
+WebEngineBrowser::~WebEngineBrowser()
+{
+    m_state.hasWindow = false;
+    if (m_view)
+        m_view->setPage(nullptr);
+    delete m_page;
+}
+
+void WebEngineBrowser::loadStarted()
+{
+    m_state.loadsStarted++;
+    m_state.busy = true;
+    m_state.readyState = 1;
+}
+
+void WebEngineBrowser::loadFinished()
+{
+    m_state.busy = false;
+    m_state.readyState = 4;
+}
+
+void WebEngineBrowser::Navigate(const std::string& url)
+{
+    m_page->load(QUrl::fromUserInput(FromGbk(url)));
+}
+
+void WebEngineBrowser::Refresh()
+{
+    m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+void WebEngineBrowser::Stop()
+{
+    m_page->triggerAction(QWebEnginePage::Stop);
+}
+
+QVariant WebEngineBrowser::RunScript(const QString& call, int limitMs)
+{
+    QPointer<WebEngineBrowser> self(this);
+    // The answer may come after the limit; it must find its loop and slot alive then.
+    struct Answer
+    {
+        bool done = false;
+        QVariant value;
+        QEventLoop loop;
+    };
+    auto answer = std::make_shared<Answer>();
+    m_page->runJavaScript(pageScripts() + QStringLiteral("\n") + call, QWebEngineScript::ApplicationWorld,
+                          [answer](const QVariant& value) {
+                              answer->done = true;
+                              answer->value = value;
+                              answer->loop.quit();
+                          });
+    if (!answer->done) {
+        QTimer::singleShot(limitMs, &answer->loop, &QEventLoop::quit);
+        answer->loop.exec();
+    }
+    if (!self)
+        return {};
+    return answer->value;
+}
+
+std::string WebEngineBrowser::PageSource()
+{
+    const QVariant html = RunScript(QStringLiteral("vexory.pageSource()"));
+    return html.isValid() ? ToGbk(html.toString()) : std::string();
+}
+
+bool WebEngineBrowser::ClickElement(const std::string& spec)
+{
+    const auto [name, index] = SplitIndexedName(spec);
+    return RunScript(QStringLiteral("vexory.click(%1, %2, %3)")
+                         .arg(jsString(FromGbk(spec)), jsString(FromGbk(name)), QString::number(index)))
+        .toBool();
+}
+
+int WebEngineBrowser::SelectionLength()
+{
+    const QString text = RunScript(QStringLiteral("vexory.selectionText()")).toString();
+    if (text.isEmpty()) {
+        RunScript(QStringLiteral("vexory.clearSelection()"));
+        return 0;
+    }
+    return static_cast<int>(FromGbk(CompactHtml(ToGbk(text))).size());
+}
+
+bool WebEngineBrowser::FindText(const std::string& text, bool forward)
+{
+    return RunScript(QStringLiteral("vexory.find(%1, %2)")
+                         .arg(jsString(FromGbk(text)), forward ? QStringLiteral("true") : QStringLiteral("false")))
+        .toBool();
+}
+
+void WebEngineBrowser::MarkSelection(const std::string& style)
+{
+    if (SelectionLength() > 0)
+        RunScript(QStringLiteral("vexory.mark(%1)").arg(style.empty() ? QStringLiteral("null") : jsString(FromGbk(style))));
+}
+
+bool WebEngineBrowser::RemoveMarks(const std::string& colour)
+{
+    return RunScript(QStringLiteral("vexory.unmark(%1)").arg(jsString(FromGbk(colour)))).toBool();
+}
+
+void WebEngineBrowser::WriteDocument(const std::string& html)
+{
+    RunScript(QStringLiteral("vexory.write(%1)").arg(jsString(FromGbk(html))));
+}
+
+bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs)
+{
+    QPointer<WebEngineBrowser> guard(&browser);
+    const uint32_t start = MonitorCore::TickCount();
+    uint32_t loads = browser.State().loadsStarted;
+    bool seenBusy = false;
+    auto failed = [&] { return !guard || !browser.HasWindow() || QCoreApplication::closingDown() || stopFlag; };
+    auto timedOut = [&] { return timeoutMs > 0 && MonitorCore::TickCount() - start > timeoutMs; };
+    for (;;) {
+        if (failed())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(100);
+        int quiet = 0;
+        while (quiet < 2000) {
+            if (failed())
+                return false;
+            const uint32_t now = browser.State().loadsStarted;
+            if (browser.Busy() || now != loads) {
+                loads = now;
+                seenBusy = true;
+                quiet = 0;
+            }
+            if (seenBusy)
+                quiet += 10;
+            QCoreApplication::processEvents();
+            QThread::msleep(10);
+            if (timedOut())
+                return false;
+        }
+        if (timedOut())
+            return false;
+        if (!browser.Busy() && browser.ReadyState() == 4)
+            return true;
+    }
+}
+
+std::pair<std::string, int> SplitIndexedName(const std::string& spec)
+{
+    const size_t caret = spec.find('^');
+    if (caret != std::string::npos) {
+        const std::string after = spec.substr(caret + 1);
+        if (IsInteger(after) && StrToInt(after) >= 0)
+            return {spec.substr(0, caret), StrToInt(after)};
+    }
+    return {spec, -1};
+}
+
+} // namespace vexory

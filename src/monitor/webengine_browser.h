@@ -1,0 +1,95 @@
+#pragma once
+
+// The embedded browser on Qt WebEngine: navigation, busy and ready state, the
+// document operations the monitor and the editor need, and the fixed setup every
+// browser of the program has (first document about:blank, page sounds off, script
+// errors and page dialogs answered without showing anything, downloads claimed,
+// new windows refused). Everything here runs on the GUI thread; the monitor thread
+// reads only State().
+
+#include "monitor/monitor_core.h"
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+class QWebEngineView;
+class QWebEngineProfile;
+class QWidget;
+
+namespace vexory {
+
+class BrowserPage;
+
+class WebEngineBrowser : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WebEngineBrowser(QWidget* parent);
+    ~WebEngineBrowser() override;
+
+    QWebEngineView* View() const { return m_view; }
+    BrowserState& State() { return m_state; }
+
+    void Navigate(const std::string& url);
+    void Refresh();
+    void Stop();
+    bool Busy() const { return m_state.busy; }
+    int ReadyState() const { return m_state.readyState; }
+    bool HasWindow() const { return m_state.hasWindow; }
+
+    // The page text: links and images made absolute, then the markup of the top
+    // document, in code page 936; "" without a document.
+    std::string PageSource();
+    // Clicks the element an element specification names (id, name^index, class^index).
+    bool ClickElement(const std::string& spec);
+    // Length of the selected text after compaction (UTF-16 characters), 0 when none.
+    int SelectionLength();
+    // Finds and selects the next (or previous) occurrence of a text.
+    bool FindText(const std::string& text, bool forward);
+    // Gives the selected text the mark colour.
+    void MarkSelection(const std::string& style = {});
+    // Unwraps every mark of a colour ("rgb(123,236,179)").
+    bool RemoveMarks(const std::string& colour);
+    // Replaces the document by the given markup.
+    void WriteDocument(const std::string& html);
+
+    // Runs one call of the page scripts and waits for its value (an invalid
+    // QVariant when the page went away or did not answer in time).
+    QVariant RunScript(const QString& call, int limitMs = 15000);
+
+signals:
+    // The URL of every navigation, frames included, before it starts.
+    void BeforeNavigate(const QUrl& url);
+    // A download the page asked for, claimed: nothing was shown or saved.
+    void DownloadRequested(const QUrl& url);
+
+private:
+    friend class BrowserPage;
+    void loadStarted();
+    void loadFinished();
+
+    QWebEngineProfile* m_profile = nullptr;
+    QWebEngineView* m_view = nullptr;
+    BrowserPage* m_page = nullptr;
+    BrowserState m_state;
+};
+
+// Waits until the page was seen busy, then stayed idle for two seconds, and is
+// complete; false on the stop flag, the time-out (0: none) or a closing program.
+// Pumps the GUI thread's events while it waits.
+bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs);
+
+// "name^2" -> ("name", 2); anything without a non-negative integer after the first "^" -> (spec, -1).
+std::pair<std::string, int> SplitIndexedName(const std::string& spec);
+
+// The mark colour and the style of a mark.
+inline constexpr const char* kMarkColour = "rgb(123,236,179)";
+
+} // namespace vexory

@@ -1,0 +1,278 @@
+// The browser and the runner panel in the real engine, offscreen, against pages
+// served on 127.0.0.1 whose content the tests change between refreshes.
+
+#include "formula/markers.h"
+#include "formula/page_prep.h"
+#include "monitor/monitor_texts.h"
+#include "monitor/myFrame4.h"
+#include "monitor/webengine_browser.h"
+#include "platform/qt_text.h"
+#include "support/test_http_server.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebEngineView>
+
+#include <atomic>
+#include <mutex>
+
+using namespace vexory;
+using vexory::test::TestHttpServer;
+
+namespace {
+
+// Pages whose rows the test adds while the runner watches.
+class ListingSite
+{
+public:
+    ListingSite()
+    {
+        m_server.routes().Get("/list", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(m_mutex);
+            std::string rows;
+            for (const auto& r : m_rows)
+                rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+            res.set_content("<html><head><title>list</title></head><body><a href=\"/detail?id=1\">more</a>"
+                            "<table>" + rows + "</table></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        m_server.routes().Get("/clicks", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"html(<html><body><button id="more" onclick="add()">more</button>
+                <input name="q" onclick="document.title='name0'"><input name="q" onclick="document.title='name1'">
+                <span class="x y" onclick="document.title='class1'">a</span><b class="y" onclick="document.title='class2'">b</b>
+                <table id="t"><tr><td class="name">Old</td><td>1</td></tr></table>
+                <script>var n = 0; function add() { n++; var r = document.getElementById('t').insertRow(-1);
+                r.innerHTML = '<td class="name">Clicked ' + n + '</td><td>' + n + '</td>'; }
+                alert('hello'); confirm('sure?');</script></body></html>)html",
+                            "text/html; charset=utf-8");
+        });
+        m_server.routes().Get("/guide", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>please log in</p></body></html>", "text/html; charset=utf-8");
+        });
+        m_server.routes().Get("/data.txt", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(m_mutex);
+            std::string rows;
+            for (const auto& r : m_rows)
+                rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+            res.set_header("Content-Disposition", "attachment; filename=\"data.txt\"");
+            res.set_content("<table>" + rows + "</table>", "application/octet-stream");
+        });
+        m_server.start();
+    }
+    void add(std::string name, std::string price)
+    {
+        std::lock_guard lock(m_mutex);
+        m_rows.emplace_back(std::move(name), std::move(price));
+    }
+    std::string url(const std::string& path) const { return m_server.url(path); }
+
+private:
+    TestHttpServer m_server;
+    std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::string>> m_rows{{"Apple", "5"}};
+};
+
+TTaskRecord listTask(const std::string& pageUrl)
+{
+    TTaskRecord t;
+    t.TaskName = "\xC1\xD0\xB1\xED"; // 列表
+    t.SetPageUrl(pageUrl);
+    t.GrabFormula = "<td class=\"name\">{>name<}</td><td>{>price<}</td>";
+    t.RefreshInterval = 1500;
+    t.ConnectTimeout = 10000;
+    t.Requester = -1;
+    t.CycleDone = 1;
+    return t;
+}
+
+QString memoText(TFrame4& panel)
+{
+    return panel.Memo1()->toPlainText();
+}
+
+void saveScreen(QWidget& widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
+    widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png"));
+}
+
+} // namespace
+
+class RunnerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void browserOperations();
+    void pageTaskReportsNewRecordsOnce();
+    void elementTaskClicksInsteadOfReloading();
+    void guideTaskWaitsForStart();
+    void downloadIsMonitoredAsText();
+
+private:
+    ListingSite m_site;
+};
+
+void RunnerTest::browserOperations()
+{
+    QWidget host;
+    host.resize(800, 600);
+    WebEngineBrowser browser(&host);
+    std::atomic<uint8_t> stop{0};
+    QSignalSpy navigations(&browser, &WebEngineBrowser::BeforeNavigate);
+    browser.Navigate(m_site.url("/clicks"));
+    QVERIFY(WaitReady(browser, stop, 15000));
+    QVERIFY(navigations.count() >= 1);
+
+    // Page dialogs did not block; links and markup come back.
+    std::string source = browser.PageSource();
+    QVERIFY(source.find("<button id=\"more\"") != std::string::npos);
+
+    // By id, by name with a 0-based index, by class with a 1-based index.
+    QVERIFY(browser.ClickElement("more"));
+    QVERIFY(browser.PageSource().find("Clicked 1") != std::string::npos);
+    QVERIFY(browser.ClickElement("q^1"));
+    QCOMPARE(browser.RunScript(QStringLiteral("document.title")).toString(), QStringLiteral("name1"));
+    QVERIFY(browser.ClickElement("y^2"));
+    QCOMPARE(browser.RunScript(QStringLiteral("document.title")).toString(), QStringLiteral("class2"));
+    QVERIFY(!browser.ClickElement("nothing"));
+    QCOMPARE(SplitIndexedName("a^x"), std::make_pair(std::string("a^x"), -1));
+    QCOMPARE(SplitIndexedName("a^2"), std::make_pair(std::string("a"), 2));
+
+    // A mark puts the highlight template into the page text, and comes off again.
+    browser.RunScript(QStringLiteral("var r = document.createRange(); var td = document.getElementsByTagName('td')[0];"
+                                     "r.selectNodeContents(td); getSelection().removeAllRanges(); getSelection().addRange(r);"));
+    QCOMPARE(browser.SelectionLength(), 3);
+    browser.MarkSelection();
+    QCOMPARE(browser.SelectionLength(), 0);
+    const PreparedPage marked = PreparePage(browser.PageSource());
+    QVERIFY(marked.text.find(std::string(MarkedSentinel) + "Old") != std::string::npos);
+    QVERIFY(browser.RemoveMarks(kMarkColour));
+    QVERIFY(PreparePage(browser.PageSource()).text.find(MarkedSentinel) == std::string::npos);
+    QVERIFY(!browser.RemoveMarks(kMarkColour));
+
+    // Finding selects, and wraps once from a selection.
+    QVERIFY(browser.FindText("Clicked", true));
+    QCOMPARE(browser.RunScript(QStringLiteral("vexory.selectionText()")).toString(), QStringLiteral("Clicked"));
+
+    // Relative links come back absolute.
+    browser.Navigate(m_site.url("/list"));
+    QVERIFY(WaitReady(browser, stop, 15000));
+    QVERIFY(browser.PageSource().find("href=\"" + m_site.url("/detail?id=1") + "\"") != std::string::npos);
+}
+
+void RunnerTest::pageTaskReportsNewRecordsOnce()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.resize(1000, 600);
+    panel.show();
+    QSignalSpy notices(&panel, &TFrame4::Notice);
+    panel.SetTask(0);
+    QCOMPARE(panel.Step(), 2);
+    panel.PrepareStart();
+    QVERIFY(!panel.Button1()->isVisible());
+    panel.SetRunning(true);
+    QVERIFY(panel.Running());
+
+    // The first page is only remembered.
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=apple")), 20000);
+    QVERIFY(!memoText(panel).contains(QStringLiteral("数据验证通过")));
+
+    m_site.add("New Pear", "7");
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过")), 30000);
+    QVERIFY(memoText(panel).contains(QStringLiteral("name=New Pear\nprice=7")));
+    QVERIFY(notices.contains(QVariantList{QStringLiteral("[ 列表 ] 数据验证通过")}));
+    QVERIFY(panel.RefreshCount() > 1);
+    QCOMPARE(panel.CurrentUrl(), QString::fromStdString(m_site.url("/list")));
+    saveScreen(panel, QStringLiteral("runner"));
+
+    // Reported once only.
+    const int before = static_cast<int>(memoText(panel).count(QStringLiteral("数据验证通过")));
+    const int refreshes = panel.RefreshCount();
+    QTRY_VERIFY_WITH_TIMEOUT(panel.RefreshCount() > refreshes + 1, 20000);
+    QCOMPARE(static_cast<int>(memoText(panel).count(QStringLiteral("数据验证通过"))), before);
+    account.StopAll = 1;
+}
+
+void RunnerTest::elementTaskClicksInsteadOfReloading()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/clicks")));
+    account.Tasks[0].ElementId = "more";
+    account.Tasks.push_back(listTask(m_site.url("/clicks")));
+    account.Tasks[1].ElementId = "missing";
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    QCOMPARE(panel.Step(), 6);
+    panel.PrepareStart();
+    QCOMPARE(panel.Step(), 4);
+    panel.SetRunning(true);
+    // The page changes only through the click: every refresh adds a row.
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=Clicked 1")), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过")), 30000);
+    account.StopAll = 1;
+
+    TFrame4 missing(account, "127.0.0.1:1");
+    account.StopAll = 0;
+    QSignalSpy notices(&missing, &TFrame4::Notice);
+    missing.SetTask(1);
+    missing.PrepareStart();
+    missing.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(missing).contains(FromGbk(texts::kNoElement)), 30000);
+    QVERIFY(notices.contains(QVariantList{QStringLiteral("[ 列表 ] 警告")}));
+    account.StopAll = 1;
+}
+
+void RunnerTest::guideTaskWaitsForStart()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    account.Tasks[0].GuideUrl = m_site.url("/guide");
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.show();
+    panel.SetTask(0);
+    QCOMPARE(panel.Step(), 3);
+    panel.PrepareStart();
+    QCOMPARE(panel.Step(), 2);
+    panel.Button1()->show(); // the main window shows "开始" for a task with a guide URL
+    QTest::qWait(2500);
+    QVERIFY(!panel.Running());
+    QVERIFY(memoText(panel).isEmpty());
+    QTest::mouseClick(panel.Button1(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(panel.Running(), 20000);
+    QVERIFY(!panel.Button1()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=apple")), 20000);
+    account.StopAll = 1;
+}
+
+void RunnerTest::downloadIsMonitoredAsText()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/data.txt")));
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=apple")), 30000);
+    account.StopAll = 1;
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
+                                          "--no-first-run --disable-sync");
+    QApplication app(argc, argv);
+    RunnerTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "runner_test.moc"
