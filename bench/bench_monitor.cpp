@@ -1,0 +1,84 @@
+// One Process call of the monitor on the generated 1 MB and 8 MB listings, and the
+// per-cycle cost of a 1000-cycle run in "all records" mode while the set of seen
+// records grows.
+
+#include "page_generator.h"
+
+#include "monitor/monitor_core.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+
+using namespace vexory;
+
+namespace {
+
+TAccountRecord listingAccount(const char* formula)
+{
+    TAccountRecord account;
+    account.Tasks.resize(1);
+    account.Tasks[0].TaskName = "bench";
+    account.Tasks[0].GrabFormula = formula;
+    account.Tasks[0].Requester = -1;
+    return account;
+}
+
+void BM_Process(benchmark::State& state)
+{
+    const std::string page = bench::ListingPage(static_cast<size_t>(state.range(0)));
+    TAccountRecord account = listingAccount(bench::kListingFormula);
+    MonitorCore core(account, nullptr, "127.0.0.1:1", {});
+    core.SetTask(0);
+    for (auto _ : state) {
+        core.SetPageText(page);
+        benchmark::DoNotOptimize(core.Process());
+    }
+    state.counters["seen"] = static_cast<double>(core.SeenCount());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
+}
+
+// A page of 50 rows of which 10 are new at every cycle.
+std::string shiftingPage(int cycle)
+{
+    std::string rows;
+    for (int i = 0; i < 50; ++i) {
+        const int id = cycle * 10 + i;
+        rows += "<tr><td class=\"name\">item " + std::to_string(id) + "</td><td>" + std::to_string(id % 97) + "</td></tr>";
+    }
+    return "<html><body><table>" + rows + "</table></body></html>";
+}
+
+void BM_LongRunAllRecords(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TAccountRecord account = listingAccount("<td class=\"name\">{>name<}</td><td>{>price<}</td>");
+        int results = 0;
+        MonitorEvents events;
+        events.result = [&](const std::string&) { ++results; };
+        MonitorCore core(account, nullptr, "127.0.0.1:1", events);
+        core.SetTask(0);
+        double first = 0, last = 0;
+        for (int cycle = 0; cycle < 1000; ++cycle) {
+            const std::string page = shiftingPage(cycle);
+            const auto begin = std::chrono::steady_clock::now();
+            core.SetPageText(page);
+            core.Process();
+            const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin).count();
+            if (cycle < 100)
+                first += us;
+            if (cycle >= 900)
+                last += us;
+        }
+        state.counters["first100_us_per_cycle"] = first / 100;
+        state.counters["last100_us_per_cycle"] = last / 100;
+        state.counters["seen"] = static_cast<double>(core.SeenCount());
+        state.counters["results"] = results;
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_Process)->Arg(1 << 20)->Arg(8 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongRunAllRecords)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,242 @@
+// The runner panel logged in to a real vexory-server: every kind of push reply as
+// the user sees it, the no-data warnings, and two chained tasks in their panels.
+
+#include "formula/text_helpers.h"
+#include "monitor/monitor_texts.h"
+#include "monitor/myFrame4.h"
+#include "monitor/webengine_browser.h"
+#include "platform/codepage.h"
+#include "platform/plugin_window.h"
+#include "platform/qt_text.h"
+#include "service/service_client.h"
+#include "support/server_process.h"
+#include "support/test_http_server.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace vexory;
+using namespace vexory::test;
+
+namespace {
+
+class Site
+{
+public:
+    Site()
+    {
+        m_server.routes().Get("/list", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(m_mutex);
+            std::string rows;
+            for (const auto& r : m_rows)
+                rows += "<li><b>" + r + "</b><i>http://127.0.0.1:" + std::to_string(m_server.port()) + "/detail/" + r +
+                        "</i></li>";
+            res.set_content("<html><body><ul>" + rows + "</ul></body></html>", "text/html; charset=utf-8");
+        });
+        m_server.routes().Get(R"(/detail/(\w+))", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content("<html><body><p>price of " + std::string(req.matches[1]) + "</p></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        m_server.routes().Post("/hook", [this](const httplib::Request&, httplib::Response& res) {
+            res.status = m_hookStatus;
+        });
+        m_server.start();
+    }
+    void add(const std::string& row)
+    {
+        std::lock_guard lock(m_mutex);
+        m_rows.push_back(row);
+    }
+    std::string url(const std::string& path) const { return m_server.url(path); }
+    std::atomic<int> m_hookStatus{200};
+
+private:
+    TestHttpServer m_server;
+    std::mutex m_mutex;
+    std::vector<std::string> m_rows{"first"};
+};
+
+TTaskRecord task(const std::string& name, const std::string& url, const std::string& formula)
+{
+    TTaskRecord t;
+    t.TaskName = name;
+    t.SetPageUrl(url);
+    t.GrabFormula = formula;
+    t.RefreshInterval = 1500;
+    t.ConnectTimeout = 10000;
+    t.Requester = -1;
+    t.CycleDone = 1;
+    return t;
+}
+
+QString memo(TFrame4& p)
+{
+    return p.Memo1()->toPlainText();
+}
+
+const char* kListFormula = "<li><b>{>item<}</b><i>{>link<}</i></li>";
+
+} // namespace
+
+class RunnerServiceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pushRepliesShowInTheMemo();
+    void sixNoDataWarningsReloadThePage();
+    void chainedTasksResolveAValue();
+
+private:
+    Site m_site;
+};
+
+void RunnerServiceTest::pushRepliesShowInTheMemo()
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    QVERIFY(server.ok());
+    QCOMPARE(server.admin("user add alice pw --rights plugin --webhook " + m_site.url("/hook")), 0);
+    TAccountRecord account;
+    account.Nickname = "alice";
+    account.PasswordDigest = Sha1Hex("pw");
+    int32_t version = 6;
+    QCOMPARE(Login(account, server.host(), false, version), int(LoginDone));
+    account.Tasks.push_back(task("list", m_site.url("/list"), kListFormula));
+    account.Tasks[0].PushToPlugin = 1;
+
+    TempDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().c_str());
+    TFrame4 panel(account, server.host());
+    QSignalSpy notices(&panel, &TFrame4::Notice);
+    panel.SetTask(0);
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("item=first")), 20000);
+
+    // Forwarded by the service.
+    m_site.add("second");
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\nitem=second")), 20000);
+    QVERIFY(notices.contains(QVariantList{QStringLiteral("[ list ] 数据已发送")}));
+
+    // Not forwarded and no plug-in: not sent.
+    m_site.m_hookStatus = 500;
+    m_site.add("third");
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据未发送：\nitem=third")), 20000);
+
+    // Not forwarded, but the plug-in takes it.
+    PluginWindowHost plugin;
+    QVERIFY(plugin.Open(GbkToUtf8(PluginTitlePrefix("127.0.0.1"))));
+    std::string handed;
+    std::thread serve([&] {
+        plugin.ServeOne([&](uint32_t, const std::string& text) {
+            handed = text;
+            return uint8_t{1};
+        }, 20000);
+    });
+    m_site.add("fourth");
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\nitem=fourth")), 20000);
+    serve.join();
+    QVERIFY(handed.find("item=fourth") == 0);
+
+    // The service ends the run remotely.
+    QCOMPARE(server.admin("user shutoff alice"), 0);
+    m_site.add("fifth");
+    QTRY_VERIFY_WITH_TIMEOUT(notices.contains(QVariantList{QStringLiteral("[ shutoff ]")}), 20000);
+
+    // Logged in elsewhere: the panel logs out.
+    TAccountRecord other;
+    other.Nickname = "alice";
+    other.PasswordDigest = Sha1Hex("pw");
+    QCOMPARE(Login(other, server.host(), false, version), int(LoginDone));
+    m_site.add("sixth");
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("账户异地登录，退出登录！")), 20000);
+    QVERIFY(notices.contains(QVariantList{QStringLiteral("[ loginerror ]")}));
+    QVERIFY(!account.LoggedIn);
+    account.StopAll = 1;
+
+    // A nickname the service does not know.
+    TAccountRecord stranger;
+    stranger.Nickname = "nobody";
+    stranger.LoggedIn = 1;
+    stranger.Tasks.push_back(task("list", m_site.url("/list"), kListFormula));
+    TFrame4 second(stranger, server.host());
+    second.SetTask(0);
+    second.PrepareStart();
+    second.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(second).contains(QStringLiteral("item=sixth")), 20000);
+    m_site.add("seventh");
+    QTRY_VERIFY_WITH_TIMEOUT(memo(second).contains(QStringLiteral("昵称错误，退出登录！")), 20000);
+    QVERIFY(!stranger.LoggedIn);
+    stranger.StopAll = 1;
+}
+
+void RunnerServiceTest::sixNoDataWarningsReloadThePage()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(task("empty", m_site.url("/list"), "<table>{>never<}</table>"));
+    account.Tasks[0].RefreshInterval = 1000;
+    TFrame4 panel(account, "127.0.0.1:1");
+    QSignalSpy notices(&panel, &TFrame4::Notice);
+    panel.SetTask(0);
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    const QString noData = FromGbk(texts::kNoData);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).count(noData) >= 6, 60000);
+    account.StopAll = 1;
+    // Five warnings each signalled, the sixth once more by reloading.
+    int warnings = 0;
+    for (const auto& n : notices)
+        warnings += n.at(0).toString() == QStringLiteral("[ empty ] 警告");
+    QVERIFY(warnings >= 6);
+    QVERIFY(panel.WarningCount() <= 5);
+}
+
+void RunnerServiceTest::chainedTasksResolveAValue()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(task("list", m_site.url("/list"), std::string(kListFormula) + "(>link@detail<)"));
+    account.Tasks.push_back(task("detail", "", "<p>{>price<}</p>"));
+    TFrame4 list(account, "127.0.0.1:1");
+    std::unique_ptr<TFrame4> detail;
+    // The main window's part: open the chained task's panel on request, or load its new value.
+    connect(&list, &TFrame4::ChainRequest, this, [&](TFrame4*, int target) {
+        if (!detail) {
+            detail = std::make_unique<TFrame4>(account, "127.0.0.1:1");
+            detail->SetTask(target);
+            account.Tasks[static_cast<size_t>(target)].RunState = RunPresent;
+            detail->PrepareStart();
+            detail->SetRunning(true);
+        } else {
+            detail->PrepareStart();
+        }
+    });
+    list.SetTask(0);
+    QVERIFY(list.MonitorThread()->Core().ChainTask() == "detail");
+    list.PrepareStart();
+    list.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(list).contains(QStringLiteral("item=first")), 20000);
+    m_site.add("chained");
+    QTRY_VERIFY_WITH_TIMEOUT(memo(list).contains(QStringLiteral("price=price of chained")), 60000);
+    QVERIFY(memo(list).contains(QStringLiteral("数据验证通过：\nitem=chained")));
+    account.StopAll = 1;
+    detail.reset();
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
+                                          "--no-first-run --disable-sync");
+    QApplication app(argc, argv);
+    RunnerServiceTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "runner_service_test.moc"
