@@ -5,6 +5,7 @@
 #include "formula/text_helpers.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vexory {
 
@@ -17,17 +18,35 @@ struct THtmlTextList::Shared
 };
 
 THtmlTextList::THtmlTextList() = default;
-THtmlTextList::~THtmlTextList() = default;
+
+THtmlTextList::~THtmlTextList()
+{
+    ClearTree();
+}
 
 std::string_view THtmlTextList::SourceText() const
 {
     return m_shared ? std::string_view(m_shared->text) : std::string_view();
 }
 
+// Frees the children level by level: a tree thousands of levels deep must not
+// recurse through as many destructors.
 void THtmlTextList::ClearTree()
 {
-    m_chunks.clear();
+    std::vector<std::unique_ptr<THtmlTextList>> pending;
+    for (auto& child : m_children)
+        if (child)
+            pending.push_back(std::move(child));
     m_children.clear();
+    m_chunks.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<THtmlTextList> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : node->m_children)
+            if (child)
+                pending.push_back(std::move(child));
+        node->m_children.clear();
+    }
 }
 
 void THtmlTextList::adopt(const std::shared_ptr<Shared>& shared)
@@ -246,16 +265,22 @@ std::string THtmlTextList::PathText(const IndexPath& path, size_t depth) const
 
 std::string THtmlTextList::PathOf(std::string_view text) const
 {
-    for (size_t i = 0; i < m_chunks.size(); ++i) {
-        if (m_chunks[i].find(text) == std::string_view::npos)
-            continue;
-        const std::string sub = m_children[i] ? m_children[i]->PathOf(text) : std::string("0");
-        std::string out = std::to_string(i + 1);
-        if (sub != "0")
-            out += "." + sub;
-        return out;
+    // Down the tree without recursion: a deep page has as many levels as it nests.
+    std::string out;
+    for (const THtmlTextList* list = this; list;) {
+        const THtmlTextList* next = nullptr;
+        for (size_t i = 0; i < list->m_chunks.size(); ++i) {
+            if (list->m_chunks[i].find(text) == std::string_view::npos)
+                continue;
+            if (!out.empty())
+                out += '.';
+            out += std::to_string(i + 1);
+            next = list->m_children[i].get();
+            break;
+        }
+        list = next;
     }
-    return "0";
+    return out.empty() ? std::string("0") : out;
 }
 
 int THtmlTextList::ChooseRepeatLevel(const std::vector<IndexPath>& paths) const
@@ -295,16 +320,37 @@ int THtmlTextList::ChooseRepeatLevel(const std::vector<IndexPath>& paths) const
 
 void THtmlTextList::DumpTree(std::vector<std::string>& lines, const std::string& prefix, std::string_view indent) const
 {
-    for (size_t i = 0; i < m_chunks.size(); ++i) {
-        const std::string_view chunk = m_chunks[i];
-        const THtmlTextList* child = m_children[i].get();
+    // An explicit stack of lists being dumped, each with its prefix, the next chunk
+    // to visit and the closing line to add when it is done.
+    struct Frame
+    {
+        const THtmlTextList* list;
+        std::string prefix;
+        size_t next;
+        std::optional<std::string> closing;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({this, prefix, 0, std::nullopt});
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next >= frame.list->m_chunks.size()) {
+            std::optional<std::string> closing = std::move(frame.closing);
+            stack.pop_back();
+            if (closing)
+                lines.push_back(std::move(*closing));
+            continue;
+        }
+        const size_t i = frame.next++;
+        const std::string_view chunk = frame.list->m_chunks[i];
+        const THtmlTextList* child = frame.list->m_children[i].get();
+        const std::string framePrefix = frame.prefix;
         if (!child) {
-            lines.push_back(prefix + std::string(chunk));
+            lines.push_back(framePrefix + std::string(chunk));
             continue;
         }
         const std::string joined = child->JoinChunks();
         if (joined == chunk) {
-            child->DumpTree(lines, prefix, indent);
+            stack.push_back({child, framePrefix, 0, std::nullopt});
             continue;
         }
         size_t at = chunk.find(">" + joined + "<");
@@ -312,15 +358,14 @@ void THtmlTextList::DumpTree(std::vector<std::string>& lines, const std::string&
             ++at;
         else
             at = chunk.find(joined);
-        const std::string deeper = prefix + std::string(indent);
+        const std::string deeper = framePrefix + std::string(indent);
         if (at == std::string_view::npos) {
-            lines.push_back(prefix + std::string(chunk));
-            child->DumpTree(lines, deeper, indent);
+            lines.push_back(framePrefix + std::string(chunk));
+            stack.push_back({child, deeper, 0, std::nullopt});
             continue;
         }
-        lines.push_back(prefix + std::string(chunk.substr(0, at)));
-        child->DumpTree(lines, deeper, indent);
-        lines.push_back(prefix + std::string(chunk.substr(at + joined.size())));
+        lines.push_back(framePrefix + std::string(chunk.substr(0, at)));
+        stack.push_back({child, deeper, 0, framePrefix + std::string(chunk.substr(at + joined.size()))});
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace vexory;
 
 namespace {
@@ -121,4 +123,23 @@ TEST(HtmlTextList, DeepNestingParsesWithoutExhaustingTheStack)
     }
     EXPECT_GT(levels, depth / 2 - 5);
     EXPECT_EQ(chunks(*level), (Texts{"<i>x</i>", "<i>y</i>"}));
+    // Walking and dumping the deep tree do not recurse either.
+    const std::string path = list.PathOf("y");
+    EXPECT_GE(std::count(path.begin(), path.end(), '.'), levels);
+    // (A dump repeats the indentation on every line, so it grows with depth squared: a smaller tree.)
+    std::string smaller;
+    for (int i = 0; i < 3000; ++i)
+        smaller += "<div>";
+    smaller += "<i>x</i><i>y</i>";
+    for (int i = 0; i < 3000; ++i)
+        smaller += "</div>";
+    THtmlTextList small;
+    small.Parse(smaller);
+    std::vector<std::string> lines;
+    small.DumpTree(lines, "", TreeIndent);
+    EXPECT_GT(lines.size(), 3000u); // an opening and a closing line per level
+    auto deepest = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.size() > 2000 && l.compare(l.size() - 8, 8, "<i>y</i>") == 0;
+    });
+    EXPECT_NE(deepest, lines.end());
 }

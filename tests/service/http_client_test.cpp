@@ -47,10 +47,17 @@ public:
     {
         ::shutdown(m_fd, SHUT_RDWR);
         ::close(m_fd);
-        m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/client/SendInfo.php"; }
-    const std::string& request() const { return m_request; }
+    // What the one client sent, once it has gone.
+    const std::string& request()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_request;
+    }
 
 private:
     int m_fd = -1;
