@@ -1,0 +1,417 @@
+#include "app/Unit1.h"
+
+#include "app/app_texts.h"
+#include "app/log_file.h"
+#include "app/message_box.h"
+#include "app/ui_texts.h"
+#include "formula/text_helpers.h"
+#include "model/settings.h"
+#include "model/task_store.h"
+#include "monitor/monitor_core.h"
+#include "monitor/myFrame4.h"
+#include "monitor/webengine_browser.h"
+#include "platform/qt_text.h"
+#include "service/service_client.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+#include <cmath>
+#include <ctime>
+
+namespace vexory {
+
+namespace {
+
+enum Request { RequestNone = 0, RequestStartTasks = 2, RequestCycleFinished = 3, RequestStartRun = 5,
+               RequestStatus = 20 };
+
+QLabel* panel(const QString& text, int width, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    if (width > 0)
+        label->setMinimumWidth(width);
+    return label;
+}
+
+} // namespace
+
+void TForm1::LoadAndLogin(TAccountRecord& account, TProcessValues& values, const AppPaths& paths, bool messages,
+                          QWidget* parent)
+{
+    if (!values.StoreLoaded) {
+        if (ReadStore(paths.store, account)) {
+            values.StoreLoaded = true;
+            for (auto& t : account.Tasks)
+                t.MainField = 0;
+        } else if (messages) {
+            MessageBox::Information(parent, texts::kStoreUnreadable);
+        }
+    }
+    if (!values.SettingsRead) {
+        const QStringList arguments = QCoreApplication::arguments().mid(1);
+        std::vector<std::string> args;
+        for (const QString& a : arguments)
+            args.push_back(a.toStdString());
+        ReadSettings(paths.ini, args, account, values);
+    }
+    if (values.AutoLogin && !account.LoggedIn) {
+        values.ServerVersion = kClientVersion;
+        const int result = Login(account, values.Server, true, values.ServerVersion);
+        const bool show = messages && !values.AutoRun;
+        QString message;
+        switch (result) {
+        case LoginNoAnswer:
+            message = texts::kAutoLoginNoAnswer;
+            break;
+        case LoginNotRegistered:
+            message = texts::kAutoLoginNotRegistered;
+            account.Nickname.clear();
+            account.PasswordDigest.clear();
+            break;
+        case LoginWrongPassword:
+            message = texts::kAutoLoginWrongPassword;
+            break;
+        case LoginServerError:
+            message = texts::kAutoLoginServerError;
+            break;
+        default:
+            break;
+        }
+        if (show && !message.isEmpty())
+            MessageBox::Information(parent, message);
+    }
+}
+
+TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, QWidget* parent)
+    : QMainWindow(parent), m_account(account), m_values(values), m_paths(std::move(paths))
+{
+    m_memory = std::make_unique<LinuxMemoryPlatform>();
+    m_trimmer = std::make_unique<TMemManager>(
+        *m_memory, [this](const std::string& text) { if (m_values.Debugging) StatusLine(FromGbk(text).mid(3)); },
+        [this] {
+            for (TFrame4* r : m_runners)
+                if (r->Running())
+                    r->AfterTrim();
+        });
+
+    LoadAndLogin(m_account, m_values, m_paths, true, this);
+    QString caption = texts::kAppTitle;
+    if (m_account.LoggedIn) {
+        ApplyRightsToTasks(m_account);
+        caption += texts::kCaptionLoggedIn;
+    } else {
+        caption += texts::kCaptionNotLoggedIn;
+    }
+    if (m_values.ServerVersion > kClientVersion)
+        caption += QStringLiteral("  -  ") + texts::kNewVersion;
+    setWindowTitle(caption);
+    resize(1072, 525);
+
+    QStatusBar* bar = statusBar();
+    m_panels[0] = panel(m_account.LoggedIn ? FromGbk(m_account.Nickname) : texts::kNotLoggedIn, 150, bar);
+    m_panels[1] = panel(texts::kTotal.arg(0), 100, bar);
+    m_panels[2] = panel(texts::kRunning.arg(0), 100, bar);
+    m_panels[3] = panel(texts::kWaiting.arg(0), 100, bar);
+    m_panels[4] = panel(texts::kRunTimeStart, 220, bar);
+    m_panels[5] = panel(QString(), 50, bar);
+    m_panels[5]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int i = 0; i < 5; ++i)
+        bar->addWidget(m_panels[i]);
+    bar->addWidget(m_panels[5], 1);
+    bar->hide();
+    if (m_values.ServerVersion > kClientVersion)
+        StatusLine(texts::kNewVersion);
+
+    m_timer1.setSingleShot(true);
+    m_timer1.setInterval(1000);
+    connect(&m_timer1, &QTimer::timeout, this, &TForm1::timer1Tick);
+    m_timer2.setInterval(1000);
+    connect(&m_timer2, &QTimer::timeout, this, [this] {
+        // Pop-ups and dialogs the pages open are closed within a second.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != this && w->isVisible() && w->isWindow() && qobject_cast<QDialog*>(w))
+                w->close();
+    });
+    m_timer3.setInterval(1000);
+    connect(&m_timer3, &QTimer::timeout, this, [this] {
+        m_timer3.stop();
+        if (m_timer3Tag == 1) {
+            m_timer3Tag = 0;
+            showLoggedOut();
+        }
+    });
+    if (m_values.AutoRun)
+        ShowRunView();
+}
+
+TForm1::~TForm1()
+{
+    Shutdown();
+    for (auto it = m_runners.rbegin(); it != m_runners.rend(); ++it)
+        delete *it; // each waits for its thread
+    m_runners.clear();
+}
+
+void TForm1::request(int code)
+{
+    m_timer1Tag = code;
+    m_timer1.start();
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_values.AutoRun && !m_runStartTick && m_runners.empty())
+        request(RequestStartRun);
+}
+
+void TForm1::timer1Tick()
+{
+    m_timer1.stop();
+    switch (m_timer1Tag) {
+    case RequestStartTasks:
+        startRequestedTasks();
+        break;
+    case RequestStartRun:
+        StartRun();
+        break;
+    case RequestStatus:
+        RefreshStatus();
+        break;
+    default:
+        break;
+    }
+    m_timer1Tag = RequestNone;
+}
+
+void TForm1::ShowRunView()
+{
+    const std::vector<int> chosen = SelectStartTasks(m_account);
+    if (chosen.empty())
+        return;
+    m_runViewShown = true;
+    resize(960, 750);
+    setWindowState(windowState() | Qt::WindowMaximized);
+    statusBar()->show();
+}
+
+void TForm1::StartRun()
+{
+    std::string error;
+    if (!WriteStore(m_account, m_paths.store, &error))
+        StatusLine(QStringLiteral("cannot write the task store: ") + QString::fromStdString(error));
+    ResetForRun(m_account);
+    const std::vector<int> chosen = SelectStartTasks(m_account);
+    if (chosen.empty()) {
+        MessageBox::Information(this, m_account.Tasks.empty() ? texts::kNoTaskMade : texts::kNoTaskChosen);
+        return;
+    }
+    if (!m_runViewShown)
+        ShowRunView();
+    m_timer2.start();
+    m_panels[1]->setText(texts::kTotal.arg(chosen.size()));
+    m_panels[3]->setText(texts::kWaiting.arg(chosen.size()));
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_advert = new WebEngineBrowser(central);
+    m_advert->View()->setFixedHeight(60);
+    m_advert->Navigate("http://" + m_values.Server + "/advert.php");
+    layout->addWidget(m_advert->View());
+    m_tabs = new QTabWidget(central);
+    layout->addWidget(m_tabs, 1);
+    setCentralWidget(central);
+    launchRunners(chosen);
+}
+
+void TForm1::launchRunners(const std::vector<int>& indexes)
+{
+    for (int index : indexes) {
+        if (m_shutDown || QCoreApplication::closingDown())
+            return;
+        TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
+        auto* runner = new TFrame4(m_account, m_values.Server,
+                                   [this](int task, const std::string& digest) { return ClaimRecord(task, digest); });
+        m_runners.push_back(runner);
+        m_tabs->addTab(runner, FromGbk(t.TaskName));
+        m_tabs->setCurrentWidget(runner);
+        connect(runner, &TFrame4::StatusChanged, this, [this] {
+            if (m_timer1Tag == RequestNone)
+                request(RequestStatus);
+        });
+        connect(runner, &TFrame4::Notice, this, &TForm1::RunnerMessage);
+        connect(runner, &TFrame4::ChainRequest, this, [this] { request(RequestStartTasks); });
+        connect(runner, &TFrame4::ChainDone, this, [this] { request(RequestCycleFinished); });
+
+        runner->SetTask(index);
+        t.RunState = RunPresent;
+        const bool waitsForUser = !t.GuideUrl.empty() && runner->Step() % 2 == 1;
+        runner->PrepareStart();
+        t.CycleDone = 0;
+        // About a second between two launches, showing its progress.
+        for (int count = 1; count <= 100; ++count) {
+            QEventLoop loop;
+            QTimer::singleShot(10, &loop, &QEventLoop::quit);
+            loop.exec();
+            if (m_shutDown || QCoreApplication::closingDown())
+                return;
+            const int cells = static_cast<int>(std::lround(count / 12.5));
+            QString bar = texts::kBlock;
+            for (int c = 0; c < 8; ++c)
+                bar += c < cells ? QStringLiteral("■") : QStringLiteral("□");
+            runner->StatusPanel(1)->setText(bar);
+        }
+        if (waitsForUser)
+            runner->Button1()->show();
+        else
+            runner->SetRunning(true);
+        QCoreApplication::processEvents();
+    }
+}
+
+TFrame4* TForm1::runnerOf(int taskIndex) const
+{
+    for (auto it = m_runners.rbegin(); it != m_runners.rend(); ++it)
+        if ((*it)->TaskIndex() == taskIndex)
+            return *it;
+    return nullptr;
+}
+
+void TForm1::startRequestedTasks()
+{
+    if (m_account.LoggedIn && !m_account.MultiTaskRight)
+        return;
+    std::vector<int> start;
+    for (size_t i = 0; i < m_account.Tasks.size(); ++i) {
+        TTaskRecord& t = m_account.Tasks[i];
+        if (t.RunState == RunStartRequested) {
+            start.push_back(static_cast<int>(i));
+        } else if (t.RunState == RunRestartRequested) {
+            if (TFrame4* runner = runnerOf(static_cast<int>(i))) {
+                runner->PrepareStart();
+                t.CycleDone = 0;
+            }
+        }
+    }
+    if (!start.empty())
+        launchRunners(start);
+}
+
+void TForm1::RefreshStatus()
+{
+    const RunCounts counts = CountTasks(m_account);
+    m_panels[1]->setText(texts::kTotal.arg(counts.total));
+    m_panels[2]->setText(texts::kRunning.arg(counts.running));
+    m_panels[3]->setText(texts::kWaiting.arg(counts.waiting));
+    if (m_runStartTick == 0) {
+        m_runStartTick = MonitorCore::TickCount();
+        if (m_runStartTick == 0)
+            m_runStartTick = 1;
+        const std::time_t t = std::time(nullptr);
+        std::tm now{};
+        localtime_r(&t, &now);
+        m_runEndTick = ComputeEndTick(m_account.AutoEnd, m_runStartTick, now);
+        m_trimmer->RunStarted(m_runStartTick);
+        return;
+    }
+    m_nowTick = MonitorCore::TickCount();
+    if (TFrame4::NoTaskBusy(m_account))
+        m_trimmer->Step(m_runStartTick, m_nowTick);
+    m_panels[4]->setText(texts::kRunTime + FromGbk(RunClockText(m_runStartTick, m_nowTick, m_runEndTick)));
+    if (m_runEndTick != 0 && static_cast<int32_t>(m_runEndTick - m_nowTick) <= 0)
+        EndRun(QStringLiteral("timeout"));
+}
+
+void TForm1::EndRun(const QString& reason)
+{
+    const bool shutdown = (reason == QLatin1String("remote") && (m_account.ShutdownFlags & 2)) ||
+                          (reason == QLatin1String("timeout") && (m_account.ShutdownFlags & 1));
+    emit RunEnded(reason);
+    if (shutdown) {
+        // The machine goes down after five seconds; tests give a harmless command instead.
+        QString command = qEnvironmentVariable("VEXORY_SHUTDOWN_COMMAND");
+        if (command.isEmpty())
+            command = QStringLiteral("sleep 5; systemctl poweroff");
+        QProcess::startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+        return;
+    }
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TForm1::RunnerMessage(const QString& text)
+{
+    if (text == QLatin1String("[ shutoff ]")) {
+        EndRun(QStringLiteral("remote"));
+    } else if (text == QLatin1String("[ usernameerror ]")) {
+        m_timer3Tag = 1;
+        m_timer3.start();
+        StatusLine(texts::kNicknameLogout);
+    } else if (text == QLatin1String("[ loginerror ]")) {
+        m_timer3Tag = 1;
+        m_timer3.start();
+        StatusLine(texts::kElsewhereLogout);
+    } else {
+        StatusLine(text);
+    }
+}
+
+void TForm1::StatusLine(const QString& text)
+{
+    const std::string line = StatusLineText(ToGbk(text));
+    m_panels[5]->setText(FromGbk(line));
+    AppendLog(m_paths.log, line, m_values.Debugging);
+}
+
+void TForm1::showLoggedOut()
+{
+    if (m_account.LoggedIn)
+        return;
+    QString caption = windowTitle();
+    caption.replace(texts::kLoggedIn, texts::kNotLoggedIn);
+    setWindowTitle(caption);
+    m_panels[0]->setText(texts::kNotLoggedIn);
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    Shutdown();
+    QMainWindow::closeEvent(event);
+}
+
+void TForm1::Shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    AppendLog(m_paths.log, ProgramEndEntry(), m_values.Debugging);
+    for (auto it = m_runners.rbegin(); it != m_runners.rend(); ++it)
+        (*it)->disconnect(this);
+    m_account.StopAll = 1;
+    for (TFrame4* runner : m_runners)
+        if (TMonitorThread* thread = runner->MonitorThread())
+            thread->RequestStop();
+    m_timer1.stop();
+    m_timer2.stop();
+    m_timer3.stop();
+    hide();
+    std::string error;
+    if (!WriteStore(m_account, m_paths.store, &error))
+        std::fprintf(stderr, "vexory: cannot write the task store: %s\n", error.c_str());
+}
+
+} // namespace vexory

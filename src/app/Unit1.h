@@ -1,0 +1,95 @@
+#pragma once
+
+// TForm1: the main window and the owner of a run. It starts the chosen tasks one
+// runner panel per tab, keeps the status bar, handles the runners' notices and the
+// service's remote commands, ends the run at the automatic end or on the service's
+// order, and shuts everything down in a fixed order.
+
+#include "app/mem_manager.h"
+#include "app/scheduler.h"
+#include "model/task_record.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QTabWidget;
+
+namespace vexory {
+
+class TFrame4;
+class WebEngineBrowser;
+
+// Where the program keeps its files.
+struct AppPaths
+{
+    std::string store, ini, log;
+};
+
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Runs the first and second store/settings/login attempts' rules (messages on or off).
+    static void LoadAndLogin(TAccountRecord& account, TProcessValues& values, const AppPaths& paths, bool messages,
+                             QWidget* parent = nullptr);
+
+    void ShowRunView();
+    void StartRun();
+    void RefreshStatus();
+    void RunnerMessage(const QString& text);
+    void StatusLine(const QString& text);
+    void EndRun(const QString& reason);
+    bool ClaimRecord(int taskIndex, const std::string& digest) { return m_claims.ClaimRecord(taskIndex, digest); }
+    // The shutdown order: log, detach, stop, write the store. Idempotent.
+    void Shutdown();
+
+    const std::vector<TFrame4*>& Runners() const { return m_runners; }
+    QTabWidget* Tabs() const { return m_tabs; }
+    QLabel* StatusPanel(int i) const { return m_panels[i]; }
+    uint32_t RunStartTick() const { return m_runStartTick; }
+    uint32_t RunEndTick() const { return m_runEndTick; }
+
+signals:
+    // The run ended (remote order or automatic end) and the window is closing.
+    void RunEnded(const QString& reason);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void request(int code);
+    void timer1Tick();
+    void launchRunners(const std::vector<int>& indexes);
+    void startRequestedTasks();
+    void showLoggedOut();
+    TFrame4* runnerOf(int taskIndex) const;
+
+    TAccountRecord& m_account;
+    TProcessValues& m_values;
+    AppPaths m_paths;
+    ClaimRegistry m_claims;
+    std::unique_ptr<LinuxMemoryPlatform> m_memory;
+    std::unique_ptr<TMemManager> m_trimmer;
+
+    QLabel* m_panels[6] = {};
+    QTabWidget* m_tabs = nullptr;
+    WebEngineBrowser* m_advert = nullptr;
+    std::vector<TFrame4*> m_runners;
+    QTimer m_timer1, m_timer2, m_timer3;
+    int m_timer1Tag = 0;
+    int m_timer3Tag = 0;
+    uint32_t m_runStartTick = 0, m_runEndTick = 0, m_nowTick = 0;
+    bool m_shutDown = false;
+    bool m_runViewShown = false;
+};
+
+} // namespace vexory

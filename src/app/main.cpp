@@ -1,0 +1,73 @@
+// vexory: the program. With the argument "autorun" the run starts about a second
+// after the main window is shown; with QT_QPA_PLATFORM=offscreen it runs without a
+// display, the log file (setting debugging=1) being the record. SIGTERM and SIGINT
+// end it as closing the window does: runners stopped, store written, "程序结束" logged.
+
+#include "app/Unit1.h"
+#include "model/settings.h"
+#include "model/task_store.h"
+#include "platform/program_folder.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The browser engine refuses to run as root with its sandbox on.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vexory"));
+
+    using namespace vexory;
+    TAccountRecord account;
+    TProcessValues values;
+    const AppPaths paths{ProgramFile(kStoreFileName), ProgramFile(kSettingsFileName), ProgramFile(kLogFileName)};
+
+    // First, silent attempt. A store that exists but cannot be read is kept aside
+    // before anything writes over it.
+    TForm1::LoadAndLogin(account, values, paths, false);
+    std::error_code ec;
+    if (!values.StoreLoaded && std::filesystem::exists(paths.store, ec)) {
+        const std::string copy = CopyStoreAside(paths.store);
+        if (!copy.empty())
+            std::fprintf(stderr, "vexory: the task store could not be read; kept as %s\n", copy.c_str());
+    }
+
+    TForm1 form(account, values, paths);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+            char c;
+            [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+            form.close();
+        });
+    }
+    QObject::connect(&form, &TForm1::RunEnded, &app, [](const QString&) {});
+    form.show();
+    const int code = app.exec();
+    form.Shutdown();
+    return code;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// The main window's texts (widgets take QString).
+
+#include <QString>
+
+namespace vexory::texts {
+
+inline const QString kAppTitle = QStringLiteral("Vexory");
+inline const QString kNotLoggedIn = QStringLiteral("未登录");
+inline const QString kLoggedIn = QStringLiteral("已登录");
+inline const QString kCaptionNotLoggedIn = QStringLiteral("  -  未登录");
+inline const QString kCaptionLoggedIn = QStringLiteral("  -  已登录");
+inline const QString kNewVersion = QStringLiteral("新版本已发布请及时下载更新");
+inline const QString kTotal = QStringLiteral("任务总数： [ %1 ]");
+inline const QString kRunning = QStringLiteral("运行中： [ %1 ]");
+inline const QString kWaiting = QStringLiteral("等待中： [ %1 ]");
+inline const QString kRunTime = QStringLiteral("运行时间： ");
+inline const QString kRunTimeStart = QStringLiteral("运行时间： [ 00:00:00 | ∞:∞:∞ ]");
+inline const QString kNoTaskChosen = QStringLiteral("没有选中的任务！");
+inline const QString kNoTaskMade = QStringLiteral("没有创建任务！");
+inline const QString kNicknameLogout = QStringLiteral("昵称错误，退出登录！");
+inline const QString kElsewhereLogout = QStringLiteral("账户异地登录，退出登录！");
+inline const QString kBlock = QStringLiteral("■");
+
+// Automatic login messages.
+inline const QString kAutoLoginNoAnswer = QStringLiteral("远程错误，无法自动登录！");
+inline const QString kAutoLoginNotRegistered = QStringLiteral("未注册用户，无法自动登录！");
+inline const QString kAutoLoginWrongPassword = QStringLiteral("密码错误，无法自动登录！");
+inline const QString kAutoLoginServerError = QStringLiteral("服务器错误，无法自动登录！");
+inline const QString kStoreUnreadable = QStringLiteral("错误:文件内部错误，无法读取...");
+
+} // namespace vexory::texts
