@@ -3,6 +3,10 @@
 #include "app/app_texts.h"
 #include "app/log_file.h"
 #include "app/message_box.h"
+#include "app/myFrame1.h"
+#include "app/myFrame2.h"
+#include "app/myFrame8.h"
+#include "editor/Unit3.h"
 #include "app/ui_texts.h"
 #include "formula/text_helpers.h"
 #include "model/settings.h"
@@ -21,6 +25,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QThread>
@@ -118,7 +123,7 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
     if (m_values.ServerVersion > kClientVersion)
         caption += QStringLiteral("  -  ") + texts::kNewVersion;
     setWindowTitle(caption);
-    resize(1072, 525);
+    setFixedSize(1072, 525);
 
     QStatusBar* bar = statusBar();
     m_panels[0] = panel(m_account.LoggedIn ? FromGbk(m_account.Nickname) : texts::kNotLoggedIn, 150, bar);
@@ -150,11 +155,110 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
         m_timer3.stop();
         if (m_timer3Tag == 1) {
             m_timer3Tag = 0;
-            showLoggedOut();
+            ShowLoggedOut();
         }
     });
-    if (m_values.AutoRun)
+    m_form3 = new TForm3(this);
+    m_options = new TFrame8(m_account);
+    m_views = new QStackedWidget(this);
+    setCentralWidget(m_views);
+    m_login = new TFrame1(m_account, m_values, m_views);
+    m_views->addWidget(m_login);
+    connect(m_login, &TFrame1::LoggedIn, this, [this] {
+        m_panels[0]->setText(FromGbk(m_account.Nickname));
+        EnterTaskList();
+    });
+    connect(m_login, &TFrame1::NewVersion, this, [this] {
+        if (!windowTitle().contains(texts::kNewVersion))
+            setWindowTitle(windowTitle() + QStringLiteral("  -  ") + texts::kNewVersion);
+        m_panels[5]->setText(texts::kNewVersion);
+    });
+    connect(m_login, &TFrame1::RegisterRequested, this, &TForm1::ShowRegistration);
+    if (m_account.LoggedIn)
+        EnterTaskList();
+    else
+        ShowLoginPanel();
+    if (m_values.AutoRun) {
+        if (!m_account.LoggedIn)
+            EnterTaskList();
         ShowRunView();
+    }
+}
+
+void TForm1::fitTo(QWidget* view)
+{
+    m_views->setCurrentWidget(view);
+    const QSize size = view->sizeHint().expandedTo(view->minimumSize());
+    setFixedSize(size.width(), size.height() + (statusBar()->isVisible() ? statusBar()->height() : 0));
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TForm1::replaceCaption(const QString& from, const QString& to)
+{
+    QString caption = windowTitle();
+    caption.replace(from, to);
+    setWindowTitle(caption);
+}
+
+void TForm1::EnterTaskList()
+{
+    if (m_account.LoggedIn)
+        replaceCaption(texts::kNotLoggedIn, texts::kLoggedIn);
+    else
+        replaceCaption(texts::kLoggedIn, texts::kNotLoggedIn);
+    if (!m_taskList) {
+        m_taskList = new TFrame2(m_account, m_values, m_views);
+        m_views->addWidget(m_taskList);
+        connect(m_taskList, &TFrame2::ExecuteRun, this, &TForm1::ExecuteRun);
+        connect(m_taskList, &TFrame2::ShowLoginPanel, this, &TForm1::ShowLoginPanel);
+        connect(m_taskList, &TFrame2::ShowLoggedOut, this, &TForm1::ShowLoggedOut);
+        connect(m_taskList, &TFrame2::OpenOptions, this, &TForm1::OpenOptions);
+    }
+    m_versionPrefix = m_account.LoggedIn ? FromGbk(m_account.Nickname) + QStringLiteral("      ") : QString();
+    m_taskList->VersionLabel()->setText(m_versionPrefix + QStringLiteral("v 1.9.1"));
+    fitTo(m_taskList);
+}
+
+void TForm1::ShowLoginPanel()
+{
+    fitTo(m_login);
+}
+
+void TForm1::ShowLoggedOut()
+{
+    if (m_account.LoggedIn)
+        return;
+    replaceCaption(texts::kLoggedIn, texts::kNotLoggedIn);
+    m_panels[0]->setText(texts::kNotLoggedIn);
+    if (m_taskList)
+        m_taskList->VersionLabel()->setText(QStringLiteral("v 1.9.1"));
+    m_versionPrefix.clear();
+}
+
+void TForm1::ExecuteRun()
+{
+    ShowRunView();
+    StartRun();
+}
+
+void TForm1::OpenOptions()
+{
+    m_options->Load();
+    m_form3->SetOptions(m_options);
+    QMetaObject::Connection done = connect(m_options, &TFrame8::Accepted, m_form3, &QDialog::accept);
+    m_form3->exec();
+    disconnect(done);
+    if (m_options->ReloginChosen()) {
+        m_taskList->Logout();
+        ShowLoginPanel();
+    }
+}
+
+void TForm1::ShowRegistration()
+{
+    m_form3->SetRegistration(QStringLiteral("http://") + FromGbk(m_values.Server) + QStringLiteral("/register"));
+    m_form3->exec();
 }
 
 TForm1::~TForm1()
@@ -203,6 +307,8 @@ void TForm1::ShowRunView()
     if (chosen.empty())
         return;
     m_runViewShown = true;
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     resize(960, 750);
     setWindowState(windowState() | Qt::WindowMaximized);
     statusBar()->show();
@@ -235,6 +341,12 @@ void TForm1::StartRun()
     layout->addWidget(m_advert->View());
     m_tabs = new QTabWidget(central);
     layout->addWidget(m_tabs, 1);
+    // The login panel and task list stay (hidden): the list writes its order back at the end.
+    if (centralWidget() == m_views) {
+        takeCentralWidget();
+        m_views->hide();
+        m_views->setParent(this);
+    }
     setCentralWidget(central);
     launchRunners(chosen);
 }
@@ -377,16 +489,6 @@ void TForm1::StatusLine(const QString& text)
     AppendLog(m_paths.log, line, m_values.Debugging);
 }
 
-void TForm1::showLoggedOut()
-{
-    if (m_account.LoggedIn)
-        return;
-    QString caption = windowTitle();
-    caption.replace(texts::kLoggedIn, texts::kNotLoggedIn);
-    setWindowTitle(caption);
-    m_panels[0]->setText(texts::kNotLoggedIn);
-}
-
 void TForm1::closeEvent(QCloseEvent* event)
 {
     Shutdown();
@@ -409,6 +511,8 @@ void TForm1::Shutdown()
     m_timer2.stop();
     m_timer3.stop();
     hide();
+    if (m_taskList)
+        m_taskList->WriteBack();
     std::string error;
     if (!WriteStore(m_account, m_paths.store, &error))
         std::fprintf(stderr, "vexory: cannot write the task store: %s\n", error.c_str());

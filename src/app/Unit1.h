@@ -17,11 +17,16 @@
 #include <vector>
 
 class QLabel;
+class QStackedWidget;
 class QTabWidget;
 
 namespace vexory {
 
+class TFrame1;
+class TFrame2;
 class TFrame4;
+class TFrame8;
+class TForm3;
 class WebEngineBrowser;
 
 // Where the program keeps its files.
@@ -40,6 +45,17 @@ public:
     // Runs the first and second store/settings/login attempts' rules (messages on or off).
     static void LoadAndLogin(TAccountRecord& account, TProcessValues& values, const AppPaths& paths, bool messages,
                              QWidget* parent = nullptr);
+
+    void EnterTaskList();
+    void ShowLoginPanel();
+    void ShowLoggedOut();
+    void ExecuteRun();
+    void OpenOptions();
+    void ShowRegistration();
+    TFrame1* LoginPanel() const { return m_login; }
+    TFrame2* TaskList() const { return m_taskList; }
+    TFrame8* OptionsPanel() const { return m_options; }
+    TForm3* Form3() const { return m_form3; }
 
     void ShowRunView();
     void StartRun();
@@ -70,8 +86,9 @@ private:
     void timer1Tick();
     void launchRunners(const std::vector<int>& indexes);
     void startRequestedTasks();
-    void showLoggedOut();
     TFrame4* runnerOf(int taskIndex) const;
+    void fitTo(QWidget* view);
+    void replaceCaption(const QString& from, const QString& to);
 
     TAccountRecord& m_account;
     TProcessValues& m_values;
@@ -81,6 +98,12 @@ private:
     std::unique_ptr<TMemManager> m_trimmer;
 
     QLabel* m_panels[6] = {};
+    QStackedWidget* m_views = nullptr;
+    TFrame1* m_login = nullptr;
+    TFrame2* m_taskList = nullptr;
+    TFrame8* m_options = nullptr;
+    TForm3* m_form3 = nullptr;
+    QString m_versionPrefix;
     QTabWidget* m_tabs = nullptr;
     WebEngineBrowser* m_advert = nullptr;
     std::vector<TFrame4*> m_runners;

@@ -1,0 +1,116 @@
+#include "app/myFrame1.h"
+
+#include "app/message_box.h"
+#include "editor/hint_edit.h"
+#include "formula/text_helpers.h"
+#include "platform/qt_text.h"
+#include "service/service_client.h"
+
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace vexory {
+
+TFrame1::TFrame1(TAccountRecord& account, TProcessValues& values, QWidget* parent)
+    : QWidget(parent), m_account(account), m_values(values)
+{
+    setFixedSize(256, 253);
+    auto* outer = new QVBoxLayout(this);
+    auto* group = new QGroupBox(QStringLiteral("[ 登录与注册 ]"), this);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel(QStringLiteral("昵称 "), group), 0, 0);
+    m_name = new THintEdit(group);
+    m_name->SetHintText(QStringLiteral("请输入昵称"));
+    m_name->setToolTip(QStringLiteral("请输入Vexory公众号的昵称"));
+    grid->addWidget(m_name, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("密码   "), group), 1, 0);
+    m_password = new THintEdit(group);
+    m_password->SetHintText(QStringLiteral("仅限数字和大小写字母"));
+    m_password->setToolTip(QStringLiteral("仅限数字和大小写字母"));
+    m_password->SetPasswordChar(QLatin1Char('x'));
+    m_password->SetFormatQuery(&TFrame1::PasswordFormat);
+    grid->addWidget(m_password, 1, 1);
+    m_login = new QPushButton(QStringLiteral("登录"), group);
+    m_register = new QPushButton(QStringLiteral("注册"), group);
+    grid->addWidget(m_login, 2, 1);
+    grid->addWidget(m_register, 3, 1);
+    outer->addWidget(group);
+    auto* version = new QLabel(QStringLiteral("v 1.9.1"), this);
+    version->setEnabled(false);
+    outer->addWidget(version);
+    const QString site = QStringLiteral("http://") + FromGbk(values.Server);
+    auto* link = new QLabel(QStringLiteral("<a href=\"%1/Help.php\">%1</a>").arg(site), this);
+    link->setCursor(Qt::PointingHandCursor);
+    connect(link, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    outer->addWidget(link);
+
+    if (!account.Nickname.empty())
+        m_name->SetText(FromGbk(account.Nickname));
+    connect(m_name, &QLineEdit::returnPressed, this, [this] { m_password->setFocus(); });
+    connect(m_password, &QLineEdit::returnPressed, this, &TFrame1::Login);
+    connect(m_login, &QPushButton::clicked, this, &TFrame1::Login);
+    connect(m_register, &QPushButton::clicked, this, &TFrame1::RegisterRequested);
+}
+
+bool TFrame1::PasswordFormat(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z')))
+            return false;
+    }
+    return true;
+}
+
+void TFrame1::Login()
+{
+    // The fields hold what was typed, even while one of them has the focus.
+    const QString name = m_name->hasFocus() ? m_name->text() : m_name->Text();
+    if (name.trimmed().isEmpty()) {
+        MessageBox::Information(this, QStringLiteral("用户名不能为空！"));
+        return;
+    }
+    m_account.Nickname = ToGbk(name);
+    const QString password = m_password->hasFocus() ? m_password->text() : m_password->Text();
+    if (password.trimmed().isEmpty()) {
+        MessageBox::Information(this, QStringLiteral("密码不能为空！"));
+        return;
+    }
+    if (!PasswordFormat(password)) {
+        MessageBox::Information(this, QStringLiteral("密码仅限数字和大小写字母！"));
+        return;
+    }
+    m_account.PasswordDigest = Sha1Hex(ToGbk(password));
+    int32_t version = kClientVersion;
+    switch (vexory::Login(m_account, m_values.Server, false, version)) {
+    case LoginNoAnswer:
+        MessageBox::Information(this, QStringLiteral("远程错误，无法登录！"));
+        return;
+    case LoginNotRegistered:
+        m_account.Nickname.clear();
+        m_account.PasswordDigest.clear();
+        MessageBox::Information(this, QStringLiteral("未注册用户，无法登录！"));
+        return;
+    case LoginWrongPassword:
+        MessageBox::Information(this, QStringLiteral("密码错误，无法登录！"));
+        return;
+    case LoginServerError:
+        MessageBox::Information(this, QStringLiteral("服务器错误，无法登录！"));
+        return;
+    default:
+        break;
+    }
+    if (version > kClientVersion)
+        emit NewVersion();
+    ApplyRightsToTasks(m_account);
+    emit LoggedIn();
+}
+
+} // namespace vexory

@@ -1,0 +1,49 @@
+#pragma once
+
+// TFrame1: the login panel. The user types the nickname and password; the panel
+// checks them, keeps the nickname and the password's digest in the account, logs
+// in and, on success, hands over to the task list.
+
+#include "model/task_record.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QPushButton;
+
+namespace vexory {
+
+class THintEdit;
+
+class TFrame1 : public QWidget
+{
+    Q_OBJECT
+public:
+    TFrame1(TAccountRecord& account, TProcessValues& values, QWidget* parent = nullptr);
+
+    THintEdit* NameEdit() const { return m_name; }
+    THintEdit* PasswordEdit() const { return m_password; }
+    QPushButton* LoginButton() const { return m_login; }
+    QPushButton* RegisterButton() const { return m_register; }
+
+    // The password rule: digits and ASCII letters only, not empty.
+    static bool PasswordFormat(const QString& text);
+
+    void Login();
+
+signals:
+    void LoggedIn();                  // EnterTaskList
+    void NewVersion();                // the service has a newer client
+    void RegisterRequested();         // show the registration picture
+
+private:
+    TAccountRecord& m_account;
+    TProcessValues& m_values;
+    THintEdit* m_name = nullptr;
+    THintEdit* m_password = nullptr;
+    QPushButton* m_login = nullptr;
+    QPushButton* m_register = nullptr;
+};
+
+} // namespace vexory

@@ -1,0 +1,399 @@
+#include "app/myFrame2.h"
+
+#include "app/message_box.h"
+#include "formula/grab_formula.h"
+#include "model/task_store.h"
+#include "monitor/monitor_core.h"
+#include "platform/qt_text.h"
+
+#include <QAbstractItemModel>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace vexory {
+
+namespace {
+
+const char* const kOverviewCaptions[11] = {"任务名称：", "导引URL：", "网页URL：", "页面元素：", "连接超时：", "刷新频率：",
+                                            "抓取公式：", "更新检查：", "清除标记：", "验证公式：", "推送外挂："};
+
+QString storeFilter()
+{
+    return QStringLiteral("Vexory (*%1)").arg(QString::fromLatin1(kStoreExtension.data(), kStoreExtension.size()));
+}
+
+} // namespace
+
+TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* parent)
+    : QWidget(parent), m_account(account), m_processValues(values)
+{
+    auto* layout = new QHBoxLayout(this);
+    auto* overview = new QGroupBox(QStringLiteral("[ 任务概要 ]"), this);
+    auto* grid = new QGridLayout(overview);
+    for (int i = 0; i < 11; ++i) {
+        grid->addWidget(new QLabel(QString::fromUtf8(kOverviewCaptions[i]), overview), i, 0, Qt::AlignRight);
+        m_values[i] = new QLabel(overview);
+        m_values[i]->setMinimumWidth(300);
+        m_values[i]->setMaximumWidth(420);
+        grid->addWidget(m_values[i], i, 1);
+    }
+    layout->addWidget(overview, 1);
+
+    auto* right = new QVBoxLayout;
+    auto* manage = new QGroupBox(QStringLiteral("[ 任务管理 ]"), this);
+    auto* manageLayout = new QVBoxLayout(manage);
+    m_list = new QListWidget(manage);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setDragDropMode(QAbstractItemView::InternalMove);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->setMinimumWidth(260);
+    manageLayout->addWidget(m_list, 1);
+    auto* buttons = new QHBoxLayout;
+    for (const char* text : {"新建", "修改", "删除"}) {
+        auto* b = new QPushButton(QString::fromUtf8(text), manage);
+        b->setObjectName(QString::fromUtf8(text));
+        buttons->addWidget(b);
+    }
+    manageLayout->addLayout(buttons);
+    right->addWidget(manage, 1);
+    auto* bottom = new QHBoxLayout;
+    auto* execute = new QPushButton(QStringLiteral("执行"), this);
+    execute->setObjectName(QStringLiteral("执行"));
+    auto* settings = new QPushButton(QStringLiteral("···"), this);
+    settings->setObjectName(QStringLiteral("···"));
+    settings->setToolTip(QStringLiteral("设置"));
+    bottom->addWidget(execute, 1);
+    bottom->addWidget(settings);
+    right->addLayout(bottom);
+    m_version = new QLabel(QStringLiteral("v 1.9.1"), this);
+    m_version->setEnabled(false);
+    right->addWidget(m_version);
+    const QString site = QStringLiteral("http://") + FromGbk(values.Server);
+    auto* link = new QLabel(QStringLiteral("<a href=\"%1/Help.php\">%1</a>").arg(site), this);
+    link->setCursor(Qt::PointingHandCursor);
+    connect(link, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    right->addWidget(link);
+    layout->addLayout(right);
+
+    m_menu = new QMenu(this);
+    m_up = m_menu->addAction(QStringLiteral("上移(点选)"), this, [this] { MoveSelected(-1); });
+    m_down = m_menu->addAction(QStringLiteral("下移(点选)"), this, [this] { MoveSelected(+1); });
+    m_menu->addAction(QStringLiteral("全选(勾选)"), this, &TFrame2::TickAll);
+    m_menu->addAction(QStringLiteral("反选(勾选)"), this, &TFrame2::InvertTicks);
+    m_clone = m_menu->addAction(QStringLiteral("克隆(点选)"), this, &TFrame2::CloneSelected);
+    m_menu->addAction(QStringLiteral("导入"), this, [this] {
+        const QString path = AskImportFile();
+        if (!path.isEmpty())
+            ImportFile(path);
+    });
+    m_export = m_menu->addAction(QStringLiteral("另存(勾选)为..."), this, &TFrame2::ExportTicked);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        UpdateMenu();
+        m_menu->popup(m_list->viewport()->mapToGlobal(at));
+    });
+
+    AskImportFile = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("导入"), QString(), storeFilter());
+    };
+    AskExportFile = [this](const QString& title) {
+        QString path = QFileDialog::getSaveFileName(this, title, QString(), storeFilter());
+        const QString ext = QString::fromLatin1(kStoreExtension.data(), kStoreExtension.size());
+        if (!path.isEmpty() && !path.endsWith(ext))
+            path += ext;
+        return path;
+    };
+
+    connect(m_list, &QListWidget::itemClicked, this, [this] { ShowOverview(selectedPosition()); });
+    connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) { ShowOverview(row); });
+    connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { Button(QStringLiteral("修改"))->click(); });
+    connect(m_list->model(), &QAbstractItemModel::rowsMoved, this,
+            [this](const QModelIndex&, int start, int, const QModelIndex&, int row) {
+                renumber(std::min(start, row > start ? row - 1 : row));
+                ShowOverview(selectedPosition());
+            });
+    connect(Button(QStringLiteral("新建")), &QPushButton::clicked, this, &TFrame2::NewTask);
+    connect(Button(QStringLiteral("修改")), &QPushButton::clicked, this, [this] {
+        const int p = selectedPosition();
+        if (p < 0) {
+            MessageBox::Information(this, QStringLiteral("先选择要修改的任务！"));
+            return;
+        }
+        emit ModifyTask(m_list->item(p)->data(Qt::UserRole).toInt());
+    });
+    connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
+    connect(execute, &QPushButton::clicked, this, [this] {
+        WriteBack();
+        emit ExecuteRun();
+    });
+    connect(settings, &QPushButton::clicked, this, &TFrame2::OpenOptions);
+
+    Fill();
+    ShowOverview(selectedPosition());
+}
+
+QPushButton* TFrame2::Button(const QString& text) const
+{
+    return findChild<QPushButton*>(text);
+}
+
+QString TFrame2::itemText(int position, int taskIndex) const
+{
+    return QStringLiteral("%1 - ").arg(position + 1) + FromGbk(m_account.Tasks[static_cast<size_t>(taskIndex)].TaskName);
+}
+
+TTaskRecord& TFrame2::taskOf(int position)
+{
+    return m_account.Tasks[static_cast<size_t>(m_list->item(position)->data(Qt::UserRole).toInt())];
+}
+
+int TFrame2::selectedPosition() const
+{
+    const QList<QListWidgetItem*> selected = m_list->selectedItems();
+    return selected.isEmpty() ? -1 : m_list->row(selected.first());
+}
+
+void TFrame2::renumber(int from)
+{
+    for (int p = std::max(0, from); p < m_list->count(); ++p)
+        m_list->item(p)->setText(itemText(p, m_list->item(p)->data(Qt::UserRole).toInt()));
+}
+
+void TFrame2::Fill()
+{
+    m_list->clear();
+    int selected = -1;
+    for (size_t i = 0; i < m_account.Tasks.size(); ++i) {
+        auto* item = new QListWidgetItem(itemText(static_cast<int>(i), static_cast<int>(i)), m_list);
+        item->setData(Qt::UserRole, static_cast<int>(i));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
+        item->setCheckState(m_account.Tasks[i].Checked ? Qt::Checked : Qt::Unchecked);
+        if (m_account.Tasks[i].Selected)
+            selected = static_cast<int>(i);
+    }
+    if (selected >= 0)
+        m_list->setCurrentRow(selected);
+}
+
+std::string TFrame2::ReadableVerifyFormula(const std::string& verify, const std::string& grab)
+{
+    std::vector<std::string> names;
+    ListFieldNames(grab, names);
+    static const std::string kOperators = "!#*+-/<=>^";
+    std::string out;
+    for (size_t i = 0; i < verify.size(); ++i) {
+        const char c = verify[i];
+        if (i >= 1 && kOperators.find(c) != std::string::npos && !out.empty()) {
+            const unsigned char code = static_cast<unsigned char>(verify[i - 1]);
+            if (code >= 1 && code <= names.size()) {
+                out.pop_back();
+                out += names[code - 1];
+            }
+        }
+        out += c;
+    }
+    std::string readable;
+    for (char c : out) {
+        if (c == '&')
+            readable += "_\xB2\xA2\xC7\xD2_"; // "_并且_"
+        else if (c == '|')
+            readable += "_\xBB\xF2\xD5\xDF_"; // "_或者_"
+        else
+            readable += c;
+    }
+    return readable;
+}
+
+void TFrame2::ShowOverview(int position)
+{
+    if (position < 0 || position >= m_list->count()) {
+        for (QLabel* l : m_values) {
+            l->clear();
+            l->setToolTip(QString());
+        }
+        return;
+    }
+    const TTaskRecord& t = taskOf(position);
+    auto text = [](QLabel* label, const std::string& value) {
+        if (value.empty()) {
+            label->setText(QStringLiteral("未设置"));
+            label->setToolTip(QString());
+        } else {
+            label->setText(FromGbk(value));
+            label->setToolTip(FromGbk(value));
+        }
+    };
+    m_values[0]->setText(FromGbk(t.TaskName));
+    text(m_values[1], t.GuideUrl);
+    text(m_values[2], t.PageUrl());
+    text(m_values[3], t.ElementId);
+    m_values[4]->setText(QStringLiteral("%1 秒").arg(t.ConnectTimeout / 1000));
+    m_values[5]->setText(QStringLiteral("%1 秒").arg(t.RefreshInterval / 1000));
+    text(m_values[6], t.GrabFormula);
+    m_values[7]->setText(t.CompareLastScreen ? QStringLiteral("比较上一屏记录") : QStringLiteral("比较所有记录"));
+    m_values[8]->setText(t.ClearTags ? QStringLiteral("是") : QStringLiteral("否"));
+    text(m_values[9], ReadableVerifyFormula(t.VerifyFormula, t.GrabFormula));
+    m_values[10]->setText(t.PushToPlugin ? QStringLiteral("是") : QStringLiteral("否"));
+}
+
+void TFrame2::WriteBack()
+{
+    std::vector<TTaskRecord> tasks;
+    tasks.reserve(static_cast<size_t>(m_list->count()));
+    const int selected = selectedPosition();
+    for (int p = 0; p < m_list->count(); ++p) {
+        tasks.emplace_back(taskOf(p));
+        tasks.back().Selected = p == selected;
+        tasks.back().Checked = m_list->item(p)->checkState() == Qt::Checked;
+        m_list->item(p)->setData(Qt::UserRole, p);
+    }
+    m_account.Tasks = std::move(tasks);
+}
+
+void TFrame2::DeleteSelected()
+{
+    const int p = selectedPosition();
+    if (p < 0)
+        return;
+    delete m_list->takeItem(p);
+    if (m_list->count() > 0) {
+        const int next = std::min(p, m_list->count() - 1);
+        m_list->setCurrentRow(next);
+        ShowOverview(next);
+    } else {
+        ShowOverview(-1);
+    }
+    renumber(p);
+}
+
+void TFrame2::MoveSelected(int direction)
+{
+    const int p = selectedPosition();
+    const int q = p + direction;
+    if (p < 0 || q < 0 || q >= m_list->count())
+        return;
+    QListWidgetItem* item = m_list->takeItem(p);
+    m_list->insertItem(q, item);
+    m_list->setCurrentRow(q);
+    renumber(std::min(p, q));
+}
+
+void TFrame2::TickAll()
+{
+    for (int p = 0; p < m_list->count(); ++p)
+        m_list->item(p)->setCheckState(Qt::Checked);
+}
+
+void TFrame2::InvertTicks()
+{
+    for (int p = 0; p < m_list->count(); ++p)
+        m_list->item(p)->setCheckState(m_list->item(p)->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+void TFrame2::CloneSelected()
+{
+    const int p = selectedPosition();
+    if (p < 0)
+        return;
+    m_account.Tasks.emplace_back(taskOf(p)); // fields 1 to 17
+    const int index = static_cast<int>(m_account.Tasks.size()) - 1;
+    auto* item = new QListWidgetItem;
+    item->setData(Qt::UserRole, index);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
+    item->setCheckState(Qt::Unchecked);
+    m_list->insertItem(p + 1, item);
+    renumber(p + 1);
+}
+
+void TFrame2::AddItem(int taskIndex)
+{
+    auto* item = new QListWidgetItem(itemText(m_list->count(), taskIndex), m_list);
+    item->setData(Qt::UserRole, taskIndex);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
+    item->setCheckState(m_account.Tasks[static_cast<size_t>(taskIndex)].Checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TFrame2::SelectTask(int taskIndex)
+{
+    for (int p = 0; p < m_list->count(); ++p) {
+        if (m_list->item(p)->data(Qt::UserRole).toInt() != taskIndex)
+            continue;
+        m_list->setCurrentRow(p);
+        renumber(p);
+        ShowOverview(p);
+        return;
+    }
+}
+
+bool TFrame2::ImportFile(const QString& path)
+{
+    TAccountRecord imported;
+    if (!ReadStore(path.toStdString(), imported)) {
+        MessageBox::Information(this, QStringLiteral("错误:文件内部错误，无法读取..."));
+        return false;
+    }
+    for (auto& t : imported.Tasks) {
+        m_account.Tasks.emplace_back(t);
+        AddItem(static_cast<int>(m_account.Tasks.size()) - 1);
+    }
+    return true;
+}
+
+void TFrame2::ExportTicked()
+{
+    TAccountRecord file;
+    for (int p = 0; p < m_list->count(); ++p)
+        if (m_list->item(p)->checkState() == Qt::Checked)
+            file.Tasks.emplace_back(taskOf(p));
+    if (file.Tasks.empty()) {
+        MessageBox::Information(this, QStringLiteral("请先勾选需要另存的任务！"));
+        return;
+    }
+    const QString path = AskExportFile(QStringLiteral("%1个监控任务另存为").arg(file.Tasks.size()));
+    if (path.isEmpty())
+        return;
+    file.AutoEnd = m_account.AutoEnd;
+    file.ShutdownFlags = m_account.ShutdownFlags;
+    if (!m_account.Nickname.empty() && !m_account.PasswordDigest.empty() &&
+        MessageBox::Question(this, QStringLiteral("另存配置文件，是否保存用户名、密码？"),
+                             QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        file.Nickname = m_account.Nickname;
+        file.PasswordDigest = m_account.PasswordDigest;
+    }
+    std::string error;
+    if (!WriteStore(file, path.toStdString(), &error))
+        MessageBox::Information(this, QString::fromStdString(error));
+}
+
+void TFrame2::Logout()
+{
+    m_account.Nickname.clear();
+    m_account.PasswordDigest.clear();
+    if (m_account.LoggedIn) {
+        m_account.LoggedIn = 0;
+        emit ShowLoggedOut();
+    }
+}
+
+void TFrame2::UpdateMenu()
+{
+    const int count = m_list->count();
+    const int p = selectedPosition();
+    m_up->setEnabled(!(count == 0 || (count > 1 && p == 0)));
+    m_down->setEnabled(!(count == 0 || (count > 1 && p == count - 1)));
+    bool ticked = false;
+    for (int i = 0; i < count; ++i)
+        ticked = ticked || m_list->item(i)->checkState() == Qt::Checked;
+    m_export->setEnabled(ticked);
+    m_clone->setEnabled(p >= 0);
+}
+
+} // namespace vexory

@@ -1,0 +1,86 @@
+#pragma once
+
+// TFrame2: the task list between runs: a ticked list of the tasks, an overview of
+// the selected one, new / modify / delete / execute, and a menu for ordering,
+// ticking, cloning, importing and exporting. Deletions and moves live in the list
+// until it is written back (before a run and at the end of the program).
+
+#include "model/task_record.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPushButton;
+
+namespace vexory {
+
+class TFrame2 : public QWidget
+{
+    Q_OBJECT
+public:
+    TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* parent = nullptr);
+
+    // Algorithm steps, reachable for the main window and for tests.
+    void Fill();
+    void ShowOverview(int position);
+    void WriteBack();
+    void DeleteSelected();
+    void MoveSelected(int direction); // -1 up, +1 down
+    void TickAll();
+    void InvertTicks();
+    void CloneSelected();
+    bool ImportFile(const QString& path);
+    void ExportTicked();
+    void Logout();
+    // Adds the item of a task appended to the task array (by the editor).
+    void AddItem(int taskIndex);
+    // Selects the item of a task and refreshes its text and the overview.
+    void SelectTask(int taskIndex);
+
+    QListWidget* List() const { return m_list; }
+    QMenu* Menu() const { return m_menu; }
+    QLabel* OverviewValue(int i) const { return m_values[i]; }
+    QLabel* VersionLabel() const { return m_version; }
+    QPushButton* Button(const QString& text) const;
+    // Updates the menu's enabled states, as when it opens.
+    void UpdateMenu();
+
+    // The readable form of a verification formula, with the grab formula's field names.
+    static std::string ReadableVerifyFormula(const std::string& verify, const std::string& grab);
+
+    // Seams for the file dialogs (tests answer them without a window).
+    std::function<QString()> AskImportFile;
+    std::function<QString(const QString& title)> AskExportFile;
+
+signals:
+    void ExecuteRun();
+    void NewTask();
+    void ModifyTask(int taskIndex);
+    void ShowLoginPanel();
+    void ShowLoggedOut();
+    void OpenOptions();
+
+private:
+    void renumber(int from);
+    QString itemText(int position, int taskIndex) const;
+    int selectedPosition() const;
+    TTaskRecord& taskOf(int position);
+
+    TAccountRecord& m_account;
+    TProcessValues& m_processValues;
+    QListWidget* m_list = nullptr;
+    QLabel* m_values[11] = {};
+    QLabel* m_version = nullptr;
+    QMenu* m_menu = nullptr;
+    QAction* m_up = nullptr;
+    QAction* m_down = nullptr;
+    QAction* m_clone = nullptr;
+    QAction* m_export = nullptr;
+};
+
+} // namespace vexory
