@@ -1,0 +1,386 @@
+// The application shell as a person uses it: typing into the login panel, working
+// the task list and its menu, the options dialog, and a PNG of every view.
+
+#include "app/Unit1.h"
+#include "app/autostart.h"
+#include "app/message_box.h"
+#include "app/myFrame1.h"
+#include "app/myFrame2.h"
+#include "app/myFrame8.h"
+#include "editor/Unit3.h"
+#include "editor/hint_edit.h"
+#include "formula/text_helpers.h"
+#include "model/task_store.h"
+#include "monitor/myFrame4.h"
+#include "platform/codepage.h"
+#include "platform/qt_text.h"
+#include "service/service_client.h"
+#include "support/server_process.h"
+#include "support/test_http_server.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace vexory;
+using namespace vexory::test;
+
+namespace {
+
+QStringList g_boxes;                                    // every message box shown
+QMessageBox::StandardButton g_answer = QMessageBox::No; // the answer to questions
+
+void saveScreen(QWidget& widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
+    QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
+}
+
+TTaskRecord task(const std::string& name, const std::string& url)
+{
+    TTaskRecord t;
+    t.TaskName = name;
+    t.SetPageUrl(url);
+    t.GrabFormula = "<td>{>\xC3\xFB\xB3\xC6<}</td><td>{>price<}</td>"; // 名称, price
+    t.VerifyFormula = "\x02>5&\x01^a";
+    t.RefreshInterval = 150000;
+    t.ConnectTimeout = 30000;
+    return t;
+}
+
+QStringList itemTexts(QListWidget* list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
+
+} // namespace
+
+class ShellTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        MessageBox::SetHook([](const QString& text) {
+            g_boxes << text;
+            return g_answer;
+        });
+        qputenv("XDG_CONFIG_HOME", m_config.path().c_str());
+    }
+    void init() { g_boxes.clear(); }
+
+    void hintEdit();
+    void loginPanel();
+    void taskList();
+    void options();
+    void splashAndRegistration();
+    void mainWindowRunView();
+
+private:
+    TempDir m_config;
+};
+
+void ShellTest::hintEdit()
+{
+    QWidget host;
+    auto* edit = new THintEdit(&host);
+    auto* other = new QLineEdit(&host);
+    edit->SetHintText(QStringLiteral("请输入昵称"));
+    host.show();
+    QVERIFY(edit->ShowsHint());
+    QCOMPARE(edit->text(), QStringLiteral("请输入昵称"));
+    QCOMPARE(edit->Text(), QString());
+    edit->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+    QCOMPARE(edit->text(), QString());
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    QCOMPARE(edit->Text(), QStringLiteral("abc"));
+    other->setFocus();
+    QTRY_VERIFY(!edit->hasFocus());
+    QCOMPARE(edit->text(), QStringLiteral("abc"));
+    edit->SetText(QString());
+    QVERIFY(edit->ShowsHint());
+    // A format test that fails greys the text but keeps it shown.
+    edit->SetFormatQuery(&TFrame1::PasswordFormat);
+    edit->SetText(QStringLiteral("a b"));
+    QVERIFY(edit->IsGrey());
+    QCOMPARE(edit->text(), QStringLiteral("a b"));
+    edit->SetText(QStringLiteral("ab1"));
+    QVERIFY(!edit->IsGrey());
+}
+
+void ShellTest::loginPanel()
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    QVERIFY(server.ok());
+    QCOMPARE(server.admin("user add 张三 pass123 --rights plugin"), 0);
+    TAccountRecord account;
+    account.Tasks.push_back(task("t", "http://127.0.0.1/"));
+    account.Tasks[0].RefreshInterval = 1000;
+    account.Tasks[0].PushToPlugin = 1;
+    TProcessValues values;
+    values.Server = server.host();
+    TFrame1 panel(account, values);
+    panel.show();
+    QSignalSpy loggedIn(&panel, &TFrame1::LoggedIn);
+    saveScreen(panel, QStringLiteral("login"));
+
+    QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
+    QCOMPARE(g_boxes.last(), QStringLiteral("用户名不能为空！"));
+    panel.NameEdit()->setFocus();
+    QTRY_VERIFY(panel.NameEdit()->hasFocus());
+    QTest::keyClick(panel.NameEdit(), Qt::Key_Space);
+    panel.NameEdit()->insert(QStringLiteral("张三")); // what an input method commits
+    QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
+    QCOMPARE(g_boxes.last(), QStringLiteral("密码不能为空！"));
+    QCOMPARE(GbkToUtf8(account.Nickname), std::string(" 张三")); // kept as typed, blanks too
+    panel.PasswordEdit()->setFocus();
+    QTest::keyClicks(panel.PasswordEdit(), QStringLiteral("pa ss"));
+    QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
+    QCOMPARE(g_boxes.last(), QStringLiteral("密码仅限数字和大小写字母！"));
+    panel.PasswordEdit()->SetText(QStringLiteral("wrong1"));
+    QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
+    QCOMPARE(g_boxes.last(), QStringLiteral("未注册用户，无法登录！")); // " 张三" is not 张三
+    QVERIFY(account.Nickname.empty());
+
+    panel.NameEdit()->SetText(QStringLiteral("张三"));
+    QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
+    QCOMPARE(g_boxes.last(), QStringLiteral("密码错误，无法登录！"));
+    panel.PasswordEdit()->SetText(QStringLiteral("pass123"));
+    // Enter in the name field moves on, Enter in the password field logs in.
+    panel.NameEdit()->setFocus();
+    QTest::keyClick(panel.NameEdit(), Qt::Key_Return);
+    QTRY_VERIFY(panel.PasswordEdit()->hasFocus());
+    QTest::keyClick(panel.PasswordEdit(), Qt::Key_Return);
+    QCOMPARE(loggedIn.count(), 1);
+    QVERIFY(account.LoggedIn);
+    QCOMPARE(account.PasswordDigest, Sha1Hex("pass123"));
+    QCOMPARE(account.Tasks[0].RefreshInterval, 150000u); // no fast-refresh right
+    QCOMPARE(account.Tasks[0].PushToPlugin, uint8_t{1}); // plug-in right granted
+
+    TProcessValues unreachable;
+    unreachable.Server = "127.0.0.1:1";
+    TFrame1 offline(account, unreachable);
+    offline.PasswordEdit()->SetText(QStringLiteral("pass123"));
+    offline.Login();
+    QCOMPARE(g_boxes.last(), QStringLiteral("远程错误，无法登录！"));
+}
+
+void ShellTest::taskList()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(task("甲", "http://a/?x=1"));
+    account.Tasks.push_back(task("乙", ""));
+    account.Tasks.push_back(task("丙", "http://c/"));
+    for (auto& t : account.Tasks) {
+        t.TaskName = Utf8ToGbk(t.TaskName);
+        t.Checked = 1;
+    }
+    account.Tasks[1].Selected = 1;
+    account.Tasks[1].CompareLastScreen = 1;
+    TProcessValues values;
+    TFrame2 list(account, values);
+    list.resize(900, 420);
+    list.show();
+    QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 甲", "2 - 乙", "3 - 丙"}));
+    QCOMPARE(list.List()->currentRow(), 1);
+    QCOMPARE(list.OverviewValue(2)->text(), QStringLiteral("未设置"));
+    QCOMPARE(list.OverviewValue(5)->text(), QStringLiteral("150 秒"));
+    QCOMPARE(list.OverviewValue(7)->text(), QStringLiteral("比较上一屏记录"));
+    QCOMPARE(list.OverviewValue(9)->text(), QStringLiteral("price>5_并且_名称^a"));
+    saveScreen(list, QStringLiteral("tasklist"));
+
+    // The menu's states follow the selection and the ticks.
+    list.List()->setCurrentRow(0);
+    list.UpdateMenu();
+    const QList<QAction*> actions = list.Menu()->actions();
+    QVERIFY(!actions[0]->isEnabled()); // up, at the top
+    QVERIFY(actions[1]->isEnabled());
+
+    list.MoveSelected(+1);
+    QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 乙", "2 - 甲", "3 - 丙"}));
+    list.CloneSelected(); // clone of 甲 right below it
+    QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 乙", "2 - 甲", "3 - 甲", "4 - 丙"}));
+    QCOMPARE(account.Tasks.size(), 4u);
+    QCOMPARE(account.Tasks[3].Requester.load(), 0); // a clone's run-time fields are zero
+
+    list.List()->setCurrentRow(3);
+    list.DeleteSelected(); // the last: the new last is selected
+    QCOMPARE(list.List()->currentRow(), 2);
+    list.InvertTicks();
+    list.List()->item(0)->setCheckState(Qt::Checked);
+
+    // Export asks for the credentials only when there are some, after the file name.
+    TempDir dir;
+    const QString file = QString::fromStdString(dir.file("out.vxt"));
+    list.AskExportFile = [&](const QString& title) {
+        g_boxes << title;
+        return file;
+    };
+    account.Nickname = "n";
+    account.PasswordDigest = "d";
+    g_answer = QMessageBox::Yes;
+    list.ExportTicked();
+    QCOMPARE(g_boxes.at(g_boxes.size() - 2), QStringLiteral("2个监控任务另存为"));
+    QCOMPARE(g_boxes.last(), QStringLiteral("另存配置文件，是否保存用户名、密码？"));
+    TAccountRecord exported;
+    QVERIFY(ReadStore(file.toStdString(), exported));
+    QCOMPARE(exported.Nickname, std::string("n"));
+    QCOMPARE(exported.Tasks.size(), 2u);
+
+    // Import twice appends twice; a bad file is refused.
+    QVERIFY(list.ImportFile(file));
+    QVERIFY(list.ImportFile(file));
+    QCOMPARE(list.List()->count(), 7);
+    WriteBytes(dir.file("bad.vxt"), "garbage");
+    QVERIFY(!list.ImportFile(QString::fromStdString(dir.file("bad.vxt"))));
+    QCOMPARE(g_boxes.last(), QStringLiteral("错误:文件内部错误，无法读取..."));
+
+    // Written back: the list order, ticks and selection become the tasks.
+    list.List()->setCurrentRow(1);
+    list.WriteBack();
+    QCOMPARE(account.Tasks.size(), 7u);
+    QCOMPARE(GbkToUtf8(account.Tasks[0].TaskName), std::string("乙"));
+    QCOMPARE(account.Tasks[1].Selected, uint8_t{1});
+    QCOMPARE(account.Tasks[0].Checked, uint8_t{1});
+    QCOMPARE(account.Tasks[1].Checked, uint8_t{0});
+
+    // Modify without a selection.
+    list.List()->clearSelection();
+    list.List()->setCurrentRow(-1);
+    QTest::mouseClick(list.Button(QStringLiteral("修改")), Qt::LeftButton);
+    QCOMPARE(g_boxes.last(), QStringLiteral("先选择要修改的任务！"));
+    g_answer = QMessageBox::No;
+}
+
+void ShellTest::options()
+{
+    TAccountRecord account;
+    account.AutoEnd = 225;
+    account.LoggedIn = 1;
+    TForm3 dialog;
+    TFrame8& panel = *new TFrame8(account); // the dialog owns it once it holds it
+    dialog.SetOptions(&panel);
+    dialog.show();
+    panel.Load();
+    QVERIFY(panel.HoursChoice()->isChecked());
+    QCOMPARE(panel.HoursSlider()->value(), 200);
+    QVERIFY(panel.LoggedInChoice()->isEnabled() && panel.LoggedInChoice()->isChecked());
+    saveScreen(dialog, QStringLiteral("options"));
+
+    account.AutoEnd = 2;
+    panel.Load();
+    QVERIFY(panel.ClockChoice()->isChecked());
+    QCOMPARE(panel.ClockSlider()->value(), 1);
+    QCOMPARE(panel.ClockLabel()->text(), QStringLiteral("1 点整"));
+    panel.HoursSlider()->setValue(5);
+    QVERIFY(panel.HoursChoice()->isChecked());
+    QCOMPARE(panel.HoursLabel()->text(), QStringLiteral("5小时后"));
+
+    // "不启用" with the shutdown box ticked: AutoEnd 0 and bit 0 still set.
+    panel.ShutdownAfterEnd()->setChecked(true);
+    panel.OffChoice()->setChecked(true);
+    QVERIFY(!panel.ShutdownAfterEnd()->isEnabled());
+    panel.ShutdownAfterRemote()->setChecked(true);
+    panel.Autostart()->setChecked(true);
+    QTest::mouseClick(panel.OkButton(), Qt::LeftButton);
+    QCOMPARE(account.AutoEnd, uint8_t{0});
+    QCOMPARE(account.ShutdownFlags, uint8_t{3});
+    QVERIFY(AutostartEnabled());
+    const std::string entry = ReadBytes(AutostartEntryPath());
+    QVERIFY(entry.find(" autorun\n") != std::string::npos);
+    QVERIFY(AutostartEntryPath().rfind(m_config.path(), 0) == 0);
+    panel.Load();
+    QVERIFY(panel.Autostart()->isChecked());
+    panel.Autostart()->setChecked(false);
+    panel.Apply();
+    QVERIFY(!AutostartEnabled());
+    std::string error;
+    QVERIFY(!CreateAutostartEntry(m_config.file("x.lnk"), "/bin/true", "/", &error));
+}
+
+void ShellTest::splashAndRegistration()
+{
+    TForm3 form;
+    form.ShowSplash();
+    saveScreen(form, QStringLiteral("splash"));
+    form.hide();
+    form.SetRegistration(QStringLiteral("http://127.0.0.1:8086/register"));
+    form.show();
+    QCOMPARE(form.windowTitle(), QStringLiteral("微信扫码完成注册"));
+    QVERIFY(!form.Picture()->pixmap().isNull());
+    saveScreen(form, QStringLiteral("registration"));
+}
+
+void ShellTest::mainWindowRunView()
+{
+    TestHttpServer site;
+    site.routes().Get("/list", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body><table><tr><td>苹果</td><td>5</td></tr></table></body></html>",
+                        "text/html; charset=utf-8");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values;
+    values.SettingsRead = true; // no command line of the test's own
+    values.AutoLogin = false;
+    values.Server = "127.0.0.1:1";
+    account.Tasks.push_back(task("列表一", site.url("/list")));
+    account.Tasks.push_back(task("列表二", site.url("/list")));
+    for (auto& t : account.Tasks) {
+        t.TaskName = Utf8ToGbk(t.TaskName);
+        t.Checked = 1;
+        t.RefreshInterval = 3000;
+    }
+    values.StoreLoaded = true;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(account, values, paths);
+    form.show();
+    QVERIFY(form.windowTitle().contains(QStringLiteral("未登录")));
+    QCOMPARE(form.StatusPanel(0)->text(), QStringLiteral("未登录"));
+    form.EnterTaskList();
+    QVERIFY(form.TaskList() != nullptr);
+    QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(form.Runners().size()), 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Runners()[1]->Running(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.StatusPanel(4)->text().contains(QStringLiteral("∞:∞:∞")), 30000);
+    QCOMPARE(form.Tabs()->count(), 2);
+    QCOMPARE(form.Tabs()->tabText(0), QStringLiteral("列表一"));
+    QTest::qWait(3000);
+    form.resize(1200, 700);
+    saveScreen(form, QStringLiteral("runview"));
+    QVERIFY(ReadStore(paths.store, account) || true); // the run start wrote the store
+    TAccountRecord stored;
+    QVERIFY(ReadStore(paths.store, stored));
+    QCOMPARE(stored.Tasks.size(), 2u);
+    form.close();
+    QVERIFY(account.StopAll);
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
+                                          "--no-first-run --disable-sync");
+    QApplication app(argc, argv);
+    ShellTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "shell_test.moc"
