@@ -4,11 +4,14 @@
 // end it as closing the window does: runners stopped, store written, "程序结束" logged.
 
 #include "app/Unit1.h"
+#include "editor/Unit3.h"
+#include "monitor/monitor_core.h"
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "platform/program_folder.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -41,9 +44,17 @@ int main(int argc, char** argv)
     TProcessValues values;
     const AppPaths paths{ProgramFile(kStoreFileName), ProgramFile(kSettingsFileName), ProgramFile(kLogFileName)};
 
-    // First, silent attempt. A store that exists but cannot be read is kept aside
-    // before anything writes over it.
+    // The splash stays at least two seconds while the store, the settings and the
+    // automatic login are taken care of (first, silent attempt).
+    auto* splash = new TForm3;
+    splash->ShowSplash();
+    QCoreApplication::processEvents();
+    const uint32_t shown = MonitorCore::TickCount();
     TForm1::LoadAndLogin(account, values, paths, false);
+    const uint32_t took = MonitorCore::TickCount() - shown;
+    if (took < 2000)
+        QThread::msleep(2000 - took);
+    // A store that exists but cannot be read is kept aside before anything writes over it.
     std::error_code ec;
     if (!values.StoreLoaded && std::filesystem::exists(paths.store, ec)) {
         const std::string copy = CopyStoreAside(paths.store);
@@ -52,6 +63,8 @@ int main(int argc, char** argv)
     }
 
     TForm1 form(account, values, paths);
+    splash->hide();
+    splash->deleteLater();
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         struct sigaction sa {};

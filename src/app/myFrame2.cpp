@@ -42,6 +42,7 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     for (int i = 0; i < 11; ++i) {
         grid->addWidget(new QLabel(QString::fromUtf8(kOverviewCaptions[i]), overview), i, 0, Qt::AlignRight);
         m_values[i] = new QLabel(overview);
+        m_values[i]->setTextFormat(Qt::PlainText); // formulas are markup, not for rendering
         m_values[i]->setMinimumWidth(300);
         m_values[i]->setMaximumWidth(420);
         grid->addWidget(m_values[i], i, 1);

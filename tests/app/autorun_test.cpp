@@ -3,6 +3,8 @@
 
 #include "model/task_store.h"
 #include "platform/codepage.h"
+#include "formula/text_helpers.h"
+#include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 
@@ -11,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -110,4 +113,68 @@ TEST(Autorun, TickedTasksReportAndSigtermEndsCleanly)
     TAccountRecord back;
     ASSERT_TRUE(ReadStore(home.file("vexory.vxt"), back)); // written back whole
     EXPECT_EQ(back.Tasks.size(), 3u);
+}
+
+TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw --rights fastrefresh"), 0);
+    std::atomic<int> rows{1};
+    std::atomic<int> requests{0};
+    TestHttpServer site;
+    site.routes().Get("/list", [&](const httplib::Request&, httplib::Response& res) {
+        ++requests;
+        std::string html = "<html><body><table>";
+        for (int i = 0; i < rows; ++i)
+            html += "<tr><td>row " + std::to_string(i) + "</td></tr>";
+        res.set_content(html + "</table></body></html>", "text/html; charset=utf-8");
+    });
+    site.start();
+
+    TempDir home;
+    TAccountRecord account;
+    account.Nickname = "alice";
+    account.PasswordDigest = Sha1Hex("pw");
+    account.ShutdownFlags = 2; // shut the machine down on a remote end
+    account.Tasks.push_back(task("t1", site.url("/list"), true));
+    ASSERT_TRUE(WriteStore(account, home.file("vexory.vxt")));
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nserver=" + server.host() + "\r\n");
+    const std::string marker = home.file("shutdown-called");
+
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("VEXORY_HOME", home.path().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update", 1);
+        setenv("VEXORY_SHUTDOWN_COMMAND", ("touch " + marker).c_str(), 1);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execl(VEXORY_PATH, VEXORY_PATH, "autorun", nullptr);
+        _exit(127);
+    }
+    auto stored = [&] {
+        std::string out;
+        server.admin("results alice", &out);
+        return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
+    };
+    EXPECT_TRUE(waitFor([&] { return requests >= 2; }, 60s)); // first page read and reloaded
+    rows = 2;
+    const bool pushed = waitFor([&] { return stored() >= 1; }, 60s);
+    ASSERT_EQ(server.admin("user shutoff alice"), 0);
+    rows = 3;
+    const bool shutdown = waitFor([&] { return std::filesystem::exists(marker); }, 60s);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    if (!waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    const std::string log = ReadBytes(home.file("dravik.log"));
+    EXPECT_TRUE(pushed) << GbkToUtf8(log);
+    EXPECT_TRUE(shutdown) << GbkToUtf8(log);
+    EXPECT_NE(log.find("[ t1" + Utf8ToGbk(" ] 数据未发送")), std::string::npos); // no webhook, no plug-in
+    EXPECT_EQ(log.substr(log.size() - 12), Utf8ToGbk("程序结束") + "\r\n\r\n");
 }
