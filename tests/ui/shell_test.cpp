@@ -172,6 +172,19 @@ void ShellTest::loginPanel()
     QCOMPARE(account.Tasks[0].RefreshInterval, 150000u); // no fast-refresh right
     QCOMPARE(account.Tasks[0].PushToPlugin, uint8_t{1}); // plug-in right granted
 
+    // A service that answers nonsense.
+    TestHttpServer odd;
+    odd.routes().Post("/client/LogIn.php", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("maintenance006", "text/plain");
+    });
+    odd.start();
+    TProcessValues oddValues;
+    oddValues.Server = odd.host();
+    TFrame1 confused(account, oddValues);
+    confused.PasswordEdit()->SetText(QStringLiteral("pass123"));
+    confused.Login();
+    QCOMPARE(g_boxes.last(), QStringLiteral("服务器错误，无法登录！"));
+
     TProcessValues unreachable;
     unreachable.Server = "127.0.0.1:1";
     TFrame1 offline(account, unreachable);
@@ -213,6 +226,12 @@ void ShellTest::taskList()
 
     list.MoveSelected(+1);
     QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 乙", "2 - 甲", "3 - 丙"}));
+    // A drop moves the dragged item to the target and renumbers from there.
+    QVERIFY(list.List()->model()->moveRows(QModelIndex(), 2, 1, QModelIndex(), 0));
+    QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 丙", "2 - 乙", "3 - 甲"}));
+    QVERIFY(list.List()->model()->moveRows(QModelIndex(), 0, 1, QModelIndex(), 3));
+    QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 乙", "2 - 甲", "3 - 丙"}));
+    list.List()->setCurrentRow(1);
     list.CloneSelected(); // clone of 甲 right below it
     QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 乙", "2 - 甲", "3 - 甲", "4 - 丙"}));
     QCOMPARE(account.Tasks.size(), 4u);
