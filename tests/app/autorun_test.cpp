@@ -36,6 +36,24 @@ TTaskRecord task(const std::string& name, const std::string& url, bool ticked)
     return t;
 }
 
+// Starts the program as a user would on a server: offscreen, with "autorun".
+pid_t startVexory(const std::string& home, const std::string& shutdownCommand = "true")
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VEXORY_HOME", home.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update", 1);
+        setenv("VEXORY_SHUTDOWN_COMMAND", shutdownCommand.c_str(), 1);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execl(VEXORY_PATH, VEXORY_PATH, "autorun", nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
 bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -71,19 +89,8 @@ TEST(Autorun, TickedTasksReportAndSigtermEndsCleanly)
     ASSERT_TRUE(WriteStore(account, home.file("vexory.vxt")));
     WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nautologin=0\r\nserver=127.0.0.1:1\r\n");
 
-    const pid_t pid = fork();
+    const pid_t pid = startVexory(home.path());
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("VEXORY_HOME", home.path().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update", 1);
-        setenv("VEXORY_SHUTDOWN_COMMAND", "true", 1);
-        freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
-        execl(VEXORY_PATH, VEXORY_PATH, "autorun", nullptr);
-        _exit(127);
-    }
     const std::string log = home.file("dravik.log");
     const std::string verified = Utf8ToGbk(" ] 数据验证通过");
     // Once both ticked runners have read their first page and reloaded it, the pages change.
@@ -142,19 +149,8 @@ TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
     WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nserver=" + server.host() + "\r\n");
     const std::string marker = home.file("shutdown-called");
 
-    const pid_t pid = fork();
+    const pid_t pid = startVexory(home.path(), "touch " + marker);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("VEXORY_HOME", home.path().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update", 1);
-        setenv("VEXORY_SHUTDOWN_COMMAND", ("touch " + marker).c_str(), 1);
-        freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
-        execl(VEXORY_PATH, VEXORY_PATH, "autorun", nullptr);
-        _exit(127);
-    }
     auto stored = [&] {
         std::string out;
         server.admin("results alice", &out);

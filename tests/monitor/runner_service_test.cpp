@@ -10,6 +10,7 @@
 #include "platform/qt_text.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/gui_main.h"
 #include "support/test_http_server.h"
 
 #include <QApplication>
@@ -230,13 +231,7 @@ void RunnerServiceTest::chainedTasksResolveAValue()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
-                                          "--no-first-run --disable-sync");
-    QApplication app(argc, argv);
-    RunnerServiceTest test;
-    return QTest::qExec(&test, argc, argv);
+    return vexory::test::RunGuiTest<RunnerServiceTest>(argc, argv);
 }
 
 #include "runner_service_test.moc"

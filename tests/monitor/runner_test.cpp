@@ -7,6 +7,7 @@
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
 #include "platform/qt_text.h"
+#include "support/gui_main.h"
 #include "support/test_http_server.h"
 
 #include <QApplication>
@@ -266,13 +267,7 @@ void RunnerTest::downloadIsMonitoredAsText()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
-                                          "--no-first-run --disable-sync");
-    QApplication app(argc, argv);
-    RunnerTest test;
-    return QTest::qExec(&test, argc, argv);
+    return vexory::test::RunGuiTest<RunnerTest>(argc, argv);
 }
 
 #include "runner_test.moc"

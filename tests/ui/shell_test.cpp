@@ -16,6 +16,7 @@
 #include "platform/qt_text.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/gui_main.h"
 #include "support/test_http_server.h"
 
 #include <QApplication>
@@ -392,13 +393,7 @@ void ShellTest::mainWindowRunView()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
-                                          "--no-first-run --disable-sync");
-    QApplication app(argc, argv);
-    ShellTest test;
-    return QTest::qExec(&test, argc, argv);
+    return vexory::test::RunGuiTest<ShellTest>(argc, argv);
 }
 
 #include "shell_test.moc"
