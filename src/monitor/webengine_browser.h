@@ -47,7 +47,7 @@ public:
     // The page text: links and images made absolute, then the markup of the top
     // document, in code page 936; "" without a document.
     std::string PageSource();
-    // Clicks the element an element specification names (id, name^index, class^index).
+    // Clicks the element a task's ElementId names (id, name^index, class^index).
     bool ClickElement(const std::string& spec);
     // Length of the selected text after compaction (UTF-16 characters), 0 when none.
     int SelectionLength();
