@@ -12,6 +12,7 @@
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
+#include "monitor/monitor_thread.h"
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
 #include "platform/qt_text.h"
@@ -511,6 +512,23 @@ void TForm1::Shutdown()
     m_timer2.stop();
     m_timer3.stop();
     hide();
+    // The write-back below replaces the task array: no monitor thread may still be
+    // reading it. A thread that feeds a chained task waits for that task to stop, so
+    // stopped tasks are marked as their panels would mark them.
+    const uint32_t since = MonitorCore::TickCount();
+    for (;;) {
+        bool running = false;
+        for (TFrame4* runner : m_runners) {
+            TMonitorThread* thread = runner->MonitorThread();
+            if (thread && thread->isRunning())
+                running = true;
+            else if (runner->TaskIndex() >= 0)
+                m_account.Tasks[static_cast<size_t>(runner->TaskIndex())].RunState = RunStopped;
+        }
+        if (!running || MonitorCore::TickCount() - since > 30000)
+            break;
+        QThread::msleep(20);
+    }
     if (m_taskList)
         m_taskList->WriteBack();
     std::string error;
