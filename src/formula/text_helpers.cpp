@@ -212,6 +212,29 @@ std::vector<std::string_view> SplitViews(std::string_view text, char separator)
     }
 }
 
+std::string RemoveAll(std::string_view text, std::string_view what, bool ignoreCase)
+{
+    if (what.empty())
+        return std::string(text);
+    std::string lowerText, lowerWhat;
+    std::string_view search = text, needle = what;
+    if (ignoreCase) {
+        lowerText = LowerAscii(text);
+        lowerWhat = LowerAscii(what);
+        search = lowerText;
+        needle = lowerWhat;
+    }
+    std::string out;
+    out.reserve(text.size());
+    size_t at = 0;
+    for (size_t hit = FindBytes(search, needle); hit != std::string_view::npos; hit = FindBytes(search, needle, at)) {
+        out.append(text.substr(at, hit - at));
+        at = hit + what.size();
+    }
+    out.append(text.substr(at));
+    return out;
+}
+
 std::string_view Trim(std::string_view text)
 {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)

@@ -38,6 +38,10 @@ std::string StripSpace(std::string_view text);
 // n + 1 pieces. The views point into `text`.
 std::vector<std::string_view> SplitViews(std::string_view text, char separator);
 
+// `text` with every occurrence of `what` removed, left to right (ASCII letters
+// compared without case when `ignoreCase`).
+std::string RemoveAll(std::string_view text, std::string_view what, bool ignoreCase = false);
+
 // Bytes 0x00-0x20 removed from both ends.
 std::string_view Trim(std::string_view text);
 

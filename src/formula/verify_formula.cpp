@@ -27,23 +27,6 @@ long double numberOf(std::string_view t)
     return std::strtold(s.c_str(), nullptr);
 }
 
-// Removes every occurrence of `what` from `text`, ignoring the case of ASCII letters.
-std::string removeIgnoringCase(std::string_view text, std::string_view what)
-{
-    if (what.empty())
-        return std::string(text);
-    const std::string lowerText = LowerAscii(text);
-    const std::string lowerWhat = LowerAscii(what);
-    std::string out;
-    size_t at = 0;
-    for (size_t hit = lowerText.find(lowerWhat); hit != std::string::npos; hit = lowerText.find(lowerWhat, at)) {
-        out.append(text.substr(at, hit - at));
-        at = hit + what.size();
-    }
-    out.append(text.substr(at));
-    return out;
-}
-
 // Contains, character by character: a GBK double-byte character is compared whole,
 // so a match must start on a character boundary of the text.
 bool containsText(std::string_view text, std::string_view what)
@@ -253,7 +236,7 @@ bool TFormulaChecker::EvaluateCondition(const std::vector<std::string>& values, 
                 left = numbers ? FormatNumber(numberOf(a) + numberOf(b)) : std::string(a) + std::string(b);
                 break;
             case '-':
-                left = numbers ? FormatNumber(numberOf(a) - numberOf(b)) : removeIgnoringCase(a, b);
+                left = numbers ? FormatNumber(numberOf(a) - numberOf(b)) : RemoveAll(a, b, true);
                 break;
             case '/': {
                 if (!numbers)

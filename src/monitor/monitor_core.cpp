@@ -18,18 +18,9 @@ namespace {
 
 constexpr std::string_view kWait = "wait";
 
-// Removes every occurrence of the sentinel.
 std::string withoutSentinel(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    size_t at = 0;
-    for (size_t k = text.find(MarkedSentinel); k != std::string_view::npos; k = text.find(MarkedSentinel, at)) {
-        out.append(text.substr(at, k - at));
-        at = k + MarkedSentinel.size();
-    }
-    out.append(text.substr(at));
-    return out;
+    return RemoveAll(text, MarkedSentinel);
 }
 
 // Puts a task's previous run state back when processing ends.

@@ -170,3 +170,11 @@ TEST(DeleteLineRange, RemovesAnInclusiveRangeOrNothing)
     EXPECT_TRUE(DeleteLineRange(lines, 0, 0));
     EXPECT_EQ(lines, (std::vector<std::string>{"3"}));
 }
+
+TEST(RemoveAll, EveryOccurrenceLeftToRight)
+{
+    EXPECT_EQ(RemoveAll("abcABCabc", "abc"), "ABC");
+    EXPECT_EQ(RemoveAll("abcABCabc", "aBc", true), "");
+    EXPECT_EQ(RemoveAll("aaa", "aa"), "a");
+    EXPECT_EQ(RemoveAll("x", ""), "x");
+}
