@@ -6,6 +6,7 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
+#include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "app/ui_texts.h"
 #include "formula/text_helpers.h"
@@ -175,6 +176,8 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
         m_panels[5]->setText(texts::kNewVersion);
     });
     connect(m_login, &TFrame1::RegisterRequested, this, &TForm1::ShowRegistration);
+    // The editor window is made before the first view that may open it.
+    m_form2 = new TForm2(m_account, m_values, this);
     if (m_account.LoggedIn)
         EnterTaskList();
     else
@@ -215,6 +218,7 @@ void TForm1::EnterTaskList()
         connect(m_taskList, &TFrame2::ShowLoginPanel, this, &TForm1::ShowLoginPanel);
         connect(m_taskList, &TFrame2::ShowLoggedOut, this, &TForm1::ShowLoggedOut);
         connect(m_taskList, &TFrame2::OpenOptions, this, &TForm1::OpenOptions);
+        m_taskList->SetEditor(m_form2);
     }
     m_versionPrefix = m_account.LoggedIn ? FromGbk(m_account.Nickname) + QStringLiteral("      ") : QString();
     m_taskList->VersionLabel()->setText(m_versionPrefix + QStringLiteral("v 1.9.1"));

@@ -26,6 +26,7 @@ class TFrame1;
 class TFrame2;
 class TFrame4;
 class TFrame8;
+class TForm2;
 class TForm3;
 class WebEngineBrowser;
 
@@ -56,6 +57,7 @@ public:
     TFrame2* TaskList() const { return m_taskList; }
     TFrame8* OptionsPanel() const { return m_options; }
     TForm3* Form3() const { return m_form3; }
+    TForm2* Form2() const { return m_form2; }
 
     void ShowRunView();
     void StartRun();
@@ -103,6 +105,7 @@ private:
     TFrame2* m_taskList = nullptr;
     TFrame8* m_options = nullptr;
     TForm3* m_form3 = nullptr;
+    TForm2* m_form2 = nullptr;
     QString m_versionPrefix;
     QTabWidget* m_tabs = nullptr;
     WebEngineBrowser* m_advert = nullptr;

@@ -1,12 +1,17 @@
 #include "app/myFrame2.h"
 
 #include "app/message_box.h"
+#include "editor/Unit2.h"
+#include "editor/editor_ui_texts.h"
+#include "editor/myFrame5.h"
 #include "formula/grab_formula.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
 #include "platform/qt_text.h"
 
 #include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -121,15 +126,8 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
                 renumber(std::min(start, row > start ? row - 1 : row));
                 ShowOverview(selectedPosition());
             });
-    connect(Button(QStringLiteral("新建")), &QPushButton::clicked, this, &TFrame2::NewTask);
-    connect(Button(QStringLiteral("修改")), &QPushButton::clicked, this, [this] {
-        const int p = selectedPosition();
-        if (p < 0) {
-            MessageBox::Information(this, QStringLiteral("先选择要修改的任务！"));
-            return;
-        }
-        emit ModifyTask(m_list->item(p)->data(Qt::UserRole).toInt());
-    });
+    connect(Button(QStringLiteral("新建")), &QPushButton::clicked, this, &TFrame2::NewTaskClick);
+    connect(Button(QStringLiteral("修改")), &QPushButton::clicked, this, &TFrame2::ModifyClick);
     connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
     connect(execute, &QPushButton::clicked, this, [this] {
         WriteBack();
@@ -259,8 +257,51 @@ void TFrame2::WriteBack()
     m_account.Tasks = std::move(tasks);
 }
 
+void TFrame2::NewTaskClick()
+{
+    if (!m_editor)
+        return;
+    TFrame5* panel = m_editor->Panel();
+    panel->LoadTask(-1);
+    panel->OnSaved = [this](TFrame5* saved) { EditorSaved(saved); };
+    panel->Edit1->setText(texts::kNewTaskName + QString::number(MonitorCore::TickCount()));
+    m_editor->ShowModal();
+}
+
+void TFrame2::ModifyClick()
+{
+    const int p = selectedPosition();
+    if (p < 0) {
+        MessageBox::Information(this, QStringLiteral("先选择要修改的任务！"));
+        return;
+    }
+    if (!m_editor)
+        return;
+    TFrame5* panel = m_editor->Panel();
+    panel->Button1->setEnabled(m_account.LoggedIn != 0);
+    panel->CheckBox2->setEnabled(m_account.LoggedIn && m_account.PluginRight);
+    panel->OnSaved = [this](TFrame5* saved) { EditorSaved(saved); };
+    panel->LoadTask(m_list->item(p)->data(Qt::UserRole).toInt());
+    m_editor->ShowModal();
+}
+
+void TFrame2::EditorSaved(TFrame5* panel)
+{
+    m_editor->close();
+    if (panel->NewTaskAdded)
+        AddItem(panel->EditedIndex);
+    SelectTask(panel->EditedIndex);
+}
+
+void TFrame2::unloadEditor()
+{
+    if (m_editor)
+        m_editor->Panel()->LoadTask(-1);
+}
+
 void TFrame2::DeleteSelected()
 {
+    unloadEditor();
     const int p = selectedPosition();
     if (p < 0)
         return;
@@ -277,6 +318,7 @@ void TFrame2::DeleteSelected()
 
 void TFrame2::MoveSelected(int direction)
 {
+    unloadEditor();
     const int p = selectedPosition();
     const int q = p + direction;
     if (p < 0 || q < 0 || q >= m_list->count())

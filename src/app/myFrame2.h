@@ -19,6 +19,9 @@ class QPushButton;
 
 namespace vexory {
 
+class TForm2;
+class TFrame5;
+
 class TFrame2 : public QWidget
 {
     Q_OBJECT
@@ -37,6 +40,12 @@ public:
     bool ImportFile(const QString& path);
     void ExportTicked();
     void Logout();
+    // The editor window that "新建", "修改" and a double click open.
+    void SetEditor(TForm2* editor) { m_editor = editor; }
+    void NewTaskClick();
+    void ModifyClick();
+    // After the editor saved: close it, list a new task, select the saved one.
+    void EditorSaved(TFrame5* panel);
     // Adds the item of a task appended to the task array (by the editor).
     void AddItem(int taskIndex);
     // Selects the item of a task and refreshes its text and the overview.
@@ -59,20 +68,20 @@ public:
 
 signals:
     void ExecuteRun();
-    void NewTask();
-    void ModifyTask(int taskIndex);
     void ShowLoginPanel();
     void ShowLoggedOut();
     void OpenOptions();
 
 private:
     void renumber(int from);
+    void unloadEditor();
     QString itemText(int position, int taskIndex) const;
     int selectedPosition() const;
     TTaskRecord& taskOf(int position);
 
     TAccountRecord& m_account;
     TProcessValues& m_processValues;
+    TForm2* m_editor = nullptr;
     QListWidget* m_list = nullptr;
     QLabel* m_values[11] = {};
     QLabel* m_version = nullptr;

@@ -1,0 +1,55 @@
+#include "editor/Unit2.h"
+
+#include "app/message_box.h"
+#include "editor/editor_ui_texts.h"
+#include "editor/myFrame5.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace vexory {
+
+TForm2::TForm2(TAccountRecord& account, TProcessValues& values, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(texts::kEditorCaption);
+    setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
+    setModal(true);
+    resize(1170, 740);
+    m_panel = new TFrame5(account, values, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_panel);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TForm2::ShowModal()
+{
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    exec();
+}
+
+void TForm2::reject()
+{
+    if (m_panel->isVisible() && m_panel->HasUnsavedChanges()) {
+        if (MessageBox::Question(this, texts::kCloseUnsaved, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return;
+        QDialog::reject();
+        m_panel->LoadTask(-1);
+        return;
+    }
+    QDialog::reject();
+}
+
+void TForm2::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    m_panel->PlaceToolbar();
+    m_panel->RichEdit1->viewport()->update();
+    m_panel->RichEdit2->viewport()->update();
+}
+
+} // namespace vexory

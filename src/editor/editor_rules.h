@@ -1,0 +1,77 @@
+#pragma once
+
+// The task editor's decisions without its widgets: the field-name sequence that
+// marker buttons and the page marking share, the number fields of a save, the
+// cleaned grab formula, and which field differs from the stored task.
+
+#include "model/task_record.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexory {
+
+// One sequence for the whole program: "aa", "ab", ... "az", "ba", ... "zz", then
+// "aa" again. Reset makes the next name "aa".
+std::string NextFieldName();
+// The name handed out last ("" right after a reset).
+std::string CurrentFieldName();
+void ResetFieldNames();
+
+// A seconds field as stored milliseconds: blanks and control bytes removed, then a
+// number; its magnitude rounded to the nearest integer (halves to even) times 1000.
+// Values beyond what the record holds are capped. Empty when not a number.
+std::optional<uint32_t> SecondsToMs(std::string_view text);
+// An hours field as milliseconds: magnitude x 3 600 000, rounded; capped likewise.
+std::optional<uint32_t> HoursToMs(std::string_view text);
+// Milliseconds as hours in the shortest general form ("0", "1", "1.5").
+std::string HoursText(uint32_t ms);
+
+struct NumberFields
+{
+    std::string timeout, refresh, notify; // as typed, seconds / seconds / hours
+};
+
+// Stores the three number fields into `task`, each repaired when it is not a number
+// (10 s, 150 s, 1 hour); a refresh below 150 s becomes 150 s when `limitRefresh`.
+// Returns the repair report, one line per repair, timeout, refresh, notify.
+std::vector<std::string> StoreNumberFields(const NumberFields& fields, TTaskRecord& task, bool limitRefresh);
+
+// What a save stores for a grab formula box: cleaned formula + chain markers + notes.
+// Each repair goes to `report` when it is set.
+std::string SavedGrabFormula(std::string_view boxText, const std::function<void(std::string_view)>& report = nullptr);
+
+// The editor's fields, as texts in code page 936 (line breaks CR LF).
+struct EditorFields
+{
+    std::string name, guide, page, element, timeout, refresh;
+    bool clearTags = false, pushToPlugin = false, compareLastScreen = false;
+    std::string grabBox;     // the formula box as typed
+    std::string verify;      // the formula the condition rows make
+    bool keepTestResult = false;
+    std::string memo;
+};
+
+// The first field that differs from `task`, in the order the editor asks; None when
+// nothing does. The name counts only for a task already in the array.
+enum class UnsavedField {
+    None,
+    Name,
+    Guide,
+    Page,
+    Element,
+    Timeout,
+    Refresh,
+    ClearTags,
+    PushToPlugin,
+    CompareLastScreen,
+    GrabFormula,
+    VerifyFormula,
+    TestResult,
+};
+UnsavedField FirstUnsavedField(const EditorFields& fields, const TTaskRecord& task, bool existingTask);
+
+} // namespace vexory

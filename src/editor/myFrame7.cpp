@@ -1,0 +1,97 @@
+#include "editor/myFrame7.h"
+
+#include "editor/hint_edit.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QToolButton>
+
+namespace vexory {
+
+namespace {
+
+QToolButton* flatButton(const QString& text, QWidget* parent, int width)
+{
+    auto* b = new QToolButton(parent);
+    b->setText(text);
+    b->setObjectName(text);
+    b->setAutoRaise(true);
+    b->setFixedSize(width, TFrame7::kHeight);
+    return b;
+}
+
+} // namespace
+
+TFrame7::TFrame7(QWidget* parent) : QWidget(parent)
+{
+    setFixedHeight(kHeight);
+    Edit1 = new THintEdit(this);
+    Edit1->setObjectName(QStringLiteral("find"));
+    Edit1->SetHintText(QStringLiteral(" 查找..."));
+    Edit1->setFrame(false);
+    Edit1->setFixedSize(120, 17);
+
+    UpDown1 = new QWidget(this);
+    UpDown1->setFixedSize(34, kHeight);
+    auto* arrows = new QHBoxLayout(UpDown1);
+    arrows->setContentsMargins(0, 0, 0, 0);
+    arrows->setSpacing(0);
+    Left = new QToolButton(UpDown1);
+    Left->setArrowType(Qt::LeftArrow);
+    Right = new QToolButton(UpDown1);
+    Right->setArrowType(Qt::RightArrow);
+    for (QToolButton* b : {Left, Right}) {
+        b->setAutoRaise(true);
+        b->setFixedSize(17, kHeight);
+        arrows->addWidget(b);
+    }
+    UpDown1->setEnabled(false);
+
+    SpeedButton7 = flatButton(QStringLiteral("|"), this, 10);
+    SpeedButton7->setEnabled(false);
+    SpeedButton2 = flatButton(QStringLiteral("标记"), this, 48);
+    SpeedButton3 = flatButton(QStringLiteral("清除"), this, 40);
+    SpeedButton8 = flatButton(QStringLiteral("|"), this, 10);
+    SpeedButton8->setEnabled(false);
+    SpeedButton4 = flatButton(QStringLiteral("提取公式"), this, 64);
+    CheckBox1 = new QCheckBox(QStringLiteral("保存测试结果"), this);
+    CheckBox1->setFixedSize(CheckBox1->sizeHint().width() + 4, kHeight);
+
+    m_controls[0] = Edit1;
+    m_controls[1] = UpDown1;
+    m_controls[2] = SpeedButton7;
+    m_controls[3] = SpeedButton2;
+    m_controls[4] = SpeedButton3;
+    m_controls[5] = SpeedButton8;
+    m_controls[6] = SpeedButton4;
+    m_controls[7] = CheckBox1;
+
+    connect(Edit1, &QLineEdit::textChanged, this, [this] {
+        // The arrows work only while there is something to find.
+        UpDown1->setEnabled(!Edit1->Text().isEmpty());
+    });
+    connect(Edit1, &QLineEdit::returnPressed, this, [this] {
+        if (!Edit1->Text().isEmpty())
+            emit Find(true);
+    });
+    connect(Left, &QToolButton::clicked, this, [this] { emit Find(false); });
+    connect(Right, &QToolButton::clicked, this, [this] { emit Find(true); });
+    Layout({7});
+}
+
+void TFrame7::Layout(std::initializer_list<int> indexes)
+{
+    for (QWidget* w : m_controls)
+        w->hide();
+    int left = 0;
+    for (int i : indexes) {
+        QWidget* w = m_controls[i];
+        w->move(left, i == 0 ? 1 : 0);
+        left += w->width();
+        w->show();
+    }
+    setFixedWidth(left);
+}
+
+} // namespace vexory
