@@ -220,15 +220,16 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
 
     GroupBox2 = new QGroupBox(QStringLiteral("[ 数据验证公式 ]"), c);
     GroupBox2->setGeometry(8, y, kGroupWidth, kGroup2Height);
-    ComboBox21 = dropDown(GroupBox2, 8, 22, 84);
-    ComboBox22 = dropDown(GroupBox2, 96, 22, 52);
+    // In line with the fields of the added rows, which stand 8 pixels in.
+    ComboBox21 = dropDown(GroupBox2, 16, 22, 84);
+    ComboBox22 = dropDown(GroupBox2, 104, 22, 52);
     TFrame6::FillArithmetic(ComboBox22);
-    ComboBox23 = dropDown(GroupBox2, 152, 22, 84);
-    ComboBox24 = dropDown(GroupBox2, 240, 22, 76);
+    ComboBox23 = dropDown(GroupBox2, 160, 22, 84);
+    ComboBox24 = dropDown(GroupBox2, 248, 22, 76);
     TFrame6::FillComparison(ComboBox24);
-    Edit21 = edit(GroupBox2, 320, 22, 100, QStringLiteral("Edit21"));
-    Button21 = button(QStringLiteral("增加"), GroupBox2, 424, 21);
-    Button22 = button(QStringLiteral("测试3>>"), GroupBox2, 424, 58);
+    Edit21 = edit(GroupBox2, 328, 22, 100, QStringLiteral("Edit21"));
+    Button21 = button(QStringLiteral("增加"), GroupBox2, 432, 21);
+    Button22 = button(QStringLiteral("测试3>>"), GroupBox2, 432, 58);
     Button22->hide();
     for (QComboBox* box : {ComboBox21, ComboBox23})
         box->addItem(QString());
@@ -256,6 +257,7 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     // Right half.
     PageControl1 = new QTabWidget;
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->installEventFilter(this); // the toolbar follows its moves and size
     // Tabs from the right, so that the left of the tab row is free for the toolbar.
     PageControl1->setStyleSheet(QStringLiteral("QTabWidget::tab-bar { alignment: right; }"));
     PageControl1->tabBar()->setExpanding(false);
@@ -438,6 +440,7 @@ void TFrame5::LoadTask(int index)
     SetTabShown(TabSheet1, false);
     PageControl1->setCurrentWidget(TabSheet3);
     Frame7->CheckBox1->setChecked(false);
+    PlaceToolbar();
 
     if (index < 0 || static_cast<size_t>(index) >= m_account.Tasks.size())
         index = -1;
@@ -852,7 +855,10 @@ void TFrame5::resizeEvent(QResizeEvent* event)
 
 bool TFrame5::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ScrollBox1->viewport()) {
+    if (watched == PageControl1 && (event->type() == QEvent::Resize || event->type() == QEvent::Move ||
+                                    event->type() == QEvent::LayoutRequest)) {
+        PlaceToolbar();
+    } else if (watched == ScrollBox1->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             ScrollBox1->setFocus();
         } else if (event->type() == QEvent::Wheel) {
