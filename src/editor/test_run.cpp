@@ -1,0 +1,124 @@
+#include "editor/test_run.h"
+
+#include "editor/editor_rules.h"
+#include "editor/editor_texts.h"
+#include "formula/page_prep.h"
+#include "formula/text_helpers.h"
+#include "formula/verify_formula.h"
+
+#include <exception>
+
+namespace vexory {
+
+namespace {
+
+std::string join(std::string_view a, std::string_view b)
+{
+    std::string out(a);
+    out += b;
+    return out;
+}
+
+} // namespace
+
+std::string CleanTestValue(std::string_view value, bool clearTags)
+{
+    return clearTags ? StripTags(value) : StripClassAttributes(value);
+}
+
+std::string RecordLine(int number, const std::vector<std::string>& names, const std::vector<std::string>& values)
+{
+    std::string line = std::to_string(number) + "\t: ";
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i)
+            line += "\t| ";
+        line += (i < names.size() ? names[i] : std::string()) + "=" + values[i];
+    }
+    return line;
+}
+
+TestEnd RunTest(const TestInput& input, const TestCallbacks& cb)
+{
+    const int kind = input.kind < 0 || input.kind > 2 ? 0 : input.kind;
+    cb.add(texts::kTestHeadings[kind]);
+    cb.add(join(texts::kTestName, input.name));
+    if (input.name.empty())
+        cb.add(texts::kTestNameMissing);
+
+    auto finish = [&](TestEnd end) {
+        cb.add(texts::kTestEnd);
+        return end;
+    };
+    if (StripSpace(input.guide).empty() && StripSpace(input.page).empty()) {
+        cb.add(texts::kTestNoUrl);
+        return finish(TestEnd::Stopped);
+    }
+    cb.add(join(texts::kTestGuide, input.guide.empty() ? texts::kTestNotSet : input.guide));
+    cb.add(join(texts::kTestPage, input.page.empty() ? texts::kTestNotSet : input.page));
+    cb.add(join(texts::kTestElement, input.element.empty() ? texts::kTestNotSet : input.element));
+    const std::optional<uint32_t> timeout = SecondsToMs(input.timeout);
+    if (!timeout) {
+        cb.add(texts::kTestTimeoutNotNumber);
+        return finish(TestEnd::Stopped);
+    }
+    cb.add(join(texts::kTestTimeout, input.timeout) + std::string(texts::kTestSeconds) + "\r\n");
+    cb.add(texts::kTestSourceRule);
+
+    const std::string pseudo = cb.pseudoCode(*timeout);
+    if (pseudo.empty()) {
+        cb.add(texts::kTestNoPage);
+        return finish(TestEnd::Stopped);
+    }
+    cb.add(pseudo);
+    if (kind == 0)
+        return finish(TestEnd::PageShown);
+
+    cb.add(texts::kTestGrabRule);
+    const CleanedFormula cleaned = CleanFormula(CompactHtml(input.grabBox), cb.repair);
+    TStringCutOuter cutter;
+    cutter.SetFormula(cleaned.formula);
+    cutter.CutOut(CompactHtml(pseudo));
+    std::vector<std::string> names;
+    for (int f = 0; f < cutter.FieldCount(); ++f)
+        names.push_back(cutter.Field(f)->front());
+    const int rows = cutter.RowCount();
+    if (cutter.FieldCount() == 0 || rows == 0) {
+        cb.add(texts::kTestBadFormula);
+    } else {
+        for (int r = 1; r <= rows; ++r) {
+            try {
+                std::vector<std::string> values;
+                for (int f = 0; f < cutter.FieldCount(); ++f)
+                    values.push_back((*cutter.Field(f))[static_cast<size_t>(r)]);
+                cb.add(CleanTestValue(RecordLine(r, names, values), input.clearTags));
+            } catch (const std::exception&) {
+                // One bad line does not end the listing.
+            }
+        }
+    }
+
+    if (kind == 2) {
+        cb.add(texts::kTestVerifyRule);
+        if (input.verify.empty()) {
+            cb.add(texts::kTestNoVerify);
+        } else {
+            TFormulaChecker checker;
+            checker.Parse(input.verify);
+            int passed = 0;
+            if (cutter.FieldCount() > 0) {
+                for (int r = 1; r <= rows; ++r) {
+                    std::vector<std::string> values;
+                    for (int f = 0; f < cutter.FieldCount(); ++f)
+                        values.push_back(CleanTestValue((*cutter.Field(f))[static_cast<size_t>(r)], input.clearTags));
+                    if (checker.Check(values))
+                        cb.add(RecordLine(++passed, names, values));
+                }
+            }
+            if (passed == 0)
+                cb.add(texts::kTestNonePassed);
+        }
+    }
+    return finish(TestEnd::Listed);
+}
+
+} // namespace vexory
