@@ -178,6 +178,8 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
     connect(m_login, &TFrame1::RegisterRequested, this, &TForm1::ShowRegistration);
     // The editor window is made before the first view that may open it.
     m_form2 = new TForm2(m_account, m_values, this);
+    m_form2->SetWizard(m_form3);
+    m_form3->SetStopFlag(&m_account.StopAll);
     if (m_account.LoggedIn)
         EnterTaskList();
     else

@@ -1,6 +1,7 @@
 #include "editor/Unit2.h"
 
 #include "app/message_box.h"
+#include "editor/Unit3.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
 
@@ -23,6 +24,20 @@ TForm2::TForm2(TAccountRecord& account, TProcessValues& values, QWidget* parent)
     layout->addWidget(m_panel);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void TForm2::SetWizard(TForm3* wizard)
+{
+    m_wizard = wizard;
+    m_panel->SetWizard(wizard);
+    wizard->SetEditor(m_panel);
+}
+
+void TForm2::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_wizard)
+        m_wizard->SetBrowserMode();
 }
 
 void TForm2::ShowModal()

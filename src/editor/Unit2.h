@@ -9,6 +9,7 @@
 
 namespace vexory {
 
+class TForm3;
 class TFrame5;
 
 class TForm2 : public QDialog
@@ -18,6 +19,9 @@ public:
     TForm2(TAccountRecord& account, TProcessValues& values, QWidget* parent = nullptr);
 
     TFrame5* Panel() const { return m_panel; }
+    // The wizard that loads pages for the editor; it switches to its browser mode
+    // whenever the editor is shown.
+    void SetWizard(TForm3* wizard);
     // Shows the window modally; returns when it is closed.
     void ShowModal();
 
@@ -27,9 +31,11 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     TFrame5* m_panel = nullptr;
+    TForm3* m_wizard = nullptr;
 };
 
 } // namespace vexory

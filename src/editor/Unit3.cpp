@@ -1,6 +1,17 @@
 #include "editor/Unit3.h"
 
+#include "editor/editor_ui_texts.h"
+#include "editor/myFrame5.h"
+#include "editor/pseudo_code.h"
+#include "formula/text_helpers.h"
+#include "monitor/webengine_browser.h"
+#include "platform/qt_text.h"
+#include "service/http_client.h"
+
 #include <QFont>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
@@ -16,9 +27,189 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     m_picture = new QLabel(this);
     m_picture->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_picture);
+
+    // Browser mode: a status line with "下一步" above the browser.
+    m_top = new QWidget(this);
+    m_top->setFixedHeight(36);
+    auto* top = new QHBoxLayout(m_top);
+    top->setContentsMargins(12, 4, 168 - 90, 4);
+    m_status = new QLabel(m_top);
+    m_next = new QPushButton(QStringLiteral("下一步"), m_top);
+    m_next->setObjectName(QStringLiteral("下一步"));
+    m_next->setFixedWidth(90);
+    top->addWidget(m_status, 1);
+    top->addWidget(m_next);
+    layout->addWidget(m_top);
+    m_browserHost = new QWidget(this);
+    auto* host = new QVBoxLayout(m_browserHost);
+    host->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_browserHost, 1);
+    m_top->hide();
+    m_browserHost->hide();
+
+    m_stepTimer.setSingleShot(true);
+    m_stepTimer.setInterval(1);
+    connect(&m_stepTimer, &QTimer::timeout, this, &TForm3::RunStep);
+    connect(m_next, &QPushButton::clicked, this, [this] { m_stepTimer.start(); });
+}
+
+WebEngineBrowser* TForm3::Browser()
+{
+    if (!m_browser) {
+        m_browser = new WebEngineBrowser(m_browserHost);
+        m_browserHost->layout()->addWidget(m_browser->View());
+        connect(m_browser->View(), &QWebEngineView::titleChanged, this, [this](const QString& title) {
+            if (m_mode == Mode::Browser)
+                setWindowTitle(title);
+        });
+        connect(m_browser, &WebEngineBrowser::BeforeNavigate, this, &TForm3::beforeNavigate);
+        connect(m_browser, &WebEngineBrowser::DownloadRequested, this, &TForm3::downloadRequested);
+    }
+    return m_browser;
+}
+
+void TForm3::TakeBrowser()
+{
+    QWebEngineView* view = Browser()->View();
+    if (view && view->parentWidget() != m_browserHost) {
+        m_browserHost->layout()->addWidget(view);
+        view->show();
+    }
+}
+
+void TForm3::SetBrowserMode()
+{
+    m_mode = Mode::Browser;
+    if (!isVisible())
+        setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                       Qt::WindowCloseButtonHint);
+    m_picture->hide();
+    if (m_panel)
+        m_panel->hide();
+    m_top->show();
+    m_browserHost->show();
+    Browser();
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        resize(std::max(400, screen->size().width() - 361), std::max(300, screen->size().height() - 120));
+}
+
+int TForm3::FirstStep(bool guide, bool page, bool element)
+{
+    const int step = 7 - (guide ? 0 : 1) - (page ? 0 : 2) - (element ? 0 : 4);
+    // Without any URL there is nothing to load (0: nothing at all, 4: an element only).
+    return step == 0 || step == 4 ? -1 : step;
+}
+
+void TForm3::PrepareWizard(const std::string& guideUrl, const std::string& pageUrl, uint32_t timeoutMs,
+                           const std::string& elementId)
+{
+    m_guide = guideUrl;
+    m_page = pageUrl;
+    m_timeout = timeoutMs;
+    m_element = elementId;
+    const int first = FirstStep(!guideUrl.empty(), !pageUrl.empty(), !elementId.empty());
+    m_step = first < 0 ? 1000 : first;
+    m_status->clear();
+    centre();
+    setWindowTitle(QStringLiteral("Loading"));
+}
+
+bool TForm3::load(const std::string& url)
+{
+    m_status->setText(texts::kWizardLoading);
+    WebEngineBrowser* browser = Browser();
+    browser->Navigate(url);
+    return WaitReady(*browser, *m_stop, m_timeout);
+}
+
+void TForm3::RunStep()
+{
+    m_stepTimer.stop();
+    switch (m_step) {
+    case 1:
+    case 3:
+    case 5:
+    case 7:
+        load(m_guide);
+        m_status->setText(texts::kWizardGuideLoaded);
+        m_step = m_step == 1 ? 9 : m_step == 3 ? 2 : m_step == 5 ? 10 : 6;
+        break;
+    case 2:
+    case 6:
+        load(m_page);
+        m_status->setText(texts::kWizardPageLoaded);
+        m_step = m_step == 2 ? 9 : 10;
+        break;
+    case 9: {
+        const std::string source = Browser()->PageSource();
+        if (m_editor)
+            m_editor->PseudoCode = source.empty() ? std::string() : MakePseudoCode(source);
+        if (!source.empty() && m_editor && !m_editor->PseudoCode.empty()) {
+            m_status->setText(texts::kWizardSourceDone);
+            close();
+        } else {
+            m_status->setText(texts::kWizardSourceFailed);
+        }
+        break;
+    }
+    case 10:
+        if (Browser()->ClickElement(m_element)) {
+            WaitReady(*Browser(), *m_stop, m_timeout);
+            m_status->setText(texts::kWizardClicked);
+            m_step = 9;
+        } else {
+            m_status->setText(texts::kWizardClickFailed);
+        }
+        break;
+    default:
+        break; // 1000: splash, registration, options
+    }
+}
+
+void TForm3::beforeNavigate(const QUrl& url)
+{
+    const QString target = url.toString().toLower();
+    if (target == FromGbk(m_guide).toLower() || target == FromGbk(m_page).toLower())
+        m_lastUrl = url.toString();
+}
+
+void TForm3::downloadRequested()
+{
+    // A page the browser would save instead of showing: its text is shown instead.
+    if (m_lastUrl.isEmpty())
+        return;
+    const std::string content = HttpGet(ToGbk(m_lastUrl));
+    if (!content.empty())
+        Browser()->WriteDocument("<html><head></head><body>" + content + "</body></html>");
+}
+
+void TForm3::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_mode == Mode::Options || m_mode == Mode::Splash)
+        return;
+    if (m_mode == Mode::Browser) {
+        TakeBrowser();
+        m_stepTimer.start();
+    }
+}
+
+void TForm3::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    m_stepTimer.stop();
+    if (m_mode == Mode::Browser && m_editor && !m_editor->PseudoCode.empty() && m_browser && m_browser->View()) {
+        m_editor->SetTabShown(m_editor->TabSheet1, true);
+        m_editor->PageControl1->setCurrentWidget(m_editor->TabSheet1);
+        m_editor->BrowserPanel->layout()->addWidget(m_browser->View());
+        m_browser->View()->show();
+    }
 }
 
 void TForm3::centre()
@@ -71,6 +262,8 @@ QImage TForm3::QrPicture(const QString& text, int scale)
 void TForm3::ShowSplash()
 {
     m_mode = Mode::Splash;
+    m_top->hide();
+    m_browserHost->hide();
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
     const QImage picture = SplashPicture();
     m_picture->setPixmap(QPixmap::fromImage(picture));
@@ -83,6 +276,8 @@ void TForm3::ShowSplash()
 void TForm3::SetRegistration(const QString& registerUrl)
 {
     m_mode = Mode::Registration;
+    m_top->hide();
+    m_browserHost->hide();
     setWindowFlags(Qt::Tool);
     setWindowTitle(QStringLiteral("微信扫码完成注册"));
     if (m_panel)
@@ -98,6 +293,8 @@ void TForm3::SetRegistration(const QString& registerUrl)
 void TForm3::SetOptions(QWidget* panel)
 {
     m_mode = Mode::Options;
+    m_top->hide();
+    m_browserHost->hide();
     setWindowFlags(Qt::Tool);
     setWindowTitle(QStringLiteral("Vexory  -  设置"));
     m_picture->hide();

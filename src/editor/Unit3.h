@@ -2,20 +2,32 @@
 
 // TForm3: the wizard window, also used as the splash screen at start-up, the
 // registration picture (a QR code of the service's register page) and the host of
-// the options panel. The browser mode of the wizard comes with page marking.
+// the options panel. In its browser mode it loads a task's guide page, page and
+// element step by step, the user pressing "下一步" between steps, and reads the
+// page source into the editor's pseudo-code.
 
 #include <QDialog>
 #include <QImage>
+#include <QTimer>
+#include <QUrl>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
 
 class QLabel;
+class QPushButton;
 
 namespace vexory {
+
+class TFrame5;
+class WebEngineBrowser;
 
 class TForm3 : public QDialog
 {
     Q_OBJECT
 public:
-    enum class Mode { Splash, Registration, Options };
+    enum class Mode { Splash, Registration, Options, Browser };
 
     explicit TForm3(QWidget* parent = nullptr);
 
@@ -25,18 +37,60 @@ public:
     void SetRegistration(const QString& registerUrl);
     // Tool window holding `panel` (337 x 298), caption "Vexory  -  设置".
     void SetOptions(QWidget* panel);
+    // Tool window with the status line, "下一步" and the browser.
+    void SetBrowserMode();
+    // The wizard's four values and its first step; the caller then shows it modally.
+    void PrepareWizard(const std::string& guideUrl, const std::string& pageUrl, uint32_t timeoutMs,
+                       const std::string& elementId);
+    // The step that loads what a task names first; -1 when it names no URL at all.
+    static int FirstStep(bool guide, bool page, bool element);
+    // Runs the current step (the step timer's tick).
+    void RunStep();
+
+    // The editor whose pseudo-code the wizard fills and into which the browser moves.
+    void SetEditor(TFrame5* editor) { m_editor = editor; }
+    // The flag that ends page waits when the program ends.
+    void SetStopFlag(const std::atomic<uint8_t>* stop) { m_stop = stop; }
+    WebEngineBrowser* Browser();
+    // Puts the browser control into the wizard window.
+    void TakeBrowser();
+    int Step() const { return m_step; }
+    QLabel* StatusLabel() const { return m_status; }
+    QPushButton* NextButton() const { return m_next; }
+    const QString& LastUrl() const { return m_lastUrl; }
+
     Mode CurrentMode() const { return m_mode; }
     QLabel* Picture() const { return m_picture; }
 
     static QImage SplashPicture();
     static QImage QrPicture(const QString& text, int scale = 6);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void centre();
+    bool load(const std::string& url);
+    void beforeNavigate(const QUrl& url);
+    void downloadRequested();
 
     Mode m_mode = Mode::Splash;
     QLabel* m_picture = nullptr;
     QWidget* m_panel = nullptr;
+    QWidget* m_top = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_next = nullptr;
+    QWidget* m_browserHost = nullptr;
+    WebEngineBrowser* m_browser = nullptr;
+    TFrame5* m_editor = nullptr;
+    QTimer m_stepTimer;
+    int m_step = 1000;
+    std::string m_guide, m_page, m_element;
+    uint32_t m_timeout = 0;
+    QString m_lastUrl;
+    std::atomic<uint8_t> m_ownStop{0};
+    const std::atomic<uint8_t>* m_stop = &m_ownStop;
 };
 
 } // namespace vexory

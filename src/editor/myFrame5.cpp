@@ -1,10 +1,15 @@
 #include "editor/myFrame5.h"
 
 #include "app/message_box.h"
+#include "editor/Unit3.h"
 #include "editor/editor_ui_texts.h"
+#include "editor/hint_edit.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
+#include "editor/pseudo_code.h"
+#include "editor/test_run.h"
 #include "editor/verify_rows.h"
+#include "monitor/webengine_browser.h"
 #include "formula/grab_formula.h"
 #include "formula/text_helpers.h"
 #include "platform/qt_text.h"
@@ -16,6 +21,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -191,7 +197,6 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     caption(QStringLiteral("秒"), c, 354, y, 20);
     redStar(c, 372, y);
     Button3 = button(QStringLiteral("测试1>>"), c, 441, y - 1);
-    Button3->hide(); // test runs come with page marking
     y += 36;
 
     GroupBox1 = new QGroupBox(QStringLiteral("[ 数据抓取公式 ]"), c);
@@ -206,7 +211,6 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     Button6 = button(QStringLiteral("通配符[*]"), GroupBox1, 104, 226, 84);
     Button1 = button(QStringLiteral("共享"), GroupBox1, 192, 226, 60);
     Button7 = button(QStringLiteral("测试2>>"), GroupBox1, 340, 226, 75);
-    Button7->hide();
     Button8 = button(QStringLiteral("确定 ∨"), GroupBox1, 424, 226, 92);
     y += 262 + 10;
 
@@ -230,7 +234,6 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     Edit21 = edit(GroupBox2, 328, 22, 100, QStringLiteral("Edit21"));
     Button21 = button(QStringLiteral("增加"), GroupBox2, 432, 21);
     Button22 = button(QStringLiteral("测试3>>"), GroupBox2, 432, 58);
-    Button22->hide();
     for (QComboBox* box : {ComboBox21, ComboBox23})
         box->addItem(QString());
     y += kGroup2Height + 10;
@@ -259,7 +262,8 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->installEventFilter(this); // the toolbar follows its moves and size
     // Tabs from the right, so that the left of the tab row is free for the toolbar.
-    PageControl1->setStyleSheet(QStringLiteral("QTabWidget::tab-bar { alignment: right; }"));
+    PageControl1->setStyleSheet(QStringLiteral("QTabWidget::tab-bar { alignment: right; }"
+                                               "QTabBar::tab { padding: 3px 6px; }"));
     PageControl1->tabBar()->setExpanding(false);
     TabSheet1 = new QWidget;
     TabSheet2 = new QWidget;
@@ -277,6 +281,7 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     RichEdit2->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     RichEdit2->setLineWrapMode(QTextEdit::NoWrap);
     RichEdit2->setContextMenuPolicy(Qt::CustomContextMenu);
+    RichEdit2->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     auto* pseudoLayout = new QVBoxLayout(TabSheet2);
     pseudoLayout->setContentsMargins(0, 0, 0, 0);
     pseudoLayout->addWidget(RichEdit2);
@@ -303,6 +308,7 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
     Splitter1->addWidget(PageControl1);
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({kScrollBoxWidth, 610});
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Splitter1);
@@ -402,8 +408,20 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
         ScrollBox1->verticalScrollBar()->setValue(ScrollBox1->verticalScrollBar()->maximum());
     });
     connect(submit, &QPushButton::clicked, this, &TFrame5::SubmitClick);
+    connect(Button3, &QPushButton::clicked, this, [this] { RunTest(0); });
+    connect(Button7, &QPushButton::clicked, this, [this] { RunTest(1); });
+    connect(Button22, &QPushButton::clicked, this, [this] { RunTest(2); });
+    connect(Frame7->SpeedButton2, &QToolButton::clicked, this, &TFrame5::MarkClick);
+    connect(Frame7->SpeedButton3, &QToolButton::clicked, this, &TFrame5::ClearMarksClick);
+    connect(Frame7->SpeedButton4, &QToolButton::clicked, this, &TFrame5::DeriveClick);
+    connect(Frame7, &TFrame7::Find, this, &TFrame5::FindClick);
     connect(PageControl1, &QTabWidget::currentChanged, this, &TFrame5::tabChanged);
     connect(Splitter1, &QSplitter::splitterMoved, this, &TFrame5::PlaceToolbar);
+
+    // Enter belongs to the box it is typed in (the find box searches with it); no
+    // button of the editor is pressed by it.
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setAutoDefault(false);
 }
 
 void TFrame5::SetTabShown(QWidget* tab, bool shown)
@@ -823,11 +841,270 @@ void TFrame5::tabChanged()
     if (tab == TabSheet3) {
         Frame7->Layout({7});
     } else {
+        if (tab == TabSheet1 && browser())
+            browser()->ClearSelection();
         Frame7->Layout({0, 1, 2, 3, 4, 5, 6});
         Frame7->SpeedButton2->setText(tab == TabSheet2 ? QStringLiteral("字段符") : QStringLiteral("标记"));
+        if (tab == TabSheet2 && PreviousTab == TabSheet1)
+            SyncSelection();
     }
     PlaceToolbar();
     PreviousTab = tab;
+}
+
+// Page marking, derivation and test runs ------------------------------------
+
+WebEngineBrowser* TFrame5::browser() const
+{
+    return m_wizard ? m_wizard->Browser() : nullptr;
+}
+
+void TFrame5::addLine(std::string_view text)
+{
+    QString line = FromGbk(text);
+    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QTextCursor end(Memo1->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(line + QLatin1Char('\n'));
+}
+
+void TFrame5::RunTest(int kind)
+{
+    Memo1->clear();
+    TestInput input;
+    input.kind = kind;
+    input.name = ToGbk(Edit1->text());
+    input.guide = ToGbk(Edit2->text());
+    input.page = ToGbk(Edit3->text());
+    input.element = ToGbk(Edit4->text());
+    input.timeout = ToGbk(Edit5->text());
+    input.grabBox = BoxText(RichEdit1->toPlainText());
+    input.clearTags = CheckBox1->isChecked();
+    input.verify = BuildVerifyFormula();
+
+    TestCallbacks callbacks;
+    callbacks.add = [this](std::string_view text) { addLine(text); };
+    callbacks.repair = [this](std::string_view message) { MessageBox::Information(this, FromGbk(message)); };
+    callbacks.pseudoCode = [this, &input, kind](uint32_t timeoutMs) {
+        if (kind == 0 || PseudoCode.empty()) {
+            // The wizard loads the page and sets the pseudo-code when it reads the source.
+            SetTabShown(TabSheet2, false);
+            SetTabShown(TabSheet1, false);
+            PseudoCode.clear();
+            if (m_wizard) {
+                m_wizard->SetBrowserMode();
+                m_wizard->PrepareWizard(StripSpace(input.guide), StripSpace(input.page), timeoutMs,
+                                        StripSpace(input.element));
+                m_wizard->exec();
+            }
+        } else if (WebEngineBrowser* b = browser()) {
+            // The page already in the browser, without the marks.
+            PseudoCode = PlainPseudoCode(b->PageSource());
+        }
+        if (!PseudoCode.empty() && !TabShown(TabSheet2)) {
+            SetTabShown(TabSheet2, true);
+            PageControl1->setCurrentWidget(TabSheet2);
+            ShowPseudoCode(PseudoCode);
+        }
+        return PseudoCode;
+    };
+    const TestEnd end = vexory::RunTest(input, callbacks);
+    if (end == TestEnd::PageShown && TabShown(TabSheet1))
+        PageControl1->setCurrentWidget(TabSheet1);
+    Memo1->moveCursor(QTextCursor::End);
+    Memo1->ensureCursorVisible();
+    if (kind != 0)
+        PageControl1->setCurrentWidget(TabSheet3);
+}
+
+void TFrame5::ShowPseudoCode(const std::string& pseudoCode)
+{
+    RichEdit2->setPlainText(FromBoxText(pseudoCode));
+    ColourMarkers(RichEdit2, false);
+}
+
+void TFrame5::MarkClick()
+{
+    if (PageControl1->currentWidget() == TabSheet2) {
+        insertMarkerAt(RichEdit2, QStringLiteral("{>") + QString::fromStdString(NextFieldName()) + QStringLiteral("<}"),
+                       false);
+        return;
+    }
+    WebEngineBrowser* b = browser();
+    if (!b || b->SelectionLength() == 0) {
+        MessageBox::Information(this, texts::kSelectFirst);
+        return;
+    }
+    b->MarkSelection();
+    b->ClearSelection();
+    PseudoCode = MakePseudoCode(b->PageSource());
+    ShowPseudoCode(PseudoCode);
+    // The caret goes behind the newest marker.
+    const QString marker = QStringLiteral("{>") + QString::fromStdString(CurrentFieldName()) + QStringLiteral("<}");
+    const qsizetype at = RichEdit2->toPlainText().indexOf(marker);
+    if (at >= 0) {
+        QTextCursor cursor = RichEdit2->textCursor();
+        cursor.setPosition(static_cast<int>(at + marker.size()));
+        RichEdit2->setTextCursor(cursor);
+        CentreCaretLine();
+    }
+}
+
+void TFrame5::ClearMarksClick()
+{
+    WebEngineBrowser* b = browser();
+    if (!b)
+        return;
+    b->RemoveMarks(kMarkColour);
+    PseudoCode = MakePseudoCode(b->PageSource());
+    ShowPseudoCode(PseudoCode);
+}
+
+void TFrame5::DeriveClick()
+{
+    std::string formula;
+    switch (DeriveGrabFormula(BoxText(RichEdit2->toPlainText()), formula)) {
+    case DeriveResult::NoFieldMarker:
+        if (PageControl1->currentWidget() == TabSheet2)
+            MessageBox::Information(this, texts::kAddFieldFirst);
+        else if (PageControl1->currentWidget() == TabSheet1)
+            MessageBox::Information(this, texts::kMarkFirst);
+        return;
+    case DeriveResult::Failed:
+        MessageBox::Information(this, texts::kDeriveFailed);
+        return;
+    case DeriveResult::Done:
+        break;
+    }
+    const QString text = FromGbk(formula);
+    if (RichEdit1->toPlainText().trimmed().isEmpty()) {
+        RichEdit1->setPlainText(text);
+        return;
+    }
+    switch (MessageBox::Question(this, texts::kDeriveReplace.arg(text),
+                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        RichEdit1->setPlainText(text);
+        break;
+    case QMessageBox::No: {
+        QTextCursor end(RichEdit1->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(QStringLiteral("\n") + text);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+qsizetype TFrame5::FindWrapped(const QString& text, const QString& needle, qsizetype selectionStart,
+                               qsizetype selectionEnd, bool forward)
+{
+    if (needle.isEmpty())
+        return -1;
+    if (forward) {
+        const qsizetype at = text.indexOf(needle, selectionEnd, Qt::CaseInsensitive);
+        return at >= 0 ? at : text.indexOf(needle, 0, Qt::CaseInsensitive);
+    }
+    // The last match that begins before the selection, else the last one of all.
+    const qsizetype at = selectionStart > 0 ? text.lastIndexOf(needle, selectionStart - 1, Qt::CaseInsensitive) : -1;
+    return at >= 0 ? at : text.lastIndexOf(needle, -1, Qt::CaseInsensitive);
+}
+
+void TFrame5::FindClick(bool forward)
+{
+    const QString needle = Frame7->FindString();
+    if (needle.isEmpty())
+        return;
+    if (PageControl1->currentWidget() == TabSheet2) {
+        RichEdit2->setFocus();
+        QTextCursor cursor = RichEdit2->textCursor();
+        const qsizetype at =
+            FindWrapped(RichEdit2->toPlainText(), needle, cursor.selectionStart(), cursor.selectionEnd(), forward);
+        if (at < 0)
+            return;
+        cursor.setPosition(static_cast<int>(at));
+        cursor.setPosition(static_cast<int>(at + needle.size()), QTextCursor::KeepAnchor);
+        RichEdit2->setTextCursor(cursor);
+        RichEdit2->ensureCursorVisible();
+        CentreCaretLine();
+        return;
+    }
+    if (WebEngineBrowser* b = browser()) {
+        if (b->View())
+            b->View()->setFocus();
+        b->FindText(ToGbk(needle), forward);
+    }
+}
+
+void TFrame5::CentreCaretLine()
+{
+    const int caretLine = RichEdit2->textCursor().blockNumber();
+    const int firstLine = RichEdit2->cursorForPosition(QPoint(0, 0)).blockNumber();
+    if (caretLine >= firstLine + 3 && caretLine <= firstLine + VisibleLines - 3)
+        return;
+    RichEdit2->ensureCursorVisible();
+    const int first = RichEdit2->cursorForPosition(QPoint(0, 0)).blockNumber();
+    QScrollBar* bar = RichEdit2->verticalScrollBar();
+    const int lineHeight = QFontMetrics(RichEdit2->font()).lineSpacing();
+    bar->setValue(bar->value() + (caretLine - first - VisibleLines / 2 + 2) * lineHeight);
+}
+
+void TFrame5::SyncSelection()
+{
+    WebEngineBrowser* b = browser();
+    if (!b)
+        return;
+    const std::pair<int, int> bookmark = b->SelectionBookmark();
+    if (bookmark.first < 0)
+        return;
+    const int length = b->SelectionLength();
+    const std::string temporary = "background-color:" + std::string(kTemporaryColour);
+    b->MarkSelection(temporary);
+    const std::string source = b->PageSource();
+    b->RemoveMarks(std::string(kTemporaryColour));
+    b->RestoreSelection(bookmark);
+
+    QString text = FromBoxText(SelectionPseudoCode(source));
+    const QString placeholder = QString::fromLatin1(kSelectionPlaceholder.data(), kSelectionPlaceholder.size());
+    const qsizetype start = text.indexOf(placeholder);
+    if (start < 0)
+        return;
+    text.remove(placeholder);
+    RichEdit2->setPlainText(text);
+    // The shortest stretch whose visible text is as long as the browser's selection:
+    // tags, line breaks and the indentation after them do not count, blank runs count once.
+    qsizetype end = start;
+    int counted = 0;
+    bool inTag = false, lineStart = false;
+    QChar previous;
+    while (end < text.size() && counted < length) {
+        const QChar c = text[end++];
+        if (inTag) {
+            inTag = c != QLatin1Char('>');
+            continue;
+        }
+        if (c == QLatin1Char('<')) {
+            inTag = true;
+            continue;
+        }
+        if (c == QLatin1Char('\n')) {
+            lineStart = true;
+            continue;
+        }
+        if (c == QLatin1Char(' ') && (lineStart || previous == QLatin1Char(' ')))
+            continue;
+        lineStart = false;
+        previous = c;
+        ++counted;
+    }
+    QTextCursor cursor = RichEdit2->textCursor();
+    cursor.setPosition(static_cast<int>(start));
+    cursor.setPosition(static_cast<int>(end), QTextCursor::KeepAnchor);
+    RichEdit2->setTextCursor(cursor);
+    if (text.contains(QStringLiteral("{>")))
+        ColourMarkers(RichEdit2, false);
+    CentreCaretLine();
 }
 
 void TFrame5::PlaceToolbar()
@@ -837,7 +1114,11 @@ void TFrame5::PlaceToolbar()
     const QPoint origin = PageControl1->mapTo(this, QPoint(0, 0));
     const int first = origin.x() + 190;
     const QTabBar* bar = PageControl1->tabBar();
-    const int tabsLeft = bar->mapTo(this, QPoint(0, 0)).x();
+    int tabsLeft = bar->width();
+    for (int i = 0; i < bar->count(); ++i)
+        if (bar->isTabVisible(i))
+            tabsLeft = std::min(tabsLeft, bar->tabRect(i).left());
+    tabsLeft = bar->mapTo(this, QPoint(tabsLeft, 0)).x();
     int left = first;
     if (Frame7->x() >= first)
         left = std::max(first, tabsLeft - Frame7->width() - 10);

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QCheckBox;
@@ -31,8 +32,10 @@ class QTextEdit;
 
 namespace vexory {
 
+class TForm3;
 class TFrame6;
 class TFrame7;
+class WebEngineBrowser;
 
 class TFrame5 : public QWidget
 {
@@ -66,6 +69,28 @@ public:
     static void ColourMarkers(QTextEdit* box, bool formulaBox);
     // The field list of a grab formula: an empty entry, then the field names.
     static QStringList FieldList(const std::string& grabFormula);
+
+    // The wizard window that loads pages for the editor and owns its browser.
+    void SetWizard(TForm3* wizard) { m_wizard = wizard; }
+    TForm3* Wizard() const { return m_wizard; }
+
+    // Test runs: 0 page source, 1 grab, 2 grab and verify.
+    void RunTest(int kind);
+    // Toolbar: "标记" / "字段符", "清除", "提取公式", find.
+    void MarkClick();
+    void ClearMarksClick();
+    void DeriveClick();
+    void FindClick(bool forward);
+    // Carries the browser's selection over into the pseudo-code box.
+    void SyncSelection();
+    // Shows a text in the pseudo-code box, coloured.
+    void ShowPseudoCode(const std::string& pseudoCode);
+    // Scrolls the pseudo-code box so that the caret line stands near the middle.
+    void CentreCaretLine();
+    // Where a search of `needle` (case ignored) lands in `text`, searching forward
+    // from `selectionEnd` or backward before `selectionStart`, wrapping once; -1 for none.
+    static qsizetype FindWrapped(const QString& text, const QString& needle, qsizetype selectionStart,
+                                 qsizetype selectionEnd, bool forward);
 
     // Places the toolbar on the tab row.
     void PlaceToolbar();
@@ -141,8 +166,12 @@ private:
     void tabChanged();
     void insertMarkerAt(QTextEdit* box, const QString& marker, bool formulaBox);
 
+    WebEngineBrowser* browser() const;
+    void addLine(std::string_view text);
+
     TAccountRecord& m_account;
     TProcessValues& m_values;
+    TForm3* m_wizard = nullptr;
     QWidget* m_content = nullptr;
     int m_rowCounter = 0;
     QWidget* m_menuBox = nullptr;

@@ -36,6 +36,7 @@ TFrame6::TFrame6(QWidget* parent) : QWidget(parent)
     Button1 = new QPushButton(QStringLiteral("删除"), this);
     Button1->setObjectName(QStringLiteral("删除"));
     Button1->setGeometry(424, 31, 75, 26);
+    Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { emit OnDelete(this); });
 }
 

@@ -3,6 +3,7 @@
 #include "editor/hint_edit.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QToolButton>
@@ -11,13 +12,15 @@ namespace vexory {
 
 namespace {
 
-QToolButton* flatButton(const QString& text, QWidget* parent, int width)
+// A flat button as wide as its caption (the widest one: "标记" also reads "字段符").
+QToolButton* flatButton(const QString& text, QWidget* parent, const QString& widest = QString())
 {
     auto* b = new QToolButton(parent);
     b->setText(text);
     b->setObjectName(text);
     b->setAutoRaise(true);
-    b->setFixedSize(width, TFrame7::kHeight);
+    const QFontMetrics metrics(b->font());
+    b->setFixedSize(metrics.horizontalAdvance(widest.isEmpty() ? text : widest) + 8, TFrame7::kHeight);
     return b;
 }
 
@@ -26,14 +29,18 @@ QToolButton* flatButton(const QString& text, QWidget* parent, int width)
 TFrame7::TFrame7(QWidget* parent) : QWidget(parent)
 {
     setFixedHeight(kHeight);
+    // A small font, so that the toolbar and the tabs share the tab row.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
     Edit1 = new THintEdit(this);
     Edit1->setObjectName(QStringLiteral("find"));
     Edit1->SetHintText(QStringLiteral(" 查找..."));
     Edit1->setFrame(false);
-    Edit1->setFixedSize(120, 17);
+    Edit1->setFixedSize(80, 17);
 
     UpDown1 = new QWidget(this);
-    UpDown1->setFixedSize(34, kHeight);
+    UpDown1->setFixedSize(28, kHeight);
     auto* arrows = new QHBoxLayout(UpDown1);
     arrows->setContentsMargins(0, 0, 0, 0);
     arrows->setSpacing(0);
@@ -43,18 +50,18 @@ TFrame7::TFrame7(QWidget* parent) : QWidget(parent)
     Right->setArrowType(Qt::RightArrow);
     for (QToolButton* b : {Left, Right}) {
         b->setAutoRaise(true);
-        b->setFixedSize(17, kHeight);
+        b->setFixedSize(14, kHeight);
         arrows->addWidget(b);
     }
     UpDown1->setEnabled(false);
 
-    SpeedButton7 = flatButton(QStringLiteral("|"), this, 10);
+    SpeedButton7 = flatButton(QStringLiteral("|"), this);
     SpeedButton7->setEnabled(false);
-    SpeedButton2 = flatButton(QStringLiteral("标记"), this, 48);
-    SpeedButton3 = flatButton(QStringLiteral("清除"), this, 40);
-    SpeedButton8 = flatButton(QStringLiteral("|"), this, 10);
+    SpeedButton2 = flatButton(QStringLiteral("标记"), this, QStringLiteral("字段符"));
+    SpeedButton3 = flatButton(QStringLiteral("清除"), this);
+    SpeedButton8 = flatButton(QStringLiteral("|"), this);
     SpeedButton8->setEnabled(false);
-    SpeedButton4 = flatButton(QStringLiteral("提取公式"), this, 64);
+    SpeedButton4 = flatButton(QStringLiteral("提取公式"), this);
     CheckBox1 = new QCheckBox(QStringLiteral("保存测试结果"), this);
     CheckBox1->setFixedSize(CheckBox1->sizeHint().width() + 4, kHeight);
 
@@ -69,15 +76,20 @@ TFrame7::TFrame7(QWidget* parent) : QWidget(parent)
 
     connect(Edit1, &QLineEdit::textChanged, this, [this] {
         // The arrows work only while there is something to find.
-        UpDown1->setEnabled(!Edit1->Text().isEmpty());
+        UpDown1->setEnabled(!FindString().isEmpty());
     });
     connect(Edit1, &QLineEdit::returnPressed, this, [this] {
-        if (!Edit1->Text().isEmpty())
+        if (!FindString().isEmpty())
             emit Find(true);
     });
     connect(Left, &QToolButton::clicked, this, [this] { emit Find(false); });
     connect(Right, &QToolButton::clicked, this, [this] { emit Find(true); });
     Layout({7});
+}
+
+QString TFrame7::FindString() const
+{
+    return Edit1->ShowsHint() ? QString() : Edit1->text();
 }
 
 void TFrame7::Layout(std::initializer_list<int> indexes)

@@ -27,6 +27,8 @@ public:
     void Layout(std::initializer_list<int> indexes);
     // The control at a layout index (0 find box ... 7 "保存测试结果").
     QWidget* Control(int index) const { return m_controls[index]; }
+    // What the find box holds (never its hint).
+    QString FindString() const;
 
     THintEdit* Edit1 = nullptr;        // 0 find box
     QWidget* UpDown1 = nullptr;        // 1 arrows

@@ -98,8 +98,10 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
 WebEngineBrowser::~WebEngineBrowser()
 {
     m_state.hasWindow = false;
-    if (m_view)
+    if (m_view) {
         m_view->setPage(nullptr);
+        delete m_view.data();
+    }
     delete m_page;
 }
 
@@ -197,6 +199,26 @@ void WebEngineBrowser::MarkSelection(const std::string& style)
 bool WebEngineBrowser::RemoveMarks(const std::string& colour)
 {
     return RunScript(QStringLiteral("vexory.unmark(%1)").arg(jsString(FromGbk(colour)))).toBool();
+}
+
+void WebEngineBrowser::ClearSelection()
+{
+    RunScript(QStringLiteral("vexory.clearSelection()"));
+}
+
+std::pair<int, int> WebEngineBrowser::SelectionBookmark()
+{
+    const QVariantList at = RunScript(QStringLiteral("vexory.bookmark()")).toList();
+    if (at.size() != 2)
+        return {-1, -1};
+    return {at[0].toInt(), at[1].toInt()};
+}
+
+bool WebEngineBrowser::RestoreSelection(std::pair<int, int> bookmark)
+{
+    if (bookmark.first < 0)
+        return false;
+    return RunScript(QStringLiteral("vexory.restore(%1, %2)").arg(bookmark.first).arg(bookmark.second)).toBool();
 }
 
 void WebEngineBrowser::WriteDocument(const std::string& html)

@@ -10,8 +10,10 @@
 #include "monitor/monitor_core.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QWebEngineView>
 #include <QVariant>
 
 #include <atomic>
@@ -19,7 +21,6 @@
 #include <string>
 #include <utility>
 
-class QWebEngineView;
 class QWebEngineProfile;
 class QWidget;
 
@@ -57,6 +58,12 @@ public:
     void MarkSelection(const std::string& style = {});
     // Unwraps every mark of a colour ("rgb(123,236,179)").
     bool RemoveMarks(const std::string& colour);
+    // Takes the selection away.
+    void ClearSelection();
+    // Where the selection lies (text offsets from the start of the body), to select
+    // the same stretch again after the document changed; (-1, -1) without one.
+    std::pair<int, int> SelectionBookmark();
+    bool RestoreSelection(std::pair<int, int> bookmark);
     // Replaces the document by the given markup.
     void WriteDocument(const std::string& html);
 
@@ -76,7 +83,7 @@ private:
     void loadFinished();
 
     QWebEngineProfile* m_profile = nullptr;
-    QWebEngineView* m_view = nullptr;
+    QPointer<QWebEngineView> m_view; // its parent may be another window's panel
     BrowserPage* m_page = nullptr;
     BrowserState m_state;
 };

@@ -125,6 +125,49 @@ var vexory = {
         return marks.length > 0;
     },
 
+    // Where the selection starts and ends, as offsets into the text of the body;
+    // null without a selection. Survives marks being made and removed.
+    bookmark: function () {
+        var selection = window.getSelection();
+        if (!selection || selection.rangeCount === 0 || selection.toString().length === 0 || !document.body)
+            return null;
+        var range = selection.getRangeAt(0);
+        var offset = function (container, at) {
+            var r = document.createRange();
+            r.setStart(document.body, 0);
+            r.setEnd(container, at);
+            return r.toString().length;
+        };
+        return [offset(range.startContainer, range.startOffset), offset(range.endContainer, range.endOffset)];
+    },
+
+    // Selects the stretch of a bookmark again.
+    restore: function (start, end) {
+        if (!document.body)
+            return false;
+        var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+        var range = document.createRange();
+        var at = 0, started = false, ended = false;
+        while (walker.nextNode()) {
+            var node = walker.currentNode;
+            if (!started && start <= at + node.length) {
+                range.setStart(node, start - at);
+                started = true;
+            }
+            if (started && end <= at + node.length) {
+                range.setEnd(node, end - at);
+                ended = true;
+                break;
+            }
+            at += node.length;
+        }
+        var selection = window.getSelection();
+        selection.removeAllRanges();
+        if (started && ended)
+            selection.addRange(range);
+        return started && ended;
+    },
+
     write: function (html) {
         document.open();
         document.write(html);

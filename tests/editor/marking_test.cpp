@@ -1,0 +1,350 @@
+// Pointing at the data in the real browser engine: the wizard's steps, marking two
+// cells of a listing, deriving the formula, the three test runs, and a run of the
+// task so made. Offscreen, against pages served on 127.0.0.1.
+
+#include "app/message_box.h"
+#include "editor/Unit2.h"
+#include "editor/Unit3.h"
+#include "editor/myFrame5.h"
+#include "editor/myFrame6.h"
+#include "editor/myFrame7.h"
+#include "editor/hint_edit.h"
+#include "monitor/myFrame4.h"
+#include "monitor/webengine_browser.h"
+#include "support/gui_main.h"
+#include "support/test_http_server.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <mutex>
+
+using namespace vexory;
+using vexory::test::TestHttpServer;
+
+namespace {
+
+QStringList g_boxes;
+QMessageBox::StandardButton g_answer = QMessageBox::Yes;
+
+void saveScreen(QWidget& widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
+    QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
+}
+
+class Site
+{
+public:
+    Site()
+    {
+        m_http.routes().Get("/list", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(m_mutex);
+            std::string rows;
+            for (const auto& [name, price] : m_rows)
+                rows += "<tr><td>" + name + "</td><td>" + price + "</td></tr>";
+            res.set_content("<html><head><title>Fruit list</title></head><body><h1>Fruit</h1><table>" + rows +
+                                "</table></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        m_http.routes().Get("/guide", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><head><title>Guide</title></head><body><p>welcome</p></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        m_http.routes().Get("/button", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"(<html><body><button id="more" onclick="document.getElementById('t').innerHTML=
+                '<tr><td>Clicked</td><td>1</td></tr>'">more</button><table id="t"></table></body></html>)",
+                            "text/html; charset=utf-8");
+        });
+        m_http.start();
+    }
+    void add(std::string name, std::string price)
+    {
+        std::lock_guard lock(m_mutex);
+        m_rows.emplace_back(std::move(name), std::move(price));
+    }
+    std::string url(const std::string& path) const { return m_http.url(path); }
+
+private:
+    TestHttpServer m_http;
+    std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::string>> m_rows{
+        {"Apple", "5"}, {"Pear", "12"}, {"Plum", "8"}, {"Melon", "30"}};
+};
+
+// Selects the text of one table cell, as a user's drag over it would.
+void selectCell(WebEngineBrowser& browser, int cell)
+{
+    const QString script = QStringLiteral(
+        "(function () { var td = document.getElementsByTagName('td')[%1]; var r = document.createRange();"
+        " r.selectNodeContents(td); var s = window.getSelection(); s.removeAllRanges(); s.addRange(r);"
+        " return s.toString(); })()")
+                               .arg(cell);
+    QVERIFY(!browser.RunScript(script).toString().isEmpty());
+}
+
+QString memo(TFrame5* p)
+{
+    return p->Memo1->toPlainText();
+}
+
+} // namespace
+
+class MarkingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        MessageBox::SetHook([](const QString& text) {
+            g_boxes << text;
+            return g_answer;
+        });
+    }
+    void init()
+    {
+        g_boxes.clear();
+        g_answer = QMessageBox::Yes;
+    }
+
+    void findWraps();
+    void wizardSteps();
+    void markDeriveTestAndRun();
+
+private:
+    Site m_site;
+};
+
+void MarkingTest::findWraps()
+{
+    const QString text = QStringLiteral("abc ABC abc");
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 0, true), 0);
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 3, true), 4); // case ignored
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 8, 11, true), 0); // past the last: wraps
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 8, 11, false), 4);
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 3, false), 8); // before the first: wraps
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("xyz"), 0, 0, true), -1);
+    QCOMPARE(TForm3::FirstStep(true, false, false), 1);
+    QCOMPARE(TForm3::FirstStep(false, true, false), 2);
+    QCOMPARE(TForm3::FirstStep(true, true, false), 3);
+    QCOMPARE(TForm3::FirstStep(true, false, true), 5);
+    QCOMPARE(TForm3::FirstStep(false, true, true), 6);
+    QCOMPARE(TForm3::FirstStep(true, true, true), 7);
+    QCOMPARE(TForm3::FirstStep(false, false, true), -1);
+    QCOMPARE(TForm3::FirstStep(false, false, false), -1);
+}
+
+void MarkingTest::wizardSteps()
+{
+    TAccountRecord account;
+    TProcessValues values;
+    TForm3 wizard;
+    TForm2 editor(account, values);
+    editor.SetWizard(&wizard);
+    TFrame5* p = editor.Panel();
+    editor.show();
+    QCOMPARE(wizard.CurrentMode(), TForm3::Mode::Browser);
+
+    // Guide and page URL: guide, then page, then the source on the third click.
+    wizard.PrepareWizard(m_site.url("/guide"), m_site.url("/list"), 15000, "");
+    QCOMPARE(wizard.windowTitle(), QStringLiteral("Loading"));
+    QStringList statuses;
+    bool screenshot = false;
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("引导URL已载入！请点击下一步.."), 20000);
+        statuses << wizard.StatusLabel()->text();
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.windowTitle(), QStringLiteral("Guide"), 10000); // follows the page
+        QCOMPARE(wizard.Step(), 2);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
+        statuses << wizard.StatusLabel()->text();
+        QCOMPARE(wizard.Step(), 9);
+        QCOMPARE(wizard.LastUrl(), QString::fromStdString(m_site.url("/list")));
+        saveScreen(wizard, QStringLiteral("wizard"));
+        screenshot = true;
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    });
+    wizard.exec();
+    QVERIFY(screenshot);
+    QCOMPARE(statuses.size(), 2);
+    QCOMPARE(wizard.StatusLabel()->text(), QStringLiteral("获取源码成功！请关闭窗口或标记所需数据.."));
+    QVERIFY(p->PseudoCode.find("fruit") != std::string::npos);
+    // Closed with a pseudo-code: the browser now lives in the editor's tab "浏览器".
+    QVERIFY(p->TabShown(p->TabSheet1));
+    QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet1);
+    QVERIFY(p->BrowserPanel->isAncestorOf(wizard.Browser()->View()));
+
+    // Page and element: the page, then the click, then the source.
+    p->PseudoCode.clear();
+    wizard.PrepareWizard("", m_site.url("/button"), 15000, "more");
+    QTimer::singleShot(0, &wizard, [&] {
+        QVERIFY(wizard.isAncestorOf(wizard.Browser()->View())); // back in the wizard
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
+        QCOMPARE(wizard.Step(), 10);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("页面元素已点击！请点击下一步.."), 20000);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    });
+    wizard.exec();
+    QVERIFY(p->PseudoCode.find("clicked") != std::string::npos);
+
+    // An element that is not there.
+    wizard.PrepareWizard("", m_site.url("/button"), 15000, "missing");
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), 10, 20000);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("获取页面元素失败！请稍后重试.."), 20000);
+        QCOMPARE(wizard.Step(), 10);
+        wizard.close();
+    });
+    wizard.exec();
+}
+
+void MarkingTest::markDeriveTestAndRun()
+{
+    TAccountRecord account;
+    TProcessValues values;
+    TForm3 wizard;
+    TForm2 editor(account, values);
+    editor.SetWizard(&wizard);
+    TFrame5* p = editor.Panel();
+    p->LoadTask(-1);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    p->Edit1->setText(QStringLiteral("fruit"));
+    p->Edit3->setText(QString::fromStdString(m_site.url("/list")));
+    p->Edit5->setText(QStringLiteral("15"));
+    p->Edit6->setText(QStringLiteral("2"));
+    p->ComboBox1->setCurrentIndex(0);
+
+    // "测试1>>": the wizard loads the page; "下一步" reads it.
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    });
+    QTest::mouseClick(p->Button3, Qt::LeftButton);
+    QVERIFY(memo(p).contains(QStringLiteral("网页源文件获取测试")));
+    QVERIFY2(memo(p).contains(QStringLiteral("<td>\n          apple\n        </td>")), qPrintable(memo(p)));
+    QVERIFY(memo(p).endsWith(QStringLiteral("<----------------测试终止---------------->\n")));
+    QVERIFY(p->TabShown(p->TabSheet1) && p->TabShown(p->TabSheet2));
+    QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet1);
+    QVERIFY(p->Frame7->SpeedButton4->isVisible());
+    QCOMPARE(p->Frame7->SpeedButton2->text(), QStringLiteral("标记"));
+
+    // Nothing selected: "标记" asks for a selection. Then two cells of the first row.
+    WebEngineBrowser& browser = *wizard.Browser();
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QCOMPARE(g_boxes.takeLast(), QStringLiteral("请先选择所需的数据！"));
+    QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
+    QCOMPARE(g_boxes.takeLast(), QStringLiteral("请先在页面上标记出需要抓取的数据！"));
+    selectCell(browser, 0);
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    selectCell(browser, 1);
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QVERIFY(g_boxes.isEmpty());
+    const QString pseudo = p->RichEdit2->toPlainText();
+    QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")), qPrintable(pseudo));
+    QVERIFY(p->RichEdit2->textCursor().position() > pseudo.indexOf(QStringLiteral("{>ab<}")));
+    QTest::qWait(300);
+    saveScreen(editor, QStringLiteral("marking_browser"));
+
+    // "提取公式": index markers with the row level negated (the engine adds a tbody).
+    QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
+    const QString formula = p->RichEdit1->toPlainText();
+    QCOMPARE(formula, QStringLiteral("[>2.1.-1.1.1<]{>aa<}[>2.1.-1.2.1<]{>ab<}"));
+
+    // The pseudo-code tab: its markers coloured, "字段符" inserts one, find wraps.
+    p->PageControl1->setCurrentWidget(p->TabSheet2);
+    QCOMPARE(p->Frame7->SpeedButton2->text(), QStringLiteral("字段符"));
+    editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    QTest::mouseClick(p->Frame7->Edit1, Qt::LeftButton);
+    QVERIFY(!p->Frame7->Edit1->ShowsHint());
+    QTest::keyClicks(p->Frame7->Edit1, QStringLiteral("<td>"));
+    QVERIFY(p->Frame7->UpDown1->isEnabled());
+    QTextCursor start = p->RichEdit2->textCursor();
+    start.setPosition(0);
+    p->RichEdit2->setTextCursor(start);
+    QTest::keyClick(p->Frame7->Edit1, Qt::Key_Return);
+    const int firstTd = static_cast<int>(p->RichEdit2->toPlainText().indexOf(QStringLiteral("<td>")));
+    QCOMPARE(p->RichEdit2->textCursor().selectionStart(), firstTd);
+    QTest::mouseClick(p->Frame7->Left, Qt::LeftButton); // before the first: wraps to the last
+    QCOMPARE(p->RichEdit2->textCursor().selectionStart(),
+             static_cast<int>(p->RichEdit2->toPlainText().lastIndexOf(QStringLiteral("<td>"))));
+    QTest::qWait(100);
+    saveScreen(editor, QStringLiteral("marking_pseudocode"));
+    // Derivation asked again with a formula in the box: No appends it on a new line.
+    g_answer = QMessageBox::No;
+    QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
+    QVERIFY(g_boxes.takeLast().startsWith(QStringLiteral("提取到公式 ：\"[>2.1.-1.1.1<]")));
+    QCOMPARE(p->RichEdit1->toPlainText(), formula + QStringLiteral("\n") + formula);
+    g_answer = QMessageBox::Cancel;
+    QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
+    QCOMPARE(p->RichEdit1->toPlainText(), formula + QStringLiteral("\n") + formula);
+    p->RichEdit1->setPlainText(formula);
+
+    // "测试2>>": every row of the page, numbered, both fields; the marks play no part.
+    QTest::mouseClick(p->Button7, Qt::LeftButton);
+    QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet3);
+    QVERIFY2(memo(p).contains(QStringLiteral("1\t: aa=apple\t| ab=5\n")), qPrintable(memo(p)));
+    QVERIFY(memo(p).contains(QStringLiteral("2\t: aa=pear\t| ab=12\n")));
+    QVERIFY(memo(p).contains(QStringLiteral("4\t: aa=melon\t| ab=30\n")));
+    QVERIFY(!memo(p).contains(QStringLiteral("5\t:")));
+    QVERIFY(!memo(p).contains(QStringLiteral("font")));
+
+    // "测试3>>" with one condition: ab 大于 10.
+    p->ConfirmFormula();
+    p->ComboBox21->setCurrentIndex(2);
+    p->ComboBox24->setCurrentIndex(2);
+    p->Edit21->setText(QStringLiteral("10"));
+    QTest::mouseClick(p->Button22, Qt::LeftButton);
+    const QString out = memo(p);
+    const qsizetype verified = out.indexOf(QStringLiteral("以下是通过验证的内容"));
+    QVERIFY(verified > 0);
+    QCOMPARE(out.mid(verified).count(QStringLiteral("\t: ")), 2);
+    QVERIFY(out.indexOf(QStringLiteral("1\t: aa=pear\t| ab=12\n"), verified) > 0);
+    QVERIFY(out.indexOf(QStringLiteral("2\t: aa=melon\t| ab=30\n"), verified) > 0);
+    QTest::qWait(100);
+    saveScreen(editor, QStringLiteral("marking_testresult"));
+
+    // Save with the test output, then run the task: a row added later is reported.
+    p->Frame7->CheckBox1->setChecked(true);
+    QTest::mouseClick(p->submit, Qt::LeftButton);
+    QCOMPARE(account.Tasks.size(), 1u);
+    QCOMPARE(account.Tasks[0].GrabFormula, std::string("[>2.1.-1.1.1<]{>aa<}[>2.1.-1.2.1<]{>ab<}"));
+    QCOMPARE(account.Tasks[0].VerifyFormula, std::string("\x02>10"));
+    QVERIFY(account.Tasks[0].SavedTestResult.find("\r\n1\t: aa=pear") != std::string::npos);
+    editor.hide();
+
+    account.Tasks[0].Requester = -1;
+    account.Tasks[0].CycleDone = 1;
+    TFrame4 runner(account, "127.0.0.1:1");
+    runner.resize(900, 500);
+    runner.show();
+    runner.SetTask(0);
+    runner.PrepareStart();
+    runner.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(runner.Memo1()->toPlainText().contains(QStringLiteral("aa=apple")), 30000);
+    m_site.add("Cherry", "99");
+    QTRY_VERIFY_WITH_TIMEOUT(runner.Memo1()->toPlainText().contains(QStringLiteral("数据验证通过")), 30000);
+    QVERIFY(runner.Memo1()->toPlainText().contains(QStringLiteral("aa=Cherry\nab=99")));
+    runner.SetRunning(false);
+}
+
+int main(int argc, char** argv)
+{
+    return vexory::test::RunGuiTest<MarkingTest>(argc, argv);
+}
+
+#include "marking_test.moc"
