@@ -66,6 +66,10 @@ public:
                 '<tr><td>Clicked</td><td>1</td></tr>'">more</button><table id="t"></table></body></html>)",
                             "text/html; charset=utf-8");
         });
+        m_http.routes().Get("/data.txt", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Content-Disposition", "attachment; filename=\"data.txt\"");
+            res.set_content("<table><tr><td>Downloaded</td><td>3</td></tr></table>", "application/octet-stream");
+        });
         m_http.start();
     }
     void add(std::string name, std::string price)
@@ -199,6 +203,16 @@ void MarkingTest::wizardSteps()
     wizard.exec();
     QVERIFY(p->PseudoCode.find("clicked") != std::string::npos);
 
+    // A page the browser would save: its text is shown in its place.
+    p->PseudoCode.clear();
+    wizard.PrepareWizard("", m_site.url("/data.txt"), 5000, "");
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), 9, 20000);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    });
+    wizard.exec();
+    QVERIFY2(p->PseudoCode.find("downloaded") != std::string::npos, p->PseudoCode.c_str());
+
     // An element that is not there.
     wizard.PrepareWizard("", m_site.url("/button"), 15000, "missing");
     QTimer::singleShot(0, &wizard, [&] {
@@ -317,6 +331,25 @@ void MarkingTest::markDeriveTestAndRun()
     QVERIFY(out.indexOf(QStringLiteral("2\t: aa=melon\t| ab=30\n"), verified) > 0);
     QTest::qWait(100);
     saveScreen(editor, QStringLiteral("marking_testresult"));
+
+    // A browser selection is carried over into the pseudo-code when the tab changes.
+    p->PageControl1->setCurrentWidget(p->TabSheet1);
+    selectCell(browser, 2); // "Pear"
+    p->PageControl1->setCurrentWidget(p->TabSheet2);
+    QCOMPARE(p->RichEdit2->textCursor().selectedText(), QStringLiteral("pear"));
+
+    // "清除" removes the marks; marking again names from "aa"; "字段符" on the
+    // pseudo-code tab places a marker at the caret.
+    p->PageControl1->setCurrentWidget(p->TabSheet1);
+    QTest::mouseClick(p->Frame7->SpeedButton3, Qt::LeftButton);
+    QVERIFY(!p->RichEdit2->toPlainText().contains(QStringLiteral("{>")));
+    selectCell(browser, 3);
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QVERIFY(p->RichEdit2->toPlainText().contains(QStringLiteral("{>aa<}")));
+    QVERIFY(!p->RichEdit2->toPlainText().contains(QStringLiteral("{>ab<}")));
+    p->PageControl1->setCurrentWidget(p->TabSheet2);
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QVERIFY(p->RichEdit2->toPlainText().contains(QStringLiteral("{>ab<}")));
 
     // Save with the test output, then run the task: a row added later is reported.
     p->Frame7->CheckBox1->setChecked(true);
