@@ -339,35 +339,24 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
         if (auto* rich = qobject_cast<QTextEdit*>(m_menuBox))
             fn(rich);
     };
-    connect(m_cut, &QAction::triggered, this, [this] {
-        if (auto* rich = qobject_cast<QTextEdit*>(m_menuBox))
-            rich->cut();
-        else if (auto* plain = qobject_cast<QPlainTextEdit*>(m_menuBox))
-            plain->cut();
-    });
-    connect(m_copy, &QAction::triggered, this, [this] {
-        if (auto* rich = qobject_cast<QTextEdit*>(m_menuBox))
-            rich->copy();
-        else if (auto* plain = qobject_cast<QPlainTextEdit*>(m_menuBox))
-            plain->copy();
-    });
-    connect(m_paste, &QAction::triggered, this, [this] {
-        if (auto* rich = qobject_cast<QTextEdit*>(m_menuBox))
-            rich->paste();
-        else if (auto* plain = qobject_cast<QPlainTextEdit*>(m_menuBox))
-            plain->paste();
-    });
+    // The same edit command on whichever box the menu was opened for.
+    auto onBox = [this](QAction* action, auto command) {
+        connect(action, &QAction::triggered, this, [this, command] {
+            if (auto* rich = qobject_cast<QTextEdit*>(m_menuBox))
+                command(rich);
+            else if (auto* plain = qobject_cast<QPlainTextEdit*>(m_menuBox))
+                command(plain);
+        });
+    };
+    onBox(m_cut, [](auto* box) { box->cut(); });
+    onBox(m_copy, [](auto* box) { box->copy(); });
+    onBox(m_paste, [](auto* box) { box->paste(); });
+    onBox(m_selectAll, [](auto* box) { box->selectAll(); });
     connect(m_delete, &QAction::triggered, this, [this] {
         if (!m_menuBox)
             return;
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
         QCoreApplication::sendEvent(m_menuBox, &press);
-    });
-    connect(m_selectAll, &QAction::triggered, this, [this] {
-        if (auto* rich = qobject_cast<QTextEdit*>(m_menuBox))
-            rich->selectAll();
-        else if (auto* plain = qobject_cast<QPlainTextEdit*>(m_menuBox))
-            plain->selectAll();
     });
     connect(m_send, &QAction::triggered, this, [this] {
         QString piece = RichEdit2->textCursor().selectedText();

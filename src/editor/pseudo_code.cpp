@@ -17,6 +17,22 @@ namespace {
 constexpr char kOpen = '\x08';  // stands for "{>" while the tree is built
 constexpr char kClose = '\x07'; // stands for "<}"
 
+// Codes 8 and 7 written as the field marker's brackets again.
+std::string shownMarkers(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+        if (c == kOpen)
+            shown += MarkOpening(FieldMark);
+        else if (c == kClose)
+            shown += MarkClosing(FieldMark);
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 std::string fieldMarker()
 {
     return kOpen + NextFieldName() + kClose;
@@ -100,20 +116,7 @@ std::string markedPseudoCode(std::string text)
         return content.empty() ? std::string() : markersOf(content);
     });
     std::string out = render(text);
-    if (replaced) {
-        std::string shown;
-        shown.reserve(out.size() + out.size() / 8);
-        for (const char c : out) {
-            if (c == kOpen)
-                shown += MarkOpening(FieldMark);
-            else if (c == kClose)
-                shown += MarkClosing(FieldMark);
-            else
-                shown += c;
-        }
-        out = std::move(shown);
-    }
-    return out;
+    return replaced ? shownMarkers(out) : out;
 }
 
 bool isPrefix(const IndexPath& shorter, const IndexPath& longer)
@@ -211,17 +214,7 @@ DeriveResult DeriveGrabFormula(std::string_view pseudoCode, std::string& formula
     }
     std::vector<std::string> texts;
     for (const IndexPath& path : paths) {
-        std::string text = list.PathText(path, 0);
-        std::string shown;
-        for (const char c : text) {
-            if (c == kOpen)
-                shown += MarkOpening(FieldMark);
-            else if (c == kClose)
-                shown += MarkClosing(FieldMark);
-            else
-                shown += c;
-        }
-        texts.push_back(std::move(shown));
+        texts.push_back(shownMarkers(list.PathText(path, 0)));
     }
     const int level = list.ChooseRepeatLevel(paths);
     if (level >= 0)

@@ -16,6 +16,7 @@
 #include "platform/codepage.h"
 #include "platform/qt_text.h"
 #include "support/gui_main.h"
+#include "support/message_boxes.h"
 #include "support/server_process.h"
 #include "support/test_http_server.h"
 #include "support/temp_dir.h"
@@ -47,14 +48,7 @@ using namespace vexory::test;
 
 namespace {
 
-QStringList g_boxes;                                     // every message box shown
-QMessageBox::StandardButton g_answer = QMessageBox::Yes; // the answer to questions
-
-void saveScreen(QWidget& widget, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
-    QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
-}
+vexory::test::MessageBoxes g_messages; // every box shown, and the answer to questions
 
 void typeInto(QWidget* w, const QString& text)
 {
@@ -120,18 +114,8 @@ class EditorTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        MessageBox::SetHook([](const QString& text) {
-            g_boxes << text;
-            return g_answer;
-        });
-    }
-    void init()
-    {
-        g_boxes.clear();
-        g_answer = QMessageBox::Yes;
-    }
+    void initTestCase() { g_messages.install(); }
+    void init() { g_messages.reset(); }
 
     void newTaskSaveRules();
     void refreshFloorWhileLoggedInWithoutRight();
@@ -168,11 +152,11 @@ void EditorTest::newTaskSaveRules()
     // A name of only blanks is refused; nothing is stored.
     typeInto(p->Edit1, QStringLiteral("   "));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QCOMPARE(g_boxes, QStringList{QStringLiteral("任务名称不能为空！")});
+    QCOMPARE(g_messages.shown, QStringList{QStringLiteral("任务名称不能为空！")});
     QCOMPARE(account.Tasks.size(), 0u);
     QCOMPARE(saved, 0);
 
-    g_boxes.clear();
+    g_messages.shown.clear();
     typeInto(p->Edit1, QStringLiteral("价格 监控"));
     typeInto(p->Edit3, QStringLiteral(" http://example.com/a b "));
     typeInto(p->Edit5, QStringLiteral("2.5"));
@@ -181,7 +165,7 @@ void EditorTest::newTaskSaveRules()
     QTest::mouseClick(p->CheckBox1, Qt::LeftButton, {}, QPoint(5, p->CheckBox1->height() / 2));
     typeInto(p->RichEdit1, QStringLiteral("<td>{>aa<}</td>"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QVERIFY(g_boxes.isEmpty());
+    QVERIFY(g_messages.shown.isEmpty());
     QCOMPARE(saved, 1);
     QCOMPARE(account.Tasks.size(), 1u);
     QVERIFY(p->NewTaskAdded);
@@ -214,7 +198,7 @@ void EditorTest::newTaskSaveRules()
     typeInto(p->Edit6, QStringLiteral("x"));
     p->Edit22->setText(QStringLiteral("y"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QCOMPARE(g_boxes, QStringList{QStringLiteral("连接超时不是数字，已经被修改为10..\r\n"
+    QCOMPARE(g_messages.shown, QStringList{QStringLiteral("连接超时不是数字，已经被修改为10..\r\n"
                                                  "刷新频率不是数字，已经被修改为150..\r\n"
                                                  "通知间隔不是数字，已经被修改为1..")});
     QCOMPARE(account.Tasks[0].ConnectTimeout, 10000u);
@@ -234,10 +218,10 @@ void EditorTest::newTaskSaveRules()
     QCOMPARE(account.Tasks[0].SavedTestResult, std::string("line 1\r\nline 2"));
 
     // Formula repairs are shown, one box each, and the save goes on.
-    g_boxes.clear();
+    g_messages.shown.clear();
     typeInto(p->RichEdit1, QStringLiteral("<b>[*][*]x{>aa<}</b>"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QVERIFY(g_boxes.contains(QStringLiteral("两个通配符不能相连！")));
+    QVERIFY(g_messages.shown.contains(QStringLiteral("两个通配符不能相连！")));
     QCOMPARE(account.Tasks[0].GrabFormula.find("[*][*]"), std::string::npos);
 
     // After any other task, a new one shows the blank task's values.
@@ -264,22 +248,22 @@ void EditorTest::refreshFloorWhileLoggedInWithoutRight()
     account.LoggedIn = 1;
     typeInto(p->Edit6, QStringLiteral("100"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QCOMPARE(g_boxes, QStringList{QStringLiteral("刷新频率不能设置成小于150秒..")});
+    QCOMPARE(g_messages.shown, QStringList{QStringLiteral("刷新频率不能设置成小于150秒..")});
     QCOMPARE(account.Tasks[0].RefreshInterval, 150000u);
     QCOMPARE(p->Edit6->text(), QStringLiteral("150"));
 
-    g_boxes.clear();
+    g_messages.shown.clear();
     account.FastRefreshRight = 1;
     typeInto(p->Edit6, QStringLiteral("100"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QVERIFY(g_boxes.isEmpty());
+    QVERIFY(g_messages.shown.isEmpty());
     QCOMPARE(account.Tasks[0].RefreshInterval, 100000u);
 
     account.LoggedIn = 0;
     account.FastRefreshRight = 0;
     typeInto(p->Edit6, QStringLiteral("5"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
-    QVERIFY(g_boxes.isEmpty());
+    QVERIFY(g_messages.shown.isEmpty());
     QCOMPARE(account.Tasks[0].RefreshInterval, 5000u);
 }
 
@@ -317,18 +301,18 @@ void EditorTest::closeAsksAboutUnsavedChanges()
     // Nothing changed: closes without a question.
     form.close();
     QVERIFY(!form.isVisible());
-    QVERIFY(g_boxes.isEmpty());
+    QVERIFY(g_messages.shown.isEmpty());
 
     form.show();
     typeInto(p->Edit3, QStringLiteral("http://changed"));
     p->Edit1->setFocus();
-    g_answer = QMessageBox::No;
+    g_messages.answer = QMessageBox::No;
     QTest::keyClick(&form, Qt::Key_Escape);
-    QCOMPARE(g_boxes, QStringList{QStringLiteral("有未保存的内容，确定关闭吗?")});
+    QCOMPARE(g_messages.shown, QStringList{QStringLiteral("有未保存的内容，确定关闭吗?")});
     QVERIFY(form.isVisible());
     QCOMPARE(form.focusWidget(), p->Edit3); // the first field that differs
 
-    g_answer = QMessageBox::Yes;
+    g_messages.answer = QMessageBox::Yes;
     form.close();
     QVERIFY(!form.isVisible());
     QCOMPARE(p->EditedIndex, -1); // the edits are gone
@@ -427,7 +411,7 @@ void EditorTest::conditionRows()
     QCOMPARE(p->BuildVerifyFormula(), std::string("\x01=1&\x01=2&\x01=3&\x01=4"));
     p->ScrollBox1->ensureWidgetVisible(p->submit);
     QTest::qWait(50);
-    saveScreen(form, QStringLiteral("editor_rows"));
+    vexory::test::SaveScreen(form, QStringLiteral("editor_rows"));
 
     TFrame6* middle = p->ConditionRows[1];
     QTest::mouseClick(middle->Button1, Qt::LeftButton);
@@ -483,9 +467,9 @@ void EditorTest::formulaBox()
     // "确定 ∨" repairs the box and refreshes the field lists, each keeping its index.
     QCOMPARE(p->ComboBox21->count(), 2);
     choose(p->ComboBox21, 1);
-    g_boxes.clear();
+    g_messages.shown.clear();
     QTest::mouseClick(p->Button8, Qt::LeftButton);
-    QVERIFY(!g_boxes.isEmpty()); // the repairs were reported
+    QVERIFY(!g_messages.shown.isEmpty()); // the repairs were reported
     QCOMPARE(box->toPlainText(), QStringLiteral("<li>{>aa<}</li>"));
     QCOMPARE(p->ComboBox21->count(), 2);
     QCOMPARE(p->ComboBox21->currentIndex(), 1);
@@ -523,7 +507,7 @@ void EditorTest::formulaBox()
     account.Tasks[1].VerifyFormula = "\x01^apple&\x02>3|\x01+\x02<100";
     p->LoadTask(1);
     QTest::qWait(50);
-    saveScreen(form, QStringLiteral("editor"));
+    vexory::test::SaveScreen(form, QStringLiteral("editor"));
 }
 
 void EditorTest::sharing()
@@ -542,22 +526,22 @@ void EditorTest::sharing()
 
     // Not logged in, then no URL.
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("请先登录"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("请先登录"));
     account.LoggedIn = 1;
     account.Nickname = Utf8ToGbk("张三");
     typeInto(p->Edit3, QStringLiteral(" "));
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("请先正确填写URL"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("请先正确填写URL"));
 
     // Upload: the page key has no query part; only the cleaned formula and the note go.
     typeInto(p->Edit3, QStringLiteral("Example.com/List?page=2"));
     typeInto(p->RichEdit1, QStringLiteral("<TD>{>aa<}</TD>(>aa@next<)|>my note<|"));
-    g_answer = QMessageBox::Yes;
+    g_messages.answer = QMessageBox::Yes;
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("抓取公式上传成功，等待审核！"));
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("分享数据抓取公式?"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("抓取公式上传成功，等待审核！"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("分享数据抓取公式?"));
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("抓取公式已存在！"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("抓取公式已存在！"));
     std::string list;
     QCOMPARE(server.admin("formula list", &list), 0);
     const nlohmann::json entry = nlohmann::json::parse(list.substr(0, list.find('\n')));
@@ -566,32 +550,32 @@ void EditorTest::sharing()
     QCOMPARE(entry["note"].get<std::string>(), std::string("my note"));
 
     // Answering No looks up: nothing approved yet, then the approved formula is appended.
-    g_answer = QMessageBox::No;
+    g_messages.answer = QMessageBox::No;
     const QString before = p->RichEdit1->toPlainText();
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("没有相关的抓取公式！"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("没有相关的抓取公式！"));
     QCOMPARE(p->RichEdit1->toPlainText(), before);
     QCOMPARE(server.admin("formula approve " + std::to_string(entry["id"].get<int>())), 0);
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("分享数据抓取公式?"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("分享数据抓取公式?"));
     QCOMPARE(p->RichEdit1->toPlainText(), before + QStringLiteral("\n<td>{>aa<}</td>"));
 
     // The guide URL is the key when the page URL is blank; a note alone goes straight to the lookup.
     typeInto(p->Edit3, QString());
     typeInto(p->Edit2, QStringLiteral("http://example.com/list"));
     typeInto(p->RichEdit1, QStringLiteral("|>only a note<|"));
-    g_boxes.clear();
+    g_messages.shown.clear();
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes, QStringList{});
+    QCOMPARE(g_messages.shown, QStringList{});
     QCOMPARE(p->RichEdit1->toPlainText(), QStringLiteral("|>only a note<|\n<td>{>aa<}</td>"));
 
     // No server.
     values.Server = "127.0.0.1:1";
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("远程连接错误！"));
-    g_answer = QMessageBox::Yes;
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("远程连接错误！"));
+    g_messages.answer = QMessageBox::Yes;
     QTest::mouseClick(p->Button1, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("远程错误，未能上传！"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("远程错误，未能上传！"));
 }
 
 void EditorTest::taskListOpensTheEditor()
@@ -643,10 +627,10 @@ void EditorTest::taskListOpensTheEditor()
     seen = false;
     QTimer::singleShot(0, &editor, [&] {
         typeInto(p->Edit2, QStringLiteral("http://guide"));
-        g_answer = QMessageBox::No;
+        g_messages.answer = QMessageBox::No;
         editor.close();
         seen = editor.isVisible();
-        g_answer = QMessageBox::Yes;
+        g_messages.answer = QMessageBox::Yes;
         editor.close();
     });
     QTest::mouseClick(list.Button(QStringLiteral("修改")), Qt::LeftButton);

@@ -12,6 +12,7 @@
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
 #include "support/gui_main.h"
+#include "support/message_boxes.h"
 #include "support/test_http_server.h"
 
 #include <QCheckBox>
@@ -34,14 +35,7 @@ using vexory::test::TestHttpServer;
 
 namespace {
 
-QStringList g_boxes;
-QMessageBox::StandardButton g_answer = QMessageBox::Yes;
-
-void saveScreen(QWidget& widget, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
-    QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
-}
+vexory::test::MessageBoxes g_messages; // every box shown, and the answer to questions
 
 class Site
 {
@@ -109,18 +103,8 @@ class MarkingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        MessageBox::SetHook([](const QString& text) {
-            g_boxes << text;
-            return g_answer;
-        });
-    }
-    void init()
-    {
-        g_boxes.clear();
-        g_answer = QMessageBox::Yes;
-    }
+    void initTestCase() { g_messages.install(); }
+    void init() { g_messages.reset(); }
 
     void findWraps();
     void wizardSteps();
@@ -175,7 +159,7 @@ void MarkingTest::wizardSteps()
         statuses << wizard.StatusLabel()->text();
         QCOMPARE(wizard.Step(), 9);
         QCOMPARE(wizard.LastUrl(), QString::fromStdString(m_site.url("/list")));
-        saveScreen(wizard, QStringLiteral("wizard"));
+        vexory::test::SaveScreen(wizard, QStringLiteral("wizard"));
         screenshot = true;
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
     });
@@ -259,19 +243,19 @@ void MarkingTest::markDeriveTestAndRun()
     // Nothing selected: "标记" asks for a selection. Then two cells of the first row.
     WebEngineBrowser& browser = *wizard.Browser();
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("请先选择所需的数据！"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("请先选择所需的数据！"));
     QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
-    QCOMPARE(g_boxes.takeLast(), QStringLiteral("请先在页面上标记出需要抓取的数据！"));
+    QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("请先在页面上标记出需要抓取的数据！"));
     selectCell(browser, 0);
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
     selectCell(browser, 1);
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
-    QVERIFY(g_boxes.isEmpty());
+    QVERIFY(g_messages.shown.isEmpty());
     const QString pseudo = p->RichEdit2->toPlainText();
     QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")), qPrintable(pseudo));
     QVERIFY(p->RichEdit2->textCursor().position() > pseudo.indexOf(QStringLiteral("{>ab<}")));
     QTest::qWait(300);
-    saveScreen(editor, QStringLiteral("marking_browser"));
+    vexory::test::SaveScreen(editor, QStringLiteral("marking_browser"));
 
     // "提取公式": index markers with the row level negated (the engine adds a tbody).
     QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
@@ -297,13 +281,13 @@ void MarkingTest::markDeriveTestAndRun()
     QCOMPARE(p->RichEdit2->textCursor().selectionStart(),
              static_cast<int>(p->RichEdit2->toPlainText().lastIndexOf(QStringLiteral("<td>"))));
     QTest::qWait(100);
-    saveScreen(editor, QStringLiteral("marking_pseudocode"));
+    vexory::test::SaveScreen(editor, QStringLiteral("marking_pseudocode"));
     // Derivation asked again with a formula in the box: No appends it on a new line.
-    g_answer = QMessageBox::No;
+    g_messages.answer = QMessageBox::No;
     QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
-    QVERIFY(g_boxes.takeLast().startsWith(QStringLiteral("提取到公式 ：\"[>2.1.-1.1.1<]")));
+    QVERIFY(g_messages.shown.takeLast().startsWith(QStringLiteral("提取到公式 ：\"[>2.1.-1.1.1<]")));
     QCOMPARE(p->RichEdit1->toPlainText(), formula + QStringLiteral("\n") + formula);
-    g_answer = QMessageBox::Cancel;
+    g_messages.answer = QMessageBox::Cancel;
     QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
     QCOMPARE(p->RichEdit1->toPlainText(), formula + QStringLiteral("\n") + formula);
     p->RichEdit1->setPlainText(formula);
@@ -330,7 +314,7 @@ void MarkingTest::markDeriveTestAndRun()
     QVERIFY(out.indexOf(QStringLiteral("1\t: aa=pear\t| ab=12\n"), verified) > 0);
     QVERIFY(out.indexOf(QStringLiteral("2\t: aa=melon\t| ab=30\n"), verified) > 0);
     QTest::qWait(100);
-    saveScreen(editor, QStringLiteral("marking_testresult"));
+    vexory::test::SaveScreen(editor, QStringLiteral("marking_testresult"));
 
     // A browser selection is carried over into the pseudo-code when the tab changes.
     p->PageControl1->setCurrentWidget(p->TabSheet1);

@@ -96,12 +96,6 @@ QString memoText(TFrame4& panel)
     return panel.Memo1()->toPlainText();
 }
 
-void saveScreen(QWidget& widget, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
-    widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png"));
-}
-
 } // namespace
 
 class RunnerTest : public QObject
@@ -192,7 +186,7 @@ void RunnerTest::pageTaskReportsNewRecordsOnce()
     QVERIFY(notices.contains(QVariantList{QStringLiteral("[ 列表 ] 数据验证通过")}));
     QVERIFY(panel.RefreshCount() > 1);
     QCOMPARE(panel.CurrentUrl(), QString::fromStdString(m_site.url("/list")));
-    saveScreen(panel, QStringLiteral("runner"));
+    vexory::test::SaveScreen(panel, QStringLiteral("runner"));
 
     // Reported once only.
     const int before = static_cast<int>(memoText(panel).count(QStringLiteral("数据验证通过")));

@@ -4,7 +4,9 @@
 // sandbox and without network chatter, then the Qt Test object's slots.
 
 #include <QApplication>
+#include <QDir>
 #include <QTest>
+#include <QWidget>
 
 namespace vexory::test {
 
@@ -18,6 +20,13 @@ int RunGuiTest(int argc, char** argv)
     QApplication app(argc, argv);
     TestObject test;
     return QTest::qExec(&test, argc, argv);
+}
+
+// Writes a picture of a widget to build/screens/NAME.png, to be looked at.
+inline void SaveScreen(QWidget& widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
+    QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
 }
 
 } // namespace vexory::test

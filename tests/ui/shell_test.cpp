@@ -41,12 +41,6 @@ namespace {
 QStringList g_boxes;                                    // every message box shown
 QMessageBox::StandardButton g_answer = QMessageBox::No; // the answer to questions
 
-void saveScreen(QWidget& widget, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
-    QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
-}
-
 TTaskRecord task(const std::string& name, const std::string& url)
 {
     TTaskRecord t;
@@ -138,7 +132,7 @@ void ShellTest::loginPanel()
     TFrame1 panel(account, values);
     panel.show();
     QSignalSpy loggedIn(&panel, &TFrame1::LoggedIn);
-    saveScreen(panel, QStringLiteral("login"));
+    vexory::test::SaveScreen(panel, QStringLiteral("login"));
 
     QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
     QCOMPARE(g_boxes.last(), QStringLiteral("用户名不能为空！"));
@@ -216,7 +210,7 @@ void ShellTest::taskList()
     QCOMPARE(list.OverviewValue(5)->text(), QStringLiteral("150 秒"));
     QCOMPARE(list.OverviewValue(7)->text(), QStringLiteral("比较上一屏记录"));
     QCOMPARE(list.OverviewValue(9)->text(), QStringLiteral("price>5_并且_名称^a"));
-    saveScreen(list, QStringLiteral("tasklist"));
+    vexory::test::SaveScreen(list, QStringLiteral("tasklist"));
 
     // The menu's states follow the selection and the ticks.
     list.List()->setCurrentRow(0);
@@ -300,7 +294,7 @@ void ShellTest::options()
     QVERIFY(panel.HoursChoice()->isChecked());
     QCOMPARE(panel.HoursSlider()->value(), 200);
     QVERIFY(panel.LoggedInChoice()->isEnabled() && panel.LoggedInChoice()->isChecked());
-    saveScreen(dialog, QStringLiteral("options"));
+    vexory::test::SaveScreen(dialog, QStringLiteral("options"));
 
     account.AutoEnd = 2;
     panel.Load();
@@ -337,13 +331,13 @@ void ShellTest::splashAndRegistration()
 {
     TForm3 form;
     form.ShowSplash();
-    saveScreen(form, QStringLiteral("splash"));
+    vexory::test::SaveScreen(form, QStringLiteral("splash"));
     form.hide();
     form.SetRegistration(QStringLiteral("http://127.0.0.1:8086/register"));
     form.show();
     QCOMPARE(form.windowTitle(), QStringLiteral("微信扫码完成注册"));
     QVERIFY(!form.Picture()->pixmap().isNull());
-    saveScreen(form, QStringLiteral("registration"));
+    vexory::test::SaveScreen(form, QStringLiteral("registration"));
 }
 
 void ShellTest::mainWindowRunView()
@@ -383,7 +377,7 @@ void ShellTest::mainWindowRunView()
     QCOMPARE(form.Tabs()->tabText(0), QStringLiteral("列表一"));
     QTest::qWait(3000);
     form.resize(1200, 700);
-    saveScreen(form, QStringLiteral("runview"));
+    vexory::test::SaveScreen(form, QStringLiteral("runview"));
     TAccountRecord stored; // the run start wrote the store
     QVERIFY(ReadStore(paths.store, stored));
     QCOMPARE(stored.Tasks.size(), 2u);
