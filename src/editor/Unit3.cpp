@@ -131,6 +131,18 @@ bool TForm3::load(const std::string& url)
 void TForm3::RunStep()
 {
     m_stepTimer.stop();
+    // Page waits pump events: "下一步" must not start a second step inside this one.
+    if (m_stepRunning)
+        return;
+    m_stepRunning = true;
+    m_next->setEnabled(false);
+    runStep();
+    m_next->setEnabled(true);
+    m_stepRunning = false;
+}
+
+void TForm3::runStep()
+{
     switch (m_step) {
     case 1:
     case 3:

@@ -72,6 +72,7 @@ protected:
 private:
     void centre();
     bool load(const std::string& url);
+    void runStep();
     void beforeNavigate(const QUrl& url);
     void downloadRequested();
 
@@ -86,6 +87,7 @@ private:
     TFrame5* m_editor = nullptr;
     QTimer m_stepTimer;
     int m_step = 1000;
+    bool m_stepRunning = false;
     std::string m_guide, m_page, m_element;
     uint32_t m_timeout = 0;
     QString m_lastUrl;
