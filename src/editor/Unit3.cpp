@@ -204,8 +204,7 @@ void TForm3::downloadRequested()
 void TForm3::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_mode == Mode::Options || m_mode == Mode::Splash)
-        return;
+    // Splash, registration and options have no step to run (step 1000).
     if (m_mode == Mode::Browser) {
         TakeBrowser();
         m_stepTimer.start();

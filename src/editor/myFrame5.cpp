@@ -662,10 +662,10 @@ void TFrame5::LoadVerifyFormula(const std::string& text, const QStringList& fiel
     }
     if (!ConditionRows.empty()) {
         moveBelowGroup(-static_cast<int>(ConditionRows.size()) * TFrame6::kHeight);
-        for (TFrame6* row : ConditionRows)
-            row->deleteLater();
-        for (TFrame6* row : ConditionRows)
+        for (TFrame6* row : ConditionRows) {
             row->hide();
+            row->deleteLater();
+        }
         ConditionRows.clear();
     }
     const std::vector<ConditionRow> rows = vexory::LoadVerifyFormula(text, static_cast<int>(fields.size()) - 1);
@@ -799,7 +799,7 @@ void TFrame5::Button1Click()
 void TFrame5::UpdatePopupMenu(QWidget* box)
 {
     m_menuBox = box;
-    const bool formula = box == RichEdit1, pseudo = box == RichEdit2, memo = box == Memo1;
+    const bool formula = box == RichEdit1, pseudo = box == RichEdit2;
     bool selection = false, beforeEnd = false;
     if (auto* rich = qobject_cast<QTextEdit*>(box)) {
         selection = rich->textCursor().hasSelection();
@@ -821,7 +821,6 @@ void TFrame5::UpdatePopupMenu(QWidget* box)
     m_refresh->setVisible(formula || pseudo);
     m_field->setVisible(formula || pseudo);
     m_wildcard->setVisible(formula);
-    (void)memo;
 }
 
 void TFrame5::tabChanged()
