@@ -1,11 +1,33 @@
 // Tag normalising and highlight unwrapping on any text; the fast unwrapping must
-// give exactly what the plain find-and-replace loop gives.
+// give exactly what the plain find-and-replace loop gives. Lowercasing never
+// touches a byte that follows a lead byte of a double-byte character.
 
 #include "formula/markers.h"
 #include "formula/page_prep.h"
+#include "formula/text_helpers.h"
 #include "reference.h"
 
 #include <cstdlib>
+
+namespace {
+
+// `lower` is `text` lowercased: same length, ASCII capitals lowered only at
+// character starts, every other byte unchanged.
+void checkLowered(std::string_view text, std::string_view lower)
+{
+    if (lower.size() != text.size())
+        std::abort();
+    bool trail = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool capital = !trail && c >= 'A' && c <= 'Z';
+        if (static_cast<unsigned char>(lower[i]) != (capital ? c + 32 : c))
+            std::abort();
+        trail = !trail && vexory::IsGbkLead(c);
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -22,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::abort();
         }
     }
-    vexory::PreparePage(text);
+    checkLowered(text, vexory::LowerAscii(text));
+    const vexory::PreparedPage page = vexory::PreparePage(text);
+    checkLowered(page.text, page.lower);
     return 0;
 }

@@ -19,13 +19,24 @@ char foldByte(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
+// Compares as the lowercased texts compare: a trail byte of a double-byte
+// character is never folded.
 bool lessIgnoringCase(std::string_view a, std::string_view b)
 {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(foldByte(x)) < static_cast<unsigned char>(foldByte(y));
-    });
+    bool trailA = false, trailB = false;
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(trailA ? a[i] : foldByte(a[i]));
+        const auto y = static_cast<unsigned char>(trailB ? b[i] : foldByte(b[i]));
+        trailA = !trailA && IsGbkLead(static_cast<unsigned char>(a[i]));
+        trailB = !trailB && IsGbkLead(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x < y;
+    }
+    return a.size() < b.size();
 }
 
+// Only ever compared with ASCII names, which no double-byte character can equal.
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

@@ -2,6 +2,7 @@
 
 #include "formula/formula_texts.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <openssl/evp.h>
@@ -12,11 +13,6 @@
 namespace vexory {
 
 namespace {
-
-inline char lowerByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 
 inline bool isDigit(char c)
 {
@@ -92,19 +88,11 @@ int PosText(std::string_view sub, std::string_view text, int from)
 {
     if (sub.empty() || text.empty() || from < 1 || static_cast<size_t>(from) > text.size())
         return 0;
-    const std::string needle = LowerAscii(sub);
-    const char first = needle.front();
-    const char firstUpper = (first >= 'a' && first <= 'z') ? static_cast<char>(first - 32) : first;
-    for (size_t i = static_cast<size_t>(from - 1); i + needle.size() <= text.size(); ++i) {
-        if (text[i] != first && text[i] != firstUpper)
-            continue;
-        size_t k = 1;
-        while (k < needle.size() && lowerByte(text[i + k]) == needle[k])
-            ++k;
-        if (k == needle.size())
-            return static_cast<int>(i + 1);
-    }
-    return 0;
+    // Folding depends on where the characters start, which only a walk from the
+    // beginning of the text knows.
+    const std::string lower = LowerAscii(text);
+    const size_t hit = FindBytes(lower, LowerAscii(sub), static_cast<size_t>(from - 1));
+    return hit == std::string::npos ? 0 : static_cast<int>(hit + 1);
 }
 
 std::string LowerAscii(std::string_view text)
@@ -116,12 +104,44 @@ std::string LowerAscii(std::string_view text)
 
 void LowerAsciiInto(std::string_view text, char* out)
 {
-    // Branch-free so that the compiler can work on many bytes at once.
     const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
     unsigned char* o = reinterpret_cast<unsigned char*>(out);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = in[i];
-        o[i] = static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
+    const size_t n = text.size();
+    size_t i = 0;
+    for (;;) {
+#if defined(__SSE2__)
+        // Sixteen single-byte characters at a time while no byte has its high bit set.
+        const __m128i a = _mm_set1_epi8(static_cast<char>('A' - 1));
+        const __m128i z = _mm_set1_epi8(static_cast<char>('Z' + 1));
+        const __m128i bit = _mm_set1_epi8(0x20);
+        for (; i + 16 <= n; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            if (_mm_movemask_epi8(v))
+                break;
+            const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, a), _mm_cmplt_epi8(v, z));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm_or_si128(v, _mm_and_si128(upper, bit)));
+        }
+#endif
+        if (i >= n)
+            return;
+        // A stretch that holds other bytes goes one character at a time, up to the
+        // next ASCII byte that stands at a character boundary.
+        size_t stop = std::min(n, i + 16);
+        while (i < n) {
+            const unsigned char c = in[i];
+            if (IsGbkLead(c)) {
+                o[i] = c;
+                if (i + 1 < n)
+                    o[i + 1] = in[i + 1];
+                i += 2;
+                stop = std::min(n, i + 16);
+                continue;
+            }
+            o[i] = static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
+            ++i;
+            if (i >= stop)
+                break;
+        }
     }
 }
 

@@ -20,10 +20,18 @@ size_t FindBytes(std::string_view text, std::string_view needle, size_t from = 0
 // With limit 2147483647 this is the last occurrence in the text.
 int LastPos(std::string_view sub, std::string_view text, int limit);
 
-// PosFrom ignoring the case of ASCII letters.
+// PosFrom ignoring the case of ASCII letters (as LowerAscii folds them).
 int PosText(std::string_view sub, std::string_view text, int from);
 
-// ASCII letters folded to lower case, byte for byte (same length, same positions).
+// True for a byte that starts a double-byte character of code page 936.
+inline bool IsGbkLead(unsigned char c)
+{
+    return c >= 0x81 && c <= 0xFE;
+}
+
+// ASCII letters folded to lower case (same length, same positions). A double-byte
+// character (a lead byte 0x81-0xFE and the byte after it) is copied unchanged, so
+// that trail bytes in "@".."Z" (as in 學 8C 57) keep their character.
 std::string LowerAscii(std::string_view text);
 // The same written to `out` (room for text.size() bytes; may be text.data() itself).
 void LowerAsciiInto(std::string_view text, char* out);

@@ -1,6 +1,7 @@
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "formula/tag_scanner.h"
+#include "formula/wild.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,22 @@ TEST(PagePrep, PreparePageAsTheMonitorReadsIt)
     PreparedPage p = PreparePage(page);
     EXPECT_EQ(p.text, "<HTML><head></head><body><TD Class=\"a b\">vhrkzaw38jbpxn5dNew</TD></body></HTML>");
     EXPECT_EQ(p.lower, "<html><head></head><body><td class=\"a b\">vhrkzaw38jbpxn5dnew</td></body></html>");
+}
+
+TEST(PagePrep, DoubleByteCharactersSurviveEveryCaseInsensitiveStep)
+{
+    // 學門關 (8C57 E954 EA50) and 丄 (8141): trail bytes that look like capitals.
+    const std::string xue = "\x8C\x57\xE9\x54\xEA\x50", up = "\x81\x41";
+    const std::string page = "<BODY><P Class=\"" + xue + " " + up + " B\">" + MakeMark(HighlightTemplate, xue) + up +
+                             "</P><SCRIPT>" + xue + "</SCRIPT></BODY>";
+    PreparedPage p = PreparePage(page);
+    // Class words sort as their lowered bytes: "b" (62) before 0x81 before 0x8C.
+    EXPECT_EQ(p.text, "<BODY><P Class=\"B " + up + " " + xue + "\">" + std::string(MarkedSentinel) + xue + up + "</P></BODY>");
+    EXPECT_EQ(p.lower, "<body><p class=\"b " + up + " " + xue + "\">" + std::string(MarkedSentinel) + xue + up + "</p></body>");
+    EXPECT_EQ(StripClassAttributes("<td CLASS=\"" + xue + "\">" + xue + "</td>"), "<td>" + xue + "</td>");
+    EXPECT_EQ(WildReplace(xue + "A" + xue, "a[*]" + xue, "-", kReplaceAll | kIgnoreCase), xue + "-");
+    // 寃 (8C77) is what lowering the trail byte of 學 made: it must not match.
+    EXPECT_EQ(WildReplace(xue, "\x8C\x77", "-", kReplaceAll | kIgnoreCase), xue);
 }
 
 TEST(TagScanner, FindTagBalancesAndRetries)

@@ -36,6 +36,40 @@ TEST(Search, PosTextIgnoresTheCaseOfLetters)
     EXPECT_EQ(LowerAscii("AbC\xC4\xE3Z"), "abc\xC4\xE3z");
 }
 
+// Traditional and rare characters whose trail byte lies in "A".."Z": 學門關 (8C57 E954
+// EA50), 丄 (8141), 乑 (815A), 汚 (9B41), 﨩 (FE4F).
+constexpr const char* kTrailLetters = "\x8C\x57\xE9\x54\xEA\x50\x81\x41\x81\x5A\x9B\x41\xFE\x4F";
+
+TEST(Lowercase, KeepsDoubleByteCharactersWhole)
+{
+    EXPECT_EQ(LowerAscii(kTrailLetters), kTrailLetters);
+    EXPECT_EQ(LowerAscii(std::string("<TD>") + kTrailLetters + "</TD>X"), std::string("<td>") + kTrailLetters + "</td>x");
+    // A lead byte at the very end has no trail; 0x80 and 0xFF stand alone.
+    EXPECT_EQ(LowerAscii("A\x81"), "a\x81");
+    EXPECT_EQ(LowerAscii("\x80" "A\xFF" "B"), "\x80" "a\xFF" "b");
+    // Long runs go through the wide path and must agree with the byte walk.
+    std::string page, expect;
+    for (int i = 0; i < 40; ++i) {
+        page += "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123\x8C\x57";
+        expect += "abcdefghijklmnopqrstuvwxyz0123\x8C\x57";
+        page.append(static_cast<size_t>(i % 17), 'Q');
+        expect.append(static_cast<size_t>(i % 17), 'q');
+    }
+    EXPECT_EQ(LowerAscii(page), expect);
+    std::string inPlace = page;
+    LowerAsciiInto(inPlace, inPlace.data());
+    EXPECT_EQ(inPlace, expect);
+}
+
+TEST(Lowercase, PosTextNeverMatchesATrailByte)
+{
+    // "W" is the trail byte of 學: it is no letter there.
+    EXPECT_EQ(PosText("w", "\x8C\x57w", 1), 3);
+    EXPECT_EQ(PosText("\x8C\x57", "x\x8C\x57", 1), 2);
+    EXPECT_EQ(PosText("\x8C\x77", "x\x8C\x57", 1), 0); // 寃 is not 學
+    EXPECT_EQ(PosText("<TD>\xE9\x54", "<td>\xE9\x54", 1), 1);
+}
+
 TEST(CompactHtml, RemovesControlBytesAndBlanksAroundTagPunctuation)
 {
     EXPECT_EQ(CompactHtml("a  \r\n b"), "a b");

@@ -166,6 +166,20 @@ TEST_F(MonitorCoreTest, ValuesAreCleanedAsTheTaskSays)
     EXPECT_EQ(recorder.results.back(), "row=b & c2");
 }
 
+TEST_F(MonitorCoreTest, TraditionalCharactersReachTheLogAndTheResultWhole)
+{
+    // 學門關 and 汚 (9B41) have trail bytes in "A".."Z"; the formula and the
+    // verification text hold them too.
+    const std::string xue = "\x8C\x57\xE9\x54\xEA\x50", wu = "\x9B\x41";
+    account.Tasks[0].GrabFormula = "<td class=\"name\">" + xue + "{>name<}</td><td>{>price<}</td>";
+    account.Tasks[0].VerifyFormula = "\x01^" + wu;
+    core();
+    feed(page({{xue + "A", "1"}}));
+    EXPECT_EQ(recorder.messages.back(), "name=a\t| price=1");
+    feed(page({{xue + "A", "1"}, {xue + "B" + wu, "2"}, {xue + "C", "3"}}));
+    EXPECT_EQ(recorder.results, (std::vector<std::string>{"name=B" + wu + "\r\nprice=2"}));
+}
+
 TEST_F(MonitorCoreTest, NothingCutIsWarned)
 {
     core();

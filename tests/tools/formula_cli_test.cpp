@@ -74,6 +74,19 @@ TEST_F(FormulaCli, CutPreparedAndLowercasedOrRaw)
     EXPECT_EQ(Json::parse(prepared.out)["rows"], Json::parse(R"([["苹果", "5元"], ["pear", "7元"]])"));
 }
 
+TEST_F(FormulaCli, TraditionalCharactersAreCutWhole)
+{
+    write("trad.html", "<html><body><table><tr><td>學門關</td><td>A1</td></tr><tr><td>丄乑汚</td><td>B2</td></tr>"
+                       "</table></body></html>");
+    write("trad.txt", "<tr><td>{>名<}</td><td>{>價<}</td></tr>");
+    Result r = cli("cut " + file("trad.txt") + " " + file("trad.html"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Json::parse(r.out)["rows"], Json::parse(R"([["學門關", "a1"], ["丄乑汚", "b2"]])"));
+    write("typed.txt", "<td>學{>名<}關</td><td>{>p<}</td>");
+    r = cli("cut " + file("typed.txt") + " " + file("trad.html"));
+    EXPECT_EQ(Json::parse(r.out)["rows"], Json::parse(R"([["門", "a1"]])")); // a typed formula with such characters matches
+}
+
 TEST_F(FormulaCli, CleanReportsRepairsInOrder)
 {
     write("formula.txt", "<i>[*][*]{>a<}</i>|>note<|(>a@Next<)");
