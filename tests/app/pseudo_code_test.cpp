@@ -201,3 +201,30 @@ TEST(TestRuns, LinesOfEveryKind)
     EXPECT_EQ(RunTest(bad, o5.callbacks(pseudo)), TestEnd::PageShown);
     EXPECT_EQ(o5.text.find("aa="), std::string::npos);
 }
+
+TEST(TestRuns, TraditionalCharactersInPageFormulaAndCheck)
+{
+    // 學門關 (8C57 E954 EA50) and 汚 (9B41): trail bytes that look like capitals.
+    const std::string xue = "\x8C\x57\xE9\x54\xEA\x50", wu = "\x9B\x41";
+    const std::string pseudo = PlainPseudoCode("<html><body><table><tr><td>" + xue + "</td><td>A</td></tr>"
+                                               "<tr><td>" + wu + "</td><td>B</td></tr></table></body></html>");
+    EXPECT_NE(pseudo.find(xue), std::string::npos);
+    TestInput in;
+    in.kind = 2;
+    in.page = "http://x/list";
+    in.timeout = "2";
+    in.grabBox = "<tr><td>{>aa<}</td><td>{>ab<}</td></tr>";
+    in.verify = "\x01=" + wu;
+    Output out;
+    EXPECT_EQ(RunTest(in, out.callbacks(pseudo)), TestEnd::Listed);
+    EXPECT_NE(out.text.find("1\t: aa=" + xue + "\t| ab=a\r\n"), std::string::npos) << out.text;
+    const size_t verified = out.text.find("\xD2\xD4\xCF\xC2\xCA\xC7\xCD\xA8\xB9\xFD"); // "以下是通过"
+    ASSERT_NE(verified, std::string::npos);
+    EXPECT_NE(out.text.find("1\t: aa=" + wu + "\t| ab=b\r\n", verified), std::string::npos);
+    // A formula typed with such a character matches it.
+    in.grabBox = "<td>" + xue.substr(0, 2) + "{>aa<}</td>";
+    in.verify.clear();
+    Output typed;
+    RunTest(in, typed.callbacks(pseudo));
+    EXPECT_NE(typed.text.find("1\t: aa=" + xue.substr(2) + "\r\n"), std::string::npos) << typed.text;
+}
