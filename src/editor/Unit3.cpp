@@ -186,8 +186,7 @@ void TForm3::runStep()
 
 void TForm3::beforeNavigate(const QUrl& url)
 {
-    const QString target = url.toString().toLower();
-    if (target == FromGbk(m_guide).toLower() || target == FromGbk(m_page).toLower())
+    if (SameUrl(url, m_guide) || SameUrl(url, m_page))
         m_lastUrl = url.toString();
 }
 

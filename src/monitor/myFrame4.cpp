@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSoundEffect>
 #include <QTextBlock>
@@ -249,14 +250,36 @@ void TFrame4::handOver(std::string text)
         m_thread->SetPageText(std::move(text));
 }
 
-// One step of the step machine (the table of steps in the task's life).
+// One step of the step machine (the table of steps in the task's life). Page
+// waits and script calls pump events, so the timer can fire again inside a step:
+// such a step is held back and runs right after the one under way. Each step
+// decides its next step before it waits, and looks at the panel again after.
 void TFrame4::runStep()
 {
     m_timer.stop();
+    if (m_inStep) {
+        m_stepPending = true;
+        return;
+    }
+    QPointer<TFrame4> self(this);
+    m_inStep = true;
+    runOneStep();
+    if (!self)
+        return;
+    m_inStep = false;
+    if (m_stepPending) {
+        m_stepPending = false;
+        enableTimer();
+    }
+}
+
+void TFrame4::runOneStep()
+{
     TTaskRecord* t = task();
     if (!t)
         return;
     t->RunState = RunBusy;
+    QPointer<TFrame4> self(this);
     const std::string guide = t->GuideUrl;
     const std::string page = t->PageUrl();
     const std::string element = t->ElementId;
@@ -279,6 +302,8 @@ void TFrame4::runStep()
             m_browser->Navigate(page);
             m_pageLoaded = true;
             waitForPage();
+            if (!self)
+                return;
             SetRunning(true);
         } else if (m_pageLoaded) {
             m_browser->Refresh();
@@ -292,16 +317,9 @@ void TFrame4::runStep()
         m_step = 2;
         break;
     case 4:
-        if (m_running) {
-            if (!m_browser->ClickElement(element))
-                elementWarning();
-        } else if (m_browser->ClickElement(element)) {
-            m_button->hide();
-            waitForPage();
-            SetRunning(true);
-        } else {
-            elementWarning();
-        }
+        clickStep(element);
+        if (!self)
+            return;
         break;
     case 5:
         m_browser->Navigate(guide);
@@ -313,8 +331,12 @@ void TFrame4::runStep()
             m_browser->Navigate(page);
             m_step = 4;
             waitForPage();
-            runStep(); // step 4 at once
-            return;
+            if (!self)
+                return;
+            if (m_step == 4) // step 4 at once, unless the wait changed the step
+                clickStep(element);
+            if (!self)
+                return;
         }
         break;
     case 7:
@@ -323,11 +345,15 @@ void TFrame4::runStep()
         break;
     case 8:
     case 10:
-    case 12:
-        handOver(m_browser->PageSource());
+    case 12: {
         m_step -= 8;
+        std::string text = m_browser->PageSource();
+        if (!self)
+            return;
+        handOver(std::move(text));
         m_browser->Stop();
         break;
+    }
     case 18:
         m_browser->Navigate(monitored);
         m_step = 0;
@@ -362,6 +388,26 @@ void TFrame4::runStep()
     m_timer.stop();
     if ((t = task()))
         t->RunState = RunBetweenCycles;
+}
+
+// Step 4: the element is clicked instead of reloading; before the run, a click
+// that works starts it once the page is ready.
+void TFrame4::clickStep(const std::string& element)
+{
+    QPointer<TFrame4> self(this);
+    if (m_running) {
+        if (!m_browser->ClickElement(element) && self)
+            elementWarning();
+    } else if (m_browser->ClickElement(element)) {
+        if (!self)
+            return;
+        m_button->hide();
+        waitForPage();
+        if (self)
+            SetRunning(true);
+    } else if (self) {
+        elementWarning();
+    }
 }
 
 void TFrame4::onCountdown(int remainingMs)
@@ -505,9 +551,8 @@ void TFrame4::onBeforeNavigate(const QUrl& url)
     TTaskRecord* t = task();
     if (!t)
         return;
-    const QString text = url.toString();
-    const QString lower = text.toLower();
-    if (lower == FromGbk(t->GuideUrl).toLower() || lower == FromGbk(t->PageUrl()).toLower()) {
+    if (SameUrl(url, t->GuideUrl) || SameUrl(url, t->PageUrl())) {
+        const QString text = url.toString();
         m_currentUrl = text;
         m_urlBar->setText(text);
     }

@@ -68,6 +68,8 @@ signals:
 private:
     TTaskRecord* task();
     void runStep();
+    void runOneStep();
+    void clickStep(const std::string& element);
     void enableTimer() { m_timer.start(1); }
     void handOver(std::string text);
     void elementWarning();
@@ -103,6 +105,8 @@ private:
     int m_warningCount = 0;
     bool m_running = false;
     bool m_pageLoaded = false;
+    bool m_inStep = false;      // a step is under way (it may be waiting)
+    bool m_stepPending = false; // the timer fired during that step
     QString m_currentUrl;
 };
 

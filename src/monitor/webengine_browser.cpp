@@ -263,6 +263,24 @@ bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, 
     }
 }
 
+namespace {
+
+QString normalisedUrl(QUrl url)
+{
+    if (url.path().isEmpty() && !url.host().isEmpty())
+        url.setPath(QStringLiteral("/"));
+    return url.toString(QUrl::FullyEncoded | QUrl::NormalizePathSegments).toLower();
+}
+
+} // namespace
+
+bool SameUrl(const QUrl& reported, const std::string& taskUrl)
+{
+    if (taskUrl.empty())
+        return false;
+    return normalisedUrl(reported) == normalisedUrl(QUrl::fromUserInput(FromGbk(taskUrl)));
+}
+
 std::pair<std::string, int> SplitIndexedName(const std::string& spec)
 {
     const size_t caret = spec.find('^');

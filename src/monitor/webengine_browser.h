@@ -93,6 +93,10 @@ private:
 // Pumps the GUI thread's events while it waits.
 bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs);
 
+// True when the browser's URL is the one a task names, as the browser would load
+// it: a missing scheme or path, percent-encoding and letter case make no difference.
+bool SameUrl(const QUrl& reported, const std::string& taskUrl);
+
 // "name^2" -> ("name", 2); anything without a non-negative integer after the first "^" -> (spec, -1).
 std::pair<std::string, int> SplitIndexedName(const std::string& spec);
 

@@ -33,7 +33,7 @@ class ListingSite
 public:
     ListingSite()
     {
-        m_server.routes().Get("/list", [this](const httplib::Request&, httplib::Response& res) {
+        m_server.routes().Get(R"(/|/list)", [this](const httplib::Request&, httplib::Response& res) {
             std::lock_guard lock(m_mutex);
             std::string rows;
             for (const auto& r : m_rows)
@@ -50,6 +50,17 @@ public:
                 <script>var n = 0; function add() { n++; var r = document.getElementById('t').insertRow(-1);
                 r.innerHTML = '<td class="name">Clicked ' + n + '</td><td>' + n + '</td>'; }
                 alert('hello'); confirm('sure?');</script></body></html>)html",
+                            "text/html; charset=utf-8");
+        });
+        // Scripts that keep the renderer busy most of the time, so that every
+        // script call waits and the thread's next request arrives meanwhile.
+        m_server.routes().Get("/busy", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(m_mutex);
+            std::string rows;
+            for (const auto& r : m_rows)
+                rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+            res.set_content("<html><body><table>" + rows + "</table><script>setInterval(function () {"
+                            "var t = Date.now(); while (Date.now() - t < 600) {} }, 20);</script></body></html>",
                             "text/html; charset=utf-8");
         });
         m_server.routes().Get("/guide", [](const httplib::Request&, httplib::Response& res) {
@@ -108,6 +119,8 @@ private slots:
     void elementTaskClicksInsteadOfReloading();
     void guideTaskWaitsForStart();
     void downloadIsMonitoredAsText();
+    void busyPageIsReadEveryCycle();
+    void currentUrlInEveryForm();
 
 private:
     ListingSite m_site;
@@ -257,6 +270,61 @@ void RunnerTest::downloadIsMonitoredAsText()
     panel.SetRunning(true);
     QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=apple")), 30000);
     account.StopAll = 1;
+}
+
+void RunnerTest::busyPageIsReadEveryCycle()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/busy")));
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    // For 30 s the panel keeps answering: its step stays one of the machine's and
+    // every 10 s brings new readings of the page.
+    auto readings = [&] { return static_cast<int>(memoText(panel).count(QStringLiteral("name=apple"))); };
+    const QList<int> steps{0, 2, 4, 8, 10, 12, 18, 22};
+    int last = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 100; ++i) {
+            QTest::qWait(100);
+            QVERIFY2(steps.contains(panel.Step()), qPrintable(QStringLiteral("step %1").arg(panel.Step())));
+        }
+        QVERIFY2(readings() > last, qPrintable(memoText(panel)));
+        last = readings();
+    }
+    qInfo("busy page: %d readings in 30 s, %d refreshes", last, panel.RefreshCount());
+    account.StopAll = 1;
+}
+
+void RunnerTest::currentUrlInEveryForm()
+{
+    QVERIFY(SameUrl(QUrl(QStringLiteral("http://127.0.0.1:8099/")), "http://127.0.0.1:8099"));
+    QVERIFY(SameUrl(QUrl(QStringLiteral("http://127.0.0.1:8099/list")), "127.0.0.1:8099/list"));
+    QVERIFY(SameUrl(QUrl(QStringLiteral("http://h/list?q=%E4%B8%AD")), "http://h/list?q=\xD6\xD0")); // 中
+    QVERIFY(SameUrl(QUrl(QStringLiteral("http://h/list?q=%e4%b8%ad")), "HTTP://H/List?q=%E4%B8%AD"));
+    QVERIFY(!SameUrl(QUrl(QStringLiteral("http://h/list")), "http://h/other"));
+    QVERIFY(!SameUrl(QUrl(QStringLiteral("http://h/")), ""));
+
+    // The browser reports each of these in another form; the panel still knows
+    // its page, shows it and reads a download from it.
+    const std::string host = m_site.url("").substr(7);
+    for (const std::string& typed : {"http://" + host, host + "/list", "http://" + host + "/list?q=\xD6\xD0&x=a%20b",
+                                     host + "/data.txt"}) {
+        TAccountRecord account;
+        account.Tasks.push_back(listTask(typed));
+        TFrame4 panel(account, "127.0.0.1:1");
+        panel.SetTask(0);
+        panel.PrepareStart();
+        if (typed.ends_with("data.txt")) {
+            panel.SetRunning(true);
+            QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=apple")), 30000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!panel.CurrentUrl().isEmpty(), 10000);
+        QCOMPARE(panel.StatusBar2()->text(), panel.CurrentUrl());
+        QVERIFY(panel.CurrentUrl().startsWith(QStringLiteral("http://127.0.0.1:")));
+        account.StopAll = 1;
+    }
 }
 
 int main(int argc, char** argv)
