@@ -105,7 +105,7 @@ void TForm1::LoadAndLogin(TAccountRecord& account, TProcessValues& values, const
 TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, QWidget* parent)
     : QMainWindow(parent), m_account(account), m_values(values), m_paths(std::move(paths))
 {
-    m_memory = std::make_unique<LinuxMemoryPlatform>();
+    m_memory = std::make_unique<LinuxMemoryPlatform>(BrowserCacheFolder().toStdString(), [] { ClearBrowserCache(); });
     m_trimmer = std::make_unique<TMemManager>(
         *m_memory, [this](const std::string& text) { if (m_values.Debugging) StatusLine(FromGbk(text).mid(3)); },
         [this] {

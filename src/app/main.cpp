@@ -6,6 +6,7 @@
 #include "app/Unit1.h"
 #include "editor/Unit3.h"
 #include "monitor/monitor_core.h"
+#include "monitor/webengine_browser.h"
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "platform/program_folder.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv)
     TAccountRecord account;
     TProcessValues values;
     const AppPaths paths{ProgramFile(kStoreFileName), ProgramFile(kSettingsFileName), ProgramFile(kLogFileName)};
+    // One browser profile for every browser, kept in the program folder: logins last.
+    UseBrowserProfileFolder(QString::fromStdString(ProgramFile(kBrowserFolderName)));
 
     // The splash stays at least two seconds while the store, the settings and the
     // automatic login are taken care of (first, silent attempt).

@@ -8,6 +8,7 @@
 #include <malloc.h>
 #include <sstream>
 #include <unistd.h>
+#include <vector>
 
 namespace vexory {
 
@@ -24,10 +25,11 @@ uint64_t residentOf(const std::string& statusPath)
     return 0;
 }
 
-// The browser runs in child processes (the renderers): they count as our memory.
-uint64_t childrenResident(pid_t parent)
+// The browser runs in processes of its own: a zygote our child, the renderers
+// its children. Every process below ours counts as our memory.
+uint64_t descendantsResident(pid_t root)
 {
-    uint64_t total = 0;
+    std::vector<std::pair<long, long>> parents; // (pid, ppid)
     DIR* proc = opendir("/proc");
     if (!proc)
         return 0;
@@ -38,16 +40,26 @@ uint64_t childrenResident(pid_t parent)
         std::string content;
         std::getline(stat, content);
         const size_t close = content.rfind(')');
-        if (close == std::string::npos)
+        if (close == std::string::npos || close + 2 > content.size())
             continue;
         std::istringstream fields(content.substr(close + 2));
         std::string state;
         long ppid = 0;
         fields >> state >> ppid;
-        if (ppid == parent)
-            total += residentOf(std::string("/proc/") + e->d_name + "/status");
+        parents.emplace_back(std::atol(e->d_name), ppid);
     }
     closedir(proc);
+    uint64_t total = 0;
+    std::vector<long> todo{root};
+    while (!todo.empty()) {
+        const long parent = todo.back();
+        todo.pop_back();
+        for (const auto& [pid, ppid] : parents)
+            if (ppid == parent && pid != root) {
+                total += residentOf("/proc/" + std::to_string(pid) + "/status");
+                todo.push_back(pid);
+            }
+    }
     return total;
 }
 
@@ -70,7 +82,7 @@ LinuxMemoryPlatform::LinuxMemoryPlatform(std::string cacheFolder, std::function<
 
 uint64_t LinuxMemoryPlatform::OwnWorkingSet()
 {
-    return residentOf("/proc/self/status") + childrenResident(getpid());
+    return residentOf("/proc/self/status") + descendantsResident(getpid());
 }
 
 uint64_t LinuxMemoryPlatform::FreeMemory()

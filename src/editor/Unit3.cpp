@@ -195,7 +195,7 @@ void TForm3::downloadRequested()
     // A page the browser would save instead of showing: its text is shown instead.
     if (m_lastUrl.isEmpty())
         return;
-    const std::string content = HttpGet(ToGbk(m_lastUrl));
+    const std::string content = HttpGet(ToGbk(m_lastUrl), BrowserCookiesFor(QUrl(m_lastUrl)));
     if (!content.empty())
         Browser()->WriteDocument("<html><head></head><body>" + content + "</body></html>");
 }

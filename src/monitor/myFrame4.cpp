@@ -561,7 +561,7 @@ void TFrame4::onBeforeNavigate(const QUrl& url)
 void TFrame4::onDownload(const QUrl&)
 {
     // A page served as a download is monitored as its text.
-    const std::string text = HttpGet(ToGbk(m_currentUrl));
+    const std::string text = HttpGet(ToGbk(m_currentUrl), BrowserCookiesFor(QUrl(m_currentUrl)));
     if (!text.empty())
         m_browser->WriteDocument("<html><head></head><body>" + text + "</body></html>");
     m_pageLoaded = false;

@@ -4,6 +4,10 @@
 #include "platform/qt_text.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QWebEngineCookieStore>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -51,6 +55,72 @@ private:
 
 namespace {
 
+QString g_profileFolder;
+QPointer<QWebEngineProfile> g_profile;
+QPointer<QNetworkCookieJar> g_cookies; // what the profile's cookie store holds, to read it synchronously
+
+} // namespace
+
+void UseBrowserProfileFolder(const QString& folder)
+{
+    g_profileFolder = folder;
+}
+
+QWebEngineProfile* BrowserProfile()
+{
+    if (g_profile)
+        return g_profile;
+    // Owned by the application, so that it outlives every page and is closed
+    // properly (cookies written) when the program ends.
+    QObject* owner = QCoreApplication::instance();
+    if (g_profileFolder.isEmpty()) {
+        g_profile = new QWebEngineProfile(owner);
+        g_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    } else {
+        QDir().mkpath(g_profileFolder);
+        g_profile = new QWebEngineProfile(QStringLiteral("vexory"), owner);
+        g_profile->setPersistentStoragePath(g_profileFolder);
+        g_profile->setCachePath(g_profileFolder + QStringLiteral("/cache"));
+        g_profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+        g_profile->setHttpCacheMaximumSize(kBrowserCacheBytes);
+        // Logins last: session cookies are kept across runs as well.
+        g_profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    }
+    g_cookies = new QNetworkCookieJar(g_profile);
+    QWebEngineCookieStore* store = g_profile->cookieStore();
+    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, g_cookies,
+                     [](const QNetworkCookie& c) { g_cookies->insertCookie(c); });
+    QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, g_cookies,
+                     [](const QNetworkCookie& c) { g_cookies->deleteCookie(c); });
+    store->loadAllCookies();
+    return g_profile;
+}
+
+QString BrowserCacheFolder()
+{
+    QWebEngineProfile* profile = BrowserProfile();
+    return profile->httpCacheType() == QWebEngineProfile::DiskHttpCache ? profile->cachePath() : QString();
+}
+
+void ClearBrowserCache()
+{
+    BrowserProfile()->clearHttpCache();
+}
+
+std::string BrowserCookiesFor(const QUrl& url)
+{
+    BrowserProfile();
+    std::string header;
+    for (const QNetworkCookie& c : g_cookies->cookiesForUrl(url)) {
+        if (!header.empty())
+            header += "; ";
+        header += c.name().toStdString() + "=" + c.value().toStdString();
+    }
+    return header;
+}
+
+namespace {
+
 const QString& pageScripts()
 {
     static const QString source = [] {
@@ -71,10 +141,7 @@ QString jsString(const QString& s)
 
 WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
 {
-    // A private, in-memory profile for every browser: nothing is shared or kept on disk.
-    m_profile = new QWebEngineProfile(this);
-    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    m_profile = BrowserProfile();
     m_page = new BrowserPage(m_profile, this);
     m_page->setAudioMuted(true);
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
@@ -87,6 +154,9 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
     connect(m_page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::loadFinished);
     connect(m_view, &QObject::destroyed, this, [this] { m_state.hasWindow = false; });
     connect(m_profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* download) {
+        // The profile is everybody's: take only this page's downloads.
+        if (download->page() != m_page)
+            return;
         // Claimed: nothing is saved, the owner decides what to show instead.
         const QUrl url = download->url();
         download->cancel();

@@ -88,6 +88,21 @@ private:
     BrowserState m_state;
 };
 
+// Every browser of the program uses one profile: cookies, local storage and the
+// HTTP cache are shared, so a login made in one browser holds in all of them.
+// Given a folder (before the first browser is made), the profile is kept there
+// across runs with a size-capped disk cache; without one it lives in memory.
+void UseBrowserProfileFolder(const QString& folder);
+QWebEngineProfile* BrowserProfile();
+// The disk cache folder of the profile ("" when it keeps its cache in memory).
+QString BrowserCacheFolder();
+void ClearBrowserCache();
+// The Cookie header the browsers would send to a URL ("" when none).
+std::string BrowserCookiesFor(const QUrl& url);
+
+inline constexpr const char* kBrowserFolderName = "browser"; // in the program folder
+inline constexpr int kBrowserCacheBytes = 64 * 1024 * 1024;
+
 // Waits until the page was seen busy, then stayed idle for two seconds, and is
 // complete; false on the stop flag, the time-out (0: none) or a closing program.
 // Pumps the GUI thread's events while it waits.

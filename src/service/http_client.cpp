@@ -129,7 +129,7 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
     return status == 200 ? reply : std::string();
 }
 
-std::string HttpGet(const std::string& url)
+std::string HttpGet(const std::string& url, const std::string& cookies)
 {
     Easy easy;
     if (!easy.handle)
@@ -142,6 +142,8 @@ std::string HttpGet(const std::string& url)
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    if (!cookies.empty())
+        curl_easy_setopt(h, CURLOPT_COOKIE, cookies.c_str());
     Stall stall{.handle = h, .limitMs = 30000};
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkStall);

@@ -18,7 +18,8 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
 // A GET whose text (status 200 or 302, not followed) comes back in code page 936,
 // converted from the character set the response names (UTF-8 when it names none).
 // gzip and deflate are decoded. Connecting may take 60 s, a stalled answer 30 s.
-std::string HttpGet(const std::string& url);
+// `cookies` ("a=1; b=2") goes out as the Cookie header when not empty.
+std::string HttpGet(const std::string& url, const std::string& cookies = {});
 
 // The User-Agent every service request carries.
 inline constexpr std::string_view kServiceUserAgent =

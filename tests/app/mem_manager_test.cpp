@@ -3,6 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace vexory;
 
 namespace {
@@ -144,4 +153,57 @@ TEST(MemManager, LinuxMeasurementsArePlausible)
     EXPECT_EQ(linux_.CacheMegabytes(), 0u); // no cache folder
     EXPECT_TRUE(linux_.ListCommand(3));     // sync always works
     EXPECT_FALSE(linux_.ListCommand(9));
+}
+
+TEST(MemManager, LinuxCountsTheWholeProcessTree)
+{
+    // A child whose own child holds 96 MB, as the browser's zygote holds the renderers.
+    LinuxMemoryPlatform linux_;
+    const uint64_t before = linux_.OwnWorkingSet();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // goes with its parent
+            constexpr size_t kBytes = 96u << 20;
+            void* block = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            std::memset(block, 1, kBytes);
+            [[maybe_unused]] ssize_t n = ::write(ready[1], "x", 1);
+            ::sleep(30);
+            ::_exit(0);
+        }
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    const uint64_t after = linux_.OwnWorkingSet();
+    ::kill(child, SIGKILL); // the grandchild ends by itself
+
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_GT(after, before + (80u << 20));
+}
+
+TEST(MemManager, LinuxCacheFolderIsMeasuredAndCleared)
+{
+    const std::string folder = ::testing::TempDir() + "vexory-cache-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder + "/Cache_Data");
+    {
+        std::ofstream big(folder + "/Cache_Data/f_000001", std::ios::binary);
+        big.seekp((51u << 20) - 1);
+        big.put('\0');
+    }
+    int cleared = 0;
+    LinuxMemoryPlatform linux_(folder, [&] { ++cleared; });
+    EXPECT_EQ(linux_.CacheMegabytes(), 51u);
+    TMemManager manager(linux_, {}, [] {});
+    manager.BaselineWorkingSet = 1; // measured already
+    manager.RunStarted(0);
+    manager.Step(0, 3 * kHour + 1);
+    EXPECT_EQ(cleared, 1);
+    std::filesystem::remove_all(folder);
 }
