@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -43,6 +44,12 @@ namespace {
 
 enum Request { RequestNone = 0, RequestStartTasks = 2, RequestCycleFinished = 3, RequestStartRun = 5,
                RequestStatus = 20 };
+
+bool hasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
 
 QLabel* panel(const QString& text, int width, QWidget* parent)
 {
@@ -395,10 +402,15 @@ void TForm1::launchRunners(const std::vector<int>& indexes)
                 bar += c < cells ? QStringLiteral("■") : QStringLiteral("□");
             runner->StatusPanel(1)->setText(bar);
         }
-        if (waitsForUser)
+        if (waitsForUser && hasDisplay()) {
             runner->Button1()->show();
-        else
+        } else if (waitsForUser) {
+            // Nobody can press "开始" without a display: the guide page has loaded
+            // (and the profile keeps any login made there before), so go on.
+            runner->Start();
+        } else {
             runner->SetRunning(true);
+        }
         QCoreApplication::processEvents();
     }
 }

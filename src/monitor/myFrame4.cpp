@@ -98,11 +98,7 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
 
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &TFrame4::runStep);
-    connect(m_button, &QPushButton::clicked, this, [this] {
-        m_status[0]->setText(texts::kRefreshing);
-        m_status[1]->setText(texts::kZeroTime);
-        enableTimer();
-    });
+    connect(m_button, &QPushButton::clicked, this, &TFrame4::Start);
     connect(m_browser, &WebEngineBrowser::BeforeNavigate, this, &TFrame4::onBeforeNavigate);
     connect(m_browser, &WebEngineBrowser::DownloadRequested, this, &TFrame4::onDownload);
 
@@ -228,6 +224,13 @@ void TFrame4::SetRunning(bool running)
     task()->RunState = RunBusy;
     m_thread->start();
     m_running = true;
+}
+
+void TFrame4::Start()
+{
+    m_status[0]->setText(texts::kRefreshing);
+    m_status[1]->setText(texts::kZeroTime);
+    enableTimer();
 }
 
 void TFrame4::AfterTrim()

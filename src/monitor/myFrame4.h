@@ -38,6 +38,8 @@ public:
     void PrepareStart();
     void SetRunning(bool running);
     void AfterTrim();
+    // What "开始" does: the task's first step, after its guide page.
+    void Start();
 
     int Step() const { return m_step; }
     int TaskIndex() const { return m_taskIndex; }

@@ -174,3 +174,65 @@ TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
     EXPECT_NE(log.find("[ t1" + Utf8ToGbk(" ] 数据未发送")), std::string::npos); // no webhook, no plug-in
     EXPECT_EQ(log.substr(log.size() - 12), Utf8ToGbk("程序结束") + "\r\n\r\n");
 }
+
+TEST(Autorun, LoginsOnAGuidePageLastAcrossTasksAndRestarts)
+{
+    // A site whose listing and export need the session cookie its login page sets.
+    std::atomic<int> listed{0}, refused{0}, exported{0};
+    TestHttpServer site;
+    auto loggedIn = [](const httplib::Request& req) {
+        return req.get_header_value("Cookie").find("session=ok") != std::string::npos;
+    };
+    site.routes().Get("/login", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Set-Cookie", "session=ok; Path=/");
+        res.set_content("<html><body><p>welcome</p></body></html>", "text/html; charset=utf-8");
+    });
+    site.routes().Get("/list", [&](const httplib::Request& req, httplib::Response& res) {
+        if (!loggedIn(req)) {
+            ++refused;
+            res.set_content("<html><body><p>please log in</p></body></html>", "text/html; charset=utf-8");
+            return;
+        }
+        ++listed;
+        res.set_content("<html><body><table><tr><td>secret</td></tr></table></body></html>", "text/html; charset=utf-8");
+    });
+    site.routes().Get("/export.txt", [&](const httplib::Request& req, httplib::Response& res) {
+        if (loggedIn(req))
+            ++exported;
+        res.set_header("Content-Disposition", "attachment; filename=\"export.txt\"");
+        res.set_content(loggedIn(req) ? "<table><tr><td>secret</td></tr></table>" : "no", "application/octet-stream");
+    });
+    site.start();
+
+    TempDir home;
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nautologin=0\r\nserver=127.0.0.1:1\r\n");
+    auto run = [&](const TAccountRecord& account, const std::function<bool()>& done) {
+        EXPECT_TRUE(WriteStore(account, home.file("vexory.vxt")));
+        const pid_t pid = startVexory(home.path());
+        const bool reached = waitFor(done, 90s);
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        if (!waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        return reached;
+    };
+
+    // Headless, the task goes on from its guide page by itself, logged in there.
+    TAccountRecord first;
+    first.Tasks.push_back(task("guided", site.url("/list"), true));
+    first.Tasks[0].GuideUrl = site.url("/login");
+    EXPECT_TRUE(run(first, [&] { return listed >= 2; })) << GbkToUtf8(ReadBytes(home.file("dravik.log")));
+    EXPECT_EQ(refused, 0);
+
+    // After a restart a task without a guide page is still logged in, and so is
+    // the download another task monitors as text.
+    const int before = listed;
+    TAccountRecord second;
+    second.Tasks.push_back(task("plain", site.url("/list"), true));
+    second.Tasks.push_back(task("export", site.url("/export.txt"), true));
+    EXPECT_TRUE(run(second, [&] { return listed > before && exported >= 1; }));
+    EXPECT_EQ(refused, 0);
+    EXPECT_TRUE(std::filesystem::exists(home.file("browser")));
+}
