@@ -389,6 +389,8 @@ void TForm1::launchRunners(const std::vector<int>& indexes)
         const bool waitsForUser = !t.GuideUrl.empty() && runner->Step() % 2 == 1;
         runner->PrepareStart();
         t.CycleDone = 0;
+        t.RestartPending = 0;
+        MonitorCore::WakeWaiting();
         // About a second between two launches, showing its progress.
         for (int count = 1; count <= 100; ++count) {
             QEventLoop loop;
@@ -432,10 +434,15 @@ void TForm1::startRequestedTasks()
         TTaskRecord& t = m_account.Tasks[i];
         if (t.RunState == RunStartRequested) {
             start.push_back(static_cast<int>(i));
-        } else if (t.RunState == RunRestartRequested) {
+        } else if (t.RestartPending) {
+            // Asked for a new page while its panel runs. RunState is no sign of
+            // that: the panel's own steps write it meanwhile.
             if (TFrame4* runner = runnerOf(static_cast<int>(i))) {
-                runner->PrepareStart();
-                t.CycleDone = 0;
+                runner->PrepareStart(); // loads the page the linked task asked for
+                TTaskRecord& again = m_account.Tasks[i];
+                again.CycleDone = 0;
+                again.RestartPending = 0;
+                MonitorCore::WakeWaiting();
             }
         }
     }
@@ -530,24 +537,33 @@ void TForm1::Shutdown()
     m_timer2.stop();
     m_timer3.stop();
     hide();
+    MonitorCore::WakeWaiting();
     // The write-back below replaces the task array: no monitor thread may still be
-    // reading it. A thread that feeds a chained task waits for that task to stop, so
-    // stopped tasks are marked as their panels would mark them.
+    // reading it. A thread that feeds a linked task waits for that task to stop, so
+    // every task without a running thread is marked stopped, those that never got
+    // a panel included, and the waiting threads are woken.
+    auto threadRuns = [this](int index) {
+        for (TFrame4* runner : m_runners)
+            if (runner->TaskIndex() == index && runner->MonitorThread() && runner->MonitorThread()->isRunning())
+                return true;
+        return false;
+    };
     const uint32_t since = MonitorCore::TickCount();
-    for (;;) {
-        bool running = false;
-        for (TFrame4* runner : m_runners) {
-            TMonitorThread* thread = runner->MonitorThread();
-            if (thread && thread->isRunning())
+    bool running = true;
+    while (running) {
+        MonitorCore::ReleaseStoppedTasks(m_account, threadRuns);
+        running = false;
+        for (TFrame4* runner : m_runners)
+            if (runner->MonitorThread() && runner->MonitorThread()->isRunning())
                 running = true;
-            else if (runner->TaskIndex() >= 0)
-                m_account.Tasks[static_cast<size_t>(runner->TaskIndex())].RunState = RunStopped;
-        }
-        if (!running || MonitorCore::TickCount() - since > 30000)
+        if (running && MonitorCore::TickCount() - since > 30000)
             break;
-        QThread::msleep(20);
+        if (running)
+            QThread::msleep(20);
     }
-    if (m_taskList)
+    if (running)
+        std::fprintf(stderr, "vexory: a monitor thread is still running; the task order is not written back\n");
+    else if (m_taskList)
         m_taskList->WriteBack();
     std::string error;
     if (!WriteStore(m_account, m_paths.store, &error))

@@ -27,6 +27,7 @@ TTaskRecord& TTaskRecord::operator=(TTaskRecord&& other) noexcept
     CycleDone = other.CycleDone.load();
     RunState = other.RunState.load();
     Requester = other.Requester.load();
+    RestartPending = other.RestartPending.load();
     SetPendingResult(other.PendingResult());
     return *this;
 }
@@ -87,6 +88,7 @@ void TTaskRecord::ClearRunTimeFields()
     CycleDone = 0;
     RunState = 0;
     Requester = 0;
+    RestartPending = 0;
     SetPendingResult({});
 }
 

@@ -66,6 +66,9 @@ public:
     std::atomic<uint8_t> RunState{0};     // 19, see enum RunState
     std::atomic<int32_t> Requester{0};    // 20, task index, -1 = none
     std::string PendingResult() const;    // 21 (see SetPendingResult)
+    // A linked task asked for a new page and the main window has not loaded it
+    // yet: the task's thread waits for that before it reads again.
+    std::atomic<uint8_t> RestartPending{0};
 
     void SetPageUrl(std::string url);
     void SetPendingResult(std::string text);

@@ -10,6 +10,7 @@
 #include "service/service_client.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <thread>
 
 namespace vexory {
@@ -37,7 +38,46 @@ private:
     uint8_t m_previous;
 };
 
+// Threads that wait for another task or for the end sleep here; whoever changes
+// what they wait for wakes them.
+std::mutex g_wakeMutex;
+std::condition_variable g_wake;
+
 } // namespace
+
+void MonitorCore::WakeWaiting()
+{
+    // Taking the lock orders the change before a waiter's next look: no wake is lost.
+    { std::lock_guard lock(g_wakeMutex); }
+    g_wake.notify_all();
+}
+
+void MonitorCore::ReleaseStoppedTasks(TAccountRecord& account, const std::function<bool(int)>& threadRuns)
+{
+    for (size_t i = 0; i < account.Tasks.size(); ++i)
+        if (!threadRuns(static_cast<int>(i)) && account.Tasks[i].RunState != RunIdle)
+            account.Tasks[i].RunState = RunStopped;
+    WakeWaiting();
+}
+
+void MonitorCore::RequestStop()
+{
+    m_stop = true;
+    WakeWaiting();
+}
+
+// Waits until `ready` holds; false when the stop condition came first.
+bool MonitorCore::waitUntil(const std::function<bool()>& ready)
+{
+    std::unique_lock lock(g_wakeMutex);
+    while (!ready()) {
+        if (StopCondition())
+            return false;
+        // Woken at once by WakeWaiting; the time limit only guards against a writer that forgot to.
+        g_wake.wait_for(lock, std::chrono::milliseconds(1000));
+    }
+    return true;
+}
 
 MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server,
                          MonitorEvents events)
@@ -368,24 +408,23 @@ std::string MonitorCore::requestChainValue(const std::string& value)
     }
     if (!target)
         return {};
-    while (!target->CycleDone) {
-        if (!sleepMs(1000)) {
-            leavingWait();
-            return {};
-        }
+    if (!waitUntil([target] { return target->CycleDone != 0; })) {
+        leavingWait();
+        return {};
     }
     target->SetPageUrl(value);
     target->Requester = m_taskIndex;
     target->RunState = target->RunState != RunIdle ? RunRestartRequested : RunStartRequested;
     target->SetPendingResult({});
+    // The target reads again only once the main window has loaded the new page.
+    target->RestartPending = 1;
     if (m_events.chainRequest)
         m_events.chainRequest(targetIndex);
     target->CycleDone = 0;
-    while (!target->CycleDone) {
-        if (!sleepMs(1000)) {
-            leavingWait();
-            return {};
-        }
+    WakeWaiting();
+    if (!waitUntil([target] { return target->CycleDone != 0; })) {
+        leavingWait();
+        return {};
     }
     return target->PendingResult();
 }
@@ -496,11 +535,12 @@ restart:
                 if (!ready)
                     t.SetPendingResult({}); // gave up: the requester gets nothing
                 t.CycleDone = 1;
+                WakeWaiting();
                 if (m_events.chainDone)
                     m_events.chainDone();
-                while (t.CycleDone)
-                    if (!sleepMs(5000))
-                        goto leave;
+                // Until a new request, whose page the main window has loaded.
+                if (!waitUntil([&t] { return !t.CycleDone && !t.RestartPending; }))
+                    goto leave;
                 outcome = OutcomeNothing;
                 goto restart;
             }

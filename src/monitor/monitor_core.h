@@ -76,7 +76,7 @@ public:
     std::string PageText() const;
 
     // Asks the loop to end (the thread was told to terminate).
-    void RequestStop() { m_stop = true; }
+    void RequestStop();
     bool StopCondition() const;
 
     // The main loop; returns when the stop condition holds.
@@ -92,9 +92,18 @@ public:
     // Milliseconds of a monotonic clock.
     static uint32_t TickCount();
 
+    // Wakes every thread that waits for a linked task (CycleDone, RestartPending)
+    // or for the end of the program. Call it after changing those fields or StopAll.
+    static void WakeWaiting();
+    // At the end of the program: every task whose thread does not run (given by
+    // `threadRuns`) is marked stopped and the waiting threads are woken, so that
+    // a thread leaving the run never waits for a task that will not stop.
+    static void ReleaseStoppedTasks(TAccountRecord& account, const std::function<bool(int taskIndex)>& threadRuns);
+
 private:
     TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
     bool sleepMs(int ms);
+    bool waitUntil(const std::function<bool()>& ready);
     void validateChain();
     bool servesRequester();
     void resolveChains();

@@ -210,6 +210,20 @@ void TFrame4::PrepareStart()
         load(guide);
         m_step = 6;
         break;
+    // A running panel whose task a linked task asked for a new page: load it,
+    // whichever way the panel refreshes.
+    case 0:
+    case 18:
+        if (!page.empty())
+            load(page);
+        m_step = 0;
+        break;
+    case 4:
+    case 22:
+        if (!page.empty())
+            load(page);
+        m_step = 4;
+        break;
     default:
         break;
     }

@@ -167,3 +167,161 @@ TEST(MonitorLoop, ChainedTaskResolvesAValueIntoTheRecord)
     EXPECT_EQ(listRunner.resultsNow().front(), "title=New One\r\nlink=http://d/2\r\nprice=price of http://d/2");
     EXPECT_EQ(account.Tasks[1].Requester, 0);
 }
+
+namespace {
+
+// Two tasks linked as the list's chain marker says: the list asks "detail" for
+// the price behind each new link. The test plays the main window: it starts or
+// restarts the detail panel, which takes a while to load the requested page.
+struct ChainedPair
+{
+    TAccountRecord account;
+    FakeRunner listRunner, detailRunner;
+    std::atomic<int> listPages{0};
+    std::mutex mutex;
+    std::string loaded; // the page the detail panel's browser shows
+    std::deque<int> startRequests;
+    bool detailStarted = false;
+
+    ChainedPair()
+    {
+        account.Tasks.resize(2);
+        TTaskRecord& list = account.Tasks[0];
+        list.TaskName = "list";
+        list.GrabFormula = "<li><b>{>title<}</b><i>{>link<}</i></li>(>link@detail<)";
+        TTaskRecord& detail = account.Tasks[1];
+        detail.TaskName = "detail";
+        detail.GrabFormula = "<p>{>price<}</p>";
+        for (auto& t : account.Tasks) { // as at the start of a run
+            t.RefreshInterval = 1200;
+            t.ConnectTimeout = 4000;
+            t.Requester = -1;
+            t.CycleDone = 1;
+            t.RunState = RunIdle;
+        }
+    }
+    void start(std::function<std::string(int page)> list, std::function<std::string(const std::string& url)> detail)
+    {
+        listRunner.source = [this, list] { return list(listPages++); };
+        detailRunner.source = [this, detail] {
+            std::lock_guard lock(mutex);
+            return detail(loaded);
+        };
+        listRunner.start(account, 0, [this](int target) {
+            std::lock_guard lock(mutex);
+            startRequests.push_back(target);
+        });
+    }
+    // One look of the main window: a new panel, or a restart that loads the page
+    // for `loadMs` before the task may read again.
+    void serve(std::chrono::milliseconds loadMs)
+    {
+        std::unique_lock lock(mutex);
+        while (!startRequests.empty()) {
+            startRequests.pop_front();
+            TTaskRecord& detail = account.Tasks[1];
+            lock.unlock();
+            std::this_thread::sleep_for(loadMs);
+            lock.lock();
+            loaded = detail.PageUrl();
+            lock.unlock();
+            detail.CycleDone = 0;
+            detail.RestartPending = 0;
+            MonitorCore::WakeWaiting();
+            if (!detailStarted) {
+                detailRunner.start(account, 1);
+                detailStarted = true;
+            }
+            lock.lock();
+        }
+    }
+    void stop()
+    {
+        account.StopAll = 1;
+        MonitorCore::WakeWaiting();
+        if (detailStarted)
+            detailRunner.thread.join();
+        account.Tasks[1].RunState = RunStopped; // the detail panel saw its thread end
+        listRunner.thread.join();
+    }
+};
+
+std::string listPage(const std::vector<std::pair<std::string, std::string>>& rows)
+{
+    std::string html = "<html><body><ul>";
+    for (const auto& [title, link] : rows)
+        html += "<li><b>" + title + "</b><i>" + link + "</i></li>";
+    return html + "</ul></body></html>";
+}
+
+} // namespace
+
+TEST(MonitorLoop, ARestartedChainTargetReadsOnlyTheRequestedPage)
+{
+    ChainedPair pair;
+    pair.start(
+        [](int page) {
+            std::vector<std::pair<std::string, std::string>> rows{{"Old", "http://d/1"}};
+            if (page > 0)
+                rows.emplace_back("Second", "http://d/2");
+            if (page > 3)
+                rows.emplace_back("Third", "http://d/3");
+            return listPage(rows);
+        },
+        [](const std::string& url) { return "<html><body><p>price of " + url + "</p></body></html>"; });
+    // The restart takes longer than the target's old five-second look.
+    const bool both = waitFor(
+        [&] {
+            pair.serve(std::chrono::milliseconds(pair.detailStarted ? 6000 : 0));
+            return pair.listRunner.resultsNow().size() >= 2;
+        },
+        60s);
+    pair.stop();
+    ASSERT_TRUE(both);
+    const auto results = pair.listRunner.resultsNow();
+    EXPECT_EQ(results[0], "title=Second\r\nlink=http://d/2\r\nprice=price of http://d/2");
+    EXPECT_EQ(results[1], "title=Third\r\nlink=http://d/3\r\nprice=price of http://d/3");
+}
+
+TEST(MonitorLoop, AChainTargetWithoutRecordsGivesUpAfterFourCycles)
+{
+    ChainedPair pair;
+    pair.start(
+        [](int page) {
+            std::vector<std::pair<std::string, std::string>> rows{{"Old", "http://d/1"}};
+            if (page > 0)
+                rows.emplace_back("Lost", "http://d/2");
+            return listPage(rows);
+        },
+        [](const std::string&) { return std::string("<html><body>nothing here</body></html>"); });
+    const bool gaveUp = waitFor(
+        [&] {
+            pair.serve(0ms);
+            return pair.detailStarted && pair.account.Tasks[1].CycleDone == 1 && pair.detailRunner.requests > 0;
+        },
+        60s);
+    const int listPagesAtGiveUp = pair.listPages;
+    // The list goes on reading, and the record without a price is dropped.
+    EXPECT_TRUE(waitFor([&] { return pair.listPages > listPagesAtGiveUp + 1; }, 20s));
+    pair.stop();
+    ASSERT_TRUE(gaveUp);
+    EXPECT_EQ(pair.detailRunner.requests, 4);
+    EXPECT_TRUE(pair.listRunner.resultsNow().empty());
+    EXPECT_TRUE(pair.account.Tasks[1].PendingResult().empty());
+}
+
+TEST(MonitorLoop, StoppingReleasesAThreadWaitingForATaskThatNeverGotAPanel)
+{
+    ChainedPair pair;
+    pair.start([](int page) { return listPage(page ? std::vector<std::pair<std::string, std::string>>{{"a", "1"}, {"b", "2"}}
+                                                   : std::vector<std::pair<std::string, std::string>>{{"a", "1"}}); },
+               [](const std::string&) { return std::string(); });
+    // The list asks for "detail", whose panel never comes.
+    ASSERT_TRUE(waitFor([&] { return pair.account.Tasks[1].RunState == RunStartRequested; }, 30s));
+    pair.account.StopAll = 1;
+    MonitorCore::ReleaseStoppedTasks(pair.account, [](int index) { return index == 0; });
+    const auto asked = std::chrono::steady_clock::now();
+    pair.listRunner.thread.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    EXPECT_EQ(pair.account.Tasks[1].RunState, RunStopped);
+}
