@@ -1,6 +1,7 @@
 // The browser and the runner panel in the real engine, offscreen, against pages
 // served on 127.0.0.1 whose content the tests change between refreshes.
 
+#include "app/scheduler.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "monitor/monitor_texts.h"
@@ -121,6 +122,8 @@ private slots:
     void downloadIsMonitoredAsText();
     void busyPageIsReadEveryCycle();
     void currentUrlInEveryForm();
+    void twoPanelsClaimTheSameRecordOnce();
+    void pagePlusElementChainTargetLoadsTheRequestedPage();
 
 private:
     ListingSite m_site;
@@ -325,6 +328,57 @@ void RunnerTest::currentUrlInEveryForm()
         QVERIFY(panel.CurrentUrl().startsWith(QStringLiteral("http://127.0.0.1:")));
         account.StopAll = 1;
     }
+}
+
+void RunnerTest::twoPanelsClaimTheSameRecordOnce()
+{
+    // Two tasks watch the same listing; a new record is reported by one of them only.
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    account.Tasks[1].TaskName = "\xC1\xD0\xB1\xED" "2"; // 列表2
+    ClaimRegistry claims;
+    auto claim = [&claims](int task, const std::string& digest) { return claims.ClaimRecord(task, digest); };
+    TFrame4 first(account, "127.0.0.1:1", claim), second(account, "127.0.0.1:1", claim);
+    for (TFrame4* panel : {&first, &second}) {
+        panel->SetTask(panel == &first ? 0 : 1);
+        panel->PrepareStart();
+        panel->SetRunning(true);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(first).contains(QStringLiteral("name=apple")) &&
+                                 memoText(second).contains(QStringLiteral("name=apple")),
+                             20000);
+    m_site.add("Shared Plum", "3");
+    auto reported = [](TFrame4& p) { return memoText(p).contains(QStringLiteral("name=Shared Plum\nprice=3")); };
+    QTRY_VERIFY_WITH_TIMEOUT(reported(first) || reported(second), 30000);
+    // Both have read the page with the new record by now, and one was refused.
+    const int refreshes = std::min(first.RefreshCount(), second.RefreshCount());
+    QTRY_VERIFY_WITH_TIMEOUT(std::min(first.RefreshCount(), second.RefreshCount()) > refreshes + 1, 30000);
+    QVERIFY(memoText(first).contains(QStringLiteral("name=shared plum")));
+    QVERIFY(memoText(second).contains(QStringLiteral("name=shared plum")));
+    QVERIFY(reported(first) != reported(second));
+    account.StopAll = 1;
+}
+
+void RunnerTest::pagePlusElementChainTargetLoadsTheRequestedPage()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/clicks")));
+    account.Tasks[0].ElementId = "more";
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    panel.PrepareStart();
+    QCOMPARE(panel.Step(), 4);
+    panel.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=old")), 20000);
+    // A linked task asks for another page; the main window restarts the panel.
+    const std::string requested = m_site.url("/clicks?id=2");
+    account.Tasks[0].SetPageUrl(requested);
+    panel.PrepareStart();
+    QCOMPARE(panel.Step(), 4);
+    QCOMPARE(panel.Browser()->View()->url().toString(), QString::fromStdString(requested));
+    QCOMPARE(panel.CurrentUrl(), QString::fromStdString(requested));
+    account.StopAll = 1;
 }
 
 int main(int argc, char** argv)
