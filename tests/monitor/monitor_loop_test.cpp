@@ -325,3 +325,50 @@ TEST(MonitorLoop, StoppingReleasesAThreadWaitingForATaskThatNeverGotAPanel)
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
     EXPECT_EQ(pair.account.Tasks[1].RunState, RunStopped);
 }
+
+TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheInterval)
+{
+    TAccountRecord account;
+    account.Tasks.resize(1);
+    account.Tasks[0].GrabFormula = "<p>{>v<}</p>";
+    account.Tasks[0].RefreshInterval = 4000; // asked for at 3000 ms, with 1000 ms left
+    account.Tasks[0].ConnectTimeout = 5000;
+    account.Tasks[0].Requester = -1;
+    FakeRunner runner;
+    std::mutex mutex;
+    int remaining = 0;
+    std::vector<int> leftAtRequest;
+    std::chrono::steady_clock::time_point firstRequest;
+    runner.source = [] { return std::string("<html><body><p>1</p></body></html>"); };
+    MonitorEvents events = runner.events();
+    auto request = events.sourceRequest;
+    events.countdown = [&](int ms) {
+        std::lock_guard lock(mutex);
+        remaining = ms;
+    };
+    events.sourceRequest = [&, request] {
+        {
+            std::lock_guard lock(mutex);
+            if (leftAtRequest.empty())
+                firstRequest = std::chrono::steady_clock::now();
+            leftAtRequest.push_back(remaining);
+        }
+        request();
+    };
+    runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", std::move(events));
+    runner.core->SetTask(0);
+    const auto started = std::chrono::steady_clock::now();
+    runner.thread = std::thread([&] { runner.core->Execute(); });
+    ASSERT_TRUE(waitFor([&] { return runner.requests >= 3; }, 30s));
+    account.StopAll = 1;
+    runner.thread.join();
+    std::lock_guard lock(mutex);
+    // The first cycle asks at once (its count starts at three quarters), every
+    // cycle when about a quarter is left (one 100-ms countdown step of tolerance,
+    // and some for a busy machine).
+    EXPECT_LT(firstRequest - started, 2s);
+    for (size_t i = 0; i < leftAtRequest.size(); ++i) {
+        EXPECT_LE(leftAtRequest[i], 1000);
+        EXPECT_GE(leftAtRequest[i], 700);
+    }
+}

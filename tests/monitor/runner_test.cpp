@@ -64,6 +64,12 @@ public:
                             "var t = Date.now(); while (Date.now() - t < 600) {} }, 20);</script></body></html>",
                             "text/html; charset=utf-8");
         });
+        // A page whose button adds nothing any formula here cuts.
+        m_server.routes().Get("/empty", [this](const httplib::Request&, httplib::Response& res) {
+            ++m_emptyRequests;
+            res.set_content("<html><body><button id=\"more\">more</button><p>nothing</p></body></html>",
+                            "text/html; charset=utf-8");
+        });
         m_server.routes().Get("/guide", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("<html><body><p>please log in</p></body></html>", "text/html; charset=utf-8");
         });
@@ -83,9 +89,11 @@ public:
         m_rows.emplace_back(std::move(name), std::move(price));
     }
     std::string url(const std::string& path) const { return m_server.url(path); }
+    int emptyRequests() const { return m_emptyRequests; }
 
 private:
     TestHttpServer m_server;
+    std::atomic<int> m_emptyRequests{0};
     std::mutex m_mutex;
     std::vector<std::pair<std::string, std::string>> m_rows{{"Apple", "5"}};
 };
@@ -124,6 +132,8 @@ private slots:
     void currentUrlInEveryForm();
     void twoPanelsClaimTheSameRecordOnce();
     void pagePlusElementChainTargetLoadsTheRequestedPage();
+    void sixthNoDataWarningReloadsThePage();
+    void countdownTexts();
 
 private:
     ListingSite m_site;
@@ -379,6 +389,49 @@ void RunnerTest::pagePlusElementChainTargetLoadsTheRequestedPage()
     QCOMPARE(panel.Browser()->View()->url().toString(), QString::fromStdString(requested));
     QCOMPARE(panel.CurrentUrl(), QString::fromStdString(requested));
     account.StopAll = 1;
+}
+
+void RunnerTest::sixthNoDataWarningReloadsThePage()
+{
+    // The element is clicked at every refresh, so the page is fetched once, until
+    // the sixth "nothing cut" in a row loads it again from its URL.
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/empty")));
+    account.Tasks[0].ElementId = "more";
+    account.Tasks[0].RefreshInterval = 1200;
+    TFrame4 panel(account, "127.0.0.1:1");
+    QSignalSpy notices(&panel, &TFrame4::Notice);
+    const int before = m_site.emptyRequests();
+    panel.SetTask(0);
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    const QString warning = FromGbk(texts::kNoData);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).count(warning) >= 5, 60000);
+    QCOMPARE(m_site.emptyRequests(), before + 1);
+    QCOMPARE(notices.count(), 5);
+    QTRY_VERIFY_WITH_TIMEOUT(m_site.emptyRequests() == before + 2, 30000);
+    QVERIFY(memoText(panel).count(warning) >= 6);
+    QVERIFY(notices.count() >= 6); // the sixth warning's notice, from the reload
+    account.StopAll = 1;
+}
+
+void RunnerTest::countdownTexts()
+{
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    QSignalSpy changed(&panel, &TFrame4::StatusChanged);
+    const std::pair<int, const char*> cases[] = {
+        {150000, "[ 02:30 ]"}, {61499, "[ 01:01 ]"}, {1500, "[ 00:02 ]"}, {2500, "[ 00:02 ]"},
+        {3500, "[ 00:04 ]"},   {499, "[ 00:00 ]"},   {0, "[ 00:00 ]"},    {-300, "[ 00:00 ]"},
+    };
+    for (const auto& [ms, text] : cases) {
+        emit panel.MonitorThread()->Countdown(ms);
+        QCOMPARE(panel.StatusPanel(1)->text(), QString::fromLatin1(text));
+        QCOMPARE(panel.StatusPanel(2)->text(), QStringLiteral("[ 1 ]"));
+    }
+    QCOMPARE(changed.count(), 8);
 }
 
 int main(int argc, char** argv)
