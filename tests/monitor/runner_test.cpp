@@ -35,10 +35,7 @@ public:
     ListingSite()
     {
         m_server.routes().Get(R"(/|/list)", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard lock(m_mutex);
-            std::string rows;
-            for (const auto& r : m_rows)
-                rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+            const std::string rows = rowsHtml();
             res.set_content("<html><head><title>list</title></head><body><a href=\"/detail?id=1\">more</a>"
                             "<table>" + rows + "</table></body></html>",
                             "text/html; charset=utf-8");
@@ -56,10 +53,7 @@ public:
         // Scripts that keep the renderer busy most of the time, so that every
         // script call waits and the thread's next request arrives meanwhile.
         m_server.routes().Get("/busy", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard lock(m_mutex);
-            std::string rows;
-            for (const auto& r : m_rows)
-                rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+            const std::string rows = rowsHtml();
             res.set_content("<html><body><table>" + rows + "</table><script>setInterval(function () {"
                             "var t = Date.now(); while (Date.now() - t < 600) {} }, 20);</script></body></html>",
                             "text/html; charset=utf-8");
@@ -74,10 +68,7 @@ public:
             res.set_content("<html><body><p>please log in</p></body></html>", "text/html; charset=utf-8");
         });
         m_server.routes().Get("/data.txt", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard lock(m_mutex);
-            std::string rows;
-            for (const auto& r : m_rows)
-                rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+            const std::string rows = rowsHtml();
             res.set_header("Content-Disposition", "attachment; filename=\"data.txt\"");
             res.set_content("<table>" + rows + "</table>", "application/octet-stream");
         });
@@ -92,6 +83,15 @@ public:
     int emptyRequests() const { return m_emptyRequests; }
 
 private:
+    std::string rowsHtml()
+    {
+        std::lock_guard lock(m_mutex);
+        std::string rows;
+        for (const auto& r : m_rows)
+            rows += "<tr><td class=\"name\">" + r.first + "</td><td>" + r.second + "</td></tr>";
+        return rows;
+    }
+
     TestHttpServer m_server;
     std::atomic<int> m_emptyRequests{0};
     std::mutex m_mutex;
