@@ -37,6 +37,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <filesystem>
 
 namespace vexory {
 
@@ -66,12 +67,20 @@ void TForm1::LoadAndLogin(TAccountRecord& account, TProcessValues& values, const
                           QWidget* parent)
 {
     if (!values.StoreLoaded) {
-        if (ReadStore(paths.store, account)) {
+        std::error_code ec;
+        if (!std::filesystem::exists(paths.store, ec)) {
+            values.StoreLoaded = true; // no store yet: an empty task list
+        } else if (ReadStore(paths.store, account)) {
             values.StoreLoaded = true;
             for (auto& t : account.Tasks)
                 t.MainField = 0;
         } else if (messages) {
-            MessageBox::Information(parent, texts::kStoreUnreadable);
+            // Kept aside before anything writes over it, and the user is told where.
+            const std::string copy = CopyStoreAside(paths.store);
+            QString text = texts::kStoreUnreadable;
+            if (!copy.empty())
+                text += QStringLiteral("\n") + texts::kStoreKeptAs.arg(QString::fromStdString(copy));
+            MessageBox::Information(parent, text);
         }
     }
     if (!values.SettingsRead) {

@@ -57,13 +57,6 @@ int main(int argc, char** argv)
     const uint32_t took = MonitorCore::TickCount() - shown;
     if (took < 2000)
         QThread::msleep(2000 - took);
-    // A store that exists but cannot be read is kept aside before anything writes over it.
-    std::error_code ec;
-    if (!values.StoreLoaded && std::filesystem::exists(paths.store, ec)) {
-        const std::string copy = CopyStoreAside(paths.store);
-        if (!copy.empty())
-            std::fprintf(stderr, "vexory: the task store could not be read; kept as %s\n", copy.c_str());
-    }
 
     TForm1 form(account, values, paths);
     splash->hide();

@@ -84,6 +84,7 @@ private slots:
     void options();
     void splashAndRegistration();
     void mainWindowRunView();
+    void startWithoutAStore();
 
 private:
     TempDir m_config;
@@ -338,6 +339,35 @@ void ShellTest::splashAndRegistration()
     QCOMPARE(form.windowTitle(), QStringLiteral("微信扫码完成注册"));
     QVERIFY(!form.Picture()->pixmap().isNull());
     vexory::test::SaveScreen(form, QStringLiteral("registration"));
+}
+
+void ShellTest::startWithoutAStore()
+{
+    // A new program folder, and one that does not exist yet: an empty list, no box.
+    TempDir home;
+    for (const std::string& folder : {home.path(), home.file("not/made/yet")}) {
+        TAccountRecord account;
+        TProcessValues values;
+        values.SettingsRead = true;
+        values.AutoLogin = false;
+        const AppPaths paths{folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
+        TForm1 form(account, values, paths);
+        QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.join(QStringLiteral(" | "))));
+        QVERIFY(values.StoreLoaded);
+        QVERIFY(account.Tasks.empty());
+    }
+    // A store that cannot be read is kept aside, and the box says where.
+    WriteBytes(home.file("vexory.vxt"), "not a store");
+    TAccountRecord account;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(account, values, paths);
+    QCOMPARE(g_boxes.size(), 1);
+    QVERIFY(g_boxes[0].startsWith(QStringLiteral("错误:文件内部错误，无法读取...")));
+    QVERIFY(g_boxes[0].contains(QString::fromStdString(home.file("vexory.vxt.bad"))));
+    QCOMPARE(ReadBytes(home.file("vexory.vxt.bad")), std::string("not a store"));
 }
 
 void ShellTest::mainWindowRunView()
