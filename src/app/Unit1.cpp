@@ -236,6 +236,7 @@ void TForm1::EnterTaskList()
         connect(m_taskList, &TFrame2::ShowLoginPanel, this, &TForm1::ShowLoginPanel);
         connect(m_taskList, &TFrame2::ShowLoggedOut, this, &TForm1::ShowLoggedOut);
         connect(m_taskList, &TFrame2::OpenOptions, this, &TForm1::OpenOptions);
+        connect(m_taskList, &TFrame2::Changed, this, &TForm1::SaveStore);
         m_taskList->SetEditor(m_form2);
     }
     m_versionPrefix = m_account.LoggedIn ? FromGbk(m_account.Nickname) + QStringLiteral("      ") : QString();
@@ -270,12 +271,16 @@ void TForm1::OpenOptions()
     m_options->Load();
     m_form3->SetOptions(m_options);
     QMetaObject::Connection done = connect(m_options, &TFrame8::Accepted, m_form3, &QDialog::accept);
-    m_form3->exec();
+    const bool accepted = m_form3->exec() == QDialog::Accepted;
     disconnect(done);
-    if (m_options->ReloginChosen()) {
+    // Closing the window any other way than "确定" changes nothing.
+    if (!accepted)
+        return;
+    if (m_options->ReloginChosen() && m_account.LoggedIn) {
         m_taskList->Logout();
         ShowLoginPanel();
     }
+    SaveStore();
 }
 
 void TForm1::ShowRegistration()
@@ -337,11 +342,22 @@ void TForm1::ShowRunView()
     statusBar()->show();
 }
 
+bool TForm1::SaveStore()
+{
+    if (m_taskList && !m_runViewShown)
+        m_taskList->WriteBack();
+    std::string error;
+    if (writeStoreFile(&error))
+        return true;
+    const QString text = texts::kStoreWriteFailed.arg(QString::fromStdString(error));
+    StatusLine(text);
+    MessageBox::Information(this, text);
+    return false;
+}
+
 void TForm1::StartRun()
 {
-    std::string error;
-    if (!WriteStore(m_account, m_paths.store, &error))
-        StatusLine(QStringLiteral("cannot write the task store: ") + QString::fromStdString(error));
+    SaveStore();
     ResetForRun(m_account);
     const std::vector<int> chosen = SelectStartTasks(m_account);
     if (chosen.empty()) {
@@ -575,8 +591,16 @@ void TForm1::Shutdown()
     else if (m_taskList)
         m_taskList->WriteBack();
     std::string error;
-    if (!WriteStore(m_account, m_paths.store, &error))
-        std::fprintf(stderr, "vexory: cannot write the task store: %s\n", error.c_str());
+    if (!writeStoreFile(&error))
+        MessageBox::Information(nullptr, texts::kStoreWriteFailed.arg(QString::fromStdString(error)));
+}
+
+bool TForm1::writeStoreFile(std::string* error)
+{
+    // A program folder named but not made yet is made with the first store.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(m_paths.store).parent_path(), ec);
+    return WriteStore(m_account, m_paths.store, error);
 }
 
 } // namespace vexory

@@ -52,6 +52,8 @@ public:
     void ShowLoggedOut();
     void ExecuteRun();
     void OpenOptions();
+    // Writes the task list back and the store to disk; a failure is shown.
+    bool SaveStore();
     void ShowRegistration();
     TFrame1* LoginPanel() const { return m_login; }
     TFrame2* TaskList() const { return m_taskList; }
@@ -84,6 +86,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool writeStoreFile(std::string* error);
     void request(int code);
     void timer1Tick();
     void launchRunners(const std::vector<int>& indexes);

@@ -18,13 +18,38 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QDropEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace vexory {
+
+namespace {
+
+// The task list: a task dropped on no row (below the last one) stays where it was,
+// instead of moving to the end.
+class TaskListWidget : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void dropEvent(QDropEvent* event) override
+    {
+        if (!indexAt(event->position().toPoint()).isValid()) {
+            event->ignore();
+            return;
+        }
+        QListWidget::dropEvent(event);
+    }
+};
+
+} // namespace
 
 namespace {
 
@@ -57,7 +82,7 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     auto* right = new QVBoxLayout;
     auto* manage = new QGroupBox(QStringLiteral("[ 任务管理 ]"), this);
     auto* manageLayout = new QVBoxLayout(manage);
-    m_list = new QListWidget(manage);
+    m_list = new TaskListWidget(manage);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setDragDropMode(QAbstractItemView::InternalMove);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -125,7 +150,14 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
             [this](const QModelIndex&, int start, int, const QModelIndex&, int row) {
                 renumber(std::min(start, row > start ? row - 1 : row));
                 ShowOverview(selectedPosition());
+                changed();
             });
+    // A tick the user set or cleared (texts change too, when rows are renumbered).
+    connect(m_list, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        const int p = m_list->row(item);
+        if (p >= 0 && (item->checkState() == Qt::Checked) != (taskOf(p).Checked != 0))
+            changed();
+    });
     connect(Button(QStringLiteral("新建")), &QPushButton::clicked, this, &TFrame2::NewTaskClick);
     connect(Button(QStringLiteral("修改")), &QPushButton::clicked, this, &TFrame2::ModifyClick);
     connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
@@ -162,12 +194,21 @@ int TFrame2::selectedPosition() const
 
 void TFrame2::renumber(int from)
 {
+    const bool quiet = std::exchange(m_quiet, true);
     for (int p = std::max(0, from); p < m_list->count(); ++p)
         m_list->item(p)->setText(itemText(p, m_list->item(p)->data(Qt::UserRole).toInt()));
+    m_quiet = quiet;
+}
+
+void TFrame2::changed()
+{
+    if (!m_quiet)
+        emit Changed();
 }
 
 void TFrame2::Fill()
 {
+    const bool quiet = std::exchange(m_quiet, true);
     m_list->clear();
     int selected = -1;
     for (size_t i = 0; i < m_account.Tasks.size(); ++i) {
@@ -180,6 +221,7 @@ void TFrame2::Fill()
     }
     if (selected >= 0)
         m_list->setCurrentRow(selected);
+    m_quiet = quiet;
 }
 
 std::string TFrame2::ReadableVerifyFormula(const std::string& verify, const std::string& grab)
@@ -291,6 +333,7 @@ void TFrame2::EditorSaved(TFrame5* panel)
     if (panel->NewTaskAdded)
         AddItem(panel->EditedIndex);
     SelectTask(panel->EditedIndex);
+    changed();
 }
 
 void TFrame2::unloadEditor()
@@ -314,6 +357,7 @@ void TFrame2::DeleteSelected()
         ShowOverview(-1);
     }
     renumber(p);
+    changed();
 }
 
 void TFrame2::MoveSelected(int direction)
@@ -327,18 +371,25 @@ void TFrame2::MoveSelected(int direction)
     m_list->insertItem(q, item);
     m_list->setCurrentRow(q);
     renumber(std::min(p, q));
+    changed();
 }
 
 void TFrame2::TickAll()
 {
+    const bool quiet = std::exchange(m_quiet, true);
     for (int p = 0; p < m_list->count(); ++p)
         m_list->item(p)->setCheckState(Qt::Checked);
+    m_quiet = quiet;
+    changed();
 }
 
 void TFrame2::InvertTicks()
 {
+    const bool quiet = std::exchange(m_quiet, true);
     for (int p = 0; p < m_list->count(); ++p)
         m_list->item(p)->setCheckState(m_list->item(p)->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    m_quiet = quiet;
+    changed();
 }
 
 void TFrame2::CloneSelected()
@@ -352,16 +403,21 @@ void TFrame2::CloneSelected()
     item->setData(Qt::UserRole, index);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
     item->setCheckState(Qt::Unchecked);
+    const bool quiet = std::exchange(m_quiet, true);
     m_list->insertItem(p + 1, item);
+    m_quiet = quiet;
     renumber(p + 1);
+    changed();
 }
 
 void TFrame2::AddItem(int taskIndex)
 {
+    const bool quiet = std::exchange(m_quiet, true);
     auto* item = new QListWidgetItem(itemText(m_list->count(), taskIndex), m_list);
     item->setData(Qt::UserRole, taskIndex);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
     item->setCheckState(m_account.Tasks[static_cast<size_t>(taskIndex)].Checked ? Qt::Checked : Qt::Unchecked);
+    m_quiet = quiet;
 }
 
 void TFrame2::SelectTask(int taskIndex)
@@ -387,6 +443,7 @@ bool TFrame2::ImportFile(const QString& path)
         m_account.Tasks.emplace_back(t);
         AddItem(static_cast<int>(m_account.Tasks.size()) - 1);
     }
+    changed();
     return true;
 }
 
@@ -418,8 +475,11 @@ void TFrame2::ExportTicked()
 
 void TFrame2::Logout()
 {
+    const bool hadCredentials = !m_account.Nickname.empty() || !m_account.PasswordDigest.empty();
     m_account.Nickname.clear();
     m_account.PasswordDigest.clear();
+    if (hadCredentials)
+        changed();
     if (m_account.LoggedIn) {
         m_account.LoggedIn = 0;
         emit ShowLoggedOut();

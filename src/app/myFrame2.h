@@ -2,8 +2,9 @@
 
 // TFrame2: the task list between runs: a ticked list of the tasks, an overview of
 // the selected one, new / modify / delete / execute, and a menu for ordering,
-// ticking, cloning, importing and exporting. Deletions and moves live in the list
-// until it is written back (before a run and at the end of the program).
+// ticking, cloning, importing and exporting. Every change the user makes is
+// announced by Changed(), upon which the main window writes the list back and
+// stores it, so that nothing is lost when the program does not end cleanly.
 
 #include "model/task_record.h"
 
@@ -67,6 +68,8 @@ public:
     std::function<QString(const QString& title)> AskExportFile;
 
 signals:
+    // The user changed the tasks: their order, ticks, the set of tasks, a task.
+    void Changed();
     void ExecuteRun();
     void ShowLoginPanel();
     void ShowLoggedOut();
@@ -74,6 +77,7 @@ signals:
 
 private:
     void renumber(int from);
+    void changed();
     void unloadEditor();
     QString itemText(int position, int taskIndex) const;
     int selectedPosition() const;
@@ -90,6 +94,7 @@ private:
     QAction* m_down = nullptr;
     QAction* m_clone = nullptr;
     QAction* m_export = nullptr;
+    bool m_quiet = false; // the list is being filled or renumbered: no change of the user's
 };
 
 } // namespace vexory

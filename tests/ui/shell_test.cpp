@@ -21,6 +21,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
@@ -32,6 +35,8 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <filesystem>
 
 using namespace vexory;
 using namespace vexory::test;
@@ -85,6 +90,8 @@ private slots:
     void splashAndRegistration();
     void mainWindowRunView();
     void startWithoutAStore();
+    void everyChangeIsStoredAtOnce();
+    void optionsClosedWithoutOkChangeNothing();
 
 private:
     TempDir m_config;
@@ -351,11 +358,16 @@ void ShellTest::startWithoutAStore()
         values.SettingsRead = true;
         values.AutoLogin = false;
         const AppPaths paths{folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
-        TForm1 form(account, values, paths);
+        {
+            TForm1 form(account, values, paths);
+            QVERIFY(values.StoreLoaded);
+            QVERIFY(account.Tasks.empty());
+        }
+        // Nothing shown, at the start or at the end, which wrote the first store.
         QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.join(QStringLiteral(" | "))));
-        QVERIFY(values.StoreLoaded);
-        QVERIFY(account.Tasks.empty());
+        QVERIFY(ReadStore(paths.store, account));
     }
+    std::filesystem::remove(home.file("vexory.vxt"));
     // A store that cannot be read is kept aside, and the box says where.
     WriteBytes(home.file("vexory.vxt"), "not a store");
     TAccountRecord account;
@@ -364,10 +376,115 @@ void ShellTest::startWithoutAStore()
     values.AutoLogin = false;
     const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
     TForm1 form(account, values, paths);
-    QCOMPARE(g_boxes.size(), 1);
+    QVERIFY2(g_boxes.size() == 1, qPrintable(g_boxes.join(QStringLiteral(" | "))));
     QVERIFY(g_boxes[0].startsWith(QStringLiteral("错误:文件内部错误，无法读取...")));
     QVERIFY(g_boxes[0].contains(QString::fromStdString(home.file("vexory.vxt.bad"))));
     QCOMPARE(ReadBytes(home.file("vexory.vxt.bad")), std::string("not a store"));
+}
+
+namespace {
+
+// The tasks' names in the store on disk, in order, with a "+" for a ticked one.
+QStringList storedNames(const std::string& path)
+{
+    TAccountRecord stored;
+    if (!ReadStore(path, stored))
+        return {QStringLiteral("(unreadable)")};
+    QStringList names;
+    for (const auto& t : stored.Tasks)
+        names << FromGbk(t.TaskName) + (t.Checked ? QStringLiteral("+") : QString());
+    return names;
+}
+
+} // namespace
+
+void ShellTest::everyChangeIsStoredAtOnce()
+{
+    // Whatever the program does next (a crash, kill -9), the store on disk already
+    // holds each change the moment it is made.
+    TempDir home;
+    TAccountRecord account;
+    for (const char* name : {"甲", "乙", "丙"})
+        account.Tasks.push_back(task(Utf8ToGbk(name), "http://a/"));
+    QVERIFY(WriteStore(account, home.file("vexory.vxt")));
+    TAccountRecord loaded;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(loaded, values, paths);
+    form.show();
+    form.EnterTaskList();
+    TFrame2* list = form.TaskList();
+    const std::string store = paths.store;
+    QCOMPARE(storedNames(store), (QStringList{"甲", "乙", "丙"}));
+
+    list->List()->item(1)->setCheckState(Qt::Checked); // a tick, as a click sets it
+    QCOMPARE(storedNames(store), (QStringList{"甲", "乙+", "丙"}));
+    list->List()->setCurrentRow(0);
+    QTest::mouseClick(list->Button(QStringLiteral("删除")), Qt::LeftButton);
+    QCOMPARE(storedNames(store), (QStringList{"乙+", "丙"}));
+    list->List()->setCurrentRow(1);
+    list->Menu()->actions()[0]->trigger(); // up
+    QCOMPARE(storedNames(store), (QStringList{"丙", "乙+"}));
+    list->Menu()->actions()[2]->trigger(); // tick all
+    QCOMPARE(storedNames(store), (QStringList{"丙+", "乙+"}));
+    list->List()->setCurrentRow(0);
+    list->Menu()->actions()[4]->trigger(); // clone
+    QCOMPARE(storedNames(store), (QStringList{"丙+", "丙", "乙+"}));
+
+    // A task dropped below the last row stays where it was.
+    list->List()->setCurrentRow(0);
+    QMimeData* mime = list->List()->model()->mimeData({list->List()->currentIndex()});
+    const QPoint below(10, list->List()->viewport()->height() - 3);
+    QVERIFY(!list->List()->indexAt(below).isValid());
+    QDropEvent drop(below, Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list->List()->viewport(), &drop);
+    delete mime;
+    QCOMPARE(itemTexts(list->List()), (QStringList{"1 - 丙", "2 - 丙", "3 - 乙"}));
+    QCOMPARE(storedNames(store), (QStringList{"丙+", "丙", "乙+"}));
+}
+
+void ShellTest::optionsClosedWithoutOkChangeNothing()
+{
+    TempDir home;
+    TAccountRecord account;
+    account.Nickname = "ux";
+    account.PasswordDigest = Sha1Hex("pw");
+    account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
+    QVERIFY(WriteStore(account, home.file("vexory.vxt")));
+    TAccountRecord loaded;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(loaded, values, paths);
+    form.show();
+    form.EnterTaskList();
+    // "重新登录" chosen, then the window closed with its title bar's X: nothing happens.
+    QTimer::singleShot(500, [&] {
+        form.OptionsPanel()->ReloginChoice()->setChecked(true);
+        form.OptionsPanel()->HoursChoice()->setChecked(true);
+        form.Form3()->close();
+    });
+    form.OpenOptions();
+    QCOMPARE(loaded.Nickname, std::string("ux"));
+    TAccountRecord stored;
+    QVERIFY(ReadStore(paths.store, stored));
+    QCOMPARE(stored.Nickname, std::string("ux"));
+    QCOMPARE(stored.AutoEnd, loaded.AutoEnd);
+    // With "确定" and nobody logged in, the stored login is kept too; the choice is stored.
+    QTimer::singleShot(500, [&] {
+        form.OptionsPanel()->ReloginChoice()->setChecked(true);
+        form.OptionsPanel()->HoursChoice()->setChecked(true);
+        QTest::mouseClick(form.OptionsPanel()->OkButton(), Qt::LeftButton);
+    });
+    form.OpenOptions();
+    QCOMPARE(loaded.Nickname, std::string("ux"));
+    QVERIFY(ReadStore(paths.store, stored));
+    QCOMPARE(stored.Nickname, std::string("ux"));
+    QCOMPARE(stored.AutoEnd, loaded.AutoEnd);
+    QVERIFY(stored.AutoEnd != 0);
 }
 
 void ShellTest::mainWindowRunView()
