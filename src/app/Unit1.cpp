@@ -7,6 +7,7 @@
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
 #include "editor/Unit2.h"
+#include "editor/myFrame5.h"
 #include "editor/Unit3.h"
 #include "app/ui_texts.h"
 #include "formula/text_helpers.h"
@@ -538,6 +539,18 @@ void TForm1::StatusLine(const QString& text)
     const std::string line = StatusLineText(ToGbk(text));
     m_panels[5]->setText(FromGbk(line));
     AppendLog(m_paths.log, line, m_values.Debugging);
+}
+
+void TForm1::Terminate()
+{
+    if (m_form2 && m_form2->isVisible()) {
+        if (m_form2->Panel()->HasUnsavedChanges())
+            StatusLine(texts::kEditorInputDropped);
+        m_form2->Discard();
+    }
+    if (m_form3 && m_form3->isVisible())
+        m_form3->done(QDialog::Rejected);
+    close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -70,6 +70,9 @@ public:
     bool ClaimRecord(int taskIndex, const std::string& digest) { return m_claims.ClaimRecord(taskIndex, digest); }
     // The shutdown order: log, detach, stop, write the store. Idempotent.
     void Shutdown();
+    // SIGTERM / SIGINT: nobody is asked anything. Open dialogs are closed, the
+    // editor's unsaved input is dropped (and logged), then the window closes.
+    void Terminate();
 
     const std::vector<TFrame4*>& Runners() const { return m_runners; }
     QTabWidget* Tabs() const { return m_tabs; }

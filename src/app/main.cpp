@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
             char c;
             [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
-            form.close();
+            form.Terminate();
         });
     }
     QObject::connect(&form, &TForm1::RunEnded, &app, [](const QString&) {});

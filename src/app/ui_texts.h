@@ -30,6 +30,7 @@ inline const QString kAutoLoginWrongPassword = QStringLiteral("密码错误，�
 inline const QString kAutoLoginServerError = QStringLiteral("服务器错误，无法自动登录！");
 inline const QString kStoreUnreadable = QStringLiteral("错误:文件内部错误，无法读取...");
 inline const QString kStoreWriteFailed = QStringLiteral("错误：任务文件保存失败（%1）");
+inline const QString kEditorInputDropped = QStringLiteral("程序被终止，编辑器中未保存的内容已放弃");
 inline const QString kStoreKeptAs = QStringLiteral("原文件已另存为：%1");
 
 } // namespace vexory::texts

@@ -59,6 +59,12 @@ void TForm2::reject()
     QDialog::reject();
 }
 
+void TForm2::Discard()
+{
+    QDialog::reject();
+    m_panel->LoadTask(-1);
+}
+
 void TForm2::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);

@@ -24,6 +24,8 @@ public:
     void SetWizard(TForm3* wizard);
     // Shows the window modally; returns when it is closed.
     void ShowModal();
+    // Closes without asking, dropping what was typed (the program is being ended).
+    void Discard();
 
 public slots:
     // Closing (title bar, Escape, the task list after a save) asks about unsaved changes.

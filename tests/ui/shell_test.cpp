@@ -7,7 +7,9 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
+#include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "editor/myFrame5.h"
 #include "editor/hint_edit.h"
 #include "formula/text_helpers.h"
 #include "model/task_store.h"
@@ -92,6 +94,7 @@ private slots:
     void startWithoutAStore();
     void everyChangeIsStoredAtOnce();
     void optionsClosedWithoutOkChangeNothing();
+    void terminateWithTheEditorOpenAsksNothing();
 
 private:
     TempDir m_config;
@@ -485,6 +488,41 @@ void ShellTest::optionsClosedWithoutOkChangeNothing()
     QCOMPARE(stored.Nickname, std::string("ux"));
     QCOMPARE(stored.AutoEnd, loaded.AutoEnd);
     QVERIFY(stored.AutoEnd != 0);
+}
+
+void ShellTest::terminateWithTheEditorOpenAsksNothing()
+{
+    TempDir home;
+    TAccountRecord account;
+    account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
+    QVERIFY(WriteStore(account, home.file("vexory.vxt")));
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\n");
+    TAccountRecord loaded;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.Debugging = true;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(loaded, values, paths);
+    form.show();
+    form.EnterTaskList();
+    form.TaskList()->List()->setCurrentRow(0);
+    g_answer = QMessageBox::No; // were anything asked, "否" would keep the editor open
+    // SIGTERM arrives while the editor holds a changed name.
+    QTimer::singleShot(800, [&] {
+        QVERIFY(form.Form2()->isVisible());
+        form.Form2()->Panel()->Edit1->setText(QStringLiteral("改了"));
+        form.Terminate();
+    });
+    form.TaskList()->ModifyClick(); // returns when the editor has closed
+    QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.join(QStringLiteral(" | "))));
+    QVERIFY(!form.Form2()->isVisible());
+    QVERIFY(!form.isVisible());
+    TAccountRecord stored;
+    QVERIFY(ReadStore(paths.store, stored));
+    QCOMPARE(FromGbk(stored.Tasks[0].TaskName), QStringLiteral("甲"));
+    const std::string log = ReadBytes(paths.log);
+    QVERIFY(log.find(ToGbk(QStringLiteral("编辑器中未保存的内容已放弃"))) != std::string::npos);
 }
 
 void ShellTest::mainWindowRunView()
