@@ -396,7 +396,11 @@ void TForm1::launchRunners(const std::vector<int>& indexes)
     for (int index : indexes) {
         if (m_shutDown || QCoreApplication::closingDown())
             return;
-        TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
+        // Page waits and the launch pause run the event loop, and a close among
+        // those events replaces the task array: the task is looked up anew after
+        // every wait, and nothing is touched once the program is ending.
+        auto ending = [this] { return m_shutDown || QCoreApplication::closingDown(); };
+        const TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
         auto* runner = new TFrame4(m_account, m_values.Server,
                                    [this](int task, const std::string& digest) { return ClaimRecord(task, digest); });
         m_runners.push_back(runner);
@@ -411,18 +415,21 @@ void TForm1::launchRunners(const std::vector<int>& indexes)
         connect(runner, &TFrame4::ChainDone, this, [this] { request(RequestCycleFinished); });
 
         runner->SetTask(index);
-        t.RunState = RunPresent;
+        m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
         const bool waitsForUser = !t.GuideUrl.empty() && runner->Step() % 2 == 1;
         runner->PrepareStart();
-        t.CycleDone = 0;
-        t.RestartPending = 0;
+        if (ending())
+            return;
+        TTaskRecord& started = m_account.Tasks[static_cast<size_t>(index)];
+        started.CycleDone = 0;
+        started.RestartPending = 0;
         MonitorCore::WakeWaiting();
         // About a second between two launches, showing its progress.
         for (int count = 1; count <= 100; ++count) {
             QEventLoop loop;
             QTimer::singleShot(10, &loop, &QEventLoop::quit);
             loop.exec();
-            if (m_shutDown || QCoreApplication::closingDown())
+            if (ending())
                 return;
             const int cells = static_cast<int>(std::lround(count / 12.5));
             QString bar = texts::kBlock;
@@ -465,6 +472,8 @@ void TForm1::startRequestedTasks()
             // that: the panel's own steps write it meanwhile.
             if (TFrame4* runner = runnerOf(static_cast<int>(i))) {
                 runner->PrepareStart(); // loads the page the linked task asked for
+                if (m_shutDown || QCoreApplication::closingDown())
+                    return;
                 TTaskRecord& again = m_account.Tasks[i];
                 again.CycleDone = 0;
                 again.RestartPending = 0;

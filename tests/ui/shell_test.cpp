@@ -95,6 +95,7 @@ private slots:
     void everyChangeIsStoredAtOnce();
     void optionsClosedWithoutOkChangeNothing();
     void terminateWithTheEditorOpenAsksNothing();
+    void closeWhileRunnersAreLaunched();
 
 private:
     TempDir m_config;
@@ -523,6 +524,40 @@ void ShellTest::terminateWithTheEditorOpenAsksNothing()
     QCOMPARE(FromGbk(stored.Tasks[0].TaskName), QStringLiteral("甲"));
     const std::string log = ReadBytes(paths.log);
     QVERIFY(log.find(ToGbk(QStringLiteral("编辑器中未保存的内容已放弃"))) != std::string::npos);
+}
+
+void ShellTest::closeWhileRunnersAreLaunched()
+{
+    TestHttpServer site;
+    site.routes().Get("/list", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
+                        "text/html; charset=utf-8");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = true;
+    values.Server = "127.0.0.1:1";
+    for (const char* name : {"一", "二", "三"}) {
+        account.Tasks.push_back(task(Utf8ToGbk(name), site.url("/list")));
+        account.Tasks.back().Checked = 1;
+    }
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(account, values, paths);
+    form.show();
+    form.EnterTaskList();
+    // The window closes while the first runner waits for its page: the launch
+    // stops there and touches no task of the replaced array (AddressSanitizer
+    // builds see any such write).
+    QTimer::singleShot(500, &form, [&] { form.close(); });
+    QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    QVERIFY(form.Runners().size() < 3);
+    TAccountRecord stored;
+    QVERIFY(ReadStore(paths.store, stored));
+    QCOMPARE(stored.Tasks.size(), 3u);
 }
 
 void ShellTest::mainWindowRunView()
