@@ -46,19 +46,25 @@ bool CreateAutostartEntry(const std::string& path, const std::string& program, c
             *error = "cannot write " + path;
         return false;
     }
+    // An argument of the Exec key: quoted, with the reserved characters escaped
+    // and "%" doubled (a lone one starts a field code).
     auto quoted = [](const std::string& s) {
         std::string q = "\"";
         for (char c : s) {
             if (c == '"' || c == '\\' || c == '`' || c == '$')
                 q += '\\';
+            if (c == '%')
+                q += '%';
             q += c;
         }
         return q + "\"";
     };
+    // The program folder goes along: without it the program would look for its
+    // tasks beside the executable.
     out << "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Vexory\n"
-           "Exec=" << quoted(program) << " autorun\n"
+           "Exec=env " << quoted("VEXORY_HOME=" + folder) << " " << quoted(program) << " autorun\n"
            "Path=" << folder << "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";

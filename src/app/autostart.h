@@ -2,7 +2,8 @@
 
 // Starting with the desktop session: an XDG autostart entry
 // $XDG_CONFIG_HOME/autostart/Vexory开机启动.desktop (~/.config when unset) that starts
-// the program with "autorun" in its own folder. Whether the program starts with the
+// the program with "autorun" on its own program folder (VEXORY_HOME, and as the
+// working folder). Whether the program starts with the
 // session is decided solely by whether that file exists.
 
 #include <string>

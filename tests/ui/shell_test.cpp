@@ -337,6 +337,26 @@ void ShellTest::options()
     QVERIFY(!AutostartEnabled());
     std::string error;
     QVERIFY(!CreateAutostartEntry(m_config.file("x.lnk"), "/bin/true", "/", &error));
+
+    // The session starts the entry's command in its folder: the program gets the
+    // program folder it was set up from, odd characters and all.
+    TempDir folder;
+    const std::string home = folder.file("我的 $任务 100%");
+    const std::string program = folder.file("prog \"x\".sh");
+    WriteBytes(program, "#!/bin/sh\nprintf '%s|%s|%s' \"$VEXORY_HOME\" \"$PWD\" \"$*\" > \"$VEXORY_HOME/started\"\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(home);
+    const std::string path = m_config.file("autostart/test.desktop");
+    QVERIFY(CreateAutostartEntry(path, program, home, &error));
+    std::string exec, dir;
+    for (const QString& line : QString::fromStdString(ReadBytes(path)).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QStringLiteral("Exec=")))
+            exec = line.mid(5).replace(QStringLiteral("%%"), QStringLiteral("%")).toStdString();
+        if (line.startsWith(QStringLiteral("Path=")))
+            dir = line.mid(5).toStdString();
+    }
+    QCOMPARE(RunCommand("cd " + ShellQuote(dir) + " && env -u VEXORY_HOME sh -c " + ShellQuote(exec)), 0);
+    QCOMPARE(ReadBytes(home + "/started"), home + "|" + home + "|autorun");
 }
 
 void ShellTest::splashAndRegistration()
