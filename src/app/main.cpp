@@ -4,6 +4,7 @@
 // end it as closing the window does: runners stopped, store written, "程序结束" logged.
 
 #include "app/Unit1.h"
+#include "app/qt_chinese.h"
 #include "editor/Unit3.h"
 #include "monitor/monitor_core.h"
 #include "monitor/webengine_browser.h"
@@ -39,6 +40,7 @@ int main(int argc, char** argv)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexory"));
+    vexory::LoadQtChinese(app);
 
     using namespace vexory;
     TAccountRecord account;

@@ -7,6 +7,7 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
+#include "app/qt_chinese.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
@@ -96,6 +97,7 @@ private slots:
     void optionsClosedWithoutOkChangeNothing();
     void terminateWithTheEditorOpenAsksNothing();
     void closeWhileRunnersAreLaunched();
+    void qtTextsAreChinese();
 
 private:
     TempDir m_config;
@@ -578,6 +580,28 @@ void ShellTest::closeWhileRunnersAreLaunched()
     TAccountRecord stored;
     QVERIFY(ReadStore(paths.store, stored));
     QCOMPARE(stored.Tasks.size(), 3u);
+}
+
+void ShellTest::qtTextsAreChinese()
+{
+    QVERIFY(LoadQtChinese(*QCoreApplication::instance()));
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Vexory"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    for (auto button : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}) {
+        const QString text = box.button(button)->text();
+        QVERIFY2(!text.contains(QLatin1String("Yes")) && !text.contains(QLatin1String("No")) &&
+                     !text.contains(QLatin1String("Cancel")),
+                 qPrintable(text));
+    }
+    QCOMPARE(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')).left(1), QStringLiteral("是"));
+    // The context menu of a text box, as in the runner's log.
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList items;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator())
+            items << a->text();
+    QVERIFY2(!items.join(QLatin1Char(' ')).contains(QLatin1String("Copy")), qPrintable(items.join(QLatin1Char(' '))));
 }
 
 void ShellTest::mainWindowRunView()
