@@ -85,6 +85,14 @@ std::optional<uint32_t> SecondsToMs(std::string_view text)
     return scaled(*v, 1000.0, true);
 }
 
+std::optional<uint32_t> TestTimeoutMs(std::string_view text)
+{
+    const std::optional<double> v = numberOf(text);
+    if (!v)
+        return std::nullopt;
+    return scaled(*v, 1000.0, false);
+}
+
 std::optional<uint32_t> HoursToMs(std::string_view text)
 {
     const std::optional<double> v = numberOf(text);

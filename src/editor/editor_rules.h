@@ -25,6 +25,9 @@ void ResetFieldNames();
 // number; its magnitude rounded to the nearest integer (halves to even) times 1000.
 // Values beyond what the record holds are capped. Empty when not a number.
 std::optional<uint32_t> SecondsToMs(std::string_view text);
+// The seconds field as a test run's page time-out: the magnitude x 1000 to the
+// nearest millisecond, so that 2.5 s waits 2500 ms and 0.4 s is no "no limit".
+std::optional<uint32_t> TestTimeoutMs(std::string_view text);
 // An hours field as milliseconds: magnitude x 3 600 000, rounded; capped likewise.
 std::optional<uint32_t> HoursToMs(std::string_view text);
 // Milliseconds as hours in the shortest general form ("0", "1", "1.5").

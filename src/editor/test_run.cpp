@@ -56,7 +56,7 @@ TestEnd RunTest(const TestInput& input, const TestCallbacks& cb)
     cb.add(join(texts::kTestGuide, input.guide.empty() ? texts::kTestNotSet : input.guide));
     cb.add(join(texts::kTestPage, input.page.empty() ? texts::kTestNotSet : input.page));
     cb.add(join(texts::kTestElement, input.element.empty() ? texts::kTestNotSet : input.element));
-    const std::optional<uint32_t> timeout = SecondsToMs(input.timeout);
+    const std::optional<uint32_t> timeout = TestTimeoutMs(input.timeout);
     if (!timeout) {
         cb.add(texts::kTestTimeoutNotNumber);
         return finish(TestEnd::Stopped);

@@ -154,7 +154,12 @@ TEST(TestRuns, LinesOfEveryKind)
     in.verify = "\x02=b";
     Output out;
     EXPECT_EQ(RunTest(in, out.callbacks(pseudo)), TestEnd::Listed);
-    EXPECT_EQ(out.timeout, 2000u);
+    EXPECT_EQ(out.timeout, 2500u); // the fraction is kept
+    TestInput shortWait = in;
+    shortWait.timeout = "0.4";
+    Output brief;
+    RunTest(shortWait, brief.callbacks(pseudo));
+    EXPECT_EQ(brief.timeout, 400u); // not 0, which would mean no limit
     const std::string& t = out.text;
     // The name is missing, but the run goes on.
     EXPECT_NE(t.find("\xBE\xAF\xB8\xE6"), std::string::npos);
