@@ -251,8 +251,13 @@ void ServiceApp::Install(httplib::Server& server)
     script("/client/Svn.php", &ServiceApp::Share);
 
     const char* html = "text/html; charset=utf-8";
-    server.Get("/advert.php", [html](const httplib::Request&, httplib::Response& res) {
-        res.set_content(pages::kAdvert, html);
+    server.Get("/advert.php", [html](const httplib::Request& req, httplib::Response& res) {
+        // The help page's whole address, as the client reached this service.
+        std::string page = pages::kAdvert;
+        const std::string host = req.get_header_value("Host");
+        const std::string help = escapeHtml("http://" + (host.empty() ? std::string("127.0.0.1") : host) + "/Help.php");
+        page.replace(page.find("{HELP}"), 6, help);
+        res.set_content(page, html);
     });
     server.Get("/Help.php", [html](const httplib::Request&, httplib::Response& res) {
         res.set_content(pages::kHelp, html);

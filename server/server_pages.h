@@ -8,7 +8,7 @@ inline constexpr const char* kAdvert = R"html(<!DOCTYPE html>
 <html lang="zh-CN"><head><meta charset="utf-8"><title>Vexory</title>
 <style>body{margin:0;height:60px;display:flex;align-items:center;justify-content:center;
 font-family:"Noto Sans CJK SC",sans-serif;background:#eef6f1;color:#24543b;font-size:15px}</style></head>
-<body>Vexory 正在为您监控网页 · 新记录会推送到您的手机 · 帮助见 /Help.php</body></html>
+<body>Vexory 正在为您监控网页 · 新记录会推送到您的手机 · 帮助见 {HELP}</body></html>
 )html";
 
 inline constexpr const char* kHelp = R"html(<!DOCTYPE html>

@@ -8,6 +8,7 @@
 #include "platform/qt_text.h"
 #include "service/http_client.h"
 
+#include <QDesktopServices>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -31,6 +32,13 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     m_picture = new QLabel(this);
     m_picture->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_picture);
+    m_link = new QLabel(this);
+    m_link->setAlignment(Qt::AlignCenter);
+    m_link->setTextFormat(Qt::RichText);
+    m_link->setCursor(Qt::PointingHandCursor);
+    m_link->hide();
+    connect(m_link, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    layout->addWidget(m_link);
 
     // Browser mode: a status line with "下一步" above the browser.
     m_top = new QWidget(this);
@@ -88,6 +96,7 @@ void TForm3::SetBrowserMode()
         setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                        Qt::WindowCloseButtonHint);
     m_picture->hide();
+    m_link->hide();
     if (m_panel)
         m_panel->hide();
     m_top->show();
@@ -275,6 +284,7 @@ void TForm3::ShowSplash()
     m_top->hide();
     m_browserHost->hide();
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
+    m_link->hide();
     const QImage picture = SplashPicture();
     m_picture->setPixmap(QPixmap::fromImage(picture));
     m_picture->show();
@@ -296,7 +306,12 @@ void TForm3::SetRegistration(const QString& registerUrl)
     m_picture->setPixmap(QPixmap::fromImage(picture));
     m_picture->setToolTip(registerUrl);
     m_picture->show();
-    setFixedSize(picture.size());
+    // A phone cannot open a loopback address: the address goes under the code too,
+    // as a link to the desktop's browser.
+    m_link->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(registerUrl.toHtmlEscaped()));
+    m_link->show();
+    setFixedSize(std::max(picture.width(), m_link->sizeHint().width() + 16),
+                 picture.height() + m_link->sizeHint().height() + 8);
     centre();
 }
 
@@ -308,6 +323,7 @@ void TForm3::SetOptions(QWidget* panel)
     setWindowFlags(Qt::Tool);
     setWindowTitle(QStringLiteral("Vexory  -  设置"));
     m_picture->hide();
+    m_link->hide();
     if (m_panel != panel) {
         if (m_panel)
             m_panel->hide();

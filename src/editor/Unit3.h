@@ -61,6 +61,7 @@ public:
 
     Mode CurrentMode() const { return m_mode; }
     QLabel* Picture() const { return m_picture; }
+    QLabel* RegistrationLink() const { return m_link; }
 
     static QImage SplashPicture();
     static QImage QrPicture(const QString& text, int scale = 6);
@@ -78,6 +79,7 @@ private:
 
     Mode m_mode = Mode::Splash;
     QLabel* m_picture = nullptr;
+    QLabel* m_link = nullptr; // the registration address under its code
     QWidget* m_panel = nullptr;
     QWidget* m_top = nullptr;
     QLabel* m_status = nullptr;

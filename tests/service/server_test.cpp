@@ -61,6 +61,11 @@ TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
     auto advert = client.Get("/advert.php");
     ASSERT_TRUE(advert);
     EXPECT_EQ(advert->status, 200);
+    // The banner names the help page by its whole address, as the client reached us.
+    EXPECT_NE(advert->body.find("帮助见 http://" + server.host() + "/Help.php"), std::string::npos) << advert->body;
+    auto odd = client.Get("/advert.php", {{"Host", "<b>x"}});
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->body.find("<b>x"), std::string::npos); // escaped
     auto reg = client.Post("/register", "nick=bob&password=p1&password2=p1", "application/x-www-form-urlencoded");
     ASSERT_TRUE(reg);
     EXPECT_NE(reg->body.find("注册成功"), std::string::npos);

@@ -371,7 +371,14 @@ void ShellTest::splashAndRegistration()
     form.show();
     QCOMPARE(form.windowTitle(), QStringLiteral("微信扫码完成注册"));
     QVERIFY(!form.Picture()->pixmap().isNull());
+    // The address is under the code as a link, inside the window.
+    QVERIFY(form.RegistrationLink()->isVisible());
+    QVERIFY(form.RegistrationLink()->text().contains(QStringLiteral("href=\"http://127.0.0.1:8086/register\"")));
+    QVERIFY(form.rect().contains(form.RegistrationLink()->geometry()));
     vexory::test::SaveScreen(form, QStringLiteral("registration"));
+    form.hide();
+    form.ShowSplash();
+    QVERIFY(!form.RegistrationLink()->isVisible());
 }
 
 void ShellTest::startWithoutAStore()
