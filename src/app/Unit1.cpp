@@ -6,6 +6,7 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
+#include "app/screen_fit.h"
 #include "editor/Unit2.h"
 #include "editor/myFrame5.h"
 #include "editor/Unit3.h"
@@ -212,9 +213,8 @@ void TForm1::fitTo(QWidget* view)
 {
     m_views->setCurrentWidget(view);
     const QSize size = view->sizeHint().expandedTo(view->minimumSize());
-    setFixedSize(size.width(), size.height() + (statusBar()->isVisible() ? statusBar()->height() : 0));
-    if (QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    FitOnScreen(this, QSize(size.width(), size.height() + (statusBar()->isVisible() ? statusBar()->height() : 0)),
+                true);
 }
 
 void TForm1::replaceCaption(const QString& from, const QString& to)
@@ -338,9 +338,10 @@ void TForm1::ShowRunView()
     m_runViewShown = true;
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    resize(960, 750);
-    setWindowState(windowState() | Qt::WindowMaximized);
     statusBar()->show();
+    // 960 x 750 where the screen has room, inside it where it has not; then maximised.
+    FitOnScreen(this, QSize(960, 750));
+    setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 bool TForm1::SaveStore()

@@ -1,6 +1,7 @@
 #include "editor/Unit2.h"
 
 #include "app/message_box.h"
+#include "app/screen_fit.h"
 #include "editor/Unit3.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
@@ -17,13 +18,11 @@ TForm2::TForm2(TAccountRecord& account, TProcessValues& values, QWidget* parent)
     setWindowTitle(texts::kEditorCaption);
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     setModal(true);
-    resize(1170, 740);
     m_panel = new TFrame5(account, values, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_panel);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    FitOnScreen(this, QSize(1170, 740));
 }
 
 void TForm2::SetWizard(TForm3* wizard)
@@ -42,8 +41,7 @@ void TForm2::showEvent(QShowEvent* event)
 
 void TForm2::ShowModal()
 {
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    FitOnScreen(this, isVisible() ? size() : QSize(1170, 740));
     exec();
 }
 

@@ -1,5 +1,6 @@
 #include "editor/Unit3.h"
 
+#include "app/screen_fit.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
 #include "editor/pseudo_code.h"
@@ -105,7 +106,7 @@ void TForm3::SetBrowserMode()
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     if (QScreen* screen = QGuiApplication::primaryScreen())
-        resize(std::max(400, screen->size().width() - 361), std::max(300, screen->size().height() - 120));
+        FitOnScreen(this, QSize(std::max(400, screen->size().width() - 361), std::max(300, screen->size().height() - 120)));
 }
 
 int TForm3::FirstStep(bool guide, bool page, bool element)
@@ -233,10 +234,7 @@ void TForm3::hideEvent(QHideEvent* event)
 
 void TForm3::centre()
 {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
+    FitOnScreen(this, size(), minimumSize() == maximumSize());
 }
 
 QImage TForm3::SplashPicture()

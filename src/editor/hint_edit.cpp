@@ -106,7 +106,10 @@ void THintEdit::focusOutEvent(QFocusEvent* event)
 void THintEdit::keyPressEvent(QKeyEvent* event)
 {
     QLineEdit::keyPressEvent(event);
-    emit Import();
+    // Only a key that makes a character (Backspace and Enter included): arrows,
+    // Shift and the like make none.
+    if (!event->text().isEmpty())
+        emit Import();
 }
 
 } // namespace vexory

@@ -31,7 +31,7 @@ public:
     bool IsGrey() const { return m_grey; }
 
 signals:
-    // After every key the control has handled.
+    // After every character key the control has handled (not arrows, Shift and the like).
     void Import();
 
 protected:

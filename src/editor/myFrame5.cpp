@@ -741,7 +741,12 @@ void TFrame5::ConfirmFormula()
     ColourMarkers(RichEdit1, true);
     if (cleaned.formula.empty())
         return;
-    const QStringList list = FieldList(cleaned.formula);
+    RefreshFieldLists(cleaned.formula);
+}
+
+void TFrame5::RefreshFieldLists(const std::string& grabFormula)
+{
+    const QStringList list = FieldList(grabFormula);
     TFrame6::SetFieldItems(ComboBox21, list);
     TFrame6::SetFieldItems(ComboBox23, list);
     for (TFrame6* row : ConditionRows) {
@@ -967,6 +972,7 @@ void TFrame5::DeriveClick()
     const QString text = FromGbk(formula);
     if (RichEdit1->toPlainText().trimmed().isEmpty()) {
         RichEdit1->setPlainText(text);
+        RefreshFieldLists(formula); // the condition rows offer the new fields at once
         return;
     }
     switch (MessageBox::Question(this, texts::kDeriveReplace.arg(text),
@@ -981,8 +987,9 @@ void TFrame5::DeriveClick()
         break;
     }
     default:
-        break;
+        return;
     }
+    RefreshFieldLists(BoxText(RichEdit1->toPlainText()));
 }
 
 qsizetype TFrame5::FindWrapped(const QString& text, const QString& needle, qsizetype selectionStart,
@@ -1027,15 +1034,17 @@ void TFrame5::FindClick(bool forward)
 
 void TFrame5::CentreCaretLine()
 {
-    const int caretLine = RichEdit2->textCursor().blockNumber();
-    const int firstLine = RichEdit2->cursorForPosition(QPoint(0, 0)).blockNumber();
-    if (caretLine >= firstLine + 3 && caretLine <= firstLine + VisibleLines - 3)
+    // Measured now, from the box as laid out: a height taken before the box was
+    // first shown would put the caret line just out of sight.
+    QWidget* viewport = RichEdit2->viewport();
+    const int lineHeight = std::max(1, QFontMetrics(RichEdit2->font()).lineSpacing());
+    VisibleLines = std::max(1, viewport->height() / lineHeight);
+    const QRect caret = RichEdit2->cursorRect();
+    const int margin = std::min(3 * lineHeight, viewport->height() / 4);
+    if (caret.top() >= margin && caret.bottom() <= viewport->height() - margin)
         return;
-    RichEdit2->ensureCursorVisible();
-    const int first = RichEdit2->cursorForPosition(QPoint(0, 0)).blockNumber();
     QScrollBar* bar = RichEdit2->verticalScrollBar();
-    const int lineHeight = QFontMetrics(RichEdit2->font()).lineSpacing();
-    bar->setValue(bar->value() + (caretLine - first - VisibleLines / 2 + 2) * lineHeight);
+    bar->setValue(bar->value() + caret.center().y() - viewport->height() / 2);
 }
 
 void TFrame5::SyncSelection()

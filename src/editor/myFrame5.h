@@ -59,6 +59,8 @@ public:
 
     // "确定 ∨": repairs the formula box and refreshes the field lists.
     void ConfirmFormula();
+    // Offers the formula's fields in the condition rows.
+    void RefreshFieldLists(const std::string& grabFormula);
     // "字段符{><}" / "通配符[*]": replace the formula box's selection.
     void InsertFieldMarker();
     void InsertWildcard();

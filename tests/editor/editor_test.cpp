@@ -6,10 +6,13 @@
 #include "app/Unit1.h"
 #include "app/message_box.h"
 #include "app/myFrame2.h"
+#include "app/screen_fit.h"
 #include "editor/Unit2.h"
 #include "editor/editor_rules.h"
 #include "editor/myFrame5.h"
+#include "editor/pseudo_code.h"
 #include "editor/myFrame6.h"
+#include "editor/hint_edit.h"
 #include "editor/myFrame7.h"
 #include "model/task_store.h"
 #include "monitor/myFrame4.h"
@@ -25,6 +28,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QScrollArea>
@@ -34,6 +39,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTextEdit>
+#include <QToolButton>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -126,6 +133,7 @@ private slots:
     void sharing();
     void taskListOpensTheEditor();
     void taskMadeInTheEditorRuns();
+    void caretStaysInViewInThePseudoCode();
 };
 
 void EditorTest::newTaskSaveRules()
@@ -134,7 +142,9 @@ void EditorTest::newTaskSaveRules()
     TProcessValues values;
     TForm2 form(account, values);
     QCOMPARE(form.windowTitle(), QStringLiteral("Vexory  -  任务编辑器"));
-    QCOMPARE(form.size(), QSize(1170, 740));
+    // 1170 x 740, as far as the screen and the window's minimum allow.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(form.size(), FittedRect(QSize(1170, 740), form.minimumSizeHint(), area).size());
     form.show();
     TFrame5* p = form.Panel();
     int saved = 0;
@@ -704,6 +714,42 @@ void EditorTest::taskMadeInTheEditorRuns()
     QVERIFY(ReadStore(paths.store, saved));
     QCOMPARE(saved.Tasks.size(), 1u);
     QCOMPARE(saved.Tasks[0].TaskName, Utf8ToGbk("水果"));
+}
+
+void EditorTest::caretStaysInViewInThePseudoCode()
+{
+    TAccountRecord account;
+    TProcessValues values;
+    TForm2 editor(account, values);
+    TFrame5* p = editor.Panel();
+    p->LoadTask(-1);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    // A long page, shown in the pseudo-code tab for the first time.
+    std::string page = "<html><body><table>";
+    for (int i = 0; i < 400; ++i)
+        page += "<tr><td>row " + std::to_string(i) + "</td></tr>";
+    page += "<tr><td>needle</td></tr></table></body></html>";
+    p->SetTabShown(p->TabSheet2, true);
+    p->ShowPseudoCode(PlainPseudoCode(page));
+    p->PageControl1->setCurrentWidget(p->TabSheet2);
+    QTest::qWait(50);
+    auto caretInView = [p] {
+        return p->RichEdit2->viewport()->rect().contains(p->RichEdit2->cursorRect());
+    };
+    // Find from the toolbar's box.
+    QTest::mouseClick(p->Frame7->Edit1, Qt::LeftButton);
+    QTest::keyClicks(p->Frame7->Edit1, QStringLiteral("needle"));
+    QTest::keyClick(p->Frame7->Edit1, Qt::Key_Return);
+    QVERIFY(p->RichEdit2->textCursor().hasSelection());
+    QVERIFY(caretInView());
+    // "字段符" puts a marker at a caret far up, which comes into view.
+    QTextCursor at = p->RichEdit2->textCursor();
+    at.setPosition(static_cast<int>(p->RichEdit2->toPlainText().indexOf(QStringLiteral("row 5<"))));
+    p->RichEdit2->setTextCursor(at);
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QVERIFY(p->RichEdit2->toPlainText().contains(QStringLiteral("{>")));
+    QVERIFY(caretInView());
 }
 
 int main(int argc, char** argv)

@@ -261,6 +261,8 @@ void MarkingTest::markDeriveTestAndRun()
     QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
     const QString formula = p->RichEdit1->toPlainText();
     QCOMPARE(formula, QStringLiteral("[>2.1.-1.1.1<]{>aa<}[>2.1.-1.2.1<]{>ab<}"));
+    // The condition rows offer the new fields at once, without "确定 ∨".
+    QVERIFY(p->ComboBox21->findText(QStringLiteral("ab")) >= 0);
 
     // The pseudo-code tab: its markers coloured, "字段符" inserts one, find wraps.
     p->PageControl1->setCurrentWidget(p->TabSheet2);

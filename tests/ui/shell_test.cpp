@@ -8,6 +8,7 @@
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
 #include "app/qt_chinese.h"
+#include "app/screen_fit.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
@@ -28,6 +29,8 @@
 #include <QMimeData>
 #include <QTimer>
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -98,6 +101,7 @@ private slots:
     void terminateWithTheEditorOpenAsksNothing();
     void closeWhileRunnersAreLaunched();
     void qtTextsAreChinese();
+    void windowsStayOnScreen();
 
 private:
     TempDir m_config;
@@ -116,7 +120,12 @@ void ShellTest::hintEdit()
     edit->setFocus();
     QTRY_VERIFY(edit->hasFocus());
     QCOMPARE(edit->text(), QString());
+    QSignalSpy imports(edit, &THintEdit::Import);
     QTest::keyClicks(edit, QStringLiteral("abc"));
+    QCOMPARE(imports.count(), 3);
+    for (Qt::Key key : {Qt::Key_Left, Qt::Key_Right, Qt::Key_Shift, Qt::Key_Home, Qt::Key_End})
+        QTest::keyClick(edit, key);
+    QCOMPARE(imports.count(), 3); // no character, no import
     QCOMPARE(edit->Text(), QStringLiteral("abc"));
     other->setFocus();
     QTRY_VERIFY(!edit->hasFocus());
@@ -609,6 +618,48 @@ void ShellTest::qtTextsAreChinese()
         if (!a->isSeparator())
             items << a->text();
     QVERIFY2(!items.join(QLatin1Char(' ')).contains(QLatin1String("Copy")), qPrintable(items.join(QLatin1Char(' '))));
+}
+
+void ShellTest::windowsStayOnScreen()
+{
+    // Where a window goes, on the screens people have.
+    const QRect small(0, 0, 1024, 768 - 32), wide(0, 0, 1400, 900 - 32);
+    QCOMPARE(FittedRect(QSize(960, 750), QSize(300, 200), small), QRect(32, 0, 960, 736));
+    QCOMPARE(FittedRect(QSize(960, 750), QSize(300, 200), wide), QRect(220, 59, 960, 750));
+    QCOMPARE(FittedRect(QSize(1170, 740), QSize(1100, 200), QRect(0, 0, 1024, 736)), QRect(0, 0, 1100, 736));
+
+    // The real windows on this screen (1400 x 900 in the tests).
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    TestHttpServer site;
+    site.routes().Get("/list", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
+                        "text/html; charset=utf-8");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = true;
+    values.Server = "127.0.0.1:1";
+    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url("/list")));
+    account.Tasks.back().Checked = 1;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(account, values, paths);
+    form.show();
+    form.EnterTaskList();
+    QVERIFY2(area.contains(form.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form.x()).arg(form.y())
+                                                                  .arg(form.width()).arg(form.height())));
+    form.ShowRunView();
+    QVERIFY2(area.contains(form.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form.x()).arg(form.y())
+                                                                  .arg(form.width()).arg(form.height())));
+    form.Form2()->Panel()->LoadTask(-1);
+    QTimer::singleShot(300, [&] {
+        QVERIFY(area.contains(form.Form2()->frameGeometry()));
+        form.Form2()->Discard();
+    });
+    form.Form2()->ShowModal();
 }
 
 void ShellTest::mainWindowRunView()
