@@ -156,6 +156,10 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
     for (int i = 0; i < 5; ++i)
         bar->addWidget(m_panels[i]);
     bar->addWidget(m_panels[5], 1);
+    m_stopButton = new QPushButton(texts::kStopRun, bar);
+    m_stopButton->setToolTip(texts::kStopRunTip);
+    bar->addPermanentWidget(m_stopButton);
+    connect(m_stopButton, &QPushButton::clicked, this, &TForm1::StopRun);
     bar->hide();
     if (m_values.ServerVersion > kClientVersion)
         StatusLine(texts::kNewVersion);
@@ -339,6 +343,7 @@ void TForm1::ShowRunView()
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     statusBar()->show();
+    m_stopButton->show();
     // 960 x 750 where the screen has room, inside it where it has not; then maximised.
     FitOnScreen(this, QSize(960, 750));
     setWindowState(windowState() | Qt::WindowMaximized);
@@ -394,13 +399,22 @@ void TForm1::StartRun()
 
 void TForm1::launchRunners(const std::vector<int>& indexes)
 {
+    ++m_launching;
+    launchEach(indexes);
+    --m_launching;
+    if (m_stopRequested)
+        StopRun();
+}
+
+void TForm1::launchEach(const std::vector<int>& indexes)
+{
     for (int index : indexes) {
         if (m_shutDown || QCoreApplication::closingDown())
             return;
         // Page waits and the launch pause run the event loop, and a close among
         // those events replaces the task array: the task is looked up anew after
         // every wait, and nothing is touched once the program is ending.
-        auto ending = [this] { return m_shutDown || QCoreApplication::closingDown(); };
+        auto ending = [this] { return m_shutDown || m_stopRequested || QCoreApplication::closingDown(); };
         const TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
         auto* runner = new TFrame4(m_account, m_values.Server,
                                    [this](int task, const std::string& digest) { return ClaimRecord(task, digest); });
@@ -472,8 +486,12 @@ void TForm1::startRequestedTasks()
             // Asked for a new page while its panel runs. RunState is no sign of
             // that: the panel's own steps write it meanwhile.
             if (TFrame4* runner = runnerOf(static_cast<int>(i))) {
+                ++m_launching;
                 runner->PrepareStart(); // loads the page the linked task asked for
-                if (m_shutDown || QCoreApplication::closingDown())
+                --m_launching;
+                if (m_stopRequested)
+                    StopRun();
+                if (m_shutDown || !m_runViewShown || QCoreApplication::closingDown())
                     return;
                 TTaskRecord& again = m_account.Tasks[i];
                 again.CycleDone = 0;
@@ -569,27 +587,20 @@ void TForm1::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void TForm1::Shutdown()
+// The runners' threads end: callbacks detached, every thread told to stop, and the
+// threads that wait for another task released. True once none runs (30 s at most).
+bool TForm1::stopThreads()
 {
-    if (m_shutDown)
-        return;
-    m_shutDown = true;
-    AppendLog(m_paths.log, ProgramEndEntry(), m_values.Debugging);
     for (auto it = m_runners.rbegin(); it != m_runners.rend(); ++it)
         (*it)->disconnect(this);
     m_account.StopAll = 1;
     for (TFrame4* runner : m_runners)
         if (TMonitorThread* thread = runner->MonitorThread())
             thread->RequestStop();
-    m_timer1.stop();
-    m_timer2.stop();
-    m_timer3.stop();
-    hide();
     MonitorCore::WakeWaiting();
-    // The write-back below replaces the task array: no monitor thread may still be
-    // reading it. A thread that feeds a linked task waits for that task to stop, so
-    // every task without a running thread is marked stopped, those that never got
-    // a panel included, and the waiting threads are woken.
+    // A thread that feeds a linked task waits for that task to stop, so every task
+    // without a running thread is marked stopped, those that never got a panel
+    // included, and the waiting threads are woken.
     auto threadRuns = [this](int index) {
         for (TFrame4* runner : m_runners)
             if (runner->TaskIndex() == index && runner->MonitorThread() && runner->MonitorThread()->isRunning())
@@ -597,18 +608,70 @@ void TForm1::Shutdown()
         return false;
     };
     const uint32_t since = MonitorCore::TickCount();
-    bool running = true;
-    while (running) {
+    for (;;) {
         MonitorCore::ReleaseStoppedTasks(m_account, threadRuns);
-        running = false;
+        bool running = false;
         for (TFrame4* runner : m_runners)
             if (runner->MonitorThread() && runner->MonitorThread()->isRunning())
                 running = true;
-        if (running && MonitorCore::TickCount() - since > 30000)
-            break;
-        if (running)
-            QThread::msleep(20);
+        if (!running)
+            return true;
+        if (MonitorCore::TickCount() - since > 30000)
+            return false;
+        QThread::msleep(20);
     }
+}
+
+void TForm1::StopRun()
+{
+    if (m_shutDown || !m_runViewShown)
+        return;
+    // A launch under way waits for its pages: it stops at its next look, then here.
+    if (m_launching > 0) {
+        m_stopRequested = true;
+        return;
+    }
+    m_stopRequested = false;
+    m_timer1.stop();
+    m_timer2.stop();
+    if (!stopThreads()) {
+        StatusLine(texts::kStopFailed);
+        return;
+    }
+    for (auto it = m_runners.rbegin(); it != m_runners.rend(); ++it)
+        delete *it;
+    m_runners.clear();
+    if (centralWidget() != m_views) {
+        delete takeCentralWidget(); // the banner and the tabs
+        m_tabs = nullptr;
+        m_advert = nullptr;
+        setCentralWidget(m_views);
+        m_views->show();
+    }
+    m_stopButton->hide();
+    statusBar()->hide();
+    setWindowState(windowState() & ~Qt::WindowMaximized);
+    m_runViewShown = false;
+    m_runStartTick = m_runEndTick = 0;
+    m_claims.Clear();
+    ResetForRun(m_account);
+    m_account.StopAll = 0;
+    SaveStore();
+    EnterTaskList();
+}
+
+void TForm1::Shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    AppendLog(m_paths.log, ProgramEndEntry(), m_values.Debugging);
+    m_timer1.stop();
+    m_timer2.stop();
+    m_timer3.stop();
+    hide();
+    // The write-back below replaces the task array: no monitor thread may still be reading it.
+    const bool running = !stopThreads();
     if (running)
         std::fprintf(stderr, "vexory: a monitor thread is still running; the task order is not written back\n");
     else if (m_taskList)

@@ -17,6 +17,7 @@
 #include <vector>
 
 class QLabel;
+class QPushButton;
 class QStackedWidget;
 class QTabWidget;
 
@@ -70,6 +71,10 @@ public:
     bool ClaimRecord(int taskIndex, const std::string& digest) { return m_claims.ClaimRecord(taskIndex, digest); }
     // The shutdown order: log, detach, stop, write the store. Idempotent.
     void Shutdown();
+    // "停止": the run ends as at the end of the program (runners stopped in the same
+    // order, store written), and the task list comes back.
+    void StopRun();
+    QPushButton* StopButton() const { return m_stopButton; }
     // SIGTERM / SIGINT: nobody is asked anything. Open dialogs are closed, the
     // editor's unsaved input is dropped (and logged), then the window closes.
     void Terminate();
@@ -93,6 +98,8 @@ private:
     void request(int code);
     void timer1Tick();
     void launchRunners(const std::vector<int>& indexes);
+    void launchEach(const std::vector<int>& indexes);
+    bool stopThreads();
     void startRequestedTasks();
     TFrame4* runnerOf(int taskIndex) const;
     void fitTo(QWidget* view);
@@ -122,6 +129,9 @@ private:
     uint32_t m_runStartTick = 0, m_runEndTick = 0, m_nowTick = 0;
     bool m_shutDown = false;
     bool m_runViewShown = false;
+    int m_launching = 0;         // launches (page waits) under way
+    bool m_stopRequested = false; // "停止" came during a launch
+    QPushButton* m_stopButton = nullptr;
 };
 
 } // namespace vexory

@@ -31,6 +31,9 @@ inline const QString kAutoLoginServerError = QStringLiteral("服务器错误，�
 inline const QString kStoreUnreadable = QStringLiteral("错误:文件内部错误，无法读取...");
 inline const QString kStoreWriteFailed = QStringLiteral("错误：任务文件保存失败（%1）");
 inline const QString kEditorInputDropped = QStringLiteral("程序被终止，编辑器中未保存的内容已放弃");
+inline const QString kStopRun = QStringLiteral("停止");
+inline const QString kStopRunTip = QStringLiteral("停止运行，回到任务列表");
+inline const QString kStopFailed = QStringLiteral("错误：监控线程未能停止");
 inline const QString kStoreKeptAs = QStringLiteral("原文件已另存为：%1");
 
 } // namespace vexory::texts

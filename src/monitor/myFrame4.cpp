@@ -179,49 +179,58 @@ void TFrame4::PrepareStart()
         return;
     const std::string guide = t->GuideUrl;
     const std::string page = t->PageUrl();
+    // The page wait runs the event loop, in which the panel may be closed: false then.
+    QPointer<TFrame4> self(this);
     auto load = [&](const std::string& url) {
         if (m_browser->HasWindow()) {
             m_browser->Navigate(url);
             waitForPage();
         }
+        return !self.isNull();
     };
     switch (m_step) {
     case 1:
-        load(guide);
+        if (!load(guide))
+            return;
         m_step = 0;
         break;
     case 2:
-        load(page);
+        if (!load(page))
+            return;
         m_pageLoaded = true;
         break;
     case 3:
-        load(guide);
+        if (!load(guide))
+            return;
         m_step = 2;
         break;
     case 5:
-        load(guide);
+        if (!load(guide))
+            return;
         m_step = 4;
         break;
     case 6:
-        load(page);
+        if (!load(page))
+            return;
         m_step = 4;
         break;
     case 7:
-        load(guide);
+        if (!load(guide))
+            return;
         m_step = 6;
         break;
     // A running panel whose task a linked task asked for a new page: load it,
     // whichever way the panel refreshes.
     case 0:
     case 18:
-        if (!page.empty())
-            load(page);
+        if (!page.empty() && !load(page))
+            return;
         m_step = 0;
         break;
     case 4:
     case 22:
-        if (!page.empty())
-            load(page);
+        if (!page.empty() && !load(page))
+            return;
         m_step = 4;
         break;
     default:

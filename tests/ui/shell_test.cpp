@@ -42,6 +42,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <atomic>
 #include <filesystem>
 
 using namespace vexory;
@@ -102,6 +103,7 @@ private slots:
     void closeWhileRunnersAreLaunched();
     void qtTextsAreChinese();
     void windowsStayOnScreen();
+    void stopEndsTheRunAndShowsTheList();
 
 private:
     TempDir m_config;
@@ -660,6 +662,58 @@ void ShellTest::windowsStayOnScreen()
         form.Form2()->Discard();
     });
     form.Form2()->ShowModal();
+}
+
+void ShellTest::stopEndsTheRunAndShowsTheList()
+{
+    std::atomic<int> requests{0};
+    TestHttpServer site;
+    site.routes().Get("/list", [&](const httplib::Request&, httplib::Response& res) {
+        ++requests;
+        res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
+                        "text/html; charset=utf-8");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = true;
+    values.Server = "127.0.0.1:1";
+    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url("/list")));
+    account.Tasks.back().Checked = 1;
+    account.Tasks.back().RefreshInterval = 2000;
+    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TForm1 form(account, values, paths);
+    form.show();
+    form.EnterTaskList();
+    QVERIFY(!form.StopButton()->isVisible());
+    for (int run = 0; run < 2; ++run) { // a second run after the stop works as the first
+        QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Runners().empty() && form.Runners()[0]->Running(), 30000);
+        const int before = requests;
+        QTRY_VERIFY_WITH_TIMEOUT(requests > before, 30000); // it reads the page
+        QVERIFY(form.StopButton()->isVisible());
+        QTest::mouseClick(form.StopButton(), Qt::LeftButton);
+        QVERIFY(form.Runners().empty());
+        QVERIFY(form.TaskList()->isVisible());
+        QVERIFY(!form.StopButton()->isVisible());
+        QCOMPARE(account.StopAll.load(), uint8_t{0});
+        QCOMPARE(account.Tasks[0].RunState.load(), uint8_t{RunIdle});
+        TAccountRecord stored;
+        QVERIFY(ReadStore(paths.store, stored));
+        QCOMPARE(stored.Tasks.size(), 1u);
+        // Nothing reads any more.
+        const int after = requests;
+        QTest::qWait(3000);
+        QCOMPARE(int(requests), after);
+    }
+    // "停止" while the runner is still being launched: the launch ends, then the run.
+    QTimer::singleShot(300, &form, [&] { form.StopButton()->click(); });
+    QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Runners().empty() && form.TaskList()->isVisible(), 30000);
+    QCOMPARE(account.StopAll.load(), uint8_t{0});
 }
 
 void ShellTest::mainWindowRunView()
