@@ -66,6 +66,17 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     connect(m_next, &QPushButton::clicked, this, [this] { m_stepTimer.start(); });
 }
 
+TForm3::~TForm3()
+{
+    // While this window's children go, the browser's view may still report its
+    // title or a navigation: nothing of this half-destroyed window may hear it.
+    if (m_browser) {
+        m_browser->disconnect(this);
+        if (QWebEngineView* view = m_browser->View())
+            view->disconnect(this);
+    }
+}
+
 WebEngineBrowser* TForm3::Browser()
 {
     if (!m_browser) {

@@ -31,6 +31,8 @@ public:
 
     explicit TForm3(QWidget* parent = nullptr);
 
+    ~TForm3() override;
+
     // Borderless, sized to the splash picture, centred.
     void ShowSplash();
     // Tool window sized to the QR code of `registerUrl`, caption "微信扫码完成注册".
