@@ -104,6 +104,7 @@ private slots:
     void qtTextsAreChinese();
     void windowsStayOnScreen();
     void stopEndsTheRunAndShowsTheList();
+    void aFailedStoreWriteIsShownInChinese();
 
 private:
     TempDir m_config;
@@ -714,6 +715,33 @@ void ShellTest::stopEndsTheRunAndShowsTheList()
     QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form.Runners().empty() && form.TaskList()->isVisible(), 30000);
     QCOMPARE(account.StopAll.load(), uint8_t{0});
+}
+
+void ShellTest::aFailedStoreWriteIsShownInChinese()
+{
+    // The program folder's place is taken by a file: no store can be written there.
+    TempDir home;
+    WriteBytes(home.file("taken"), "a file, not a folder");
+    TAccountRecord account;
+    account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = true;
+    const std::string folder = home.file("taken");
+    const AppPaths paths{folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
+    {
+        TForm1 form(account, values, paths);
+        form.show();
+        form.EnterTaskList();
+        form.TaskList()->List()->item(0)->setCheckState(Qt::Checked);
+        QCOMPARE(g_boxes.size(), 1);
+        QVERIFY2(g_boxes[0].startsWith(QStringLiteral("错误：任务文件保存失败")), qPrintable(g_boxes[0]));
+        QVERIFY(form.StatusPanel(5)->text().contains(QStringLiteral("任务文件保存失败")));
+    }
+    // At the end of the program too.
+    QCOMPARE(g_boxes.size(), 2);
+    QVERIFY(g_boxes[1].startsWith(QStringLiteral("错误：任务文件保存失败")));
 }
 
 void ShellTest::mainWindowRunView()
