@@ -73,6 +73,39 @@ QStringList itemTexts(QListWidget* list)
     return out;
 }
 
+// Process values of a test: no command line, no automatic login, no service.
+TProcessValues testValues(bool storeLoaded = false)
+{
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = storeLoaded;
+    values.Server = "127.0.0.1:1";
+    return values;
+}
+
+AppPaths pathsIn(const std::string& folder)
+{
+    return {folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
+}
+
+// A page of one row on 127.0.0.1, counting the times it is read.
+struct OneRowSite
+{
+    std::atomic<int> requests{0};
+    TestHttpServer server;
+    OneRowSite()
+    {
+        server.routes().Get("/list", [this](const httplib::Request&, httplib::Response& res) {
+            ++requests;
+            res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        server.start();
+    }
+    std::string url() const { return server.url("/list"); }
+};
+
 } // namespace
 
 class ShellTest : public QObject
@@ -402,7 +435,7 @@ void ShellTest::startWithoutAStore()
         TProcessValues values;
         values.SettingsRead = true;
         values.AutoLogin = false;
-        const AppPaths paths{folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
+        const AppPaths paths = pathsIn(folder);
         {
             TForm1 form(account, values, paths);
             QVERIFY(values.StoreLoaded);
@@ -416,10 +449,8 @@ void ShellTest::startWithoutAStore()
     // A store that cannot be read is kept aside, and the box says where.
     WriteBytes(home.file("vexory.vxt"), "not a store");
     TAccountRecord account;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TProcessValues values = testValues();
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
     QVERIFY2(g_boxes.size() == 1, qPrintable(g_boxes.join(QStringLiteral(" | "))));
     QVERIFY(g_boxes[0].startsWith(QStringLiteral("错误:文件内部错误，无法读取...")));
@@ -453,10 +484,8 @@ void ShellTest::everyChangeIsStoredAtOnce()
         account.Tasks.push_back(task(Utf8ToGbk(name), "http://a/"));
     QVERIFY(WriteStore(account, home.file("vexory.vxt")));
     TAccountRecord loaded;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TProcessValues values = testValues();
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
     form.show();
     form.EnterTaskList();
@@ -499,10 +528,8 @@ void ShellTest::optionsClosedWithoutOkChangeNothing()
     account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
     QVERIFY(WriteStore(account, home.file("vexory.vxt")));
     TAccountRecord loaded;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    TProcessValues values = testValues();
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
     form.show();
     form.EnterTaskList();
@@ -540,11 +567,9 @@ void ShellTest::terminateWithTheEditorOpenAsksNothing()
     QVERIFY(WriteStore(account, home.file("vexory.vxt")));
     WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\n");
     TAccountRecord loaded;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
+    TProcessValues values = testValues();
     values.Debugging = true;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
     form.show();
     form.EnterTaskList();
@@ -569,24 +594,15 @@ void ShellTest::terminateWithTheEditorOpenAsksNothing()
 
 void ShellTest::closeWhileRunnersAreLaunched()
 {
-    TestHttpServer site;
-    site.routes().Get("/list", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
-                        "text/html; charset=utf-8");
-    });
-    site.start();
+    OneRowSite site;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
-    values.Server = "127.0.0.1:1";
+    TProcessValues values = testValues(true);
     for (const char* name : {"一", "二", "三"}) {
-        account.Tasks.push_back(task(Utf8ToGbk(name), site.url("/list")));
+        account.Tasks.push_back(task(Utf8ToGbk(name), site.url()));
         account.Tasks.back().Checked = 1;
     }
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
     form.show();
     form.EnterTaskList();
@@ -633,22 +649,13 @@ void ShellTest::windowsStayOnScreen()
 
     // The real windows on this screen (1400 x 900 in the tests).
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    TestHttpServer site;
-    site.routes().Get("/list", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
-                        "text/html; charset=utf-8");
-    });
-    site.start();
+    OneRowSite site;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
-    values.Server = "127.0.0.1:1";
-    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url("/list")));
+    TProcessValues values = testValues(true);
+    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url()));
     account.Tasks.back().Checked = 1;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
     form.show();
     form.EnterTaskList();
@@ -667,25 +674,15 @@ void ShellTest::windowsStayOnScreen()
 
 void ShellTest::stopEndsTheRunAndShowsTheList()
 {
-    std::atomic<int> requests{0};
-    TestHttpServer site;
-    site.routes().Get("/list", [&](const httplib::Request&, httplib::Response& res) {
-        ++requests;
-        res.set_content("<html><body><table><tr><td>a</td><td>1</td></tr></table></body></html>",
-                        "text/html; charset=utf-8");
-    });
-    site.start();
+    OneRowSite site;
+    std::atomic<int>& requests = site.requests;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
-    values.Server = "127.0.0.1:1";
-    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url("/list")));
+    TProcessValues values = testValues(true);
+    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url()));
     account.Tasks.back().Checked = 1;
     account.Tasks.back().RefreshInterval = 2000;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
     form.show();
     form.EnterTaskList();
@@ -724,12 +721,9 @@ void ShellTest::aFailedStoreWriteIsShownInChinese()
     WriteBytes(home.file("taken"), "a file, not a folder");
     TAccountRecord account;
     account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
+    TProcessValues values = testValues(true);
     const std::string folder = home.file("taken");
-    const AppPaths paths{folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
+    const AppPaths paths = pathsIn(folder);
     {
         TForm1 form(account, values, paths);
         form.show();
@@ -766,7 +760,7 @@ void ShellTest::mainWindowRunView()
         t.RefreshInterval = 3000;
     }
     values.StoreLoaded = true;
-    const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
+    const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
     form.show();
     QVERIFY(form.windowTitle().contains(QStringLiteral("未登录")));
