@@ -48,12 +48,6 @@ namespace {
 enum Request { RequestNone = 0, RequestStartTasks = 2, RequestCycleFinished = 3, RequestStartRun = 5,
                RequestStatus = 20 };
 
-bool hasDisplay()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-}
-
 QLabel* panel(const QString& text, int width, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -452,7 +446,7 @@ void TForm1::launchEach(const std::vector<int>& indexes)
                 bar += c < cells ? QStringLiteral("■") : QStringLiteral("□");
             runner->StatusPanel(1)->setText(bar);
         }
-        if (waitsForUser && hasDisplay()) {
+        if (waitsForUser && HasDisplay()) {
             runner->Button1()->show();
         } else if (waitsForUser) {
             // Nobody can press "开始" without a display: the guide page has loaded

@@ -1,5 +1,7 @@
 #include "app/message_box.h"
 
+#include "app/screen_fit.h"
+
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -12,12 +14,6 @@ MessageBox::Hook& hook()
 {
     static MessageBox::Hook h;
     return h;
-}
-
-bool withoutDisplay()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
 } // namespace
@@ -33,7 +29,7 @@ void MessageBox::Information(QWidget* parent, const QString& text)
         hook()(text);
         return;
     }
-    if (withoutDisplay()) {
+    if (!HasDisplay()) {
         std::fprintf(stderr, "vexory: %s\n", text.toUtf8().constData());
         return;
     }
@@ -45,7 +41,7 @@ QMessageBox::StandardButton MessageBox::Question(QWidget* parent, const QString&
 {
     if (hook())
         return hook()(text);
-    if (withoutDisplay()) {
+    if (!HasDisplay()) {
         std::fprintf(stderr, "vexory: %s (answered No)\n", text.toUtf8().constData());
         return QMessageBox::No;
     }

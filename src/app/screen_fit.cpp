@@ -8,6 +8,12 @@
 
 namespace vexory {
 
+bool HasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 QRect FittedRect(QSize wanted, QSize minimum, const QRect& available)
 {
     const int width = std::max(minimum.width(), std::min(wanted.width(), available.width()));
@@ -27,7 +33,7 @@ void FitOnScreen(QWidget* window, QSize wanted, bool fixed)
     // The title bar and borders count: known once the window was shown, guessed before.
     const QRect frame = window->frameGeometry(), inner = window->geometry();
     QSize decoration(frame.width() - inner.width(), frame.height() - inner.height());
-    if (!window->isVisible() && QGuiApplication::platformName() != QLatin1String("offscreen"))
+    if (!window->isVisible() && HasDisplay())
         decoration = decoration.expandedTo(QSize(2, 32));
     const QRect fitted = FittedRect(wanted + decoration, window->minimumSizeHint() + decoration,
                                     screen->availableGeometry());

@@ -11,6 +11,9 @@ class QWidget;
 
 namespace vexory {
 
+// False on the offscreen and minimal platforms: a server without a display.
+bool HasDisplay();
+
 // Where a window of `wanted` size (frame included) goes in `available`: no larger
 // than the area unless its `minimum` is, centred, never above or left of it.
 QRect FittedRect(QSize wanted, QSize minimum, const QRect& available);
