@@ -1,7 +1,12 @@
 // Load on vexory-server: many clients pushing results at once over loopback.
-// Reports pushes per second, latency percentiles and the number of stored rows.
+// Reports pushes per second, latency percentiles, the number of stored rows and the
+// server's memory.
 //
-//   build/bench/bench_push [CLIENTS [PUSHES_PER_CLIENT]]     (default 32 clients, 100 pushes each)
+//   build/bench/bench_push [CLIENTS [PUSHES_PER_CLIENT]] [--idle N] [--slow N]
+//
+// Default 32 clients, 100 pushes each. --idle N first opens N connections that never
+// send a byte; --slow N opens N that send a request's headers one byte a second, so
+// that the pushes run beside clients that hold connections open.
 //
 // Starts its own server (the vexory-server next to this program's build) on a free
 // port with a fresh data folder, and stops it at the end.
@@ -15,8 +20,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -39,12 +49,55 @@ std::string run(const std::string& command)
     return out;
 }
 
+// VmRSS and VmHWM of a process, in MB.
+std::pair<double, double> memoryOf(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    double rss = 0, hwm = 0;
+    while (in >> key) {
+        if (key == "VmRSS:")
+            in >> rss;
+        else if (key == "VmHWM:")
+            in >> hwm;
+    }
+    return {rss / 1024, hwm / 1024};
+}
+
+int connectTo(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int clients = argc > 1 ? std::atoi(argv[1]) : 32;
-    const int pushes = argc > 2 ? std::atoi(argv[2]) : 100;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int idle = 0, slow = 0;
+    for (size_t i = 0; i + 1 < args.size();) {
+        if (args[i] == "--idle" || args[i] == "--slow") {
+            (args[i] == "--idle" ? idle : slow) = std::atoi(args[i + 1].c_str());
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+        } else {
+            ++i;
+        }
+    }
+    const int clients = args.size() > 0 ? std::atoi(args[0].c_str()) : 32;
+    const int pushes = args.size() > 1 ? std::atoi(args[1].c_str()) : 100;
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
     const std::string server = VEXORY_SERVER_PATH;
     char folder[] = "/tmp/vexory-bench-XXXXXX";
     if (!mkdtemp(folder))
@@ -58,7 +111,9 @@ int main(int argc, char** argv)
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
-        execl(server.c_str(), server.c_str(), "serve", "--data", data.c_str(), "--listen", "127.0.0.1:0", nullptr);
+        // One account pushes for every client: lift its rate limit, which is not what is measured.
+        execl(server.c_str(), server.c_str(), "serve", "--data", data.c_str(), "--listen", "127.0.0.1:0", "--push-rate",
+              "1000000", nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -67,6 +122,8 @@ int main(int argc, char** argv)
     while (read(fds[0], &c, 1) == 1 && c != '\n')
         line += c;
     const std::string host = line.substr(line.find(' ') + 1);
+    const int port = std::atoi(host.substr(host.rfind(':') + 1).c_str());
+
 
     TAccountRecord account;
     account.Nickname = "bench";
@@ -77,6 +134,30 @@ int main(int argc, char** argv)
         kill(pid, SIGTERM);
         return 1;
     }
+
+    // Connections that hold the server without asking anything of it.
+    std::vector<int> held;
+    for (int i = 0; i < idle + slow; ++i) {
+        const int fd = connectTo(port);
+        if (fd < 0) {
+            std::fprintf(stderr, "bench_push: connection %d refused\n", i);
+            break;
+        }
+        held.push_back(fd);
+    }
+    std::atomic<bool> finished{false};
+    std::thread dripper([&] {
+        const std::string request = "POST /client/SendInfo.php HTTP/1.1\r\nHost: x\r\nX-Slow: "
+                                    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+        for (size_t at = 0; !finished; at = (at + 1) % request.size()) {
+            for (size_t i = static_cast<size_t>(idle); i < held.size(); ++i)
+                (void)!send(held[i], &request[at], 1, MSG_NOSIGNAL);
+            for (int k = 0; k < 10 && !finished; ++k)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto heldMemory = memoryOf(pid);
 
     const std::string result = "title=\xD0\xC2\xC6\xB7 1\r\nprice=12.50\r\nlink=http://127.0.0.1/item/1";
     std::vector<std::vector<double>> latencies(static_cast<size_t>(clients));
@@ -109,14 +190,24 @@ int main(int argc, char** argv)
     std::sort(all.begin(), all.end());
     auto percentile = [&](double p) { return all[std::min(all.size() - 1, static_cast<size_t>(p * all.size()))]; };
     const std::string rows = run(server + " results --data " + data + " bench | wc -l");
+    const auto memory = memoryOf(pid);
 
+    finished = true;
+    dripper.join();
+    const auto stopAt = Clock::now();
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
+    const double stopSeconds = std::chrono::duration<double>(Clock::now() - stopAt).count();
+    for (int fd : held)
+        close(fd);
     std::filesystem::remove_all(data);
 
     std::printf("clients %d, pushes %d, acknowledged %d, stored rows %s", clients, clients * pushes,
                 acknowledged.load(), rows.c_str());
     std::printf("pushes/s %.0f, latency ms p50 %.2f p90 %.2f p99 %.2f max %.2f\n", acknowledged / seconds,
                 percentile(0.50), percentile(0.90), percentile(0.99), all.back());
+    std::printf("held connections %zu (idle %d, slow %d); server RSS MB: %.1f with them, %.1f after the pushes, "
+                "peak %.1f; SIGTERM took %.2f s\n",
+                held.size(), idle, slow, heldMemory.first, memory.first, memory.second, stopSeconds);
     return acknowledged == clients * pushes ? 0 : 1;
 }

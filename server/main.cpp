@@ -1,20 +1,22 @@
 // vexory-server: the reference Vexory service and its admin command line.
 
+#include "http_server.h"
 #include "server_app.h"
 #include "server_db.h"
 
 #include "formula/text_helpers.h"
 #include "platform/codepage.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <csignal>
-#include <sys/socket.h>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace vexory::server;
@@ -24,8 +26,15 @@ namespace {
 constexpr const char* kUsage = R"(usage: vexory-server COMMAND --data DIR ...
 
   serve --data DIR [--listen HOST:PORT] [--client-version N] [--register-rights RIGHTS]
+        [--keep-results N] [--push-rate N] [--max-result BYTES]
+        [--forward-timeout MS] [--forward-retry MS]
                                       run the service (default 127.0.0.1:8086; port 0 picks a free
-                                      one and the first line printed says which)
+                                      one and the first line printed says which). Each account keeps
+                                      its newest N results (default 10000, 0: all), may push N
+                                      results a minute after a burst of N/2 (default 120) of at
+                                      most BYTES each (default 65536); a webhook call may take MS
+                                      (default 2000) and failed ones are tried again after MS
+                                      (default 10000), doubling up to an hour, for a day
   user add --data DIR NICK PASSWORD [--rights RIGHTS] [--webhook URL]
   user list --data DIR
   user delete --data DIR NICK
@@ -76,60 +85,85 @@ int rightsOf(const std::string& text)
     return rights;
 }
 
-httplib::Server* g_server = nullptr;
-
-void stopServer(int)
+int64_t numberOption(std::vector<std::string>& args, const std::string& name, int64_t fallback, int64_t low,
+                     int64_t high)
 {
-    if (g_server)
-        g_server->stop();
+    const std::optional<std::string> v = takeOption(args, name);
+    if (!v)
+        return fallback;
+    if (v->empty() || v->size() > 18 || v->find_first_not_of("0123456789") != std::string::npos ||
+        std::stoll(*v) < low || std::stoll(*v) > high)
+        throw UsageError(name + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+                         ", not \"" + *v + "\"");
+    return std::stoll(*v);
+}
+
+// "HOST:PORT" with a port from 0 to 65535; the host may be [an IPv6 address].
+std::pair<std::string, int> parseListen(const std::string& listen)
+{
+    const size_t colon = listen.rfind(':');
+    const std::string port = colon == std::string::npos ? std::string() : listen.substr(colon + 1);
+    if (colon == std::string::npos || port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+        throw UsageError("--listen takes HOST:PORT with a port from 0 to 65535, not \"" + listen + "\"");
+    std::string host = listen.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return {host, std::stoi(port)};
 }
 
 int serve(ServerDb& db, std::vector<std::string> args)
 {
     ServerOptions options;
-    std::string listen = takeOption(args, "--listen").value_or("127.0.0.1:8086");
-    if (auto v = takeOption(args, "--client-version"))
-        options.clientVersion = std::stoi(*v);
+    const auto [host, port] = parseListen(takeOption(args, "--listen").value_or("127.0.0.1:8086"));
+    options.clientVersion = static_cast<int>(numberOption(args, "--client-version", 6, 1, 999));
     if (auto r = takeOption(args, "--register-rights"))
         options.registerRights = rightsOf(*r);
+    options.keepResults = static_cast<int>(numberOption(args, "--keep-results", 10000, 0, 1000000000));
+    options.pushesPerMinute = static_cast<double>(numberOption(args, "--push-rate", 120, 1, 1000000));
+    options.pushBurst = std::max(1.0, options.pushesPerMinute / 2);
+    options.maxResultBytes = static_cast<size_t>(numberOption(args, "--max-result", 65536, 1, 1 << 20));
+    options.webhookTimeoutMs = static_cast<int>(numberOption(args, "--forward-timeout", 2000, 1, 60000));
+    options.forwardRetryMs = static_cast<int>(numberOption(args, "--forward-retry", 10000, 1, 3600000));
     expect(args, 0);
-    const size_t colon = listen.rfind(':');
-    if (colon == std::string::npos)
-        throw UsageError("--listen takes HOST:PORT");
-    const std::string host = listen.substr(0, colon);
-    const int port = std::stoi(listen.substr(colon + 1));
 
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Every connection is a descriptor: take all the process may have.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    HttpLimits limits;
+    limits.maxBody = options.maxBody;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        limits.maxConnections = static_cast<unsigned>(std::min<rlim_t>(limits.maxConnections, files.rlim_cur * 9 / 10));
+
+    // The signals are taken by sigwait below, never by a thread of the server.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    HttpServer server(limits);
     ServiceApp app(db, options);
     app.Install(server);
-    // The library listens with a backlog of 5, which drops connections when many
-    // clients push at once; widen it on the listening socket once it is bound.
-    int listenFd = -1;
-    server.set_socket_options([&listenFd](socket_t sock) {
-        httplib::default_socket_options(sock);
-        listenFd = sock;
-    });
-    int bound = port;
-    if (port == 0)
-        bound = server.bind_to_any_port(host);
-    else if (!server.bind_to_port(host, port))
-        bound = -1;
-    if (bound > 0 && listenFd >= 0)
-        ::listen(listenFd, 512);
-    if (bound <= 0) {
-        std::cerr << "vexory-server: cannot listen on " << listen << "\n";
+    std::string error;
+    const int bound = server.Listen(host, port, &error);
+    if (bound <= 0 || !server.Start(&error)) {
+        std::cerr << "vexory-server: " << error << "\n";
         return 1;
     }
+    app.StartForwarding();
     std::cout << "listening " << host << ":" << bound << std::endl;
-    g_server = &server;
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = stopServer;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    server.listen_after_bind();
-    g_server = nullptr;
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    const bool clean = server.Stop(std::chrono::milliseconds(3000));
+    app.StopForwarding();
+    if (!clean) {
+        std::cerr << "vexory-server: a request did not finish in time; stopping without it\n";
+        std::_Exit(1);
+    }
     return 0;
 }
 
@@ -151,9 +185,13 @@ int run(std::vector<std::string> args)
     const std::optional<std::string> data = takeOption(args, "--data");
     if (!data)
         throw UsageError("--data DIR is required");
+    // Commands that only read open the database read-only: they work on a folder
+    // they may not write, and never upgrade it under a running server.
+    const bool readOnly =
+        (command == "user" && sub == "list") || (command == "formula" && sub == "list") || command == "results";
     ServerDb db;
     std::string error;
-    if (!db.Open(*data, &error)) {
+    if (!db.Open(*data, &error, readOnly)) {
         std::cerr << "vexory-server: " << error << "\n";
         return 1;
     }
@@ -168,20 +206,24 @@ int run(std::vector<std::string> args)
         const int rights = rightsOf(takeOption(args, "--rights").value_or("none"));
         const std::string webhook = takeOption(args, "--webhook").value_or("");
         expect(args, 2);
+        const std::string nick = TrimNickname(args[0]);
+        if (const std::string problem = NicknameProblem(nick); !problem.empty())
+            return fail("the nickname \"" + args[0] + "\" is refused: " + problem);
         // The client sends the SHA-1 of the password as its GBK bytes.
         const std::optional<std::string> gbk = vexory::Utf8ToGbkStrict(args[1]);
-        if (!gbk || !vexory::Utf8ToGbkStrict(args[0]))
-            return fail("the nickname and the password must be text that GBK can hold");
-        if (!db.AddUser(args[0], vexory::Sha1Hex(*gbk), rights, webhook, &error))
+        if (!gbk)
+            return fail("the password must be text that GBK can hold");
+        if (!db.AddUser(nick, vexory::Sha1Hex(*gbk), rights, webhook, &error))
             return fail(error);
-        std::cout << "inbox /inbox/" << db.FindUser(args[0])->inboxToken << "\n";
+        std::cout << "inbox /inbox/" << db.FindUser(nick)->inboxToken << "\n";
         return 0;
     }
     if (command == "user" && sub == "list") {
         expect(args, 0);
         for (const User& u : db.Users()) {
-            nlohmann::json j = {{"nick", u.nick},       {"rights", FormatRights(u.rights)}, {"webhook", u.webhook},
-                                {"inbox", "/inbox/" + u.inboxToken}, {"shutoff", u.shutoff}, {"created", u.created}};
+            nlohmann::json j = {{"nick", u.nick},       {"rights", FormatRights(u.rights)},
+                                {"webhook", u.webhook}, {"inbox", "/inbox/" + u.inboxToken},
+                                {"shutoff", u.shutoff}, {"created", u.created}};
             std::cout << j.dump() << "\n";
         }
         return 0;
@@ -205,14 +247,17 @@ int run(std::vector<std::string> args)
     if (command == "formula" && sub == "list") {
         expect(args, 0);
         for (const SharedFormula& f : db.Formulas()) {
-            nlohmann::json j = {{"id", f.id},           {"nick", f.nick},     {"key", f.pageKey}, {"formula", f.formula},
-                                {"note", f.note},       {"status", f.status}, {"created", f.created}};
+            nlohmann::json j = {{"id", f.id},     {"nick", f.nick},     {"key", f.pageKey},    {"formula", f.formula},
+                                {"note", f.note}, {"status", f.status}, {"created", f.created}};
             std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         }
         return 0;
     }
     if (command == "formula" && (sub == "approve" || sub == "reject")) {
         expect(args, 1);
+        if (args[0].empty() || args[0].size() > 18 || args[0].find_first_not_of("0123456789") != std::string::npos)
+            throw UsageError("formula " + sub + " takes the number of a formula (see formula list), not \"" + args[0] +
+                             "\"");
         return db.SetFormulaStatus(std::stoll(args[0]), sub == "approve" ? "approved" : "rejected")
                    ? 0
                    : fail("no such formula: " + args[0]);
@@ -220,8 +265,13 @@ int run(std::vector<std::string> args)
     if (command == "results") {
         expect(args, 1);
         for (const StoredResult& r : db.Results(args[0])) {
-            nlohmann::json j = {{"id", r.id},           {"task", r.task},           {"url", r.url},
-                                {"formula", r.formula}, {"records", r.records},     {"forwarded", r.forwarded},
+            nlohmann::json j = {{"id", r.id},
+                                {"task", r.task},
+                                {"url", r.url},
+                                {"formula", r.formula},
+                                {"records", r.records},
+                                {"forwarded", r.forwarded},
+                                {"forward_state", r.forwardState},
                                 {"received", r.received}};
             std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         }

@@ -7,10 +7,12 @@
 #include "service/protocol_codec.h"
 
 #include <curl/curl.h>
-#include <httplib.h>
+#include <microhttpd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <thread>
 
 namespace vexory::server {
 
@@ -18,14 +20,29 @@ namespace {
 
 constexpr size_t kMaxNick = 64, kMaxTask = 512, kMaxUrl = 8192, kMaxFormula = 256 << 10, kMaxKey = 8192;
 
-ServiceApp::Reply bad(const char* why)
+constexpr size_t kMaxRegisterNick = 32;
+constexpr int kInboxPage = 50;
+constexpr size_t kInboxShown = 4096;
+// A slowed-down nickname waits at most this long: its owner still logs in within
+// the client's three seconds while a stranger guesses on it.
+constexpr std::chrono::milliseconds kNickDelayCap{1000};
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+HttpResponse bad(const char* why)
 {
-    return {400, std::string("bad request: ") + why + "\n"};
+    return PlainResponse(400, std::string("bad request: ") + why + "\n");
 }
 
-ServiceApp::Reply text(std::string body)
+HttpResponse text(std::string body)
 {
-    return {200, std::move(body)};
+    return PlainResponse(200, std::move(body));
+}
+
+HttpResponse html(std::string body, int status = 200)
+{
+    HttpResponse r = PlainResponse(status, std::move(body));
+    r.contentType = kHtml;
+    return r;
 }
 
 // The request number and its code must belong together.
@@ -65,11 +82,20 @@ std::string escapeHtml(const std::string& s)
     std::string out;
     for (char c : s) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -95,15 +121,102 @@ size_t collectNothing(char*, size_t size, size_t count, void*)
     return size * count;
 }
 
+// One value of an application/x-www-form-urlencoded body, decoded.
+std::string formField(const std::string& body, const std::string& key)
+{
+    size_t at = 0;
+    while (at <= body.size()) {
+        size_t end = body.find('&', at);
+        if (end == std::string::npos)
+            end = body.size();
+        const std::string pair = body.substr(at, end - at);
+        const size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == key) {
+            std::string v = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
+            std::replace(v.begin(), v.end(), '+', ' ');
+            v.resize(MHD_http_unescape(v.data()));
+            return v;
+        }
+        at = end + 1;
+    }
+    return {};
+}
+
+// The first `limit` bytes of UTF-8 text, not cutting a character.
+std::string utf8Prefix(const std::string& s, size_t limit)
+{
+    if (s.size() <= limit)
+        return s;
+    size_t n = limit;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
+    return s.substr(0, n);
+}
+
+const char* forwardStateText(const StoredResult& r)
+{
+    if (r.forwardState == "sent")
+        return "已转发";
+    if (r.forwardState == "pending")
+        return r.attempts > 0 ? "转发失败，等待重试" : "等待转发";
+    if (r.forwardState == "failed")
+        return "转发失败，已放弃";
+    return "";
+}
+
+std::string inboxPage(const User& user, const std::vector<StoredResult>& results, int page, int64_t total)
+{
+    const std::string base = "/inbox/" + user.inboxToken;
+    std::string out = "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>" +
+                      escapeHtml(user.nick) + " 的收件箱</title></head><body><h1>" + escapeHtml(user.nick) +
+                      " 的收件箱</h1><p>共 " + std::to_string(total) + " 条结果</p>";
+    for (const StoredResult& r : results) {
+        const std::string state = forwardStateText(r);
+        out += "<h3>[ " + escapeHtml(r.task) + " ] " + escapeHtml(r.received) +
+               (state.empty() ? std::string() : " · " + state) + "</h3><p>" + escapeHtml(r.url) + "</p><pre>" +
+               escapeHtml(utf8Prefix(r.records, kInboxShown)) + "</pre>";
+        if (r.records.size() > kInboxShown)
+            out += "<p><a href=\"" + base + "/" + std::to_string(r.id) + "\">全文（" +
+                   std::to_string(r.records.size()) + " 字节）</a></p>";
+    }
+    out += "<p>";
+    if (page > 1)
+        out += "<a href=\"" + base + "?page=" + std::to_string(page - 1) + "\">较新的结果</a> ";
+    if (static_cast<int64_t>(page) * kInboxPage < total)
+        out += "<a href=\"" + base + "?page=" + std::to_string(page + 1) + "\">较早的结果</a>";
+    return out + "</p></body></html>";
+}
+
 } // namespace
 
-bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs)
+std::string TrimNickname(const std::string& nick)
+{
+    const size_t first = nick.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return nick.substr(first, nick.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::string NicknameProblem(const std::string& nick)
+{
+    if (nick.empty() || nick.size() > kMaxRegisterNick)
+        return "昵称不能为空，最多 32 个字节。";
+    for (unsigned char c : nick)
+        if (c < 0x20 || c == 0x7f)
+            return "昵称里不能有控制字符。";
+    if (!Utf8ToGbkStrict(nick))
+        return "昵称里有 Vexory 无法显示的字符。";
+    return {};
+}
+
+bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error)
 {
     CURL* h = curl_easy_init();
     if (!h)
         return false;
     curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8");
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, json.data());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json.size()));
@@ -111,31 +224,83 @@ bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs)
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectNothing);
     long status = 0;
-    const bool sent = curl_easy_perform(h) == CURLE_OK;
+    const CURLcode rc = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     curl_slist_free_all(headers);
     curl_easy_cleanup(h);
-    return sent && status >= 200 && status < 300;
+    if (rc != CURLE_OK) {
+        if (error)
+            *error = curl_easy_strerror(rc);
+        return false;
+    }
+    if (status < 200 || status >= 300) {
+        if (error)
+            *error = "HTTP " + std::to_string(status);
+        return false;
+    }
+    return true;
 }
 
-ServiceApp::Reply ServiceApp::Login(const std::string& value, const std::string& code, const std::string& body)
+ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
+    : m_db(db), m_options(options), m_addressFailures(FailureLimiter::Config{}),
+      m_nickFailures(
+          FailureLimiter::Config{5, std::chrono::milliseconds(250), kNickDelayCap, std::chrono::minutes(15), 100000}),
+      m_pushRate(options.pushesPerMinute, options.pushBurst)
+{}
+
+ServiceApp::~ServiceApp()
 {
-    if (!validCode(value, code))
+    StopForwarding();
+}
+
+HttpServer::Admission ServiceApp::admit(const HttpRequest& request, bool login)
+{
+    HttpServer::Admission a;
+    // An address that keeps failing gets one attempt per turn, however many
+    // connections it opens.
+    const std::chrono::milliseconds wait = m_addressFailures.TakeTurn(request.peer);
+    if (wait.count() > 0) {
+        HttpResponse r = PlainResponse(429, "too many failed attempts from this address; try again in " +
+                                                std::to_string((wait.count() + 999) / 1000) + " s\n");
+        r.headers.emplace_back("Retry-After", std::to_string((wait.count() + 999) / 1000));
+        a.refuse = std::move(r);
+        return a;
+    }
+    // A nickname under attack is slowed, never closed: its owner still gets in.
+    if (login)
+        a.delay = m_nickFailures.Delay(formText(request.body, "username"));
+    return a;
+}
+
+void ServiceApp::failed(const HttpRequest& request, const std::string& nick)
+{
+    m_addressFailures.Failed(request.peer);
+    if (!nick.empty())
+        m_nickFailures.Failed(nick);
+}
+
+HttpResponse ServiceApp::Login(const HttpRequest& request)
+{
+    if (!validCode(request.Query("value"), request.Query("code")))
         return bad("request code");
-    const std::string nick = formText(body, "username");
-    const std::string digest = FormValue(body, "password");
+    const std::string nick = formText(request.body, "username");
+    const std::string digest = FormValue(request.body, "password");
     if (nick.empty() || !validText(nick, kMaxNick))
         return bad("username");
     if (digest.size() != 40 || digest.find_first_not_of("0123456789abcdef") != std::string::npos)
         return bad("password");
     const std::string suffix = versionSuffix(m_options.clientVersion);
     std::optional<User> user = m_db.FindUser(nick);
-    if (!user)
+    if (!user) {
+        failed(request, {});
         return text("noregister" + suffix);
-    if (!m_db.CheckPassword(nick, digest))
+    }
+    if (!m_db.CheckPassword(nick, digest)) {
+        failed(request, nick);
         return text("error" + suffix);
+    }
     LoginRecord record;
-    record.userNumber = static_cast<int32_t>(m_db.NewLogin(nick));
+    record.userNumber = static_cast<int32_t>(m_db.NewLogin(nick, request.peer));
     record.userNumberValid = true;
     record.pluginRight = user->rights & RightPlugin;
     record.multiTaskRight = user->rights & RightMultiTask;
@@ -144,11 +309,11 @@ ServiceApp::Reply ServiceApp::Login(const std::string& value, const std::string&
     return text(EncodeLoginRecord(record) + suffix);
 }
 
-ServiceApp::Reply ServiceApp::Push(const std::string& value, const std::string& code, const std::string& body)
+HttpResponse ServiceApp::Push(const HttpRequest& request)
 {
-    if (!validCode(value, code))
+    if (!validCode(request.Query("value"), request.Query("code")))
         return bad("request code");
-    const std::string payload(StripPushFiller(DecodePushBody(body)));
+    const std::string payload(StripPushFiller(DecodePushBody(request.body)));
     if (payload.empty())
         return bad("body");
     // nickname, user number, task, URL, formula, then the records (several lines)
@@ -156,14 +321,28 @@ ServiceApp::Reply ServiceApp::Push(const std::string& value, const std::string& 
     if (lines.size() != 6)
         return bad("payload");
     const std::string& nick = lines[0];
-    if (nick.empty() || !validText(nick, kMaxNick) || !validText(lines[2], kMaxTask) ||
-        !validText(lines[3], kMaxUrl) || !validText(lines[4], kMaxFormula) || !validText(lines[5], m_options.maxBody))
+    if (nick.empty() || !validText(nick, kMaxNick) || !validText(lines[2], kMaxTask) || !validText(lines[3], kMaxUrl) ||
+        !validText(lines[4], kMaxFormula) || !validText(lines[5], m_options.maxBody))
         return bad("payload fields");
     const std::optional<User> user = m_db.FindUser(nick);
-    if (!user)
+    if (!user) {
+        failed(request, {});
         return text(MakePushReply(false, true, false, false, false));
-    if (std::to_string(user->userNumber) != lines[1] || user->userNumber == 0)
-        return text(MakePushReply(true, false, false, false, false));
+    }
+    if (std::to_string(user->userNumber) != lines[1] || user->userNumber == 0) {
+        failed(request, nick);
+        HttpResponse r = text(MakePushReply(true, false, false, false, false));
+        r.delay = m_nickFailures.Delay(nick);
+        return r;
+    }
+    if (lines[5].size() > m_options.maxResultBytes)
+        return PlainResponse(413, "result too large: at most " + std::to_string(m_options.maxResultBytes) +
+                                      " bytes of records a push\n");
+    if (!m_pushRate.Take(nick))
+        return PlainResponse(429, "too many results for this account: at most " +
+                                      std::to_string(static_cast<int>(m_options.pushesPerMinute)) +
+                                      " a minute after a burst of " +
+                                      std::to_string(static_cast<int>(m_options.pushBurst)) + "\n");
 
     StoredResult result;
     result.nick = nick;
@@ -171,37 +350,101 @@ ServiceApp::Reply ServiceApp::Push(const std::string& value, const std::string& 
     result.url = lines[3];
     result.formula = lines[4] == " " ? std::string() : lines[4];
     result.records = lines[5];
-    const bool shutoff = m_db.TakeShutoff(nick);
-    result.id = m_db.StoreResult(result);
-    if (result.id == 0)
-        return {500, "cannot store the result\n"};
-    if (shutoff)
+    const ServerDb::Stored stored = m_db.StorePush(result, m_options.keepResults);
+    if (stored.id == 0)
+        return PlainResponse(500, "cannot store the result\n");
+    if (stored.shutoff)
         return text(MakePushReply(true, true, true, false, false));
-    const bool forwarded = forward(*user, result);
-    if (forwarded)
-        m_db.MarkForwarded(result.id);
-    return text(MakePushReply(true, true, false, forwarded, user->rights & RightPlugin));
+    {
+        std::lock_guard lock(m_forwardMutex);
+        m_forwardWake.notify_one();
+    }
+    // Stored for the user is delivered: the inbox holds it, and a webhook gets it
+    // from the outbox.
+    return text(MakePushReply(true, true, false, true, user->rights & RightPlugin));
 }
 
-bool ServiceApp::forward(const User& user, const StoredResult& result)
+void ServiceApp::StartForwarding()
 {
-    if (user.webhook.empty())
-        return false;
-    nlohmann::json j = {{"nick", result.nick},       {"task", result.task}, {"url", result.url},
-                        {"records", result.records}, {"id", result.id},     {"text", "[ " + result.task + " ]\n" + result.records}};
-    return PostWebhook(user.webhook, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                       m_options.webhookTimeoutMs);
+    std::lock_guard lock(m_forwardMutex);
+    m_forwardStop = false;
+    for (unsigned i = 0; i < std::max(1u, m_options.forwarders); ++i)
+        m_forwarders.emplace_back([this] { forwardLoop(); });
 }
 
-ServiceApp::Reply ServiceApp::Share(const std::string& value, const std::string& code, const std::string& body)
+void ServiceApp::StopForwarding()
 {
-    if (!validCode(value, code))
+    {
+        std::lock_guard lock(m_forwardMutex);
+        m_forwardStop = true;
+        m_forwardWake.notify_all();
+    }
+    for (std::thread& t : m_forwarders)
+        t.join();
+    m_forwarders.clear();
+}
+
+void ServiceApp::forwardLoop()
+{
+    // A claimed entry stays hidden from the other forwarders while its call runs.
+    const int64_t lease = m_options.webhookTimeoutMs + 30000;
+    for (;;) {
+        {
+            std::lock_guard lock(m_forwardMutex);
+            if (m_forwardStop)
+                return;
+        }
+        std::optional<OutboxItem> item = m_db.ClaimForward(NowMs(), lease);
+        if (!item) {
+            const int64_t next = m_db.NextForwardInMs(NowMs());
+            std::unique_lock lock(m_forwardMutex);
+            if (!m_forwardStop)
+                m_forwardWake.wait_for(lock,
+                                       std::chrono::milliseconds(next < 0 ? 1000 : std::min<int64_t>(next, 1000)));
+            continue;
+        }
+        const StoredResult& r = item->result;
+        std::string error = "no webhook";
+        bool sent = false;
+        if (!item->webhook.empty()) {
+            nlohmann::json j = {{"nick", r.nick},       {"task", r.task}, {"url", r.url},
+                                {"records", r.records}, {"id", r.id},     {"text", "[ " + r.task + " ]\n" + r.records}};
+            sent = PostWebhook(item->webhook, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                               m_options.webhookTimeoutMs, &error);
+        }
+        if (sent) {
+            m_db.ForwardSent(r.id);
+            continue;
+        }
+        const int attempts = item->attempts + 1;
+        const int64_t backoff =
+            std::min<int64_t>(int64_t{m_options.forwardRetryMs} << std::min(attempts - 1, 20), 3600 * 1000);
+        const int64_t retryAt = NowMs() + backoff;
+        m_db.ForwardFailed(r.id, error, retryAt - item->createdMs > m_options.forwardForMs ? 0 : retryAt);
+    }
+}
+
+HttpResponse ServiceApp::Share(const HttpRequest& request)
+{
+    if (!validCode(request.Query("value"), request.Query("code")))
         return text("error");
+    const std::string& body = request.body;
     const std::string nick = formText(body, "username");
     const std::string key = formText(body, "key");
-    if (nick.empty() || !validText(nick, kMaxNick) || key.empty() || !validText(key, kMaxKey) || !m_db.FindUser(nick))
+    if (nick.empty() || !validText(nick, kMaxNick) || key.empty() || !validText(key, kMaxKey))
         return text("error");
+    const std::optional<User> user = m_db.FindUser(nick);
+    if (!user) {
+        failed(request, {});
+        return text("error");
+    }
     if (HasFormValue(body, "value")) {
+        // Only a logged-in account uploads, from where it logged in: the request
+        // carries no user number, the login's address stands for it.
+        if (user->userNumber == 0 || user->loginAddress != request.peer) {
+            failed(request, nick);
+            return text("error");
+        }
         const std::string formula = formText(body, "value");
         const std::string note = formText(body, "note");
         if (formula.empty() || !validText(formula, kMaxFormula) || !validText(note, kMaxFormula))
@@ -217,93 +460,82 @@ ServiceApp::Reply ServiceApp::Share(const std::string& value, const std::string&
     return text(Base64UrlEncode(joined));
 }
 
-void ServiceApp::Install(httplib::Server& server)
+HttpResponse ServiceApp::Register(const HttpRequest& request)
 {
-    // The routes read bodies themselves and answer 413 past the limit; the /register form
-    // is parsed by the library, which keeps such bodies under 8 KB anyway.
-    using Handler = Reply (ServiceApp::*)(const std::string&, const std::string&, const std::string&);
-    auto script = [this, &server](const char* path, Handler handler) {
-        // Read with a content reader: the library's own form parsing stops at 8 KB.
-        server.Post(path, [this, handler](const httplib::Request& req, httplib::Response& res,
-                                          const httplib::ContentReader& reader) {
-            std::string body;
-            bool tooLarge = false;
-            reader([&](const char* data, size_t length) {
-                if (body.size() + length > m_options.maxBody) {
-                    tooLarge = true;
-                    return false;
-                }
-                body.append(data, length);
-                return true;
-            });
-            if (tooLarge) {
-                res.status = 413;
-                res.set_content("request body too large\n", "text/plain");
-                return;
-            }
-            Reply r = (this->*handler)(req.get_param_value("value"), req.get_param_value("code"), body);
-            res.status = r.status;
-            res.set_content(r.body, r.contentType.c_str());
-        });
-    };
-    script("/client/LogIn.php", &ServiceApp::Login);
-    script("/client/SendInfo.php", &ServiceApp::Push);
-    script("/client/Svn.php", &ServiceApp::Share);
+    if (request.Header("Content-Type").find("application/x-www-form-urlencoded") == std::string::npos)
+        return PlainResponse(415, "the form must be sent as application/x-www-form-urlencoded\n");
+    const std::string nick = TrimNickname(formField(request.body, "nick"));
+    const std::string password = formField(request.body, "password");
+    std::string message = NicknameProblem(nick);
+    if (!message.empty()) {
+    } else if (password.empty() || password != formField(request.body, "password2")) {
+        message = "两次输入的密码不一致。";
+    } else if (const std::optional<std::string> gbk = Utf8ToGbkStrict(password); !gbk) {
+        message = "密码里有 Vexory 无法输入的字符。";
+    } else {
+        // The client sends the SHA-1 of the password as its GBK bytes.
+        std::string error;
+        message = m_db.AddUser(nick, Sha1Hex(*gbk), m_options.registerRights, "", &error)
+                      ? "注册成功，请在 Vexory 中登录。"
+                      : "这个昵称已经有人使用。";
+    }
+    return html("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title></head>"
+                "<body><p>" +
+                escapeHtml(message) + "</p><p><a href=\"/register\">返回</a></p></body></html>");
+}
 
-    const char* html = "text/html; charset=utf-8";
-    server.Get("/advert.php", [html](const httplib::Request& req, httplib::Response& res) {
+HttpResponse ServiceApp::Inbox(const HttpRequest& request)
+{
+    // /inbox/TOKEN, /inbox/TOKEN?page=N or /inbox/TOKEN/ID (one result whole)
+    const std::string rest = request.path.substr(std::string("/inbox/").size());
+    const std::string token = rest.substr(0, rest.find('/'));
+    const std::string item = rest.size() > token.size() ? rest.substr(token.size() + 1) : std::string();
+    if (token.size() != 32 || token.find_first_not_of("0123456789abcdef") != std::string::npos ||
+        (!item.empty() && (item.size() > 18 || item.find_first_not_of("0123456789") != std::string::npos)))
+        return PlainResponse(404, "not found\n");
+    const std::optional<User> user = m_db.FindUserByInbox(token);
+    if (!user)
+        return PlainResponse(404, "not found\n");
+    if (!item.empty()) {
+        const std::optional<StoredResult> r = m_db.Result(user->nick, std::stoll(item));
+        if (!r)
+            return PlainResponse(404, "not found\n");
+        return text("[ " + r->task + " ] " + r->received + "\n" + r->url + "\n\n" + r->records);
+    }
+    const std::string pageText = request.Query("page");
+    int page = 1;
+    if (!pageText.empty() && pageText.size() < 7 && pageText.find_first_not_of("0123456789") == std::string::npos)
+        page = std::max(1, std::stoi(pageText));
+    const int64_t total = m_db.ResultCount(user->nick);
+    return html(inboxPage(*user, m_db.Results(user->nick, kInboxPage, (page - 1) * kInboxPage), page, total));
+}
+
+void ServiceApp::Install(HttpServer& server)
+{
+    // Password checks are slow by design: they have threads of their own, so that a
+    // burst of logins never holds up pushes.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const int hashing = server.AddPool({m_options.hashThreads ? m_options.hashThreads : cores, 64});
+    auto route = [this](auto method) { return [this, method](const HttpRequest& r) { return (this->*method)(r); }; };
+    server.Route("POST", "/client/LogIn.php", route(&ServiceApp::Login), hashing,
+                 [this](const HttpRequest& r) { return admit(r, true); });
+    server.Route("POST", "/client/SendInfo.php", route(&ServiceApp::Push), 0,
+                 [this](const HttpRequest& r) { return admit(r, false); });
+    server.Route("POST", "/client/Svn.php", route(&ServiceApp::Share), 0,
+                 [this](const HttpRequest& r) { return admit(r, false); });
+
+    server.Route("GET", "/advert.php", [](const HttpRequest& req) {
         // The help page's whole address, as the client reached this service.
         std::string page = pages::kAdvert;
-        const std::string host = req.get_header_value("Host");
+        const std::string host = req.Header("Host");
         const std::string help = escapeHtml("http://" + (host.empty() ? std::string("127.0.0.1") : host) + "/Help.php");
         page.replace(page.find("{HELP}"), 6, help);
-        res.set_content(page, html);
+        return html(page);
     });
-    server.Get("/Help.php", [html](const httplib::Request&, httplib::Response& res) {
-        res.set_content(pages::kHelp, html);
-    });
-    server.Get("/register", [html](const httplib::Request&, httplib::Response& res) {
-        res.set_content(pages::kRegisterForm, html);
-    });
-    server.Post("/register", [this, html](const httplib::Request& req, httplib::Response& res) {
-        const std::string nick = req.get_param_value("nick");
-        const std::string password = req.get_param_value("password");
-        std::string message;
-        if (nick.empty() || nick.size() > 32 || !validText(nick, 32) || nick.find_first_of("\r\n\t") != std::string::npos)
-            message = "昵称不能为空，最多 32 个字节。";
-        else if (password.empty() || password != req.get_param_value("password2"))
-            message = "两次输入的密码不一致。";
-        else if (!Utf8ToGbkStrict(nick))
-            message = "昵称里有 Vexory 无法显示的字符。";
-        else {
-            // The client sends the SHA-1 of the password as its GBK bytes.
-            std::string error;
-            const std::optional<std::string> gbk = Utf8ToGbkStrict(password);
-            if (!gbk)
-                message = "密码里有 Vexory 无法输入的字符。";
-            else if (m_db.AddUser(nick, Sha1Hex(*gbk), m_options.registerRights, "", &error))
-                message = "注册成功，请在 Vexory 中登录。";
-            else
-                message = "这个昵称已经有人使用。";
-        }
-        res.set_content("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title></head>"
-                        "<body><p>" + escapeHtml(message) + "</p><p><a href=\"/register\">返回</a></p></body></html>",
-                        html);
-    });
-    server.Get(R"(/inbox/([0-9a-f]{32}))", [this, html](const httplib::Request& req, httplib::Response& res) {
-        const std::optional<User> user = m_db.FindUserByInbox(req.matches[1]);
-        if (!user) {
-            res.status = 404;
-            return;
-        }
-        std::string page = "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>" +
-                           escapeHtml(user->nick) + " 的收件箱</title></head><body><h1>" + escapeHtml(user->nick) +
-                           " 的收件箱</h1>";
-        for (const StoredResult& r : m_db.Results(user->nick, 200))
-            page += "<h3>[ " + escapeHtml(r.task) + " ] " + escapeHtml(r.received) + "</h3><p>" + escapeHtml(r.url) +
-                    "</p><pre>" + escapeHtml(r.records) + "</pre>";
-        res.set_content(page + "</body></html>", html);
-    });
+    server.Route("GET", "/Help.php", [](const HttpRequest&) { return html(pages::kHelp); });
+    server.Route("GET", "/register", [](const HttpRequest&) { return html(pages::kRegisterForm); });
+    server.Route("POST", "/register", route(&ServiceApp::Register), hashing);
+    server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
 }
 
 } // namespace vexory::server

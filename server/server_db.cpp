@@ -5,9 +5,12 @@
 #include <openssl/rand.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -15,11 +18,10 @@ namespace vexory::server {
 
 namespace {
 
-constexpr int kIterations = 20000;
-
-const char* const kSchema = R"sql(
-PRAGMA journal_mode=WAL;
-PRAGMA synchronous=NORMAL;
+// Each step brings the schema from its index to the next version; a database made
+// before versions were kept (user_version 0) already has the first step's tables.
+const char* const kMigrations[] = {
+    R"sql(
 CREATE TABLE IF NOT EXISTS users(
     nick TEXT PRIMARY KEY,
     salt BLOB NOT NULL,
@@ -50,7 +52,24 @@ CREATE TABLE IF NOT EXISTS formulas(
     status TEXT NOT NULL DEFAULT 'pending',
     created TEXT NOT NULL,
     UNIQUE(page_key, formula));
-)sql";
+)sql",
+    R"sql(
+ALTER TABLE users ADD COLUMN login_address TEXT NOT NULL DEFAULT '';
+ALTER TABLE results ADD COLUMN forward_state TEXT NOT NULL DEFAULT '';
+UPDATE results SET forward_state = 'sent' WHERE forwarded = 1;
+CREATE TABLE outbox(
+    result_id INTEGER PRIMARY KEY,
+    nick TEXT NOT NULL,
+    created INTEGER NOT NULL,
+    due INTEGER NOT NULL,
+    attempts INTEGER NOT NULL DEFAULT 0,
+    last_error TEXT NOT NULL DEFAULT '');
+CREATE INDEX outbox_due ON outbox(due);
+CREATE INDEX outbox_nick ON outbox(nick);
+CREATE INDEX formulas_nick ON formulas(nick);
+)sql",
+};
+static_assert(std::size(kMigrations) == ServerDb::kSchemaVersion);
 
 std::string now()
 {
@@ -124,12 +143,16 @@ public:
                  : std::string();
     }
     int64_t integer(int col) { return sqlite3_column_int64(m_stmt, col); }
+    sqlite3_stmt* raw() { return m_stmt; }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-constexpr const char* kUserColumns = "nick, rights, webhook, user_number, shutoff, inbox_token, created";
+constexpr const char* kUserColumns = "nick, rights, webhook, user_number, shutoff, inbox_token, created, login_address";
+constexpr const char* kResultColumns =
+    "r.id, r.nick, r.task, r.url, r.formula, r.records, r.forwarded, r.received, r.forward_state, "
+    "COALESCE(o.attempts, 0), COALESCE(o.last_error, '')";
 
 User readUser(Statement& s)
 {
@@ -141,8 +164,53 @@ User readUser(Statement& s)
     u.shutoff = s.integer(4) != 0;
     u.inboxToken = s.text(5);
     u.created = s.text(6);
+    u.loginAddress = s.text(7);
     return u;
 }
+
+StoredResult readResult(Statement& s)
+{
+    StoredResult r;
+    r.id = s.integer(0);
+    r.nick = s.text(1);
+    r.task = s.text(2);
+    r.url = s.text(3);
+    r.formula = s.text(4);
+    r.records = s.text(5);
+    r.forwarded = s.integer(6) != 0;
+    r.received = s.text(7);
+    r.forwardState = s.text(8);
+    r.attempts = static_cast<int>(s.integer(9));
+    r.lastError = s.text(10);
+    return r;
+}
+
+// BEGIN IMMEDIATE ... COMMIT, rolled back unless committed.
+class Transaction
+{
+public:
+    explicit Transaction(sqlite3* db) : m_db(db)
+    {
+        m_open = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~Transaction()
+    {
+        if (m_open)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    bool ok() const { return m_open; }
+    bool commit()
+    {
+        const bool done = m_open && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (done)
+            m_open = false;
+        return done;
+    }
+
+private:
+    sqlite3* m_db;
+    bool m_open = false;
+};
 
 } // namespace
 
@@ -200,40 +268,88 @@ bool ServerDb::exec(const char* sql)
     return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-bool ServerDb::Open(const std::string& dataFolder, std::string* error)
+bool ServerDb::Open(const std::string& dataFolder, std::string* error, bool readOnly)
 {
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        if (m_db)
+            sqlite3_close(m_db);
+        m_db = nullptr;
+        return false;
+    };
+    const std::string path = dataFolder + "/vexory.sqlite3";
+    if (readOnly) {
+        if (!std::filesystem::exists(path))
+            return fail("no database in " + dataFolder);
+        // A folder nobody may write has no room for the shared-memory index of the
+        // write-ahead log; the database is then read as a file that cannot change.
+        for (const std::string& uri : {"file:" + path + "?mode=ro", "file:" + path + "?immutable=1"}) {
+            if (m_db)
+                sqlite3_close(m_db);
+            m_db = nullptr;
+            if (sqlite3_open_v2(uri.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                                nullptr) != SQLITE_OK)
+                continue;
+            Statement version(m_db, "PRAGMA user_version");
+            if (!version.row())
+                continue;
+            if (version.integer(0) < kSchemaVersion)
+                return fail("the database in " + dataFolder +
+                            " is from an older vexory-server; start `vexory-server serve` on it once to upgrade it");
+            sqlite3_busy_timeout(m_db, 10000);
+            return true;
+        }
+        return fail("cannot read " + path + (m_db ? std::string(": ") + sqlite3_errmsg(m_db) : std::string()));
+    }
     std::error_code ec;
     std::filesystem::create_directories(dataFolder, ec);
-    const std::string path = dataFolder + "/vexory.sqlite3";
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        if (error)
-            *error = "cannot open " + path + ": " + (m_db ? sqlite3_errmsg(m_db) : "out of memory");
-        return false;
-    }
+                        nullptr) != SQLITE_OK)
+        return fail("cannot open " + path + ": " + (m_db ? sqlite3_errmsg(m_db) : "out of memory"));
     sqlite3_busy_timeout(m_db, 10000);
-    if (!exec(kSchema)) {
-        if (error)
+    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") || !migrate(error)) {
+        if (error && error->empty())
             *error = std::string("cannot set up the database: ") + sqlite3_errmsg(m_db);
-        return false;
+        return fail(error ? *error : std::string());
     }
     return true;
+}
+
+bool ServerDb::migrate(std::string* error)
+{
+    Transaction t(m_db);
+    if (!t.ok())
+        return false;
+    Statement version(m_db, "PRAGMA user_version");
+    const int64_t from = version.row() ? version.integer(0) : 0;
+    if (from > kSchemaVersion) {
+        if (error)
+            *error = "the database is from a newer vexory-server (schema " + std::to_string(from) + ")";
+        return false;
+    }
+    for (int64_t v = from; v < kSchemaVersion; ++v)
+        if (!exec(kMigrations[v]))
+            return false;
+    const std::string set = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    return exec(set.c_str()) && t.commit();
 }
 
 bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDigest, int rights,
                        const std::string& webhook, std::string* error)
 {
     const std::string salt = randomBytes(16);
-    const std::string hash = HashPassword(passwordDigest, salt, kIterations);
+    const int iterations = m_iterations;
+    const std::string hash = HashPassword(passwordDigest, salt, iterations);
     std::lock_guard lock(m_mutex);
     Statement s(m_db, "INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
                       "VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-    s.bind(1, nick).blob(2, salt).blob(3, hash).bind(4, int64_t{kIterations}).bind(5, int64_t{rights});
+    s.bind(1, nick).blob(2, salt).blob(3, hash).bind(4, int64_t{iterations}).bind(5, int64_t{rights});
     s.bind(6, webhook).bind(7, hex(randomBytes(16))).bind(8, now());
     if (!s.done()) {
         if (error)
             *error = sqlite3_errcode(m_db) == SQLITE_CONSTRAINT ? "the nickname is taken: " + nick
-                                                                 : std::string(sqlite3_errmsg(m_db));
+                                                                : std::string(sqlite3_errmsg(m_db));
         return false;
     }
     return true;
@@ -272,9 +388,21 @@ std::vector<User> ServerDb::Users()
 bool ServerDb::DeleteUser(const std::string& nick)
 {
     std::lock_guard lock(m_mutex);
+    Transaction t(m_db);
+    if (!t.ok())
+        return false;
+    // The inbox token goes with the users row; whoever takes the nickname later
+    // starts with nothing of the old owner's.
+    for (const char* sql : {"DELETE FROM outbox WHERE nick = ?", "DELETE FROM results WHERE nick = ?",
+                            "DELETE FROM formulas WHERE nick = ?"}) {
+        Statement s(m_db, sql);
+        s.bind(1, nick);
+        if (!s.done())
+            return false;
+    }
     Statement s(m_db, "DELETE FROM users WHERE nick = ?");
     s.bind(1, nick);
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return s.done() && sqlite3_changes(m_db) == 1 && t.commit();
 }
 
 bool ServerDb::SetRights(const std::string& nick, int rights)
@@ -325,12 +453,30 @@ bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwor
     }
     // The slow hash runs outside the lock, so that logins do not hold up pushes.
     const std::string computed = HashPassword(passwordDigest, salt, iterations);
-    return computed.size() == hash.size() && CRYPTO_memcmp(computed.data(), hash.data(), hash.size()) == 0;
+    if (computed.size() != hash.size() || CRYPTO_memcmp(computed.data(), hash.data(), hash.size()) != 0)
+        return false;
+    if (iterations < m_iterations) {
+        const std::string newSalt = randomBytes(16);
+        const std::string newHash = HashPassword(passwordDigest, newSalt, m_iterations);
+        std::lock_guard lock(m_mutex);
+        // Only the hash that was checked is replaced (a password change in between wins).
+        Statement s(m_db, "UPDATE users SET salt = ?, hash = ?, iterations = ? WHERE nick = ? AND hash = ?");
+        s.blob(1, newSalt).blob(2, newHash).bind(3, int64_t{m_iterations}).bind(4, nick).blob(5, hash);
+        s.done();
+    }
+    return true;
 }
 
-int64_t ServerDb::NewLogin(const std::string& nick)
+int ServerDb::PasswordIterations(const std::string& nick)
 {
-    static thread_local std::mt19937 g{std::random_device{}()};
+    std::lock_guard lock(m_mutex);
+    Statement s(m_db, "SELECT iterations FROM users WHERE nick = ?");
+    s.bind(1, nick);
+    return s.row() ? static_cast<int>(s.integer(0)) : 0;
+}
+
+int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
+{
     std::lock_guard lock(m_mutex);
     int64_t old = 0;
     {
@@ -339,63 +485,188 @@ int64_t ServerDb::NewLogin(const std::string& nick)
         if (s.row())
             old = s.integer(0);
     }
+    // 31 random bits from the system's generator: one number tells nothing of the next.
     int64_t number;
-    do
-        number = std::uniform_int_distribution<int64_t>(1, 2147483646)(g);
-    while (number == old);
-    Statement s(m_db, "UPDATE users SET user_number = ? WHERE nick = ?");
-    s.bind(1, number).bind(2, nick);
+    do {
+        const std::string bytes = randomBytes(4);
+        uint32_t v = 0;
+        std::memcpy(&v, bytes.data(), 4);
+        number = v & 0x7fffffff;
+    } while (number == 0 || number == 2147483647 || number == old);
+    Statement s(m_db, "UPDATE users SET user_number = ?, login_address = ? WHERE nick = ?");
+    s.bind(1, number).bind(2, address).bind(3, nick);
     s.done();
     return number;
 }
 
-int64_t ServerDb::StoreResult(const StoredResult& r)
+ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
 {
     std::lock_guard lock(m_mutex);
-    Statement s(m_db, "INSERT INTO results(nick, task, url, formula, records, forwarded, received) "
-                      "VALUES(?, ?, ?, ?, ?, ?, ?)");
-    s.bind(1, r.nick).bind(2, r.task).bind(3, r.url).bind(4, r.formula).bind(5, r.records);
-    s.bind(6, int64_t{r.forwarded ? 1 : 0}).bind(7, now());
-    if (!s.done())
-        return 0;
-    return sqlite3_last_insert_rowid(m_db);
-}
-
-void ServerDb::MarkForwarded(int64_t id)
-{
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "UPDATE results SET forwarded = 1 WHERE id = ?");
-    s.bind(1, id);
-    s.done();
-}
-
-std::vector<StoredResult> ServerDb::Results(const std::string& nick, int limit)
-{
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "SELECT id, nick, task, url, formula, records, forwarded, received FROM results "
-                      "WHERE nick = ? ORDER BY id DESC LIMIT ?");
-    s.bind(1, nick).bind(2, int64_t{limit > 0 ? limit : -1});
-    std::vector<StoredResult> out;
-    while (s.row()) {
-        StoredResult r;
-        r.id = s.integer(0);
-        r.nick = s.text(1);
-        r.task = s.text(2);
-        r.url = s.text(3);
-        r.formula = s.text(4);
-        r.records = s.text(5);
-        r.forwarded = s.integer(6) != 0;
-        r.received = s.text(7);
-        out.push_back(std::move(r));
+    Stored out;
+    Transaction t(m_db);
+    if (!t.ok())
+        return out;
+    bool shutoff = false;
+    {
+        Statement s(m_db, "UPDATE users SET shutoff = 0 WHERE nick = ? AND shutoff = 1");
+        s.bind(1, r.nick);
+        if (!s.done())
+            return out;
+        shutoff = sqlite3_changes(m_db) == 1;
     }
+    std::string webhook;
+    {
+        Statement s(m_db, "SELECT webhook FROM users WHERE nick = ?");
+        s.bind(1, r.nick);
+        if (s.row())
+            webhook = s.text(0);
+    }
+    // A result that ends the run is not forwarded.
+    const bool forward = !shutoff && !webhook.empty();
+    {
+        Statement s(m_db, "INSERT INTO results(nick, task, url, formula, records, forwarded, received, forward_state) "
+                          "VALUES(?, ?, ?, ?, ?, 0, ?, ?)");
+        s.bind(1, r.nick).bind(2, r.task).bind(3, r.url).bind(4, r.formula).bind(5, r.records);
+        s.bind(6, now()).bind(7, std::string(forward ? "pending" : ""));
+        if (!s.done())
+            return out;
+    }
+    const int64_t id = sqlite3_last_insert_rowid(m_db);
+    if (forward) {
+        const int64_t ms = NowMs();
+        Statement s(m_db, "INSERT INTO outbox(result_id, nick, created, due) VALUES(?, ?, ?, ?)");
+        s.bind(1, id).bind(2, r.nick).bind(3, ms).bind(4, ms);
+        if (!s.done())
+            return out;
+    }
+    // Finding the cut costs a walk over `keep` index entries: done once every
+    // keep/100 pushes of the user, so that an account holds at most 1% more for a while.
+    if (keep > 0 && ++m_sinceTrim[r.nick] >= std::max(1, keep / 100)) {
+        m_sinceTrim.erase(r.nick);
+        // Older results than the newest `keep` of this user, found through (nick, id).
+        Statement cut(m_db, "SELECT id FROM results WHERE nick = ? ORDER BY id DESC LIMIT 1 OFFSET ?");
+        cut.bind(1, r.nick).bind(2, int64_t{keep});
+        if (cut.row()) {
+            const int64_t oldest = cut.integer(0);
+            for (const char* sql : {"DELETE FROM outbox WHERE nick = ? AND result_id <= ?",
+                                    "DELETE FROM results WHERE nick = ? AND id <= ?"}) {
+                Statement d(m_db, sql);
+                d.bind(1, r.nick).bind(2, oldest);
+                if (!d.done())
+                    return out;
+            }
+        }
+    }
+    if (!t.commit())
+        return out;
+    out.id = id;
+    out.shutoff = shutoff;
     return out;
 }
 
-int64_t ServerDb::ResultCount()
+std::vector<StoredResult> ServerDb::Results(const std::string& nick, int limit, int offset)
 {
     std::lock_guard lock(m_mutex);
-    Statement s(m_db, "SELECT COUNT(*) FROM results");
+    Statement s(m_db, (std::string("SELECT ") + kResultColumns +
+                       " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE r.nick = ? "
+                       "ORDER BY r.id DESC LIMIT ? OFFSET ?")
+                          .c_str());
+    s.bind(1, nick).bind(2, int64_t{limit > 0 ? limit : -1}).bind(3, int64_t{std::max(0, offset)});
+    std::vector<StoredResult> out;
+    while (s.row())
+        out.push_back(readResult(s));
+    return out;
+}
+
+std::optional<StoredResult> ServerDb::Result(const std::string& nick, int64_t id)
+{
+    std::lock_guard lock(m_mutex);
+    Statement s(m_db, (std::string("SELECT ") + kResultColumns +
+                       " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE r.nick = ? AND r.id = ?")
+                          .c_str());
+    s.bind(1, nick).bind(2, id);
+    if (!s.row())
+        return std::nullopt;
+    return readResult(s);
+}
+
+int64_t ServerDb::ResultCount(const std::string& nick)
+{
+    std::lock_guard lock(m_mutex);
+    Statement s(m_db, nick.empty() ? "SELECT COUNT(*) FROM results" : "SELECT COUNT(*) FROM results WHERE nick = ?");
+    if (!nick.empty())
+        s.bind(1, nick);
     return s.row() ? s.integer(0) : 0;
+}
+
+std::optional<OutboxItem> ServerDb::ClaimForward(int64_t nowMs, int64_t leaseMs)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction t(m_db);
+    if (!t.ok())
+        return std::nullopt;
+    Statement s(m_db, "SELECT o.result_id, o.nick, o.attempts, o.created, u.webhook, r.task, r.url, r.records "
+                      "FROM outbox o JOIN results r ON r.id = o.result_id LEFT JOIN users u ON u.nick = o.nick "
+                      "WHERE o.due <= ? ORDER BY o.due LIMIT 1");
+    s.bind(1, nowMs);
+    if (!s.row())
+        return std::nullopt;
+    OutboxItem item;
+    item.resultId = s.integer(0);
+    item.nick = s.text(1);
+    item.attempts = static_cast<int>(s.integer(2));
+    item.createdMs = s.integer(3);
+    item.webhook = s.text(4);
+    item.result.id = item.resultId;
+    item.result.nick = item.nick;
+    item.result.task = s.text(5);
+    item.result.url = s.text(6);
+    item.result.records = s.text(7);
+    Statement lease(m_db, "UPDATE outbox SET due = ? WHERE result_id = ?");
+    lease.bind(1, nowMs + leaseMs).bind(2, item.resultId);
+    if (!lease.done() || !t.commit())
+        return std::nullopt;
+    return item;
+}
+
+void ServerDb::ForwardSent(int64_t resultId)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction t(m_db);
+    Statement d(m_db, "DELETE FROM outbox WHERE result_id = ?");
+    d.bind(1, resultId);
+    Statement u(m_db, "UPDATE results SET forwarded = 1, forward_state = 'sent' WHERE id = ?");
+    u.bind(1, resultId);
+    if (d.done() && u.done())
+        t.commit();
+}
+
+void ServerDb::ForwardFailed(int64_t resultId, const std::string& error, int64_t retryAtMs)
+{
+    std::lock_guard lock(m_mutex);
+    Transaction t(m_db);
+    if (retryAtMs > 0) {
+        Statement s(m_db, "UPDATE outbox SET due = ?, attempts = attempts + 1, last_error = ? WHERE result_id = ?");
+        s.bind(1, retryAtMs).bind(2, error).bind(3, resultId);
+        if (s.done())
+            t.commit();
+        return;
+    }
+    Statement d(m_db, "DELETE FROM outbox WHERE result_id = ?");
+    d.bind(1, resultId);
+    Statement u(m_db, "UPDATE results SET forward_state = 'failed' WHERE id = ?");
+    u.bind(1, resultId);
+    if (d.done() && u.done())
+        t.commit();
+}
+
+int64_t ServerDb::NextForwardInMs(int64_t nowMs)
+{
+    std::lock_guard lock(m_mutex);
+    Statement s(m_db, "SELECT MIN(due) FROM outbox");
+    if (!s.row() || sqlite3_column_type(s.raw(), 0) == SQLITE_NULL)
+        return -1;
+    return std::max<int64_t>(0, s.integer(0) - nowMs);
 }
 
 bool ServerDb::AddFormula(const std::string& nick, const std::string& pageKey, const std::string& formula,
@@ -446,6 +717,12 @@ bool ServerDb::SetFormulaStatus(int64_t id, const std::string& status)
     Statement s(m_db, "UPDATE formulas SET status = ? WHERE id = ?");
     s.bind(1, status).bind(2, id);
     return s.done() && sqlite3_changes(m_db) == 1;
+}
+
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace vexory::server

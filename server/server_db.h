@@ -8,13 +8,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
 
 namespace vexory::server {
 
-enum Rights : int {
+enum Rights : int
+{
     RightPlugin = 1,
     RightMultiTask = 2,
     RightChain = 4,
@@ -33,6 +35,7 @@ struct User
     bool shutoff = false;
     std::string inboxToken;
     std::string created;
+    std::string loginAddress; // where the current user number was handed out
 };
 
 struct StoredResult
@@ -40,6 +43,20 @@ struct StoredResult
     int64_t id = 0;
     std::string nick, task, url, formula, records, received;
     bool forwarded = false;
+    // "" (no webhook), "pending" (in the outbox), "sent", "failed" (gave up)
+    std::string forwardState;
+    int attempts = 0;
+    std::string lastError;
+};
+
+// A result waiting for its webhook.
+struct OutboxItem
+{
+    int64_t resultId = 0;
+    std::string nick, webhook;
+    StoredResult result;
+    int attempts = 0;
+    int64_t createdMs = 0;
 };
 
 struct SharedFormula
@@ -56,8 +73,14 @@ public:
     ServerDb(const ServerDb&) = delete;
     ServerDb& operator=(const ServerDb&) = delete;
 
-    // Opens (creating when needed) DATA/vexory.sqlite3.
-    bool Open(const std::string& dataFolder, std::string* error);
+    static constexpr int kPasswordIterations = 600000;
+    static constexpr int kSchemaVersion = 2;
+
+    // Opens (creating or upgrading when needed) DATA/vexory.sqlite3. Read-only opens
+    // change nothing on disk, so they work on a folder the caller cannot write.
+    bool Open(const std::string& dataFolder, std::string* error, bool readOnly = false);
+    // Rounds for hashes made from now on (tests make old-style hashes with fewer).
+    void SetPasswordIterations(int iterations) { m_iterations = iterations; }
 
     // Users. The password comes as the client sends it: the SHA-1 hex digest.
     bool AddUser(const std::string& nick, const std::string& passwordDigest, int rights, const std::string& webhook,
@@ -65,21 +88,40 @@ public:
     std::optional<User> FindUser(const std::string& nick);
     std::optional<User> FindUserByInbox(const std::string& token);
     std::vector<User> Users();
+    // The user with every result, shared formula and queued forward, in one transaction.
     bool DeleteUser(const std::string& nick);
     bool SetRights(const std::string& nick, int rights);
     bool SetWebhook(const std::string& nick, const std::string& url);
     bool SetShutoff(const std::string& nick, bool on);
     // Consumes a pending remote end: true once after SetShutoff.
     bool TakeShutoff(const std::string& nick);
+    // A hash made with fewer rounds than today's is made again on a good password.
     bool CheckPassword(const std::string& nick, const std::string& passwordDigest);
-    // A fresh user number for a login (never the previous one).
-    int64_t NewLogin(const std::string& nick);
+    // A fresh, unpredictable user number for a login (never the previous one).
+    int64_t NewLogin(const std::string& nick, const std::string& address = {});
+    int PasswordIterations(const std::string& nick);
 
-    // Results.
-    int64_t StoreResult(const StoredResult& result);
-    void MarkForwarded(int64_t id);
-    std::vector<StoredResult> Results(const std::string& nick, int limit = 0);
-    int64_t ResultCount();
+    // Results. A push is stored in one transaction with taking a pending remote end
+    // (nothing is taken when the insert fails) and, for a user with a webhook, its
+    // outbox entry; the user's results beyond the newest `keep` go (0: all kept),
+    // looked for every keep/100 pushes of the user.
+    struct Stored
+    {
+        int64_t id = 0; // 0: not stored
+        bool shutoff = false;
+    };
+    Stored StorePush(const StoredResult& result, int keep = 0);
+    std::vector<StoredResult> Results(const std::string& nick, int limit = 0, int offset = 0);
+    std::optional<StoredResult> Result(const std::string& nick, int64_t id);
+    int64_t ResultCount(const std::string& nick = {});
+
+    // The outbox. Claim takes the entry due first and hides it for `leaseMs`.
+    std::optional<OutboxItem> ClaimForward(int64_t nowMs, int64_t leaseMs);
+    void ForwardSent(int64_t resultId);
+    // Due again at `retryAtMs`, or given up ("failed") when that is 0.
+    void ForwardFailed(int64_t resultId, const std::string& error, int64_t retryAtMs);
+    // Milliseconds until the next entry is due (-1: the outbox is empty).
+    int64_t NextForwardInMs(int64_t nowMs);
 
     // Shared formulas: false when the same formula waits or was approved for the key.
     bool AddFormula(const std::string& nick, const std::string& pageKey, const std::string& formula,
@@ -90,10 +132,16 @@ public:
 
 private:
     bool exec(const char* sql);
+    bool migrate(std::string* error);
 
     sqlite3* m_db = nullptr;
     std::mutex m_mutex;
+    int m_iterations = kPasswordIterations;
+    std::unordered_map<std::string, int> m_sinceTrim; // pushes since the user's results were cut
 };
+
+// Milliseconds since the epoch.
+int64_t NowMs();
 
 // The salted, slow hash kept for a password digest.
 std::string HashPassword(const std::string& passwordDigest, const std::string& salt, int iterations);

@@ -10,6 +10,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 using namespace vexory;
@@ -48,7 +49,10 @@ TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
     EXPECT_EQ(rawPost(server, "/client/LogIn.php" + query(), "password=" + digest).first, 400);
     EXPECT_EQ(rawPost(server, "/client/SendInfo.php" + query(), "not a push body!").first, 400);
     EXPECT_EQ(rawPost(server, "/client/SendInfo.php" + query(), EncodePushBody("only\r\ntwo lines")).first, 400);
-    EXPECT_EQ(rawPost(server, "/client/SendInfo.php" + query(), std::string(2 << 20, 'A')).first, 413);
+    // Refused before it is read: the client sees the 413, or the connection closed under its upload.
+    std::signal(SIGPIPE, SIG_IGN);
+    const int tooLarge = rawPost(server, "/client/SendInfo.php" + query(), std::string(2 << 20, 'A')).first;
+    EXPECT_TRUE(tooLarge == 413 || tooLarge == 0) << tooLarge;
     std::string results;
     ASSERT_EQ(server.admin("results alice", &results), 0);
     EXPECT_EQ(results, "");
@@ -80,7 +84,8 @@ TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
 
 TEST(Server, ConcurrentPushesAreEachStoredOnce)
 {
-    ServerProcess server(VEXORY_SERVER_PATH);
+    // One account pushes from every thread: past the default rate limit.
+    ServerProcess server(VEXORY_SERVER_PATH, {"--push-rate", "100000"});
     ASSERT_TRUE(server.ok());
     ASSERT_EQ(server.admin("user add load pw"), 0);
     TAccountRecord a;

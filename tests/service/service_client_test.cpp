@@ -8,6 +8,9 @@
 #include "support/test_http_server.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include <mutex>
@@ -166,17 +169,21 @@ TEST_F(ServiceTest, PushRepliesForEveryCase)
     PushReply sent = ReadPushReply(PushResult(task, a, m_server.host(), result));
     EXPECT_TRUE(sent.valid && sent.taken && sent.forwarded && sent.pluginAllowed);
     EXPECT_EQ(task.FormulaSent, 1);
+    // Forwarded from the outbox, after the reply.
+    for (int i = 0; i < 250 && accepting.bodies().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_EQ(accepting.bodies().size(), 1u);
     nlohmann::json hook = nlohmann::json::parse(accepting.bodies()[0]);
     EXPECT_EQ(hook["task"], "任务");
     EXPECT_EQ(hook["records"], "a=新");
 
-    // Not forwarded: the endpoint refuses.
+    // The endpoint refuses: the result is in the inbox all the same, and is sent
+    // (the webhook gets it when it comes back).
     Webhook refusing(500);
     ASSERT_EQ(m_server.admin("user webhook 张三 " + refusing.url()), 0);
-    PushReply notSent = ReadPushReply(PushResult(task, a, m_server.host(), result));
-    EXPECT_TRUE(notSent.taken);
-    EXPECT_FALSE(notSent.forwarded);
+    PushReply stored = ReadPushReply(PushResult(task, a, m_server.host(), result));
+    EXPECT_TRUE(stored.taken);
+    EXPECT_TRUE(stored.forwarded);
 
     // A remote end ordered on the server answers the next push, once.
     ASSERT_EQ(m_server.admin("user shutoff 张三"), 0);
@@ -236,6 +243,11 @@ TEST_F(ServiceTest, FormulaSharing)
     };
     const std::string formula = "<td>{>\xC3\xFB<}</td>"; // 名
     EXPECT_EQ(post(ShareLookupBody(kNick, key)), "null");
+    // Uploads come from a logged-in account only.
+    EXPECT_EQ(post(ShareUploadBody(kNick, key, formula, "note")), "error");
+    int32_t version = 6;
+    TAccountRecord a = account(kNick, "secret");
+    ASSERT_EQ(login(a, version), LoginDone);
     EXPECT_EQ(post(ShareUploadBody(kNick, key, formula, "note")), "success");
     EXPECT_EQ(post(ShareUploadBody(kNick, key, formula, "note")), "exist");
     EXPECT_EQ(post(ShareLookupBody(kNick, key)), "null"); // waiting for review
@@ -276,7 +288,7 @@ TEST_F(ServiceTest, CommandLineLoginAndPush)
                              " --task 任务 --url http://x/ " + ShellQuote(dir.file("result.txt")),
                          &out),
               0);
-    EXPECT_EQ(out, "11112003\n"); // taken, no webhook, plug-in allowed
+    EXPECT_EQ(out, "11112353\n"); // stored in the inbox (that is sent, with or without a webhook), plug-in allowed
     ASSERT_EQ(m_server.admin("results 张三", &out), 0);
     EXPECT_NE(out.find("标题=新品\\r\\n价格=5"), std::string::npos);
     EXPECT_EQ(RunCommand(cli + " push --server " + m_server.host() + " --nick 张三 " +

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,6 +20,8 @@ ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string>
     args.insert(args.end(), extra.begin(), extra.end());
     m_pid = ::fork();
     if (m_pid == 0) {
+        // A test that dies takes its server along.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::dup2(pipeFds[1], 1);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
@@ -39,6 +42,23 @@ ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string>
     const size_t colon = line.rfind(':');
     if (line.rfind("listening ", 0) == 0 && colon != std::string::npos)
         m_port = std::atoi(line.c_str() + colon + 1);
+}
+
+double ServerProcess::Stop()
+{
+    if (m_pid <= 0)
+        return 0;
+    const auto start = std::chrono::steady_clock::now();
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 3000 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (::waitpid(m_pid, &status, WNOHANG) == 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, &status, 0);
+    }
+    m_pid = -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 ServerProcess::~ServerProcess()

@@ -24,6 +24,8 @@ public:
     int port() const { return m_port; }
     std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
     const std::string& data() const { return m_data.path(); }
+    // SIGTERM, then waits (at most 60 s); the seconds it took to end.
+    double Stop();
     // Runs an admin command on the same data folder; its exit code.
     int admin(const std::string& arguments, std::string* out = nullptr) const;
 

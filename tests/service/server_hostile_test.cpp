@@ -1,0 +1,548 @@
+// vexory-server against clients that do not play fair: idle and slow connections,
+// oversized requests, guessing, floods; and the account's life: deletion,
+// retention, the inbox, forwarding off the request path.
+
+#include "formula/text_helpers.h"
+#include "platform/codepage.h"
+#include "server_db.h"
+#include "service/http_client.h"
+#include "service/protocol_codec.h"
+#include "service/service_client.h"
+#include "support/server_process.h"
+#include "support/test_http_server.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <set>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace vexory;
+using namespace vexory::test;
+
+namespace {
+
+int connectFrom(int port, const char* from)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+struct Answer
+{
+    int status = 0; // 0: no answer (closed or timed out)
+    std::string body;
+};
+
+// Sends REQUEST (whole, as bytes) from a loopback address of the caller's choice
+// and reads one answer.
+Answer exchange(int port, const std::string& request, const char* from = "127.0.0.1", int timeoutMs = 8000)
+{
+    Answer a;
+    const int fd = connectFrom(port, from);
+    if (fd < 0)
+        return a;
+    size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            break; // the server may answer before it has read everything
+        sent += static_cast<size_t>(n);
+    }
+    std::string in;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const size_t end = in.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            const size_t at = in.find("Content-Length: ");
+            const size_t length = at == std::string::npos ? 0 : std::stoul(in.substr(at + 16));
+            if (in.size() >= end + 4 + length) {
+                a.status = std::atoi(in.c_str() + 9);
+                a.body = in.substr(end + 4, length);
+                break;
+            }
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        in.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return a;
+}
+
+std::string post(const std::string& path, const std::string& body,
+                 const std::string& type = "application/x-www-form-urlencoded")
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+           "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string query()
+{
+    const uint32_t n = RequestNumber();
+    return "?value=" + std::to_string(n) + "&code=" + RequestCode(n) + "&level=6";
+}
+
+std::string pushRequest(const std::string& nick, int64_t number, const std::string& records)
+{
+    const std::string payload = nick + "\r\n" + std::to_string(number) + "\r\ntask\r\nhttp://x/\r\n \r\n" + records;
+    return post("/client/SendInfo.php" + query(), EncodePushBody(payload));
+}
+
+std::string loginRequest(const std::string& nick, const std::string& password)
+{
+    return post("/client/LogIn.php" + query(),
+                "username=" + Base64UrlEncode(nick) + "&password=" + Sha1Hex(password) + "&version=6");
+}
+
+TAccountRecord account(const std::string& nick, const std::string& password)
+{
+    TAccountRecord a;
+    a.Nickname = nick;
+    a.PasswordDigest = Sha1Hex(password);
+    return a;
+}
+
+bool loggedIn(TAccountRecord& a, const ServerProcess& server)
+{
+    int32_t version = 6;
+    return Login(a, server.host(), false, version) == LoginDone;
+}
+
+PushReply push(TAccountRecord& a, const ServerProcess& server, const std::string& records)
+{
+    TTaskRecord task;
+    task.TaskName = "task";
+    task.SetPageUrl("http://127.0.0.1/list");
+    task.FormulaSent = 1;
+    return ReadPushReply(PushResult(task, a, server.host(), records));
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& out)
+{
+    std::vector<nlohmann::json> rows;
+    for (size_t start = 0, k; (k = out.find('\n', start)) != std::string::npos; start = k + 1)
+        rows.push_back(nlohmann::json::parse(out.substr(start, k - start)));
+    return rows;
+}
+
+std::string inboxOf(const ServerProcess& server, const std::string& nick)
+{
+    std::string out;
+    server.admin("user list", &out);
+    for (const nlohmann::json& u : jsonLines(out))
+        if (u["nick"] == nick)
+            return u["inbox"];
+    return {};
+}
+
+template <typename Done> bool waitFor(Done done, int ms = 10000)
+{
+    for (int i = 0; i < ms / 20 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+} // namespace
+
+TEST(ServerHostile, IdleAndSlowConnectionsDoNotShutOthersOut)
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    ASSERT_GE(files.rlim_cur, 2000u);
+
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+
+    // 1000 connections that never send, 50 that send a header a byte at a time.
+    std::vector<int> held;
+    for (int i = 0; i < 1050; ++i) {
+        const int fd = connectFrom(server.port(), "127.0.0.1");
+        ASSERT_GE(fd, 0);
+        held.push_back(fd);
+    }
+    std::atomic<bool> finished{false};
+    std::thread drip([&] {
+        const std::string header = "POST /client/SendInfo.php HTTP/1.1\r\nX-Slow: " + std::string(400, 'a');
+        for (size_t at = 0; !finished && at < header.size(); ++at) {
+            for (size_t i = 1000; i < held.size(); ++i)
+                send(held[i], &header[at], 1, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+
+    int taken = 0;
+    for (int i = 0; i < 30; ++i)
+        taken += push(a, server, "n=" + std::to_string(i)).taken ? 1 : 0;
+    EXPECT_EQ(taken, 30);
+    EXPECT_EQ(exchange(server.port(), "GET /Help.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").status, 200);
+
+    // Slow clients do not hold the server past its stop.
+    EXPECT_LT(server.Stop(), 5.0);
+    finished = true;
+    drip.join();
+    for (int fd : held)
+        close(fd);
+}
+
+TEST(ServerHostile, OversizedRequestsAreRefusedUnread)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    // A 300 MB body is announced but never sent: the answer comes without it.
+    for (const char* path : {"/register", "/client/LogIn.php", "/client/SendInfo.php", "/inbox/x"}) {
+        const Answer a = exchange(server.port(), std::string("POST ") + path +
+                                                     " HTTP/1.1\r\nHost: x\r\nContent-Length: 314572800\r\n\r\nnick=");
+        EXPECT_EQ(a.status, 413) << path;
+    }
+    // A body without a length that grows past the limit is cut off.
+    std::string chunked = "POST /register HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+                          "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
+    for (int i = 0; i < 40; ++i)
+        chunked += "8000\r\n" + std::string(0x8000, 'a') + "\r\n";
+    chunked += "0\r\n\r\n";
+    EXPECT_EQ(exchange(server.port(), chunked).status, 0);
+
+    const std::string get = "GET /Help.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+    EXPECT_EQ(exchange(server.port(), get + "X-Big: " + std::string(70 << 10, 'b') + "\r\n\r\n").status, 431);
+    std::string many = get, some = get;
+    for (int i = 0; i < 101; ++i)
+        many += "X-" + std::to_string(i) + ": 1\r\n";
+    for (int i = 0; i < 90; ++i)
+        some += "X-" + std::to_string(i) + ": 1\r\n";
+    EXPECT_EQ(exchange(server.port(), many + "\r\n").status, 431);
+    EXPECT_EQ(exchange(server.port(), some + "\r\n").status, 200);
+    EXPECT_EQ(exchange(server.port(), get + "X-Fine: " + std::string(8 << 10, 'b') + "\r\n\r\n").status, 200);
+
+    // A multipart form is refused in plain words; nobody is registered by it.
+    const Answer multipart =
+        exchange(server.port(),
+                 post("/register", "--b\r\nContent-Disposition: form-data; name=\"nick\"\r\n\r\nmallory\r\n--b--\r\n",
+                      "multipart/form-data; boundary=b"));
+    EXPECT_EQ(multipart.status, 415);
+    EXPECT_NE(multipart.body.find("multipart"), std::string::npos);
+    std::string users;
+    ASSERT_EQ(server.admin("user list", &users), 0);
+    EXPECT_EQ(users, "");
+}
+
+TEST(ServerHostile, GuessersAreSlowedPerAddressWhileTheOwnerGoesOn)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice secret"), 0);
+    TAccountRecord a = account("alice", "secret");
+    ASSERT_TRUE(loggedIn(a, server));
+
+    // User numbers from another address: after a few wrong ones, one try per turn.
+    int checked = 0, refused = 0;
+    for (int i = 0; i < 40; ++i) {
+        const Answer r = exchange(server.port(), pushRequest("alice", 1000 + i, "x=1"), "127.0.0.2");
+        checked += r.status == 200 && r.body.size() == 8;
+        refused += r.status == 429;
+    }
+    EXPECT_LE(checked, 8);
+    EXPECT_GE(refused, 30);
+    EXPECT_TRUE(push(a, server, "x=owner").taken);
+
+    // Passwords from a third address: the same; the owner still logs in.
+    checked = refused = 0;
+    for (int i = 0; i < 20; ++i) {
+        const Answer r = exchange(server.port(), loginRequest("alice", "guess" + std::to_string(i)), "127.0.0.3");
+        checked += r.status == 200 && r.body == "error006";
+        refused += r.status == 429;
+    }
+    EXPECT_LE(checked, 8);
+    EXPECT_GE(refused, 10);
+    TAccountRecord again = account("alice", "secret");
+    EXPECT_TRUE(loggedIn(again, server));
+    EXPECT_TRUE(push(again, server, "x=again").taken);
+
+    // User numbers differ from login to login.
+    std::set<int64_t> numbers;
+    for (int i = 0; i < 5; ++i) {
+        TAccountRecord b = account("alice", "secret");
+        ASSERT_TRUE(loggedIn(b, server));
+        numbers.insert(b.UserNumber);
+    }
+    EXPECT_EQ(numbers.size(), 5u);
+}
+
+TEST(ServerHostile, PasswordHashesAreSlowAndOldOnesAreRemadeAtLogin)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add new pw"), 0);
+    server::ServerDb db;
+    ASSERT_TRUE(db.Open(server.data(), nullptr));
+    EXPECT_EQ(db.PasswordIterations("new"), 600000);
+
+    db.SetPasswordIterations(20000);
+    ASSERT_TRUE(db.AddUser("old", Sha1Hex("pw"), 0, "", nullptr));
+    EXPECT_EQ(db.PasswordIterations("old"), 20000);
+    TAccountRecord wrong = account("old", "nope");
+    EXPECT_FALSE(loggedIn(wrong, server));
+    EXPECT_EQ(db.PasswordIterations("old"), 20000);
+    TAccountRecord old = account("old", "pw");
+    ASSERT_TRUE(loggedIn(old, server));
+    EXPECT_EQ(db.PasswordIterations("old"), 600000);
+    TAccountRecord again = account("old", "pw");
+    EXPECT_TRUE(loggedIn(again, server));
+}
+
+TEST(ServerHostile, FormulasAreUploadedOnlyFromWhereTheAccountLoggedIn)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    const std::string upload =
+        post("/client/Svn.php" + query(), ShareUploadBody("alice", "http://a/", "<b>{>x<}</b>", ""));
+    EXPECT_EQ(exchange(server.port(), upload).body, "error"); // never logged in
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    EXPECT_EQ(exchange(server.port(), upload, "127.0.0.5").body, "error"); // logged in elsewhere
+    EXPECT_EQ(exchange(server.port(), upload).body, "success");
+}
+
+TEST(ServerHostile, ADeletedAccountTakesItsDataAlong)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    const std::string oldInbox = inboxOf(server, "alice");
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    ASSERT_TRUE(push(a, server, "secret=1").taken);
+    ASSERT_EQ(exchange(server.port(),
+                       post("/client/Svn.php" + query(), ShareUploadBody("alice", "http://a/", "<b>{>x<}</b>", "")))
+                  .body,
+              "success");
+
+    ASSERT_EQ(server.admin("user delete alice"), 0);
+    ASSERT_EQ(server.admin("user add alice other"), 0);
+    std::string out;
+    ASSERT_EQ(server.admin("results alice", &out), 0);
+    EXPECT_EQ(out, "");
+    ASSERT_EQ(server.admin("formula list", &out), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(exchange(server.port(), "GET " + oldInbox + " HTTP/1.1\r\nHost: x\r\n\r\n").status, 404);
+    const Answer inbox = exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(inbox.status, 200);
+    EXPECT_EQ(inbox.body.find("secret=1"), std::string::npos);
+}
+
+TEST(ServerHostile, PushQuotasRetentionAndAPagedInbox)
+{
+    {
+        ServerProcess server(VEXORY_SERVER_PATH, {"--push-rate", "4", "--max-result", "200"});
+        ASSERT_TRUE(server.ok());
+        ASSERT_EQ(server.admin("user add alice pw"), 0);
+        TAccountRecord a = account("alice", "pw");
+        ASSERT_TRUE(loggedIn(a, server));
+        const Answer big = exchange(server.port(), pushRequest("alice", a.UserNumber, std::string(300, 'x')));
+        EXPECT_EQ(big.status, 413);
+        EXPECT_NE(big.body.find("at most 200 bytes"), std::string::npos) << big.body;
+        EXPECT_TRUE(push(a, server, "n=1").taken);
+        EXPECT_TRUE(push(a, server, "n=2").taken);
+        const Answer flood = exchange(server.port(), pushRequest("alice", a.UserNumber, "n=3"));
+        EXPECT_EQ(flood.status, 429);
+        EXPECT_NE(flood.body.find("at most 4 a minute"), std::string::npos) << flood.body;
+    }
+    ServerProcess server(VEXORY_SERVER_PATH, {"--keep-results", "53"});
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    for (int i = 1; i <= 58; ++i)
+        ASSERT_TRUE(
+            push(a, server, i == 58 ? "long=" + std::string(5000, 'L') + "END" : "n=" + std::to_string(i)).taken);
+    std::string out;
+    ASSERT_EQ(server.admin("results alice", &out), 0);
+    const std::vector<nlohmann::json> rows = jsonLines(out);
+    ASSERT_EQ(rows.size(), 53u); // the newest 53
+    EXPECT_EQ(rows.back()["records"], "n=6");
+
+    const std::string inbox = inboxOf(server, "alice");
+    const Answer first = exchange(server.port(), "GET " + inbox + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_EQ(first.status, 200);
+    auto count = [](const std::string& s, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count(first.body, "<h3>"), 50u);
+    EXPECT_EQ(first.body.find("END"), std::string::npos); // shown up to 4 KB
+    EXPECT_NE(first.body.find(inbox + "?page=2"), std::string::npos);
+    const size_t link = first.body.find(inbox + "/");
+    ASSERT_NE(link, std::string::npos);
+    const std::string whole = first.body.substr(link, first.body.find('"', link) - link);
+    const Answer full = exchange(server.port(), "GET " + whole + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_NE(full.body.find(std::string(5000, 'L') + "END"), std::string::npos);
+    const Answer second = exchange(server.port(), "GET " + inbox + "?page=2 HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(count(second.body, "<h3>"), 3u);
+    EXPECT_NE(second.body.find("n=6"), std::string::npos);
+}
+
+TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
+{
+    // A webhook that hangs, then one that fails twice before it takes the result.
+    TestHttpServer hooks;
+    std::mutex mutex;
+    std::vector<std::string> delivered;
+    int failures = 0;
+    hooks.routes().Post("/hang", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        res.status = 200;
+    });
+    hooks.routes().Post("/flaky", [&](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard lock(mutex);
+        if (failures < 2) {
+            ++failures;
+            res.status = 500;
+            return;
+        }
+        delivered.push_back(nlohmann::json::parse(req.body)["records"]);
+        res.status = 200;
+    });
+    hooks.start();
+
+    ServerProcess server(VEXORY_SERVER_PATH, {"--forward-timeout", "500", "--forward-retry", "100"});
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw --webhook " + hooks.url("/hang")), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    // Every push is answered at once and counts as sent: it is stored for the user.
+    for (int i = 0; i < 12; ++i) {
+        const PushReply r = push(a, server, "hang=" + std::to_string(i));
+        EXPECT_TRUE(r.taken && r.forwarded) << i;
+    }
+
+    ASSERT_EQ(server.admin("user webhook alice " + hooks.url("/flaky")), 0);
+    ASSERT_TRUE(push(a, server, "flaky=1").forwarded);
+    EXPECT_TRUE(waitFor([&] {
+        std::lock_guard lock(mutex);
+        return std::find(delivered.begin(), delivered.end(), "flaky=1") != delivered.end();
+    }));
+    std::string out;
+    ASSERT_EQ(server.admin("results alice", &out), 0);
+    const std::vector<nlohmann::json> rows = jsonLines(out);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front()["records"], "flaky=1");
+    EXPECT_EQ(rows.front()["forward_state"], "sent");
+    EXPECT_EQ(rows.front()["forwarded"], true);
+    const Answer inbox = exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_NE(inbox.body.find("已转发"), std::string::npos);
+    EXPECT_NE(inbox.body.find("转发失败，等待重试"), std::string::npos); // the ones for the hanging hook
+    server.Stop();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(std::count(delivered.begin(), delivered.end(), "flaky=1"), 1);
+}
+
+TEST(ServerHostile, SmallFaults)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    const std::string binary = ShellQuote(VEXORY_SERVER_PATH);
+    TempDir other;
+    std::string out, err;
+    // A second server on a taken port says so instead of sharing it.
+    EXPECT_EQ(
+        RunCommand("timeout 10 " + binary + " serve --data " + ShellQuote(other.path()) + " --listen " + server.host(),
+                   &out, &err),
+        1);
+    EXPECT_NE(err.find("in use"), std::string::npos) << err;
+    EXPECT_EQ(
+        RunCommand(binary + " serve --data " + ShellQuote(other.path()) + " --listen 127.0.0.1:70000", &out, &err), 2);
+    EXPECT_NE(err.find("port from 0 to 65535"), std::string::npos) << err;
+    EXPECT_EQ(RunCommand(binary + " formula approve abc --data " + ShellQuote(other.path()), &out, &err), 2);
+    EXPECT_NE(err.find("the number of a formula"), std::string::npos) << err;
+
+    // One nickname rule for the command line and the register page.
+    EXPECT_EQ(server.admin("user add '  bob  ' pw"), 0);
+    EXPECT_EQ(server.admin("user add \"$(printf 'a\\001b')\" pw"), 1);
+    EXPECT_EQ(server.admin("user add " + std::string(33, 'n') + " pw"), 1);
+    ASSERT_EQ(server.admin("user list", &out), 0);
+    ASSERT_EQ(jsonLines(out).size(), 1u);
+    EXPECT_EQ(jsonLines(out)[0]["nick"], "bob");
+    const Answer control = exchange(server.port(), post("/register", "nick=a%01b&password=p&password2=p"));
+    EXPECT_NE(control.body.find("控制字符"), std::string::npos);
+    const Answer spaced = exchange(server.port(), post("/register", "nick=+carol+&password=p&password2=p"));
+    EXPECT_NE(spaced.body.find("注册成功"), std::string::npos);
+    ASSERT_EQ(server.admin("user list", &out), 0);
+    EXPECT_EQ(jsonLines(out)[1]["nick"], "carol");
+
+    // Reading commands work on a data folder that cannot be written.
+    server.Stop();
+    std::string as = "";
+    if (getuid() == 0) {
+        as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        RunCommand("chmod -R a+rX,a-w " + ShellQuote(server.data()));
+    } else {
+        RunCommand("chmod -R a-w " + ShellQuote(server.data()));
+    }
+    EXPECT_EQ(RunCommand(as + binary + " user list --data " + ShellQuote(server.data()), &out, &err), 0) << err;
+    EXPECT_NE(out.find("\"carol\""), std::string::npos);
+    EXPECT_EQ(RunCommand(as + binary + " results bob --data " + ShellQuote(server.data()), &out, &err), 0) << err;
+    EXPECT_EQ(RunCommand(as + binary + " formula list --data " + ShellQuote(server.data()), &out, &err), 0) << err;
+    RunCommand("chmod -R u+w " + ShellQuote(server.data()));
+}
+
+TEST(ServerHostile, APendingRemoteEndSurvivesAFailedStore)
+{
+    TempDir data;
+    server::ServerDb db;
+    ASSERT_TRUE(db.Open(data.path(), nullptr));
+    ASSERT_TRUE(db.AddUser("alice", Sha1Hex("pw"), 0, "", nullptr));
+    ASSERT_TRUE(db.SetShutoff("alice", true));
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open((data.path() + "/vexory.sqlite3").c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw, "CREATE TRIGGER no BEFORE INSERT ON results BEGIN SELECT RAISE(ABORT, 'full'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    server::StoredResult r;
+    r.nick = "alice";
+    r.records = "x=1";
+    EXPECT_EQ(db.StorePush(r).id, 0);
+    ASSERT_EQ(sqlite3_exec(raw, "DROP TRIGGER no", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+    const server::ServerDb::Stored stored = db.StorePush(r);
+    EXPECT_NE(stored.id, 0);
+    EXPECT_TRUE(stored.shutoff); // still pending after the failed insert
+    EXPECT_FALSE(db.StorePush(r).shutoff);
+}
