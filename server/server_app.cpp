@@ -121,6 +121,11 @@ size_t collectNothing(char*, size_t size, size_t count, void*)
     return size * count;
 }
 
+int cancelled(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 // One value of an application/x-www-form-urlencoded body, decoded.
 std::string formField(const std::string& body, const std::string& key)
 {
@@ -209,7 +214,8 @@ std::string NicknameProblem(const std::string& nick)
     return {};
 }
 
-bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error)
+bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error,
+                 const std::atomic<bool>* cancel)
 {
     CURL* h = curl_easy_init();
     if (!h)
@@ -223,6 +229,11 @@ bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs,
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectNothing);
+    if (cancel) {
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, cancelled);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, cancel);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
     long status = 0;
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
@@ -245,7 +256,7 @@ ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
     : m_db(db), m_options(options), m_addressFailures(FailureLimiter::Config{}),
       m_nickFailures(
           FailureLimiter::Config{5, std::chrono::milliseconds(250), kNickDelayCap, std::chrono::minutes(15), 100000}),
-      m_pushRate(options.pushesPerMinute, options.pushBurst)
+      m_pushRate(options.pushesPerMinute, options.pushBurst), m_registerRate(10, 5)
 {}
 
 ServiceApp::~ServiceApp()
@@ -410,7 +421,7 @@ void ServiceApp::forwardLoop()
             nlohmann::json j = {{"nick", r.nick},       {"task", r.task}, {"url", r.url},
                                 {"records", r.records}, {"id", r.id},     {"text", "[ " + r.task + " ]\n" + r.records}};
             sent = PostWebhook(item->webhook, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                               m_options.webhookTimeoutMs, &error);
+                               m_options.webhookTimeoutMs, &error, &m_forwardStop);
         }
         if (sent) {
             m_db.ForwardSent(r.id);
@@ -534,7 +545,14 @@ void ServiceApp::Install(HttpServer& server)
     });
     server.Route("GET", "/Help.php", [](const HttpRequest&) { return html(pages::kHelp); });
     server.Route("GET", "/register", [](const HttpRequest&) { return html(pages::kRegisterForm); });
-    server.Route("POST", "/register", route(&ServiceApp::Register), hashing);
+    server.Route("POST", "/register", route(&ServiceApp::Register), hashing, [this](const HttpRequest& r) {
+        HttpServer::Admission a;
+        if (!m_registerRate.Take(r.peer))
+            a.refuse = html("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title>"
+                            "</head><body><p>注册太频繁，请稍后再试。</p></body></html>",
+                            429);
+        return a;
+    });
     server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
 }
 

@@ -9,6 +9,7 @@
 #include "server_db.h"
 #include "throttle.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -68,15 +69,18 @@ private:
     FailureLimiter m_addressFailures;
     FailureLimiter m_nickFailures;
     RateLimiter m_pushRate;
+    RateLimiter m_registerRate; // per address: each account costs a slow hash
 
     std::mutex m_forwardMutex;
     std::condition_variable m_forwardWake;
-    bool m_forwardStop = false;
+    std::atomic<bool> m_forwardStop{false};
     std::vector<std::thread> m_forwarders;
 };
 
 // Posts a result to a webhook as JSON (http and https only); true when the
 // endpoint answered 2xx, otherwise *error says what went wrong.
-bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error = nullptr);
+// A call under way ends early once *cancel turns true.
+bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error = nullptr,
+                 const std::atomic<bool>* cancel = nullptr);
 
 } // namespace vexory::server

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -284,7 +285,17 @@ bool ServerDb::Open(const std::string& dataFolder, std::string* error, bool read
             return fail("no database in " + dataFolder);
         // A folder nobody may write has no room for the shared-memory index of the
         // write-ahead log; the database is then read as a file that cannot change.
-        for (const std::string& uri : {"file:" + path + "?mode=ro", "file:" + path + "?immutable=1"}) {
+        std::string file;
+        for (char c : path) {
+            if (c == '%' || c == '?' || c == '#') {
+                char escaped[4];
+                std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+                file += escaped;
+            } else {
+                file += c;
+            }
+        }
+        for (const std::string& uri : {"file:" + file + "?mode=ro", "file:" + file + "?immutable=1"}) {
             if (m_db)
                 sqlite3_close(m_db);
             m_db = nullptr;

@@ -171,7 +171,7 @@ TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
     const std::string log = ReadBytes(home.file("dravik.log"));
     EXPECT_TRUE(pushed) << GbkToUtf8(log);
     EXPECT_TRUE(shutdown) << GbkToUtf8(log);
-    EXPECT_NE(log.find("[ t1" + Utf8ToGbk(" ] 数据未发送")), std::string::npos); // no webhook, no plug-in
+    EXPECT_NE(log.find("[ t1" + Utf8ToGbk(" ] 数据已发送")), std::string::npos); // stored in the inbox, no webhook
     EXPECT_EQ(log.substr(log.size() - 12), Utf8ToGbk("程序结束") + "\r\n\r\n");
 }
 

@@ -14,10 +14,12 @@
 #include "editor/myFrame6.h"
 #include "editor/hint_edit.h"
 #include "editor/myFrame7.h"
+#include "formula/text_helpers.h"
 #include "model/task_store.h"
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
 #include "platform/qt_text.h"
+#include "service/service_client.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/server_process.h"
@@ -537,8 +539,12 @@ void EditorTest::sharing()
     // Not logged in, then no URL.
     QTest::mouseClick(p->Button1, Qt::LeftButton);
     QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("请先登录"));
-    account.LoggedIn = 1;
+    // The service takes uploads from a logged-in account only.
     account.Nickname = Utf8ToGbk("张三");
+    account.PasswordDigest = Sha1Hex("pw");
+    int32_t version = 6;
+    QCOMPARE(Login(account, server.host(), false, version), int(LoginDone));
+    QVERIFY(account.LoggedIn);
     typeInto(p->Edit3, QStringLiteral(" "));
     QTest::mouseClick(p->Button1, Qt::LeftButton);
     QCOMPARE(g_messages.shown.takeLast(), QStringLiteral("请先正确填写URL"));

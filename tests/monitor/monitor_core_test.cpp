@@ -8,6 +8,7 @@
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/test_http_server.h"
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,24 @@ TEST_F(MonitorCoreTest, NothingCutIsWarned)
     EXPECT_EQ(feed("<html><body>no table</body></html>"), OutcomeNoRows);
     EXPECT_EQ(recorder.messages.back(), texts::kNoData);
     EXPECT_EQ(feed(""), OutcomeNothing);
+}
+
+TEST_F(MonitorCoreTest, ATakenResultNobodyForwardedIsShownAsNotSent)
+{
+    // A service that takes the result but says it reached nobody (ours never does:
+    // its inbox is a delivery).
+    TestHttpServer service;
+    service.routes().Post("/client/SendInfo.php", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("11112000", "text/plain");
+    });
+    service.start();
+    account.Nickname = "alice";
+    account.UserNumber = 7;
+    account.LoggedIn = 1;
+    core(service.host());
+    feed(page({{"a", "1"}}));
+    EXPECT_EQ(feed(page({{"a", "1"}, {"b", "2"}})), OutcomeDelivered);
+    EXPECT_EQ(recorder.results.back(), std::string(1, '\0') + "name=b\r\nprice=2");
 }
 
 TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)

@@ -488,7 +488,9 @@ TEST(ServerHostile, SmallFaults)
         1);
     EXPECT_NE(err.find("in use"), std::string::npos) << err;
     EXPECT_EQ(
-        RunCommand(binary + " serve --data " + ShellQuote(other.path()) + " --listen 127.0.0.1:70000", &out, &err), 2);
+        RunCommand("timeout 10 " + binary + " serve --data " + ShellQuote(other.path()) + " --listen 127.0.0.1:70000",
+                   &out, &err),
+        2);
     EXPECT_NE(err.find("port from 0 to 65535"), std::string::npos) << err;
     EXPECT_EQ(RunCommand(binary + " formula approve abc --data " + ShellQuote(other.path()), &out, &err), 2);
     EXPECT_NE(err.find("the number of a formula"), std::string::npos) << err;
@@ -506,6 +508,14 @@ TEST(ServerHostile, SmallFaults)
     EXPECT_NE(spaced.body.find("注册成功"), std::string::npos);
     ASSERT_EQ(server.admin("user list", &out), 0);
     EXPECT_EQ(jsonLines(out)[1]["nick"], "carol");
+
+    // Registrations from one address are rationed (each costs a slow hash).
+    int refused = 0;
+    for (int i = 0; i < 8; ++i)
+        refused += exchange(server.port(), post("/register", "nick=r" + std::to_string(i) + "&password=p&password2=p"),
+                            "127.0.0.9")
+                       .status == 429;
+    EXPECT_GE(refused, 2);
 
     // Reading commands work on a data folder that cannot be written.
     server.Stop();
