@@ -421,15 +421,21 @@ TEST(ServerHostile, PushQuotasRetentionAndAPagedInbox)
 
 TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
 {
-    // A webhook that hangs, then one that fails twice before it takes the result.
+    // A webhook that hangs (a socket that takes connections and never answers), then
+    // one that fails twice before it takes the result.
+    const int hang = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(hang, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(hang, 1000), 0);
+    socklen_t length = sizeof address;
+    getsockname(hang, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string hangUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/hang";
     TestHttpServer hooks;
     std::mutex mutex;
     std::vector<std::string> delivered;
     int failures = 0;
-    hooks.routes().Post("/hang", [](const httplib::Request&, httplib::Response& res) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        res.status = 200;
-    });
     hooks.routes().Post("/flaky", [&](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard lock(mutex);
         if (failures < 2) {
@@ -444,7 +450,7 @@ TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
 
     ServerProcess server(VEXORY_SERVER_PATH, {"--forward-timeout", "500", "--forward-retry", "100"});
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw --webhook " + hooks.url("/hang")), 0);
+    ASSERT_EQ(server.admin("user add alice pw --webhook " + hangUrl), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
     // Every push is answered at once and counts as sent: it is stored for the user.
@@ -468,8 +474,13 @@ TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
     EXPECT_EQ(rows.front()["forwarded"], true);
     const Answer inbox = exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_NE(inbox.body.find("已转发"), std::string::npos);
-    EXPECT_NE(inbox.body.find("转发失败，等待重试"), std::string::npos); // the ones for the hanging hook
+    // The ones for the hanging hook wait for their next try.
+    EXPECT_TRUE(waitFor([&] {
+        return exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n")
+                   .body.find("转发失败，等待重试") != std::string::npos;
+    }));
     server.Stop();
+    close(hang);
     std::lock_guard lock(mutex);
     EXPECT_EQ(std::count(delivered.begin(), delivered.end(), "flaky=1"), 1);
 }
