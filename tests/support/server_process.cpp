@@ -63,16 +63,7 @@ double ServerProcess::Stop()
 
 ServerProcess::~ServerProcess()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 100 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
+    Stop();
 }
 
 int ServerProcess::admin(const std::string& arguments, std::string* out) const
