@@ -1,8 +1,11 @@
 #include "platform/codepage.h"
+#include "platform/cp936_tables.h"
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <iconv.h>
 #include <map>
 #include <memory>
@@ -150,25 +153,89 @@ std::u16string toU16(const std::string& bytes)
 
 constexpr std::string_view kQuestionU16{"?\0", 2};
 
+// The fast conversions below run on tables asked of iconv when the program was
+// built, and give iconv's bytes exactly, "?" rules included (a test compares them
+// for every code point and for random texts).
+using cp936::kNone;
+
+// iconv drops the tag characters U+E0000..U+E007F silently when the target
+// cannot hold them: no "?", and the text still counts as exact.
+inline bool isTag(uint32_t cp)
+{
+    return cp >> 7 == 0xE0000 >> 7;
+}
+
+// Bytes below 0x80 from the start of p (at most n), found 16 at a time.
+inline size_t asciiRun(const unsigned char* p, size_t n)
+{
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        if (mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    while (i < n && p[i] < 0x80)
+        ++i;
+    return i;
+}
+
+inline char* putGbk(char* o, uint16_t g)
+{
+    if (g < 0x100) {
+        *o++ = static_cast<char>(g);
+    } else {
+        *o++ = static_cast<char>(g >> 8);
+        *o++ = static_cast<char>(g & 0xFF);
+    }
+    return o;
+}
+
+inline char* putUtf8(char* o, uint32_t cp)
+{
+    if (cp < 0x80) {
+        *o++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *o++ = static_cast<char>(0xC0 | cp >> 6);
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xE0 | cp >> 12);
+        *o++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return o;
+}
+
+// The character at p as code page 936 would decode it: its code point and length,
+// or kNone when the bytes are no character (length then is what "?" stands for).
+// Returns 0 as length when the bytes run out in the middle of a lead and trail.
+inline uint16_t gbkAt(const unsigned char* p, size_t left, size_t& length)
+{
+    const unsigned char c = p[0];
+    if (c < 0x81 || c == 0xFF) {
+        length = 1;
+        return cp936::kSingle[c];
+    }
+    if (left < 2) {
+        length = 0;
+        return kNone;
+    }
+    const uint16_t cp = cp936::kPair[(c - 0x81) * 256 + p[1]];
+    length = cp != kNone ? 2 : skipGbk(p, left);
+    return cp;
+}
+
 } // namespace
+
+namespace iconv_reference {
+
+std::string Utf8ToGbk(std::string_view utf8, bool* exact)
+{
+    return convert(converter("CP936", "UTF-8"), utf8, skipUtf8, "?", exact);
+}
 
 std::string GbkToUtf8(std::string_view gbk)
 {
     return convert(converter("UTF-8", "CP936"), gbk, skipGbk, "?");
-}
-
-std::string Utf8ToGbk(std::string_view utf8)
-{
-    return convert(converter("CP936", "UTF-8"), utf8, skipUtf8, "?");
-}
-
-std::optional<std::string> Utf8ToGbkStrict(std::string_view utf8)
-{
-    bool exact = true;
-    std::string out = convert(converter("CP936", "UTF-8"), utf8, skipUtf8, "?", &exact);
-    if (!exact)
-        return std::nullopt;
-    return out;
 }
 
 std::u16string GbkToUtf16(std::string_view gbk)
@@ -181,6 +248,181 @@ std::string Utf16ToGbk(std::u16string_view utf16)
     return convert(converter("CP936", "UTF-16LE"), asBytes(utf16), skipUtf16, "?");
 }
 
+} // namespace iconv_reference
+
+namespace {
+
+std::string fastUtf8ToGbk(std::string_view utf8, bool* exact)
+{
+    if (exact)
+        *exact = true;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const size_t n = utf8.size();
+    std::string out(n, '\0'); // GBK never takes more bytes than UTF-8
+    char* o = out.data();
+    size_t i = 0;
+    while (i < n) {
+        const size_t run = asciiRun(p + i, n - i);
+        std::memcpy(o, p + i, run);
+        o += run;
+        i += run;
+        if (i >= n)
+            break;
+        const unsigned char c = p[i];
+        const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
+        if (length > n - i) {
+            // A character cut off by the end: iconv's own reading of it.
+            bool tailExact = true;
+            const std::string tail = iconv_reference::Utf8ToGbk(utf8.substr(i), &tailExact);
+            if (exact && !tailExact)
+                *exact = false;
+            const size_t done = static_cast<size_t>(o - out.data());
+            out.resize(done);
+            return out + tail;
+        }
+        uint32_t cp = 0x110000;
+        if (length == 4 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 && (p[i + 3] & 0xC0) == 0x80 &&
+            isTag((c & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12 | (p[i + 2] & 0x3Fu) << 6 | (p[i + 3] & 0x3Fu))) {
+            i += 4; // dropped without a trace, as iconv does
+            continue;
+        }
+        if (length == 2 && (p[i + 1] & 0xC0) == 0x80) {
+            cp = (c & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
+        } else if (length == 3 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+            cp = (c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))
+                cp = 0x110000; // overlong, or a surrogate
+        }
+        const uint16_t g = cp < 0x10000 ? cp936::kToGbk[cp] : kNone;
+        if (g != kNone) {
+            o = putGbk(o, g);
+            i += length;
+            continue;
+        }
+        if (exact)
+            *exact = false;
+        *o++ = '?';
+        i += skipUtf8(p + i, n - i);
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
+}
+
+} // namespace
+
+std::string GbkToUtf8(std::string_view gbk)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
+    const size_t n = gbk.size();
+    std::string out(n * 3, '\0');
+    char* o = out.data();
+    size_t i = 0;
+    while (i < n) {
+        const size_t run = asciiRun(p + i, n - i);
+        std::memcpy(o, p + i, run);
+        o += run;
+        i += run;
+        if (i >= n)
+            break;
+        size_t length = 0;
+        const uint16_t cp = gbkAt(p + i, n - i, length);
+        if (length == 0) { // a lead byte at the very end
+            *o++ = '?';
+            break;
+        }
+        o = cp != kNone ? putUtf8(o, cp) : (*o = '?', o + 1);
+        i += length;
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
+}
+
+std::string Utf8ToGbk(std::string_view utf8)
+{
+    return fastUtf8ToGbk(utf8, nullptr);
+}
+
+std::optional<std::string> Utf8ToGbkStrict(std::string_view utf8)
+{
+    bool exact = true;
+    std::string out = fastUtf8ToGbk(utf8, &exact);
+    if (!exact)
+        return std::nullopt;
+    return out;
+}
+
+std::u16string GbkToUtf16(std::string_view gbk)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
+    const size_t n = gbk.size();
+    std::u16string out(n, u'\0'); // never more units than bytes
+    char16_t* o = out.data();
+    size_t i = 0;
+    while (i < n) {
+        const size_t run = asciiRun(p + i, n - i);
+        for (size_t k = 0; k < run; ++k)
+            o[k] = p[i + k];
+        o += run;
+        i += run;
+        if (i >= n)
+            break;
+        size_t length = 0;
+        const uint16_t cp = gbkAt(p + i, n - i, length);
+        if (length == 0) {
+            *o++ = u'?';
+            break;
+        }
+        *o++ = cp != kNone ? static_cast<char16_t>(cp) : u'?';
+        i += length;
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
+}
+
+std::string Utf16ToGbk(std::u16string_view utf16)
+{
+    const char16_t* p = utf16.data();
+    const size_t n = utf16.size();
+    std::string out(n * 2, '\0');
+    char* o = out.data();
+    size_t i = 0;
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    while (i < n) {
+        // Eight ASCII units at a time, narrowed to bytes.
+        while (i + 8 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero)) != 0xFFFF)
+                break;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+            o += 8;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+        const char16_t u = p[i];
+        if (u < 0x80) {
+            *o++ = static_cast<char>(u);
+            ++i;
+            continue;
+        }
+        const uint16_t g = u >= 0xD800 && u <= 0xDFFF ? kNone : cp936::kToGbk[u];
+        if (g != kNone) {
+            o = putGbk(o, g);
+            ++i;
+            continue;
+        }
+        // Not in the code page: a pair of surrogates is one character, one "?"
+        // (or none for a tag character).
+        const bool pair = u >= 0xD800 && u <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF;
+        if (!pair || !isTag(0x10000 + ((u - 0xD800u) << 10) + (p[i + 1] - 0xDC00u)))
+            *o++ = '?';
+        i += pair ? 2 : 1;
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return out;
+}
+
 std::string CharsetToGbk(std::string_view bytes, std::string_view charset)
 {
     std::string name(charset);
@@ -188,8 +430,8 @@ std::string CharsetToGbk(std::string_view bytes, std::string_view charset)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (name == "GBK" || name == "GB2312" || name == "CP936" || name == "WINDOWS-936" || name == "X-GBK")
         return std::string(bytes); // already the program's own code page
-    if (name.empty())
-        name = "UTF-8";
+    if (name.empty() || name == "UTF-8" || name == "UTF8")
+        return Utf8ToGbk(bytes);
     Converter& cv = converter("CP936", name.c_str());
     if (!cv.valid())
         return Utf8ToGbk(bytes);
