@@ -270,7 +270,10 @@ std::string fastUtf8ToGbk(std::string_view utf8, bool* exact)
             break;
         const unsigned char c = p[i];
         const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
-        if (length > n - i) {
+        // iconv still reads 0xF8-0xFD as leads of five and six bytes: near the end,
+        // such a lead may be "cut off" (one "?" and the end) rather than wrong.
+        const size_t needed = c >= 0xFC ? 6 : c >= 0xF8 ? 5 : length;
+        if (needed > n - i) {
             // A character cut off by the end: iconv's own reading of it.
             bool tailExact = true;
             const std::string tail = iconv_reference::Utf8ToGbk(utf8.substr(i), &tailExact);
@@ -281,9 +284,9 @@ std::string fastUtf8ToGbk(std::string_view utf8, bool* exact)
             return out + tail;
         }
         uint32_t cp = 0x110000;
-        if (length == 4 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 && (p[i + 3] & 0xC0) == 0x80 &&
-            isTag((c & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12 | (p[i + 2] & 0x3Fu) << 6 | (p[i + 3] & 0x3Fu))) {
-            i += 4; // dropped without a trace, as iconv does
+        // U+E0000..U+E007F are F3 A0 80 80 .. F3 A0 81 BF.
+        if (length == 4 && c == 0xF3 && p[i + 1] == 0xA0 && (p[i + 2] & 0xFE) == 0x80 && (p[i + 3] & 0xC0) == 0x80) {
+            i += 4; // a tag character: dropped without a trace, as iconv does
             continue;
         }
         if (length == 2 && (p[i + 1] & 0xC0) == 0x80) {
