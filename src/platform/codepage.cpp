@@ -262,13 +262,26 @@ std::string fastUtf8ToGbk(std::string_view utf8, bool* exact)
     char* o = out.data();
     size_t i = 0;
     while (i < n) {
-        const size_t run = asciiRun(p + i, n - i);
-        std::memcpy(o, p + i, run);
-        o += run;
-        i += run;
-        if (i >= n)
-            break;
         const unsigned char c = p[i];
+        if (c < 0x80) {
+            const size_t run = asciiRun(p + i, n - i);
+            std::memcpy(o, p + i, run);
+            o += run;
+            i += run;
+            continue;
+        }
+        // The common case of Chinese text: three bytes, in the code page.
+        if (c >= 0xE1 && c != 0xED && c < 0xF0 && n - i >= 3 && (p[i + 1] & 0xC0) == 0x80 &&
+            (p[i + 2] & 0xC0) == 0x80) {
+            const uint16_t g = cp936::kToGbk[(c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu)];
+            if (g >= 0x100 && g != kNone) {
+                o[0] = static_cast<char>(g >> 8);
+                o[1] = static_cast<char>(g & 0xFF);
+                o += 2;
+                i += 3;
+                continue;
+            }
+        }
         const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
         // iconv still reads 0xF8-0xFD as leads of five and six bytes: near the end,
         // such a lead may be "cut off" (one "?" and the end) rather than wrong.
@@ -321,12 +334,26 @@ std::string GbkToUtf8(std::string_view gbk)
     char* o = out.data();
     size_t i = 0;
     while (i < n) {
-        const size_t run = asciiRun(p + i, n - i);
-        std::memcpy(o, p + i, run);
-        o += run;
-        i += run;
-        if (i >= n)
-            break;
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            const size_t run = asciiRun(p + i, n - i);
+            std::memcpy(o, p + i, run);
+            o += run;
+            i += run;
+            continue;
+        }
+        // The common case: a double-byte character of the BMP's upper part.
+        if (c >= 0x81 && c <= 0xFE && n - i >= 2) {
+            const uint16_t cp = cp936::kPair[(c - 0x81) * 256 + p[i + 1]];
+            if (cp >= 0x800 && cp != kNone) {
+                o[0] = static_cast<char>(0xE0 | cp >> 12);
+                o[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+                o[2] = static_cast<char>(0x80 | (cp & 0x3F));
+                o += 3;
+                i += 2;
+                continue;
+            }
+        }
         size_t length = 0;
         const uint16_t cp = gbkAt(p + i, n - i, length);
         if (length == 0) { // a lead byte at the very end
@@ -362,13 +389,14 @@ std::u16string GbkToUtf16(std::string_view gbk)
     char16_t* o = out.data();
     size_t i = 0;
     while (i < n) {
-        const size_t run = asciiRun(p + i, n - i);
-        for (size_t k = 0; k < run; ++k)
-            o[k] = p[i + k];
-        o += run;
-        i += run;
-        if (i >= n)
-            break;
+        if (p[i] < 0x80) {
+            const size_t run = asciiRun(p + i, n - i);
+            for (size_t k = 0; k < run; ++k)
+                o[k] = p[i + k];
+            o += run;
+            i += run;
+            continue;
+        }
         size_t length = 0;
         const uint16_t cp = gbkAt(p + i, n - i, length);
         if (length == 0) {
