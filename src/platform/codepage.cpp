@@ -179,6 +179,15 @@ inline size_t asciiRun(const unsigned char* p, size_t n)
     return i;
 }
 
+// Copies the ASCII run at p + i to o, moving both on.
+inline void copyAscii(const unsigned char* p, size_t& i, size_t n, char*& o)
+{
+    const size_t run = asciiRun(p + i, n - i);
+    std::memcpy(o, p + i, run);
+    o += run;
+    i += run;
+}
+
 inline char* putGbk(char* o, uint16_t g)
 {
     if (g < 0x100) {
@@ -264,10 +273,7 @@ std::string fastUtf8ToGbk(std::string_view utf8, bool* exact)
     while (i < n) {
         const unsigned char c = p[i];
         if (c < 0x80) {
-            const size_t run = asciiRun(p + i, n - i);
-            std::memcpy(o, p + i, run);
-            o += run;
-            i += run;
+            copyAscii(p, i, n, o);
             continue;
         }
         // The common case of Chinese text: three bytes, in the code page.
@@ -336,10 +342,7 @@ std::string GbkToUtf8(std::string_view gbk)
     while (i < n) {
         const unsigned char c = p[i];
         if (c < 0x80) {
-            const size_t run = asciiRun(p + i, n - i);
-            std::memcpy(o, p + i, run);
-            o += run;
-            i += run;
+            copyAscii(p, i, n, o);
             continue;
         }
         // The common case: a double-byte character of the BMP's upper part.
