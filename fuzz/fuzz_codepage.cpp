@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (vexory::GbkToUtf16(bytes) != vexory::iconv_reference::GbkToUtf16(bytes))
         std::abort();
     std::u16string units(size / 2, u'\0');
-    std::memcpy(units.data(), data, units.size() * 2);
+    if (!units.empty())
+        std::memcpy(units.data(), data, units.size() * 2);
     if (vexory::Utf16ToGbk(units) != vexory::iconv_reference::Utf16ToGbk(units))
         std::abort();
     return 0;
