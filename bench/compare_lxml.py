@@ -5,8 +5,10 @@ For each generated listing page (UTF-8, as a browser serialises it) this times
 `vexory-cli cut FORMULA PAGE` as a whole process (start, read, convert to code
 page 936, prepare, cut, print JSON) and lxml (Debian's python3-lxml) parsing the
 page (told it is UTF-8) and selecting the same title and price fields with XPath, both in-process
-(parse + XPath only) and as a whole process (python3 started for it). Prints
-MB/s of each and the ratios. Medians of several runs.
+(parse + XPath only) and as a whole process (python3 started for it). The same
+command is also timed in-process (bench's cut_repeat: read, convert, prepare, cut,
+JSON, without starting a process), so that in-process is compared with in-process
+and process with process. Prints MB/s of each and the ratios. Medians of several runs.
 
     /usr/bin/python3 bench/compare_lxml.py [--build build] [--runs 7]   (Debian's python, which has lxml)
 """
@@ -52,6 +54,7 @@ def main():
 
     cli = os.path.join(args.build, "tools", "vexory-cli")
     writer = os.path.join(args.build, "bench", "write_pages")
+    repeat = os.path.join(args.build, "bench", "cut_repeat")
     with tempfile.TemporaryDirectory(prefix="vexory-lxml-") as folder:
         subprocess.run([writer, folder], check=True)
         formula = os.path.join(folder, "formula.txt")
@@ -60,8 +63,10 @@ def main():
             f.write(LXML_CUT)
         pages = sorted((int(n[len("listing-"):-len(".html")]), os.path.join(folder, n))
                        for n in os.listdir(folder) if n.startswith("listing-"))
-        print(f"{'page':>9} {'records':>8} {'vexory-cli MB/s':>16} {'lxml MB/s':>10} {'ratio':>6} "
-              f"{'lxml process MB/s':>18} {'ratio':>6}")
+        print(f"{'':>18} {'-------- in-process --------':>28}   {'------- whole process -------':>29}   "
+              f"{'cli vs lxml':>11}")
+        print(f"{'page':>9} {'records':>8} {'vexory':>8} {'lxml':>8} {'ratio':>6}    {'vexory':>8} {'lxml':>8} "
+              f"{'ratio':>6}   {'in-process':>11}")
         for size, path in pages:
             data = open(path, "rb").read()
             mb = len(data) / 1e6
@@ -78,8 +83,13 @@ def main():
             process_s, out = timed([sys.executable, script, path], args.runs)
             if len(records) != rows or int(out) != rows:
                 sys.exit(f"compare_lxml: record counts differ on {path}: vexory {rows}, lxml {len(records)}")
-            print(f"{size:>9} {rows:>8} {mb / vexory_s:>16.1f} {mb / lxml_s:>10.1f} {lxml_s / vexory_s:>6.2f} "
-                  f"{mb / process_s:>18.1f} {process_s / vexory_s:>6.2f}")
+            repeated = subprocess.run([repeat, str(args.runs), formula, path], check=True,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            inproc_s = float(repeated.stderr)
+            print(f"{size:>9} {rows:>8} {mb / inproc_s:>8.1f} {mb / lxml_s:>8.1f} {lxml_s / inproc_s:>6.2f}    "
+                  f"{mb / vexory_s:>8.1f} {mb / process_s:>8.1f} {process_s / vexory_s:>6.2f}   "
+                  f"{lxml_s / vexory_s:>11.2f}")
+        print("MB/s; ratio = lxml's time / vexory's; the last column: the vexory-cli process against lxml in-process")
 
 
 if __name__ == "__main__":

@@ -4,19 +4,62 @@
 
 #include <curl/curl.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cctype>
+#include <cstdio>
 #include <mutex>
 
 namespace vexory {
 
 namespace {
 
-void initCurl()
+// libcurl and the dozens of libraries behind it are loaded at the first request, not
+// at start: most command-line runs never go to the network, and loading them took
+// several times longer than cutting a small page.
+struct Curl
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    bool loaded = false;
+};
+
+template <typename F>
+bool resolve(void* library, const char* name, F& target)
+{
+    target = reinterpret_cast<F>(dlsym(library, name));
+    return target != nullptr;
+}
+
+// The loaded library, or one whose `loaded` is false (told once on stderr).
+const Curl& curl()
+{
+    static const Curl api = [] {
+        Curl c;
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (library && resolve(library, "curl_global_init", c.global_init) &&
+            resolve(library, "curl_easy_init", c.easy_init) && resolve(library, "curl_easy_cleanup", c.easy_cleanup) &&
+            resolve(library, "curl_easy_setopt", c.easy_setopt) &&
+            resolve(library, "curl_easy_perform", c.easy_perform) &&
+            resolve(library, "curl_easy_getinfo", c.easy_getinfo) &&
+            resolve(library, "curl_slist_append", c.slist_append) &&
+            resolve(library, "curl_slist_free_all", c.slist_free_all)) {
+            c.loaded = c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+        }
+        if (!c.loaded)
+            std::fprintf(stderr, "vexory: HTTP is unavailable: libcurl.so.4 could not be loaded (%s)\n",
+                         library ? "a function is missing" : dlerror());
+        return c;
+    }();
+    return api;
 }
 
 size_t collect(char* data, size_t size, size_t count, void* target)
@@ -39,7 +82,7 @@ int checkStall(void* data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_
     Stall& s = *static_cast<Stall*>(data);
     const auto now = std::chrono::steady_clock::now();
     curl_off_t connected = 0;
-    curl_easy_getinfo(s.handle, CURLINFO_CONNECT_TIME_T, &connected);
+    curl().easy_getinfo(s.handle, CURLINFO_CONNECT_TIME_T, &connected);
     if (connected == 0 || downNow != s.down || upNow != s.up) { // connecting has its own limit
         s.down = downNow;
         s.up = upNow;
@@ -64,14 +107,15 @@ struct Easy
 {
     CURL* handle;
     curl_slist* headers = nullptr;
-    Easy() : handle((initCurl(), curl_easy_init())) {}
+    Easy() : handle(curl().loaded ? curl().easy_init() : nullptr) {}
     ~Easy()
     {
-        curl_slist_free_all(headers);
+        if (headers)
+            curl().slist_free_all(headers);
         if (handle)
-            curl_easy_cleanup(handle);
+            curl().easy_cleanup(handle);
     }
-    void header(const std::string& h) { headers = curl_slist_append(headers, h.c_str()); }
+    void header(const std::string& h) { headers = curl().slist_append(headers, h.c_str()); }
 };
 
 // The charset parameter of a Content-Type value, lower-cased; "" when none.
@@ -98,34 +142,36 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
         return {};
     std::string reply;
     CURL* h = easy.handle;
+    const Curl& api = curl();
+    auto set = api.easy_setopt;
     // The headers in the order the service has always received them.
     easy.header("Content-Length: " + std::to_string(body.size()));
     easy.header("CONTENT-TYPE: application/x-www-form-urlencoded");
     easy.header("cache-control: no-cache");
     easy.header("User-Agent: " + std::string(kServiceUserAgent));
     easy.header("Expect:"); // send the body at once, without waiting for "100 Continue"
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    set(h, CURLOPT_URL, url.c_str());
+    set(h, CURLOPT_POST, 1L);
+    set(h, CURLOPT_POSTFIELDS, body.data());
+    set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    set(h, CURLOPT_HTTPHEADER, easy.headers);
+    set(h, CURLOPT_PROXY, "");
+    set(h, CURLOPT_NOPROXY, "*");
+    set(h, CURLOPT_NOSIGNAL, 1L);
     // Resolution and connection within the limit; sending or receiving may not stall
     // for longer than it either. The overall cap covers all four stages.
     Stall stall{.handle = h, .limitMs = timeoutMs};
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkStall);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &stall);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs) * 4);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
-    if (curl_easy_perform(h) != CURLE_OK)
+    set(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+    set(h, CURLOPT_XFERINFOFUNCTION, checkStall);
+    set(h, CURLOPT_XFERINFODATA, &stall);
+    set(h, CURLOPT_NOPROGRESS, 0L);
+    set(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs) * 4);
+    set(h, CURLOPT_WRITEFUNCTION, collect);
+    set(h, CURLOPT_WRITEDATA, &reply);
+    if (api.easy_perform(h) != CURLE_OK)
         return {};
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     return status == 200 ? reply : std::string();
 }
 
@@ -136,27 +182,29 @@ std::string HttpGet(const std::string& url, const std::string& cookies)
         return {};
     std::string body, contentType;
     CURL* h = easy.handle;
+    const Curl& api = curl();
+    auto set = api.easy_setopt;
     easy.header("If-Modified-Since: 0");
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    set(h, CURLOPT_URL, url.c_str());
+    set(h, CURLOPT_HTTPHEADER, easy.headers);
+    set(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    set(h, CURLOPT_FOLLOWLOCATION, 0L);
+    set(h, CURLOPT_NOSIGNAL, 1L);
     if (!cookies.empty())
-        curl_easy_setopt(h, CURLOPT_COOKIE, cookies.c_str());
+        set(h, CURLOPT_COOKIE, cookies.c_str());
     Stall stall{.handle = h, .limitMs = 30000};
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkStall);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &stall);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &contentType);
-    if (curl_easy_perform(h) != CURLE_OK)
+    set(h, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
+    set(h, CURLOPT_XFERINFOFUNCTION, checkStall);
+    set(h, CURLOPT_XFERINFODATA, &stall);
+    set(h, CURLOPT_NOPROGRESS, 0L);
+    set(h, CURLOPT_WRITEFUNCTION, collect);
+    set(h, CURLOPT_WRITEDATA, &body);
+    set(h, CURLOPT_HEADERFUNCTION, collectHeader);
+    set(h, CURLOPT_HEADERDATA, &contentType);
+    if (api.easy_perform(h) != CURLE_OK)
         return {};
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (status != 200 && status != 302)
         return {};
     std::string charset = charsetOf(contentType);

@@ -295,3 +295,25 @@ TEST_F(ServiceTest, CommandLineLoginAndPush)
                          ShellQuote(dir.file("result.txt"))),
               2);
 }
+
+// The network library is loaded only by commands that go to the network: loading it
+// (and the thirty libraries behind it) at every start took longer than cutting a small page.
+TEST_F(ServiceTest, CommandLineLoadsTheHttpLibraryOnlyForTheNetwork)
+{
+    TempDir dir;
+    WriteBytes(dir.file("formula.txt"), "<tr><td>{>名称<}</td><td>{>价格<}</td></tr>");
+    WriteBytes(dir.file("page.html"), "<body><table><tr><td>x</td><td>1</td></tr></table></body>");
+    const std::string cli = ShellQuote(VEXORY_CLI_PATH);
+    std::string out, err;
+    ASSERT_EQ(RunCommand("LD_DEBUG=libs " + cli + " cut " + ShellQuote(dir.file("formula.txt")) + " " +
+                             ShellQuote(dir.file("page.html")),
+                         &out, &err),
+              0);
+    EXPECT_EQ(nlohmann::json::parse(out)["rows"], nlohmann::json::parse(R"([["x", "1"]])"));
+    EXPECT_EQ(err.find("libcurl"), std::string::npos) << err.substr(0, 2000);
+
+    ASSERT_EQ(RunCommand("LD_DEBUG=libs " + cli + " login --server " + m_server.host() + " 张三 secret", &out, &err),
+              0);
+    EXPECT_NE(err.find("libcurl"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(out)["code"], 6);
+}
