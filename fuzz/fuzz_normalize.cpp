@@ -1,5 +1,6 @@
 // Tag normalising and highlight unwrapping on any text; the fast unwrapping must
-// give exactly what the plain find-and-replace loop gives. Lowercasing never
+// give exactly what the plain find-and-replace loop gives, the page preparation
+// what the chain of plain whole-text steps gives. Lowercasing never
 // touches a byte that follows a lead byte of a double-byte character.
 
 #include "formula/markers.h"
@@ -47,5 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkLowered(text, vexory::LowerAscii(text));
     const vexory::PreparedPage page = vexory::PreparePage(text);
     checkLowered(page.text, page.lower);
+    if (page.text != vexory::reference::PreparePage(text))
+        std::abort();
     return 0;
 }
