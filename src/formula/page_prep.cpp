@@ -1,6 +1,7 @@
 #include "formula/page_prep.h"
 
 #include "formula/markers.h"
+#include "formula/prep_scan.h"
 #include "formula/tag_scanner.h"
 #include "formula/text_helpers.h"
 #include "formula/wild.h"
@@ -462,11 +463,11 @@ std::string StripClassAttributes(std::string_view text)
 PreparedPage PreparePage(std::string_view page)
 {
     PreparedPage p;
-    p.text = CompactHtml(page);
-    // Room for the normalised tags to grow a little without moving the buffer.
-    p.lower.reserve(p.text.size() + p.text.size() / 4);
-    p.lower.resize(p.text.size());
-    LowerAsciiInto(p.text, p.lower.data());
+    p.text.resize(page.size());
+    p.lower.resize(page.size());
+    const size_t length = CompactLowerInto(page, p.text.data(), p.lower.data());
+    p.text.resize(length);
+    p.lower.resize(length);
     removeNonContent(p.text, p.lower);
     p.text = NormalizeTags(p.text);
     auto lowerAgain = [&p] {

@@ -35,6 +35,9 @@ inline bool IsGbkLead(unsigned char c)
 std::string LowerAscii(std::string_view text);
 // The same written to `out` (room for text.size() bytes; may be text.data() itself).
 void LowerAsciiInto(std::string_view text, char* out);
+// Puts back the trail bytes in "A".."Z" that folding every byte of `text` into `lower`
+// lowered: what turns a plain fold into LowerAscii.
+void RestoreTrails(std::string_view text, char* lower);
 
 // Control bytes removed and blanks compacted around tag punctuation.
 std::string CompactHtml(std::string_view text);

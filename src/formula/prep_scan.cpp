@@ -1,0 +1,143 @@
+#include "formula/prep_scan.h"
+
+#include "formula/text_helpers.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vexory {
+
+namespace {
+
+// Bytes of whitespace runs: control bytes (dropped) and the blank.
+bool isSpace(unsigned char c)
+{
+    return c <= 0x20 || c == 0x7F;
+}
+
+// One of "/<=>", which takes the place of a blank written just before it.
+bool isTagPunctuation(unsigned char c)
+{
+    return c == '/' || c == '<' || c == '=' || c == '>';
+}
+
+unsigned char fold(unsigned char c)
+{
+    return static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
+}
+
+#if defined(__SSE2__)
+__m128i foldVector(__m128i v)
+{
+    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('A'));
+    const __m128i upper = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(25)), shifted);
+    return _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+}
+#endif
+
+// The compaction works on whitespace runs (`lower` gets every byte folded; the trail
+// bytes of double-byte characters are put back at the end): the bytes between them are copied as
+// they are, and a run becomes one blank or nothing. Byte by byte the rule is: drop
+// control bytes, drop a blank after a blank or after one of "/<=>", let one of "/<=>"
+// take the place of a blank just written, and keep the first byte written. For a
+// run that is: one blank when it holds a blank, follows an ordinary byte (or
+// nothing) and is not followed by one of "/<=>".
+struct Compactor
+{
+    const unsigned char* in;
+    size_t n;
+    unsigned char* out;
+    unsigned char* lower;
+    size_t o = 0;
+    bool afterOrdinary = true; // the last byte written is not one of "/<=>"
+
+    // Copies the bytes from `i` up to the next whitespace byte; returns where it stopped.
+    size_t copyStretch(size_t i)
+    {
+        for (; i < n && !isSpace(in[i]); ++i) {
+            out[o] = in[i];
+            lower[o] = fold(in[i]);
+            ++o;
+        }
+        return i;
+    }
+
+#if defined(__SSE2__)
+    static __m128i spaceBytes(__m128i v)
+    {
+        return _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x20)), v),
+                            _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
+    }
+
+    // Neither whitespace nor one of "/<=>": a blank between two such bytes stays as it is.
+    static __m128i plainBytes(__m128i v)
+    {
+        const __m128i slash = _mm_cmpeq_epi8(v, _mm_set1_epi8('/'));
+        const __m128i fromLt = _mm_sub_epi8(v, _mm_set1_epi8('<'));
+        const __m128i ltEqGt = _mm_cmpeq_epi8(_mm_min_epu8(fromLt, _mm_set1_epi8(2)), fromLt);
+        return _mm_cmpeq_epi8(_mm_or_si128(spaceBytes(v), _mm_or_si128(slash, ltEqGt)), _mm_setzero_si128());
+    }
+
+    // Sixteen bytes from `i` (i > 0; sixteen more follow) copied as they are, up to the
+    // first byte that the compaction changes: a control byte, or a blank next to
+    // whitespace or to one of "/<=>". Its run is compacted. Returns where it stopped.
+    size_t block(size_t i)
+    {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - 1));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
+        const __m128i blank = _mm_cmpeq_epi8(v, _mm_set1_epi8(' '));
+        const __m128i kept = _mm_and_si128(blank, _mm_and_si128(plainBytes(before), plainBytes(after)));
+        const unsigned changed = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(kept, spaceBytes(v))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lower + o), foldVector(v));
+        if (!changed) {
+            o += 16;
+            return i + 16;
+        }
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(changed));
+        o += k;
+        i += k;
+        // The byte before a run is never whitespace, so it was written as it is.
+        afterOrdinary = !isTagPunctuation(in[i - 1]);
+        return compactSpace(i);
+    }
+#endif
+
+    // The whitespace run from `i`; returns where it ends.
+    size_t compactSpace(size_t i)
+    {
+        bool blank = false;
+        for (; i < n && isSpace(in[i]); ++i)
+            blank = blank || in[i] == ' ';
+        if (blank && afterOrdinary && !(i < n && isTagPunctuation(in[i]))) {
+            out[o] = lower[o] = ' ';
+            ++o;
+        }
+        return i;
+    }
+};
+
+} // namespace
+
+size_t CompactLowerInto(std::string_view text, char* out, char* lower)
+{
+    Compactor c{reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                reinterpret_cast<unsigned char*>(out), reinterpret_cast<unsigned char*>(lower)};
+    for (size_t i = 0; i < c.n;) {
+#if defined(__SSE2__)
+        if (i > 0 && i + 17 <= c.n) {
+            i = c.block(i);
+            continue;
+        }
+#endif
+        i = c.copyStretch(i);
+        c.afterOrdinary = i == 0 || !isTagPunctuation(c.in[i - 1]);
+        i = c.compactSpace(i);
+    }
+    RestoreTrails(std::string_view(out, c.o), lower);
+    return c.o;
+}
+
+} // namespace vexory
