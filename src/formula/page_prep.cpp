@@ -7,8 +7,11 @@
 #include "formula/wild.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 namespace vexory {
@@ -50,41 +53,67 @@ std::string_view trimBlanks(std::string_view s)
     return Trim(s);
 }
 
-// Removes every match of `pattern` (lowercase) from `text`, searching in `lower`, its
-// lowercased twin, and keeps both in step: one lowercasing for all passes. Works in
-// place: bytes only ever move towards the front, behind the search.
-void removeAllIgnoringCase(std::string& text, std::string& lower, std::string_view pattern)
+// A text and its lowercased twin, laid out alike in two buffers; the text is [begin, end).
+struct TextTwin
 {
-    WildMatch m = WildFind(lower, pattern, 1);
-    if (!m)
+    char* text;
+    char* lower;
+    size_t begin;
+    size_t end;
+
+    std::string_view Text() const { return {text + begin, end - begin}; }
+    std::string_view Lower() const { return {lower + begin, end - begin}; }
+};
+
+// Removes every match of `pattern` (lowercase) from the text, searching in its twin,
+// and keeps both in step: one lowercasing for all passes. The matches are found
+// first; then whichever side of them is shorter moves: the bytes after them towards
+// the front, or (as for the scripts and styles of a page's head) the bytes before
+// them towards the back.
+void removeAllIgnoringCase(TextTwin& t, std::string_view pattern, std::vector<std::pair<size_t, size_t>>& matches)
+{
+    const std::string_view view = t.Lower();
+    matches.clear();
+    for (WildMatch m = WildFind(view, pattern, 1); m; m = WildFind(view, pattern, m.end()))
+        matches.emplace_back(t.begin + static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len));
+    if (matches.empty())
         return;
-    size_t write = static_cast<size_t>(m.pos - 1);
-    size_t read = write;
-    while (m) {
-        const size_t start = static_cast<size_t>(m.pos - 1);
-        if (start > read && write != read) {
-            std::memmove(text.data() + write, text.data() + read, start - read);
-            std::memmove(lower.data() + write, lower.data() + read, start - read);
+    auto move = [&t](size_t to, size_t from, size_t count) {
+        std::memmove(t.text + to, t.text + from, count);
+        std::memmove(t.lower + to, t.lower + from, count);
+    };
+    const size_t firstStart = matches.front().first;
+    const size_t lastEnd = matches.back().first + matches.back().second;
+    if (lastEnd - t.begin < t.end - firstStart) {
+        size_t shift = 0;
+        for (size_t i = matches.size(); i-- > 0;) {
+            shift += matches[i].second;
+            const size_t pieceStart = i > 0 ? matches[i - 1].first + matches[i - 1].second : t.begin;
+            move(pieceStart + shift, pieceStart, matches[i].first - pieceStart);
         }
-        write += start - read;
-        read = start + static_cast<size_t>(m.len);
-        m = WildFind(lower, pattern, m.end());
+        t.begin += shift;
+        return;
     }
-    const size_t rest = text.size() - read;
-    std::memmove(text.data() + write, text.data() + read, rest);
-    std::memmove(lower.data() + write, lower.data() + read, rest);
-    text.resize(write + rest);
-    lower.resize(write + rest);
+    size_t write = firstStart;
+    for (size_t i = 0; i < matches.size(); ++i) {
+        const size_t pieceStart = matches[i].first + matches[i].second;
+        const size_t pieceEnd = i + 1 < matches.size() ? matches[i + 1].first : t.end;
+        move(write, pieceStart, pieceEnd - pieceStart);
+        write += pieceEnd - pieceStart;
+    }
+    t.end = write;
 }
 
-void removeNonContent(std::string& text, std::string& lower)
+// Removes scripts, styles, text areas, comments and link tags.
+void removeNonContent(TextTwin& t)
 {
     static const std::string_view kPatterns[] = {
         "<script[*]</script>", "<noscript[*]</noscript>", "<style[*]</style>",
         "<textarea[*]</textarea>", "<!--[*]-->", "<link[*]>",
     };
+    std::vector<std::pair<size_t, size_t>> matches;
     for (std::string_view p : kPatterns)
-        removeAllIgnoringCase(text, lower, p);
+        removeAllIgnoringCase(t, p, matches);
 }
 
 // A stable sort without a temporary buffer, for the few attributes of a tag; falls
@@ -243,6 +272,83 @@ void appendNormalizedTag(std::string& out, std::string_view tag, TagScratch& scr
     out += '>';
 }
 
+// The tag of the page that starts at the first "<" at or after `from` (0-based), as
+// TagScanner::FindTag(..., "<", ">", true, ...) finds it: usually the first ">" after
+// it (TagWalker); otherwise the scanner's balancing decides.
+struct PageTags
+{
+    std::string_view text;
+    TagWalker walker{text};
+    std::optional<TagScanner> scanner;
+
+    // The tag; length 0 when there is none further.
+    TagSpan next(size_t from)
+    {
+        const TagSpan simple = walker.Next(from);
+        if (simple.simple || simple.start == text.size())
+            return simple;
+        if (!scanner)
+            scanner.emplace(text);
+        const TagMatch tag = scanner->FindTag(0, text.size(), "<", ">", true, static_cast<int>(from + 1));
+        if (!tag)
+            return {text.size(), 0, false, false};
+        const size_t start = static_cast<size_t>(tag.pos - 1), length = static_cast<size_t>(tag.len);
+        return {start, length, false, std::memchr(text.data() + start, '=', length) != nullptr};
+    }
+};
+
+// NormalizeTags of `text`, with the lowercased twin made alongside from `lower`, the
+// twin of `text`: only rewritten tags are lowercased again. That is exact, for a tag
+// starts with "<", which is never changed by lowering and after which a character
+// always starts, and the text between tags is copied as it is.
+void normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::string& outText,
+                           std::string& outLower)
+{
+    PageTags tags{text, TagWalker(text), {}};
+    TagScratch scratch;
+    // Pages repeat their tags: the last normalised form of each of a few recent ones.
+    struct Remembered
+    {
+        std::string tag, text, lower;
+    };
+    std::array<Remembered, 64> remembered;
+    auto slotOf = [](std::string_view tag) {
+        uint64_t head = 0, tail = 0;
+        std::memcpy(&head, tag.data(), std::min<size_t>(8, tag.size()));
+        std::memcpy(&tail, tag.data() + tag.size() - std::min<size_t>(8, tag.size()), std::min<size_t>(8, tag.size()));
+        const uint64_t h = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ tag.size();
+        return static_cast<size_t>((h ^ (h >> 29)) * 0x94D049BB133111EBull >> 58);
+    };
+    outText.clear();
+    outLower.clear();
+    outText.reserve(text.size() + text.size() / 8);
+    outLower.reserve(text.size() + text.size() / 8);
+    size_t copied = 0; // text before this is in the output
+    for (size_t b = 0;;) {
+        const TagSpan span = tags.next(b);
+        if (span.length == 0)
+            break;
+        b = span.start + span.length;
+        if (!span.equals)
+            continue; // stays as it is, copied with the text around it
+        const std::string_view tag = text.substr(span.start, span.length);
+        outText.append(text.data() + copied, span.start - copied);
+        outLower.append(lower.data() + copied, span.start - copied);
+        copied = b;
+        Remembered& r = remembered[slotOf(tag)];
+        if (r.tag != tag) {
+            r.tag = tag;
+            r.text.clear();
+            appendNormalizedTag(r.text, tag, scratch);
+            r.lower = LowerAscii(r.text);
+        }
+        outText += r.text;
+        outLower += r.lower;
+    }
+    outText.append(text.substr(copied));
+    outLower.append(lower.substr(copied));
+}
+
 // The straightforward unwrapping: find, replace, search again. Used when the fast
 // pairing cannot prove it gives the same text.
 std::string unwrapNaive(std::string_view input, std::string_view head, std::string_view tail, std::string_view marker,
@@ -295,8 +401,9 @@ std::string RemoveNonContent(std::string_view text)
 {
     std::string t(text);
     std::string lower = LowerAscii(text);
-    removeNonContent(t, lower);
-    return t;
+    TextTwin twin{t.data(), lower.data(), 0, t.size()};
+    removeNonContent(twin);
+    return std::string(twin.Text());
 }
 
 std::string NormalizeTag(std::string_view tag)
@@ -463,22 +570,18 @@ std::string StripClassAttributes(std::string_view text)
 PreparedPage PreparePage(std::string_view page)
 {
     PreparedPage p;
-    p.text.resize(page.size());
-    p.lower.resize(page.size());
-    const size_t length = CompactLowerInto(page, p.text.data(), p.lower.data());
-    p.text.resize(length);
-    p.lower.resize(length);
-    removeNonContent(p.text, p.lower);
-    p.text = NormalizeTags(p.text);
-    auto lowerAgain = [&p] {
-        p.lower.resize(p.text.size());
-        LowerAsciiInto(p.text, p.lower.data());
-    };
-    lowerAgain();
+    {
+        // Working buffers, not cleared first: every byte read has been written.
+        const std::unique_ptr<char[]> text(new char[page.size()]), lower(new char[page.size()]);
+        TextTwin twin{text.get(), lower.get(), 0, CompactLowerInto(page, text.get(), lower.get())};
+        removeNonContent(twin);
+        normalizeTagsWithTwin(twin.Text(), twin.Lower(), p.text, p.lower);
+    }
     // Most pages carry no highlight: look for one before unwrapping.
     if (FindBytes(p.lower, LowerAscii(MarkOpening(HighlightTemplate))) != std::string::npos) {
         p.text = UnwrapHighlights(p.text, HighlightTemplate, MarkedSentinel, true);
-        lowerAgain();
+        p.lower.resize(p.text.size());
+        LowerAsciiInto(p.text, p.lower.data());
     }
     return p;
 }

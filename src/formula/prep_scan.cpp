@@ -2,6 +2,8 @@
 
 #include "formula/text_helpers.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -120,6 +122,78 @@ struct Compactor
 };
 
 } // namespace
+
+void TagWalker::load(size_t at)
+{
+    m_at = at;
+    m_lt = m_gt = m_eq = 0;
+    const char* base = m_text.data() + at;
+    const size_t n = std::min<size_t>(64, m_text.size() - at);
+#if defined(__SSE2__)
+    if (n == 64) {
+        for (unsigned k = 0; k < 64; k += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + k));
+            m_lt |= static_cast<uint64_t>(static_cast<unsigned>(
+                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')))))
+                    << k;
+            m_gt |= static_cast<uint64_t>(static_cast<unsigned>(
+                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('>')))))
+                    << k;
+            m_eq |= static_cast<uint64_t>(static_cast<unsigned>(
+                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')))))
+                    << k;
+        }
+        return;
+    }
+#endif
+    for (size_t k = 0; k < n; ++k) {
+        m_lt |= static_cast<uint64_t>(base[k] == '<') << k;
+        m_gt |= static_cast<uint64_t>(base[k] == '>') << k;
+        m_eq |= static_cast<uint64_t>(base[k] == '=') << k;
+    }
+}
+
+template <uint64_t TagWalker::*Mask>
+size_t TagWalker::find(size_t from)
+{
+    while (from < m_text.size()) {
+        if (from - m_at >= 64 || from < m_at)
+            load(from & ~size_t(63));
+        const uint64_t m = (this->*Mask) & (~uint64_t(0) << (from - m_at));
+        if (m)
+            return m_at + static_cast<size_t>(__builtin_ctzll(m));
+        from = m_at + 64;
+    }
+    return std::string_view::npos;
+}
+
+TagSpan TagWalker::Next(size_t from)
+{
+    const size_t n = m_text.size();
+    const size_t open = find<&TagWalker::m_lt>(from);
+    if (open == std::string_view::npos)
+        return {n, 0, false, false};
+    const size_t close = find<&TagWalker::m_gt>(open + 1);
+    if (close == std::string_view::npos)
+        return {open, 0, false, false};
+    // Another "<" or a "=" between open + 2 and close, stretch by stretch.
+    bool equals = false;
+    for (size_t at = open + 1; at < close;) {
+        if (at - m_at >= 64 || at < m_at)
+            load(at & ~size_t(63));
+        const size_t end = std::min(close, m_at + 64);
+        const uint64_t range = (end - m_at == 64 ? ~uint64_t(0) : (uint64_t(1) << (end - m_at)) - 1) &
+                               (~uint64_t(0) << (at - m_at));
+        uint64_t lts = m_lt & range;
+        if (at == open + 1)
+            lts &= ~(uint64_t(1) << (at - m_at)); // right after the opening
+        if (lts)
+            return {open, 0, false, false};
+        equals = equals || (m_eq & range) != 0;
+        at = end;
+    }
+    return {open, close + 1 - open, true, equals};
+}
 
 size_t CompactLowerInto(std::string_view text, char* out, char* lower)
 {

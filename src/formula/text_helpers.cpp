@@ -32,8 +32,8 @@ int PosFrom(std::string_view sub, std::string_view text, int from)
 }
 
 // Pages are full of "<", so a search that stops at every first byte is slow. This
-// one tests the first and the last byte of the needle for 16 positions at once and
-// compares the rest only where both agree.
+// one tests the first two and the last byte of the needle for 16 positions at once
+// and compares the rest only where all three agree.
 size_t FindBytes(std::string_view text, std::string_view needle, size_t from)
 {
     const size_t n = needle.size();
@@ -49,13 +49,16 @@ size_t FindBytes(std::string_view text, std::string_view needle, size_t from)
     size_t i = from;
     const size_t last = text.size() - n; // the last possible start
 #if defined(__SSE2__)
+    // The second byte too: a page has many "<" followed by many different letters.
     const __m128i first = _mm_set1_epi8(needle[0]);
+    const __m128i second = _mm_set1_epi8(needle[1]);
     const __m128i end = _mm_set1_epi8(needle[n - 1]);
     for (; i + 16 <= last + 1; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+        const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 1));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + n - 1));
-        unsigned mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, end))));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(a2, second)), _mm_cmpeq_epi8(b, end))));
         while (mask) {
             const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
             if (std::memcmp(base + i + bit + 1, needle.data() + 1, n - 2) == 0)
