@@ -13,6 +13,9 @@
 #include <numeric>
 #include <optional>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vexory {
 
@@ -48,9 +51,14 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
            });
 }
 
+// Trim, inline for the tag normaliser's many short texts.
 std::string_view trimBlanks(std::string_view s)
 {
-    return Trim(s);
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
+        s.remove_suffix(1);
+    return s;
 }
 
 // A text and its lowercased twin, laid out alike in two buffers; the text is [begin, end).
@@ -60,28 +68,113 @@ struct TextTwin
     char* lower;
     size_t begin;
     size_t end;
+    std::vector<size_t> joints = {}; // scratch of the removals
 
     std::string_view Text() const { return {text + begin, end - begin}; }
     std::string_view Lower() const { return {lower + begin, end - begin}; }
 };
 
-// Removes every match of `pattern` (lowercase) from the text, searching in its twin,
-// and keeps both in step: one lowercasing for all passes. The matches are found
+// What the preparation removes: from an opening to the first closing after it.
+struct NonContent
+{
+    std::string_view open, close;
+};
+constexpr NonContent kNonContent[] = {
+    {"<script", "</script>"}, {"<noscript", "</noscript>"}, {"<style", "</style>"},
+    {"<textarea", "</textarea>"}, {"<!--", "-->"}, {"<link", ">"},
+};
+
+// Where the last opening of any kind starts, + 1; 0 when there is none. Read from
+// the back, since pages keep their scripts and styles near the front: usually only
+// the body is read, once, instead of once for each kind.
+size_t openingsEnd(std::string_view lower)
+{
+    auto openingAt = [lower](size_t p) {
+        for (const NonContent& k : kNonContent)
+            if (lower.compare(p, k.open.size(), k.open) == 0)
+                return true;
+        return false;
+    };
+    if (lower.size() < 4)
+        return 0;
+    size_t p = lower.size() - 2; // positions before p are left to read
+#if defined(__SSE2__)
+    // "<" and the next two bytes of an opening, sixteen positions at a time.
+    const char* base = lower.data();
+    auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    while (p >= 16) {
+        p -= 16;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + 1));
+        const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + 2));
+        const __m128i pairs = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(is(b1, 's'), _mm_or_si128(is(b2, 'c'), is(b2, 't'))),
+                         _mm_and_si128(is(b1, 'n'), is(b2, 'o'))),
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(is(b1, 't'), is(b2, 'e')), _mm_and_si128(is(b1, '!'), is(b2, '-'))),
+                         _mm_and_si128(is(b1, 'l'), is(b2, 'i'))));
+        for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(is(v, '<'), pairs))); m;
+             m &= ~(1u << (31 - __builtin_clz(m)))) {
+            const size_t at = p + static_cast<size_t>(31 - __builtin_clz(m));
+            if (openingAt(at))
+                return at + 1;
+        }
+    }
+#endif
+    while (p-- > 0)
+        if (lower[p] == '<' && openingAt(p))
+            return p + 1;
+    return 0;
+}
+
+// Removes every stretch from `kind.open` to the first `kind.close` after it, searching
+// in the twin, and keeps both in step: one lowercasing for all passes. `limit`: no
+// opening of any kind starts at or after it; kept true as bytes are removed (a removal
+// can join bytes into a new opening only where it happened). The stretches are found
 // first; then whichever side of them is shorter moves: the bytes after them towards
 // the front, or (as for the scripts and styles of a page's head) the bytes before
 // them towards the back.
-void removeAllIgnoringCase(TextTwin& t, std::string_view pattern, std::vector<std::pair<size_t, size_t>>& matches)
+void removeAll(TextTwin& t, const NonContent& kind, size_t& limit, std::vector<std::pair<size_t, size_t>>& matches)
 {
     const std::string_view view = t.Lower();
+    const std::string_view openings = view.substr(0, std::min(view.size(), limit + kind.open.size() - 1));
     matches.clear();
-    for (WildMatch m = WildFind(view, pattern, 1); m; m = WildFind(view, pattern, m.end()))
-        matches.emplace_back(t.begin + static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len));
+    for (size_t from = 0;;) {
+        const size_t open = FindBytes(openings, kind.open, from);
+        if (open == std::string_view::npos)
+            break;
+        const size_t close = FindBytes(view, kind.close, open + kind.open.size());
+        if (close == std::string_view::npos)
+            break;
+        from = close + kind.close.size();
+        matches.emplace_back(open, from - open);
+    }
     if (matches.empty())
         return;
+    // The limit after the removal: moved back by what was removed before it, and
+    // no earlier than the last joint.
+    size_t removedBefore = 0;
+    for (const auto& [start, length] : matches)
+        if (start < limit)
+            removedBefore += std::min(length, limit - start);
+    size_t removed = 0;
+    for (const auto& m : matches)
+        removed += m.second;
+    const size_t lastJoint = matches.back().first + matches.back().second - removed;
+    limit = std::max(limit - removedBefore, lastJoint + 1);
+
     auto move = [&t](size_t to, size_t from, size_t count) {
         std::memmove(t.text + to, t.text + from, count);
         std::memmove(t.lower + to, t.lower + from, count);
     };
+    // Where the removals join bytes (positions in the text as it will be).
+    std::vector<size_t>& joints = t.joints;
+    joints.clear();
+    size_t removedSoFar = 0;
+    for (auto& m : matches) {
+        joints.push_back(m.first - removedSoFar);
+        removedSoFar += m.second;
+        m.first += t.begin;
+    }
     const size_t firstStart = matches.front().first;
     const size_t lastEnd = matches.back().first + matches.back().second;
     if (lastEnd - t.begin < t.end - firstStart) {
@@ -92,28 +185,40 @@ void removeAllIgnoringCase(TextTwin& t, std::string_view pattern, std::vector<st
             move(pieceStart + shift, pieceStart, matches[i].first - pieceStart);
         }
         t.begin += shift;
-        return;
+    } else {
+        size_t write = firstStart;
+        for (size_t i = 0; i < matches.size(); ++i) {
+            const size_t pieceStart = matches[i].first + matches[i].second;
+            const size_t pieceEnd = i + 1 < matches.size() ? matches[i + 1].first : t.end;
+            move(write, pieceStart, pieceEnd - pieceStart);
+            write += pieceEnd - pieceStart;
+        }
+        t.end = write;
     }
-    size_t write = firstStart;
-    for (size_t i = 0; i < matches.size(); ++i) {
-        const size_t pieceStart = matches[i].first + matches[i].second;
-        const size_t pieceEnd = i + 1 < matches.size() ? matches[i + 1].first : t.end;
-        move(write, pieceStart, pieceEnd - pieceStart);
-        write += pieceEnd - pieceStart;
+    // A joint can put a byte after a different lead byte: the twin is lowered again
+    // around each, from the start of the run of high bytes before it (a character
+    // starts there) to the first ASCII byte after it.
+    const std::string_view text = t.Text();
+    for (size_t j : joints) {
+        size_t from = j;
+        while (from > 0 && static_cast<unsigned char>(text[from - 1]) >= 0x80)
+            --from;
+        size_t to = j;
+        while (to < text.size() && static_cast<unsigned char>(text[to]) >= 0x80)
+            ++to;
+        to = std::min(text.size(), to + 1);
+        LowerAsciiInto(text.substr(from, to - from), t.lower + t.begin + from);
     }
-    t.end = write;
 }
 
 // Removes scripts, styles, text areas, comments and link tags.
 void removeNonContent(TextTwin& t)
 {
-    static const std::string_view kPatterns[] = {
-        "<script[*]</script>", "<noscript[*]</noscript>", "<style[*]</style>",
-        "<textarea[*]</textarea>", "<!--[*]-->", "<link[*]>",
-    };
+    size_t limit = openingsEnd(t.Lower());
     std::vector<std::pair<size_t, size_t>> matches;
-    for (std::string_view p : kPatterns)
-        removeAllIgnoringCase(t, p, matches);
+    for (const NonContent& kind : kNonContent)
+        if (limit > 0)
+            removeAll(t, kind, limit, matches);
 }
 
 // A stable sort without a temporary buffer, for the few attributes of a tag; falls
@@ -146,6 +251,10 @@ struct TagScratch
 // Appends the words of a class value, sorted ignoring case, joined by one blank.
 void appendSortedClass(std::string& out, std::string_view value, TagScratch& scratch)
 {
+    if (value.find(' ') == std::string_view::npos) {
+        out += value; // one word
+        return;
+    }
     scratch.parts.clear();
     size_t start = 0;
     for (;;) {
@@ -168,6 +277,10 @@ void appendSortedClass(std::string& out, std::string_view value, TagScratch& scr
 // Appends the declarations of a style value without blanks, sorted ignoring case, joined by ";".
 void appendSortedStyle(std::string& out, std::string_view value, TagScratch& scratch)
 {
+    if (value.find_first_of("; ") == std::string_view::npos) {
+        out += value; // one declaration without blanks
+        return;
+    }
     scratch.words.clear();
     scratch.words.reserve(value.size());
     std::vector<std::pair<size_t, size_t>> spans;
@@ -253,7 +366,8 @@ void appendNormalizedTag(std::string& out, std::string_view tag, TagScratch& scr
             appendSortedStyle(scratch.values, value, scratch);
         else
             scratch.values += value;
-        std::replace(scratch.values.begin() + static_cast<long>(valueAt), scratch.values.end(), '"', '\'');
+        for (size_t k = valueAt; k < scratch.values.size(); ++k)
+            scratch.values[k] = scratch.values[k] == '"' ? '\'' : scratch.values[k];
         scratch.values += '"';
         scratch.attrs.emplace_back(at, scratch.values.size() - at);
     }
@@ -301,8 +415,14 @@ struct PageTags
 // twin of `text`: only rewritten tags are lowercased again. That is exact, for a tag
 // starts with "<", which is never changed by lowering and after which a character
 // always starts, and the text between tags is copied as it is.
-void normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::string& outText,
-                           std::string& outLower)
+//
+// Returns whether `watch` (lowercase: "<" ... ">" with a "=" and no other "<" or ">")
+// can be in the lowercased output, looked for where it alone can be: in rewritten
+// tags, since text between tags holds no "<", and tags without "=" are not it; and
+// in the text after the last tag. A tag the balancing found (it may begin after
+// a "<" it passed over) sends the caller to look everywhere.
+bool normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::string& outText,
+                           std::string& outLower, std::string_view watch)
 {
     PageTags tags{text, TagWalker(text), {}};
     TagScratch scratch;
@@ -310,6 +430,7 @@ void normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::s
     struct Remembered
     {
         std::string tag, text, lower;
+        bool watched = false;
     };
     std::array<Remembered, 64> remembered;
     auto slotOf = [](std::string_view tag) {
@@ -324,10 +445,12 @@ void normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::s
     outText.reserve(text.size() + text.size() / 8);
     outLower.reserve(text.size() + text.size() / 8);
     size_t copied = 0; // text before this is in the output
+    bool watched = false;
     for (size_t b = 0;;) {
         const TagSpan span = tags.next(b);
         if (span.length == 0)
             break;
+        watched = watched || !span.simple;
         b = span.start + span.length;
         if (!span.equals)
             continue; // stays as it is, copied with the text around it
@@ -340,13 +463,17 @@ void normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::s
             r.tag = tag;
             r.text.clear();
             appendNormalizedTag(r.text, tag, scratch);
-            r.lower = LowerAscii(r.text);
+            r.lower.resize(r.text.size());
+            LowerAsciiInto(r.text, r.lower.data());
+            r.watched = FindBytes(r.lower, watch) != std::string::npos;
         }
+        watched = watched || r.watched;
         outText += r.text;
         outLower += r.lower;
     }
     outText.append(text.substr(copied));
     outLower.append(lower.substr(copied));
+    return watched || FindBytes(lower.substr(copied), watch) != std::string::npos;
 }
 
 // The straightforward unwrapping: find, replace, search again. Used when the fast
@@ -570,15 +697,17 @@ std::string StripClassAttributes(std::string_view text)
 PreparedPage PreparePage(std::string_view page)
 {
     PreparedPage p;
+    static const std::string opening = LowerAscii(MarkOpening(HighlightTemplate));
+    bool highlighted = false;
     {
         // Working buffers, not cleared first: every byte read has been written.
         const std::unique_ptr<char[]> text(new char[page.size()]), lower(new char[page.size()]);
         TextTwin twin{text.get(), lower.get(), 0, CompactLowerInto(page, text.get(), lower.get())};
         removeNonContent(twin);
-        normalizeTagsWithTwin(twin.Text(), twin.Lower(), p.text, p.lower);
+        highlighted = normalizeTagsWithTwin(twin.Text(), twin.Lower(), p.text, p.lower, opening);
     }
     // Most pages carry no highlight: look for one before unwrapping.
-    if (FindBytes(p.lower, LowerAscii(MarkOpening(HighlightTemplate))) != std::string::npos) {
+    if (highlighted && FindBytes(p.lower, opening) != std::string::npos) {
         p.text = UnwrapHighlights(p.text, HighlightTemplate, MarkedSentinel, true);
         p.lower.resize(p.text.size());
         LowerAsciiInto(p.text, p.lower.data());

@@ -170,6 +170,21 @@ size_t TagWalker::find(size_t from)
 TagSpan TagWalker::Next(size_t from)
 {
     const size_t n = m_text.size();
+    // Most tags open and close within the loaded stretch: a few bit operations.
+    if (from >= m_at && from - m_at < 64) {
+        const unsigned rel = static_cast<unsigned>(from - m_at);
+        if (const uint64_t lts = m_lt & (~uint64_t(0) << rel)) {
+            const unsigned open = static_cast<unsigned>(__builtin_ctzll(lts));
+            if (open < 62) {
+                if (const uint64_t gts = m_gt & (~uint64_t(0) << (open + 1))) {
+                    const unsigned close = static_cast<unsigned>(__builtin_ctzll(gts));
+                    const uint64_t inside = ((uint64_t(1) << close) - 1) & (~uint64_t(0) << (open + 1));
+                    if (!(m_lt & inside & (~uint64_t(0) << (open + 2))))
+                        return {m_at + open, close + 1 - open, true, (m_eq & inside) != 0};
+                }
+            }
+        }
+    }
     const size_t open = find<&TagWalker::m_lt>(from);
     if (open == std::string_view::npos)
         return {n, 0, false, false};
