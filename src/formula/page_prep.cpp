@@ -366,8 +366,9 @@ void appendNormalizedTag(std::string& out, std::string_view tag, TagScratch& scr
             appendSortedStyle(scratch.values, value, scratch);
         else
             scratch.values += value;
-        for (size_t k = valueAt; k < scratch.values.size(); ++k)
-            scratch.values[k] = scratch.values[k] == '"' ? '\'' : scratch.values[k];
+        char* const valueEnd = scratch.values.data() + scratch.values.size();
+        for (char* c = scratch.values.data() + valueAt; c != valueEnd; ++c)
+            *c = *c == '"' ? '\'' : *c;
         scratch.values += '"';
         scratch.attrs.emplace_back(at, scratch.values.size() - at);
     }
@@ -395,10 +396,11 @@ struct PageTags
     TagWalker walker{text};
     std::optional<TagScanner> scanner;
 
-    // The tag; length 0 when there is none further.
+    // The next tag that holds a "=" or that the balancing found; length 0 when there is
+    // none further.
     TagSpan next(size_t from)
     {
-        const TagSpan simple = walker.Next(from);
+        const TagSpan simple = walker.NextWithEquals(from);
         if (simple.simple || simple.start == text.size())
             return simple;
         if (!scanner)
@@ -411,17 +413,16 @@ struct PageTags
     }
 };
 
-// NormalizeTags of `text`, with the lowercased twin made alongside from `lower`, the
-// twin of `text`: only rewritten tags are lowercased again. That is exact, for a tag
-// starts with "<", which is never changed by lowering and after which a character
-// always starts, and the text between tags is copied as it is.
+// NormalizeTags of `text` into `outText`, and its lowercased twin into `outLower`
+// (`lower` is the twin of `text`). Only the tags with "=" are rewritten; the rest is
+// copied in stretches.
 //
 // Returns whether `watch` (lowercase: "<" ... ">" with a "=" and no other "<" or ">")
 // can be in the lowercased output, looked for where it alone can be: in rewritten
 // tags, since text between tags holds no "<", and tags without "=" are not it; and
 // in the text after the last tag. A tag the balancing found (it may begin after
 // a "<" it passed over) sends the caller to look everywhere.
-bool normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::string& outText,
+bool normalizeTagsAndLower(std::string_view text, std::string_view lower, std::string& outText,
                            std::string& outLower, std::string_view watch)
 {
     PageTags tags{text, TagWalker(text), {}};
@@ -441,9 +442,7 @@ bool normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::s
         return static_cast<size_t>((h ^ (h >> 29)) * 0x94D049BB133111EBull >> 58);
     };
     outText.clear();
-    outLower.clear();
     outText.reserve(text.size() + text.size() / 8);
-    outLower.reserve(text.size() + text.size() / 8);
     size_t copied = 0; // text before this is in the output
     bool watched = false;
     for (size_t b = 0;;) {
@@ -456,7 +455,6 @@ bool normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::s
             continue; // stays as it is, copied with the text around it
         const std::string_view tag = text.substr(span.start, span.length);
         outText.append(text.data() + copied, span.start - copied);
-        outLower.append(lower.data() + copied, span.start - copied);
         copied = b;
         Remembered& r = remembered[slotOf(tag)];
         if (r.tag != tag) {
@@ -469,10 +467,10 @@ bool normalizeTagsWithTwin(std::string_view text, std::string_view lower, std::s
         }
         watched = watched || r.watched;
         outText += r.text;
-        outLower += r.lower;
     }
     outText.append(text.substr(copied));
-    outLower.append(lower.substr(copied));
+    outLower.resize(outText.size());
+    LowerAsciiInto(outText, outLower.data());
     return watched || FindBytes(lower.substr(copied), watch) != std::string::npos;
 }
 
@@ -704,7 +702,7 @@ PreparedPage PreparePage(std::string_view page)
         const std::unique_ptr<char[]> text(new char[page.size()]), lower(new char[page.size()]);
         TextTwin twin{text.get(), lower.get(), 0, CompactLowerInto(page, text.get(), lower.get())};
         removeNonContent(twin);
-        highlighted = normalizeTagsWithTwin(twin.Text(), twin.Lower(), p.text, p.lower, opening);
+        highlighted = normalizeTagsAndLower(twin.Text(), twin.Lower(), p.text, p.lower, opening);
     }
     // Most pages carry no highlight: look for one before unwrapping.
     if (highlighted && FindBytes(p.lower, opening) != std::string::npos) {

@@ -167,7 +167,7 @@ size_t TagWalker::find(size_t from)
     return std::string_view::npos;
 }
 
-TagSpan TagWalker::Next(size_t from)
+inline TagSpan TagWalker::Next(size_t from)
 {
     const size_t n = m_text.size();
     // Most tags open and close within the loaded stretch: a few bit operations.
@@ -188,26 +188,37 @@ TagSpan TagWalker::Next(size_t from)
     const size_t open = find<&TagWalker::m_lt>(from);
     if (open == std::string_view::npos)
         return {n, 0, false, false};
-    const size_t close = find<&TagWalker::m_gt>(open + 1);
-    if (close == std::string_view::npos)
-        return {open, 0, false, false};
-    // Another "<" or a "=" between open + 2 and close, stretch by stretch.
+    // The first ">" after the opening, with any other "<" (not right after the
+    // opening) or "=" before it, stretch by stretch.
     bool equals = false;
-    for (size_t at = open + 1; at < close;) {
+    for (size_t at = open + 1; at < n; at = m_at + 64) {
         if (at - m_at >= 64 || at < m_at)
             load(at & ~size_t(63));
-        const size_t end = std::min(close, m_at + 64);
-        const uint64_t range = (end - m_at == 64 ? ~uint64_t(0) : (uint64_t(1) << (end - m_at)) - 1) &
-                               (~uint64_t(0) << (at - m_at));
+        const unsigned rel = static_cast<unsigned>(at - m_at);
+        const uint64_t fromHere = ~uint64_t(0) << rel;
+        const uint64_t gts = m_gt & fromHere;
+        const unsigned close = gts ? static_cast<unsigned>(__builtin_ctzll(gts)) : 64;
+        const uint64_t range = fromHere & (close == 64 ? ~uint64_t(0) : (uint64_t(1) << close) - 1);
         uint64_t lts = m_lt & range;
         if (at == open + 1)
-            lts &= ~(uint64_t(1) << (at - m_at)); // right after the opening
+            lts &= ~(uint64_t(1) << rel); // right after the opening
         if (lts)
             return {open, 0, false, false};
         equals = equals || (m_eq & range) != 0;
-        at = end;
+        if (gts)
+            return {open, m_at + close + 1 - open, true, equals};
     }
-    return {open, close + 1 - open, true, equals};
+    return {open, 0, false, false};
+}
+
+TagSpan TagWalker::NextWithEquals(size_t from)
+{
+    for (;;) {
+        const TagSpan tag = Next(from);
+        if (tag.length == 0 || !tag.simple || tag.equals)
+            return tag;
+        from = tag.start + tag.length;
+    }
 }
 
 size_t CompactLowerInto(std::string_view text, char* out, char* lower)

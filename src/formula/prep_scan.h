@@ -33,6 +33,8 @@ public:
 
     // The tag from `from`; calls go forwards (`from` never before the last call's).
     TagSpan Next(size_t from);
+    // The same, passing over simple tags without "=".
+    TagSpan NextWithEquals(size_t from);
 
 private:
     // Loads the masks of the 64 bytes from `at` (a multiple of 64).
