@@ -461,9 +461,12 @@ bool normalizeTagsAndLower(std::string_view text, std::string_view lower, std::s
             r.tag = tag;
             r.text.clear();
             appendNormalizedTag(r.text, tag, scratch);
-            r.lower.resize(r.text.size());
-            LowerAsciiInto(r.text, r.lower.data());
-            r.watched = FindBytes(r.lower, watch) != std::string::npos;
+            r.watched = false;
+            if (r.text.size() >= watch.size()) { // most tags are shorter
+                r.lower.resize(r.text.size());
+                LowerAsciiInto(r.text, r.lower.data());
+                r.watched = FindBytes(r.lower, watch) != std::string::npos;
+            }
         }
         watched = watched || r.watched;
         outText += r.text;
