@@ -405,7 +405,8 @@ struct PageTags
             return simple;
         if (!scanner)
             scanner.emplace(text);
-        const TagMatch tag = scanner->FindTag(0, text.size(), "<", ">", true, static_cast<int>(from + 1));
+        // From the tag's opening: the walker may have passed over simple tags after `from`.
+        const TagMatch tag = scanner->FindTag(0, text.size(), "<", ">", true, static_cast<int>(simple.start + 1));
         if (!tag)
             return {text.size(), 0, false, false};
         const size_t start = static_cast<size_t>(tag.pos - 1), length = static_cast<size_t>(tag.len);
