@@ -696,18 +696,19 @@ std::string StripClassAttributes(std::string_view text)
     return WildReplace(text, " class=\"[*]\"", "", kReplaceAll | kIgnoreCase);
 }
 
-PreparedPage PreparePage(std::string_view page)
+const PreparedPage& PagePreparer::Prepare(std::string_view page)
 {
-    PreparedPage p;
     static const std::string opening = LowerAscii(MarkOpening(HighlightTemplate));
-    bool highlighted = false;
-    {
-        // Working buffers, not cleared first: every byte read has been written.
-        const std::unique_ptr<char[]> text(new char[page.size()]), lower(new char[page.size()]);
-        TextTwin twin{text.get(), lower.get(), 0, CompactLowerInto(page, text.get(), lower.get())};
-        removeNonContent(twin);
-        highlighted = normalizeTagsAndLower(twin.Text(), twin.Lower(), p.text, p.lower, opening);
+    // Working buffers: grown when a page is larger than any before, never cleared
+    // (every byte read has been written).
+    if (m_text.size() < page.size()) {
+        m_text.resize(page.size());
+        m_lower.resize(page.size());
     }
+    TextTwin twin{m_text.data(), m_lower.data(), 0, CompactLowerInto(page, m_text.data(), m_lower.data())};
+    removeNonContent(twin);
+    PreparedPage& p = m_page;
+    const bool highlighted = normalizeTagsAndLower(twin.Text(), twin.Lower(), p.text, p.lower, opening);
     // Most pages carry no highlight: look for one before unwrapping.
     if (highlighted && FindBytes(p.lower, opening) != std::string::npos) {
         p.text = UnwrapHighlights(p.text, HighlightTemplate, MarkedSentinel, true);
@@ -715,6 +716,13 @@ PreparedPage PreparePage(std::string_view page)
         LowerAsciiInto(p.text, p.lower.data());
     }
     return p;
+}
+
+PreparedPage PreparePage(std::string_view page)
+{
+    PagePreparer preparer;
+    preparer.Prepare(page);
+    return preparer.Take();
 }
 
 } // namespace vexory

@@ -188,7 +188,7 @@ int MonitorCore::Process()
     const bool firstPage = m_seen.empty();
     std::string message;
 
-    const PreparedPage prepared = PreparePage(page);
+    const PreparedPage& prepared = m_preparer.Prepare(page);
     m_cutter.CutOut(prepared.lower);
 
     int count = 0;

@@ -11,6 +11,7 @@
 // keeps current) and the page-text slot (guarded here).
 
 #include "formula/grab_formula.h"
+#include "formula/page_prep.h"
 #include "formula/verify_formula.h"
 #include "model/task_record.h"
 
@@ -118,6 +119,7 @@ private:
     std::string m_server;
     MonitorEvents m_events;
     int m_taskIndex = -1;
+    PagePreparer m_preparer;
     TStringCutOuter m_cutter;
     TFormulaChecker m_checker;
     std::string m_chainTask, m_chainField;
