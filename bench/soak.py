@@ -201,8 +201,10 @@ def main():
                     continue
                 for a, b in zip(times, times[1:] + [stop]):
                     missed += max(0, int((b - a) / args.interval + 0.5) - 1)
+            gaps = [b - a for times in site.reads.values() for a, b in zip(times, times[1:])]
         print(f"soak: cycles missed: {missed} (tasks never read: "
-              f"{sum(1 for k in range(args.tasks) if not site.reads.get(k))})")
+              f"{sum(1 for k in range(args.tasks) if not site.reads.get(k))}); "
+              f"mean time between a task's reads {sum(gaps) / max(1, len(gaps)):.1f} s, longest {max(gaps, default=0):.1f} s")
         steady = [s for s in samples if s[0] >= 300]
         if len(steady) >= 2:
             growth = 100.0 * (steady[-1][2] - steady[0][2]) / steady[0][2]
