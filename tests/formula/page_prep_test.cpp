@@ -1,5 +1,6 @@
 #include "formula/markers.h"
 #include "formula/page_prep.h"
+#include "formula/text_helpers.h"
 #include "formula/tag_scanner.h"
 #include "formula/wild.h"
 
@@ -84,6 +85,30 @@ TEST(PagePrep, DoubleByteCharactersSurviveEveryCaseInsensitiveStep)
     EXPECT_EQ(WildReplace(xue + "A" + xue, "a[*]" + xue, "-", kReplaceAll | kIgnoreCase), xue + "-");
     // 寃 (8C77) is what lowering the trail byte of 學 made: it must not match.
     EXPECT_EQ(WildReplace(xue, "\x8C\x77", "-", kReplaceAll | kIgnoreCase), xue);
+}
+
+// The preparation keeps its lowercased twin in step through every removal and
+// rewriting; where a removal puts a byte after a lead byte, it becomes a trail.
+TEST(PagePrep, TwinStaysExactWhereRemovalsJoinBytes)
+{
+    const std::string lead = "\xA0";
+    PreparedPage p = PreparePage(lead + "<!-- x -->RS<Link a>T" + lead + "<P Class=\"Z\">Q");
+    EXPECT_EQ(p.text, lead + "RST" + lead + "<P Class=\"Z\">Q");
+    EXPECT_EQ(p.lower, lead + "Rst" + lead + "<p class=\"z\">q");
+    // The same prepared again by one preparer, after a longer page, and many tags alike.
+    PagePreparer preparer;
+    std::string many = "<body>", expected = "<body>";
+    for (int i = 0; i < 300; ++i) {
+        many += "<A  Href='/x" + std::to_string(i % 3) + "' Class=\"b  a\">N</A>\r\n";
+        expected += "<A Class=\"a b\" Href=\"/x" + std::to_string(i % 3) + "\">N</A>";
+    }
+    preparer.Prepare(many + "<p>" + std::string(5000, 'x') + "</p>");
+    const PreparedPage& again = preparer.Prepare(lead + "<!-- x -->RS<Link a>T" + lead + "<P Class=\"Z\">Q");
+    EXPECT_EQ(again.text, p.text);
+    EXPECT_EQ(again.lower, p.lower);
+    const PreparedPage& repeated = preparer.Prepare(many);
+    EXPECT_EQ(repeated.text, expected);
+    EXPECT_EQ(repeated.lower, LowerAscii(expected));
 }
 
 TEST(TagScanner, FindTagBalancesAndRetries)
