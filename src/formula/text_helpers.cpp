@@ -465,9 +465,12 @@ std::string Base64UrlDecode(std::string_view text)
 
 std::string Sha1Hex(std::string_view bytes)
 {
+    // Fetched once: a digest named at each call is looked up again every time, and
+    // the monitor hashes every record of every cycle.
+    static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr) != 1)
+    if (!sha1 || EVP_Digest(bytes.data(), bytes.size(), digest, &length, sha1, nullptr) != 1)
         return {};
     static constexpr char hex[] = "0123456789abcdef";
     std::string out;
