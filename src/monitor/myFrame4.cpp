@@ -1,6 +1,7 @@
 #include "monitor/myFrame4.h"
 
 #include "formula/text_helpers.h"
+#include "monitor/memo_log.h"
 #include "monitor/monitor_texts.h"
 #include "monitor/runner_texts.h"
 #include "monitor/webengine_browser.h"
@@ -14,8 +15,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSoundEffect>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTime>
 #include <QVBoxLayout>
 #include <QWebEngineView>
@@ -76,6 +75,7 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     m_memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     left->addWidget(m_memo, 1);
+    m_log = new MemoLog(m_memo);
     layout->addWidget(panel1);
 
     m_browser = new WebEngineBrowser(this);
@@ -116,6 +116,12 @@ TFrame4::~TFrame4()
     }
     if (TTaskRecord* t = task())
         t->RunState = RunIdle;
+}
+
+QPlainTextEdit* TFrame4::Memo1() const
+{
+    m_log->Sync();
+    return m_memo;
 }
 
 TTaskRecord* TFrame4::task()
@@ -459,14 +465,11 @@ void TFrame4::onSourceRequest()
 
 void TFrame4::LogLine(const QString& text)
 {
-    if (m_memo->blockCount() > kMemoLimit) {
-        QTextCursor cursor(m_memo->document());
-        cursor.movePosition(QTextCursor::Start);
-        cursor.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, kMemoDrop);
-        cursor.removeSelectedText();
-    }
-    m_memo->appendPlainText(text + QLatin1Char('\t') + QTime::currentTime().toString(QStringLiteral("H:mm:ss")));
-    if (text == FromGbk(texts::kNoData)) {
+    if (m_log->BlockCount() > kMemoLimit)
+        m_log->DropFirst(kMemoDrop);
+    m_log->Append(text + QLatin1Char('\t') + QTime::currentTime().toString(QStringLiteral("H:mm:ss")));
+    static const QString noData = FromGbk(texts::kNoData);
+    if (text == noData) {
         ++m_warningCount;
         if (m_warningCount <= 5) {
             if (TTaskRecord* t = task())
@@ -529,29 +532,29 @@ void TFrame4::onResult(const QByteArray& gbk)
     };
     const std::string r = gbk.toStdString();
     if (!m_account.LoggedIn) {
-        m_memo->appendPlainText(QStringLiteral("\r\n") + texts::kVerified + QStringLiteral("：\r\n") + FromGbk(r) +
+        m_log->Append(QStringLiteral("\r\n") + texts::kVerified + QStringLiteral("：\r\n") + FromGbk(r) +
                                 QStringLiteral("\r\n"));
         taskNotice(texts::kVerified);
         playSuccess();
     } else if (r == texts::kShutoff) {
         emit Notice(FromGbk(r));
     } else if (r == texts::kUsernameError) {
-        m_memo->appendPlainText(texts::kNicknameError);
+        m_log->Append(texts::kNicknameError);
         m_account.LoggedIn = 0;
         emit Notice(FromGbk(r));
         playError();
     } else if (r == texts::kLoginError) {
-        m_memo->appendPlainText(texts::kLoggedInElsewhere);
+        m_log->Append(texts::kLoggedInElsewhere);
         m_account.LoggedIn = 0;
         emit Notice(FromGbk(r));
         playError();
     } else if (r.front() == '\0') {
-        m_memo->appendPlainText(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") +
+        m_log->Append(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") +
                                 FromGbk(Trim(r)) + QStringLiteral("\r\n"));
         taskNotice(texts::kNotSent);
         playError();
     } else {
-        m_memo->appendPlainText(QStringLiteral("\r\n") + texts::kSent + QStringLiteral("：\r\n") + FromGbk(r) +
+        m_log->Append(QStringLiteral("\r\n") + texts::kSent + QStringLiteral("：\r\n") + FromGbk(r) +
                                 QStringLiteral("\r\n"));
         taskNotice(texts::kSent);
         playSuccess();

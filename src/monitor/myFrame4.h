@@ -23,6 +23,7 @@ class QSoundEffect;
 
 namespace vexory {
 
+class MemoLog;
 class WebEngineBrowser;
 
 class TFrame4 : public QWidget
@@ -49,7 +50,8 @@ public:
     const QString& CurrentUrl() const { return m_currentUrl; }
     TMonitorThread* MonitorThread() const { return m_thread.get(); }
     WebEngineBrowser* Browser() const { return m_browser; }
-    QPlainTextEdit* Memo1() const { return m_memo; }
+    // The memo, up to date (a hidden memo is brought up to date only when asked or shown).
+    QPlainTextEdit* Memo1() const;
     QPushButton* Button1() const { return m_button; }
     QLabel* StatusPanel(int i) const { return m_status[i]; }
     QLabel* StatusBar2() const { return m_urlBar; }
@@ -93,6 +95,7 @@ private:
     std::unique_ptr<TMonitorThread> m_thread;
     WebEngineBrowser* m_browser = nullptr;
     QPlainTextEdit* m_memo = nullptr;
+    MemoLog* m_log = nullptr; // what the memo shows
     QPushButton* m_button = nullptr;
     QLabel* m_status[3] = {};
     QLabel* m_urlBar = nullptr;

@@ -134,6 +134,7 @@ private slots:
     void pagePlusElementChainTargetLoadsTheRequestedPage();
     void sixthNoDataWarningReloadsThePage();
     void countdownTexts();
+    void memoKeepsTheNewestLinesWithoutHistory();
 
 private:
     ListingSite m_site;
@@ -432,6 +433,46 @@ void RunnerTest::countdownTexts()
         QCOMPARE(panel.StatusPanel(2)->text(), QStringLiteral("[ 1 ]"));
     }
     QCOMPARE(changed.count(), 8);
+}
+
+void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
+{
+    // More than 400 lines drop the oldest 200 before the next line, whether the
+    // memo is on screen or not; a hidden memo shows them all once it is shown;
+    // and no line, written or dropped, stays behind in an undo history.
+    TAccountRecord account;
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.resize(900, 500);
+    QStringList expected;
+    auto log = [&](int from, int to) {
+        for (int n = from; n < to; ++n) {
+            if (expected.size() > 400)
+                expected.erase(expected.begin(), expected.begin() + 200);
+            const QString text = QStringLiteral("line %1").arg(n);
+            panel.LogLine(text);
+            expected.append(text);
+        }
+    };
+    auto shownLines = [&] {
+        QStringList lines = panel.Memo1()->toPlainText().split(QLatin1Char('\n'));
+        for (QString& line : lines)
+            line = line.section(QLatin1Char('\t'), 0, 0);
+        return lines;
+    };
+    log(0, 450); // hidden
+    QCOMPARE(panel.Memo1()->blockCount(), 250);
+    QCOMPARE(shownLines(), expected);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    log(450, 700); // on screen
+    QCOMPARE(shownLines(), expected);
+    panel.hide();
+    log(700, 760);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QCOMPARE(panel.Memo1()->document()->toPlainText().split(QLatin1Char('\n')).size(), expected.size());
+    QCOMPARE(shownLines(), expected);
+    QCOMPARE(panel.Memo1()->document()->availableUndoSteps(), 0);
 }
 
 int main(int argc, char** argv)

@@ -1,0 +1,42 @@
+#pragma once
+
+// MemoLog: a runner's log, kept in a text document of its own. That document has
+// no layout, so writing a line costs a few microseconds; the memo on screen shows
+// a copy, written along while the memo is visible and brought up to date when it
+// is shown again. Twenty runners in hidden tabs then no longer lay out hundreds of
+// lines a cycle that nobody sees.
+
+#include <QObject>
+#include <QTextDocument>
+
+class QPlainTextEdit;
+
+namespace vexory {
+
+class MemoLog : public QObject
+{
+public:
+    explicit MemoLog(QPlainTextEdit* view);
+
+    int BlockCount() const { return m_doc.blockCount(); }
+    // As QPlainTextEdit::appendPlainText: a new block (unless the log is empty)
+    // holding `text`, whose line breaks begin further blocks.
+    void Append(const QString& text);
+    // Deletes the first `count` lines (the memo does not wrap: a block is a line).
+    void DropFirst(int count);
+    QString Text() const { return m_doc.toPlainText(); }
+    // Brings the memo on screen up to date now.
+    void Sync();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool mirrored() const;
+
+    QTextDocument m_doc;
+    QPlainTextEdit* m_view;
+    bool m_stale = false; // the memo on screen misses changes of the log
+};
+
+} // namespace vexory
