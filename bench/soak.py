@@ -11,7 +11,8 @@ and the page reads so far; at the end, the cycles missed: for each task, the
 refreshes due between its first read and the end that brought no read of its page.
 Not a test: it takes as long as it is told.
 
-    /usr/bin/python3 bench/soak.py [--tasks 20] [--interval 10] [--minutes 30] [--rows 400] [--build build]
+    /usr/bin/python3 bench/soak.py [--tasks 20] [--interval 10] [--minutes 30] [--rows 400] [--sites 1]
+                                   [--build build]
 """
 
 import argparse
@@ -48,7 +49,7 @@ class Site:
         return (f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>清单 {task}</title></head>'
                 f'<body><h1>清单 {task}</h1><table>\n{rows}</table></body></html>').encode()
 
-    def serve(self):
+    def serve(self, address="127.0.0.1"):
         site = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -70,7 +71,7 @@ class Site:
             def log_message(self, *args):
                 pass
 
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        server = http.server.ThreadingHTTPServer((address, 0), Handler)
         server.daemon_threads = True
         threading.Thread(target=server.serve_forever, daemon=True).start()
         return server
@@ -124,6 +125,8 @@ def main():
     parser.add_argument("--interval", type=int, default=10, help="refresh interval in seconds")
     parser.add_argument("--minutes", type=float, default=30)
     parser.add_argument("--rows", type=int, default=400, help="rows of a page at the start (400: about 60 KB)")
+    parser.add_argument("--sites", type=int, default=1,
+                        help="the pages spread over this many sites (servers on 127.0.0.1, 127.0.0.2, ...)")
     parser.add_argument("--build", default="build")
     args = parser.parse_args()
 
@@ -134,13 +137,12 @@ def main():
             sys.exit(f"soak: {path} is missing (build first)")
 
     site = Site(args.rows, args.interval)
-    server = site.serve()
-    port = server.server_address[1]
+    servers = [site.serve(f"127.0.0.{n + 1}") for n in range(args.sites)]
     home = tempfile.mkdtemp(prefix="vexory-soak-")
     vexory = None
     try:
         tasks = [{
-            "TaskName": f"清单 {k}", "GuideUrl": "", "PageUrl": f"http://127.0.0.1:{port}/list/{k}",
+            "TaskName": f"清单 {k}", "GuideUrl": "", "PageUrl": "http://%s:%d/list/%d" % (*servers[k % args.sites].server_address, k),
             "ElementId": "", "VerifyFormula": "", "GrabFormula": FORMULA, "SavedTestResult": "",
             "FormulaSent": 0, "ClearTags": 1, "PushToPlugin": 0, "MainField": 0, "ConnectTimeout": 30000,
             "RefreshInterval": args.interval * 1000, "NotifyInterval": 5400000, "Checked": 1, "Selected": 0,
@@ -161,7 +163,7 @@ def main():
         with open(os.path.join(home, "program.log"), "w") as log:
             vexory = subprocess.Popen([program, "autorun"], env=env, stdout=log, stderr=subprocess.STDOUT)
         print(f"soak: {args.tasks} tasks every {args.interval} s for {args.minutes:g} min; "
-              f"pages from 127.0.0.1:{port}, program folder {home}")
+              f"pages from {args.sites} site(s) from 127.0.0.1:{servers[0].server_address[1]}, program folder {home}")
         print(f"{'minute':>7} {'CPU % of a core':>16} {'PSS MB':>8} {'processes':>10} {'page reads':>11}")
 
         begin = time.monotonic()
@@ -212,7 +214,8 @@ def main():
                   f"PSS {steady[0][2]:.0f} MB at minute {steady[0][0] / 60:.1f}, {steady[-1][2]:.0f} MB at the end "
                   f"({growth:+.1f}%)")
     finally:
-        server.shutdown()
+        for server in servers:
+            server.shutdown()
         if vexory is not None and vexory.poll() is None:
             vexory.kill()
         shutil.rmtree(home, ignore_errors=True)

@@ -10,6 +10,7 @@
 #include "service/service_client.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <thread>
 
@@ -91,6 +92,11 @@ uint32_t MonitorCore::TickCount()
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
+}
+
+long CountdownSeconds(int remainingMs)
+{
+    return remainingMs <= 0 ? 0 : std::lrint(std::nearbyint(remainingMs / 1000.0));
 }
 
 bool MonitorCore::StopCondition() const

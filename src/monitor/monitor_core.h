@@ -129,4 +129,7 @@ private:
     std::atomic<bool> m_stop{false};
 };
 
+// The whole seconds a countdown of `remainingMs` shows: halves to even, 0 once it is over.
+long CountdownSeconds(int remainingMs);
+
 } // namespace vexory

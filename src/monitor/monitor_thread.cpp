@@ -9,9 +9,21 @@ TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* brow
     : QThread(parent)
 {
     MonitorEvents events;
-    events.countdown = [this](int ms) { emit Countdown(ms); };
+    // The core counts down in tenths of a second; the panel shows whole seconds and
+    // the refresh count. Only a change of those is worth waking the GUI thread for.
+    events.countdown = [this](int ms) {
+        const long seconds = CountdownSeconds(ms);
+        if (seconds == m_shownSeconds && !m_refreshed)
+            return;
+        m_shownSeconds = seconds;
+        m_refreshed = false;
+        emit Countdown(ms);
+    };
     events.sourceRequest = [this] { emit SourceRequest(); };
-    events.refresh = [this] { emit RefreshRequest(); };
+    events.refresh = [this] {
+        m_refreshed = true;
+        emit RefreshRequest();
+    };
     events.message = [this](const std::string& m) { emit Message(QByteArray::fromStdString(m)); };
     events.result = [this](const std::string& r) { emit Result(QByteArray::fromStdString(r)); };
     events.noSource = [this] { emit NoSource(); };

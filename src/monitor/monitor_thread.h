@@ -35,6 +35,7 @@ public:
     MonitorCore& Core() { return *m_core; }
 
 signals:
+    // When the whole seconds shown change, and at the first look after a refresh.
     void Countdown(int remainingMs);
     void SourceRequest();
     void RefreshRequest();
@@ -49,6 +50,9 @@ protected:
 
 private:
     std::unique_ptr<MonitorCore> m_core;
+    // The countdown last passed on (used on the thread only).
+    long m_shownSeconds = -1;
+    bool m_refreshed = false;
 };
 
 } // namespace vexory

@@ -19,7 +19,6 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
-#include <cmath>
 
 namespace vexory {
 
@@ -444,13 +443,10 @@ void TFrame4::clickStep(const std::string& element)
 
 void TFrame4::onCountdown(int remainingMs)
 {
-    if (remainingMs <= 0) {
+    if (remainingMs <= 0)
         m_status[1]->setText(texts::kZeroTime);
-    } else {
-        // Whole seconds, halves to even.
-        const long seconds = std::lrint(std::nearbyint(remainingMs / 1000.0));
-        m_status[1]->setText(QString::fromStdString(FormatElapsed(seconds, 2)));
-    }
+    else
+        m_status[1]->setText(QString::fromStdString(FormatElapsed(CountdownSeconds(remainingMs), 2)));
     m_status[2]->setText(QStringLiteral("[ %1 ]").arg(m_refreshCount));
     emit StatusChanged(this);
 }

@@ -135,6 +135,7 @@ private slots:
     void sixthNoDataWarningReloadsThePage();
     void countdownTexts();
     void memoKeepsTheNewestLinesWithoutHistory();
+    void countdownWakesThePanelOnlyForWhatItShows();
 
 private:
     ListingSite m_site;
@@ -473,6 +474,34 @@ void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
     QCOMPARE(panel.Memo1()->document()->toPlainText().split(QLatin1Char('\n')).size(), expected.size());
     QCOMPARE(shownLines(), expected);
     QCOMPARE(panel.Memo1()->document()->availableUndoSteps(), 0);
+}
+
+void RunnerTest::countdownWakesThePanelOnlyForWhatItShows()
+{
+    // The thread looks ten times a second; the panel hears of it only when the
+    // seconds it shows change, and after each refresh (a new refresh count).
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    account.Tasks[0].RefreshInterval = 4000;
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    panel.PrepareStart();
+    QSignalSpy ticks(panel.MonitorThread(), &TMonitorThread::Countdown);
+    QStringList shown;
+    connect(&panel, &TFrame4::StatusChanged, this, [&] {
+        const QString text = panel.StatusPanel(1)->text() + panel.StatusPanel(2)->text();
+        if (shown.isEmpty() || shown.last() != text)
+            shown.append(text);
+    });
+    panel.SetRunning(true);
+    QTRY_VERIFY_WITH_TIMEOUT(panel.RefreshCount() >= 3, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(shown.contains(QStringLiteral("[ 00:01 ][ 3 ]")), 10000);
+    for (const char* text : {"[ 00:04 ][ 2 ]", "[ 00:03 ][ 2 ]", "[ 00:02 ][ 2 ]", "[ 00:01 ][ 2 ]", "[ 00:00 ][ 2 ]",
+                             "[ 00:04 ][ 3 ]", "[ 00:03 ][ 3 ]", "[ 00:02 ][ 3 ]"})
+        QVERIFY2(shown.contains(QString::fromLatin1(text)), qPrintable(shown.join(QLatin1Char(' '))));
+    // Two and a half cycles of four seconds: 2 x 5 changes and a few more; looked at 100 times.
+    QVERIFY2(ticks.count() <= 20, qPrintable(QString::number(ticks.count())));
+    account.StopAll = 1;
 }
 
 int main(int argc, char** argv)
