@@ -53,6 +53,8 @@ class Site:
         site = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"  # connections kept, as a real site's are
+
             def do_GET(self):
                 parts = self.path.split("/")
                 if len(parts) != 3 or parts[1] != "list" or not parts[2].isdigit():

@@ -38,6 +38,7 @@ int main(int argc, char** argv)
     // The browser engine refuses to run as root with its sandbox on.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    vexory::ConfigureBrowserProcesses();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexory"));
     vexory::LoadQtChinese(app);

@@ -100,6 +100,9 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     connect(m_button, &QPushButton::clicked, this, &TFrame4::Start);
     connect(m_browser, &WebEngineBrowser::BeforeNavigate, this, &TFrame4::onBeforeNavigate);
     connect(m_browser, &WebEngineBrowser::DownloadRequested, this, &TFrame4::onDownload);
+    // Renderers are shared by several pages; when one ends, each of its pages is
+    // loaded again from its URL at the next refresh, instead of reloading a blank page.
+    connect(m_browser, &WebEngineBrowser::RendererGone, this, &TFrame4::reloadAtNextRefresh);
 
     // The thread waits, created but not started, until the task starts.
     m_thread = std::make_unique<TMonitorThread>(m_account, &m_browser->State(), m_server, std::move(accept));
@@ -507,6 +510,11 @@ void TFrame4::noTextHandling()
 {
     if (TTaskRecord* t = task())
         notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+    reloadAtNextRefresh();
+}
+
+void TFrame4::reloadAtNextRefresh()
+{
     if (m_step == 0)
         m_step = 18;
     else if (m_step == 4)

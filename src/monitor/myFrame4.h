@@ -78,6 +78,7 @@ private:
     void handOver(std::string text);
     void elementWarning();
     void noTextHandling();
+    void reloadAtNextRefresh();
     void notice(const QString& text, bool sound);
     void playError();
     void playSuccess();

@@ -22,7 +22,9 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace vexory {
 
@@ -60,6 +62,18 @@ QPointer<QWebEngineProfile> g_profile;
 QPointer<QNetworkCookieJar> g_cookies; // what the profile's cookie store holds, to read it synchronously
 
 } // namespace
+
+void ConfigureBrowserProcesses()
+{
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (flags.contains("--renderer-process-limit") || flags.contains("--single-process"))
+        return;
+    const unsigned limit = std::max(kRendererProcesses, std::thread::hardware_concurrency());
+    if (!flags.isEmpty())
+        flags += ' ';
+    flags += "--renderer-process-limit=" + QByteArray::number(limit);
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
 
 void UseBrowserProfileFolder(const QString& folder)
 {
@@ -153,6 +167,11 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
     connect(m_page, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::loadStarted);
     connect(m_page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::loadFinished);
     connect(m_view, &QObject::destroyed, this, [this] { m_state.hasWindow = false; });
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
+        m_rendererGone = true;
+        m_state.busy = false;
+        emit RendererGone();
+    });
     connect(m_profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* download) {
         // The profile is everybody's: take only this page's downloads.
         if (download->page() != m_page)
@@ -177,6 +196,7 @@ WebEngineBrowser::~WebEngineBrowser()
 
 void WebEngineBrowser::loadStarted()
 {
+    m_rendererGone = false;
     m_state.loadsStarted++;
     m_state.busy = true;
     m_state.readyState = 1;
@@ -205,6 +225,9 @@ void WebEngineBrowser::Stop()
 
 QVariant WebEngineBrowser::RunScript(const QString& call, int limitMs)
 {
+    // A page without its renderer never answers.
+    if (m_rendererGone)
+        return {};
     QPointer<WebEngineBrowser> self(this);
     // The answer may come after the limit; it must find its loop and slot alive then.
     struct Answer
@@ -222,6 +245,7 @@ QVariant WebEngineBrowser::RunScript(const QString& call, int limitMs)
                           });
     if (!answer->done) {
         QTimer::singleShot(limitMs, &answer->loop, &QEventLoop::quit);
+        connect(this, &WebEngineBrowser::RendererGone, &answer->loop, &QEventLoop::quit);
         answer->loop.exec();
     }
     if (!self)

@@ -76,6 +76,10 @@ signals:
     void BeforeNavigate(const QUrl& url);
     // A download the page asked for, claimed: nothing was shown or saved.
     void DownloadRequested(const QUrl& url);
+    // The renderer process that held the page ended (crashed or killed, perhaps
+    // with other pages it held): the page is blank until it is loaded again, and
+    // script calls answer at once with nothing meanwhile.
+    void RendererGone();
 
 private:
     friend class BrowserPage;
@@ -86,7 +90,15 @@ private:
     QPointer<QWebEngineView> m_view; // its parent may be another window's panel
     BrowserPage* m_page = nullptr;
     BrowserState m_state;
+    bool m_rendererGone = false;
 };
+
+// Chromium's process settings, made before the application object exists: at most
+// kRendererProcesses renderer processes (or one a core, when more), which the pages
+// then share, instead of one per page (some 20 MB each). A limit the user gives in
+// QTWEBENGINE_CHROMIUM_FLAGS (--renderer-process-limit=N) is left as it is.
+void ConfigureBrowserProcesses();
+inline constexpr unsigned kRendererProcesses = 4;
 
 // Every browser of the program uses one profile: cookies, local storage and the
 // HTTP cache are shared, so a login made in one browser holds in all of them.

@@ -20,8 +20,13 @@
 #include <QTest>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <thread>
+
+#include <signal.h>
 
 using namespace vexory;
 using vexory::test::TestHttpServer;
@@ -136,6 +141,7 @@ private slots:
     void countdownTexts();
     void memoKeepsTheNewestLinesWithoutHistory();
     void countdownWakesThePanelOnlyForWhatItShows();
+    void pagesOfAKilledRendererComeBack();
 
 private:
     ListingSite m_site;
@@ -502,6 +508,41 @@ void RunnerTest::countdownWakesThePanelOnlyForWhatItShows()
     // Two and a half cycles of four seconds: 2 x 5 changes and a few more; looked at 100 times.
     QVERIFY2(ticks.count() <= 20, qPrintable(QString::number(ticks.count())));
     account.StopAll = 1;
+}
+
+void RunnerTest::pagesOfAKilledRendererComeBack()
+{
+    // One page more than there may be renderers: pages share them. When one ends
+    // (killed), the pages it held come back by themselves and report what is new.
+    const int count = static_cast<int>(std::max(kRendererProcesses, std::thread::hardware_concurrency())) + 1;
+    std::vector<std::unique_ptr<TAccountRecord>> accounts;
+    std::vector<std::unique_ptr<TFrame4>> panels;
+    for (int k = 0; k < count; ++k) {
+        accounts.push_back(std::make_unique<TAccountRecord>());
+        accounts.back()->Tasks.push_back(listTask(m_site.url("/list")));
+        panels.push_back(std::make_unique<TFrame4>(*accounts.back(), "127.0.0.1:1"));
+        panels.back()->SetTask(0);
+        panels.back()->PrepareStart();
+        panels.back()->SetRunning(true);
+    }
+    auto renderer = [](TFrame4& p) { return p.Browser()->View()->page()->renderProcessPid(); };
+    for (auto& p : panels)
+        QTRY_VERIFY_WITH_TIMEOUT(memoText(*p).contains(QStringLiteral("name=apple")), 30000);
+    std::map<qint64, int> pages;
+    for (auto& p : panels)
+        ++pages[renderer(*p)];
+    const auto shared = std::find_if(pages.begin(), pages.end(), [](const auto& e) { return e.second > 1; });
+    QVERIFY2(shared != pages.end(), "every page has a renderer of its own");
+    QVERIFY(shared->first > 0);
+    QCOMPARE(::kill(static_cast<pid_t>(shared->first), SIGKILL), 0);
+
+    m_site.add("After Crash", "9");
+    for (auto& p : panels)
+        QTRY_VERIFY_WITH_TIMEOUT(memoText(*p).contains(QStringLiteral("name=After Crash\nprice=9")), 60000);
+    for (auto& p : panels)
+        QVERIFY(renderer(*p) != shared->first);
+    for (auto& a : accounts)
+        a->StopAll = 1;
 }
 
 int main(int argc, char** argv)

@@ -3,6 +3,8 @@
 // The main() of a GUI test program: offscreen, the browser engine without its
 // sandbox and without network chatter, then the Qt Test object's slots.
 
+#include "monitor/webengine_browser.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -25,6 +27,7 @@ int RunGuiTest(int argc, char** argv)
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
                                           "--no-first-run --disable-sync");
+    ConfigureBrowserProcesses(); // as the program runs its browsers
     QApplication app(argc, argv);
     TestObject test;
     return QTest::qExec(&test, argc, argv);
