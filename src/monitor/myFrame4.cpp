@@ -19,7 +19,6 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
-
 namespace vexory {
 
 namespace {
@@ -537,7 +536,7 @@ void TFrame4::onResult(const QByteArray& gbk)
     const std::string r = gbk.toStdString();
     if (!m_account.LoggedIn) {
         m_log->Append(QStringLiteral("\r\n") + texts::kVerified + QStringLiteral("：\r\n") + FromGbk(r) +
-                                QStringLiteral("\r\n"));
+                      QStringLiteral("\r\n"));
         taskNotice(texts::kVerified);
         playSuccess();
     } else if (r == texts::kShutoff) {
@@ -553,13 +552,13 @@ void TFrame4::onResult(const QByteArray& gbk)
         emit Notice(FromGbk(r));
         playError();
     } else if (r.front() == '\0') {
-        m_log->Append(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") +
-                                FromGbk(Trim(r)) + QStringLiteral("\r\n"));
+        m_log->Append(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") + FromGbk(Trim(r)) +
+                      QStringLiteral("\r\n"));
         taskNotice(texts::kNotSent);
         playError();
     } else {
         m_log->Append(QStringLiteral("\r\n") + texts::kSent + QStringLiteral("：\r\n") + FromGbk(r) +
-                                QStringLiteral("\r\n"));
+                      QStringLiteral("\r\n"));
         taskNotice(texts::kSent);
         playSuccess();
     }
