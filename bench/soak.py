@@ -143,8 +143,9 @@ def main():
     home = tempfile.mkdtemp(prefix="vexory-soak-")
     vexory = None
     try:
+        urls = ["http://%s:%d/list/%d" % (*servers[k % args.sites].server_address, k) for k in range(args.tasks)]
         tasks = [{
-            "TaskName": f"清单 {k}", "GuideUrl": "", "PageUrl": "http://%s:%d/list/%d" % (*servers[k % args.sites].server_address, k),
+            "TaskName": f"清单 {k}", "GuideUrl": "", "PageUrl": urls[k],
             "ElementId": "", "VerifyFormula": "", "GrabFormula": FORMULA, "SavedTestResult": "",
             "FormulaSent": 0, "ClearTags": 1, "PushToPlugin": 0, "MainField": 0, "ConnectTimeout": 30000,
             "RefreshInterval": args.interval * 1000, "NotifyInterval": 5400000, "Checked": 1, "Selected": 0,
