@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """A long run of many tasks: CPU, memory and missed cycles of the whole program.
 
-Starts a local page server whose listings grow (a new row on every page every
-refresh interval), writes a store of N ticked tasks watching its pages, and runs
+Starts a local page server whose listings get a new row on every page every
+refresh interval (the newest `rows` shown, as a site's first page of a listing does;
+with --grow every row stays, so the pages themselves grow), writes a store of N ticked tasks watching its pages, and runs
 the program headless (offscreen, "autorun") in a folder of its own for the given
 time. Every 30 s it prints the CPU share of one core used since the last line
 (the program and every process below it, the browser's included), their total
@@ -11,7 +12,7 @@ and the page reads so far; at the end, the cycles missed: for each task, the
 refreshes due between its first read and the end that brought no read of its page.
 Not a test: it takes as long as it is told.
 
-    /usr/bin/python3 bench/soak.py [--tasks 20] [--interval 10] [--minutes 30] [--rows 400] [--sites 1]
+    /usr/bin/python3 bench/soak.py [--tasks 20] [--interval 10] [--minutes 30] [--rows 400] [--grow] [--sites 1]
                                    [--build build]
 """
 
@@ -33,10 +34,12 @@ TICKS = os.sysconf("SC_CLK_TCK")
 
 
 class Site:
-    """Listing pages /list/K: `rows` rows, and one more for every interval since the start."""
+    """Listing pages /list/K: a new row for every interval since the start, newest first;
+    the newest `rows` of them, or with `grow` every one."""
 
-    def __init__(self, rows, interval):
+    def __init__(self, rows, interval, grow=False):
         self.rows = rows
+        self.grow = grow
         self.interval = interval
         self.start = time.monotonic()
         self.reads = {}  # task number -> monotonic times of its reads
@@ -45,7 +48,7 @@ class Site:
     def page(self, task):
         grown = int((time.monotonic() - self.start) // self.interval)
         rows = "".join(f'<tr><td class="name">商品 {task}-{n}</td><td>{(n * 37) % 1000}.{n % 100:02d}</td></tr>\n'
-                       for n in range(self.rows + grown, 0, -1))
+                       for n in range(self.rows + grown, 0 if self.grow else grown, -1))
         return (f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>清单 {task}</title></head>'
                 f'<body><h1>清单 {task}</h1><table>\n{rows}</table></body></html>').encode()
 
@@ -126,7 +129,8 @@ def main():
     parser.add_argument("--tasks", type=int, default=20)
     parser.add_argument("--interval", type=int, default=10, help="refresh interval in seconds")
     parser.add_argument("--minutes", type=float, default=30)
-    parser.add_argument("--rows", type=int, default=400, help="rows of a page at the start (400: about 60 KB)")
+    parser.add_argument("--rows", type=int, default=400, help="rows a page shows (400: about 60 KB)")
+    parser.add_argument("--grow", action="store_true", help="keep every row, so the pages grow all the run")
     parser.add_argument("--sites", type=int, default=1,
                         help="the pages spread over this many sites (servers on 127.0.0.1, 127.0.0.2, ...)")
     parser.add_argument("--build", default="build")
@@ -138,7 +142,7 @@ def main():
         if not os.access(path, os.X_OK):
             sys.exit(f"soak: {path} is missing (build first)")
 
-    site = Site(args.rows, args.interval)
+    site = Site(args.rows, args.interval, args.grow)
     servers = [site.serve(f"127.0.0.{n + 1}") for n in range(args.sites)]
     home = tempfile.mkdtemp(prefix="vexory-soak-")
     vexory = None

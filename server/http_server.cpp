@@ -314,21 +314,33 @@ struct HttpServer::Impl
     {
         if (stopping)
             return send(ex->connection, PlainResponse(503, "the service is stopping\n"));
-        Admission admission;
-        if (ex->route->gate)
-            admission = ex->route->gate(ex->request);
-        if (admission.refuse)
-            return send(ex->connection, *admission.refuse);
         suspend(ex);
-        if (admission.delay.count() > 0) {
+        const bool queued = ex->route->gate ? pools[0]->Submit([this, ex] { admit(ex); }) : submit(ex);
+        if (!queued)
+            answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
+        return MHD_YES;
+    }
+    // On pool 0: the route's gate, then the handler (on this thread when its pool is 0).
+    void admit(Exchange* ex)
+    {
+        Admission admission;
+        try {
+            admission = ex->route->gate(ex->request);
+        } catch (const std::exception&) {
+            admission.refuse = PlainResponse(500, "internal error\n");
+        }
+        if (admission.refuse) {
+            answer(ex, std::move(*admission.refuse));
+        } else if (admission.delay.count() > 0) {
             timer->Schedule(admission.delay, [this, ex] {
                 if (!submit(ex))
                     answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
             });
+        } else if (ex->route->pool == 0) {
+            run(ex);
         } else if (!submit(ex)) {
             answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
         }
-        return MHD_YES;
     }
 
     MHD_Result onRequest(MHD_Connection* c, const char* url, const char* method, const char* upload, size_t* uploadSize,
@@ -344,6 +356,12 @@ struct HttpServer::Impl
             ex->request.peer = peerOf(c);
             MHD_get_connection_values(c, MHD_HEADER_KIND, collect, &ex->request.headers);
             MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, collect, &ex->request.query);
+            if (std::find(limits.trustedProxies.begin(), limits.trustedProxies.end(), ex->request.peer) !=
+                limits.trustedProxies.end()) {
+                const std::string client = ex->request.Header("X-Real-IP");
+                if (!client.empty() && client.size() <= 64)
+                    ex->request.peer = client;
+            }
             size_t headerBytes = std::strlen(method) + std::strlen(url) + 12;
             for (const auto& [k, v] : ex->request.headers)
                 headerBytes += k.size() + v.size() + 4;

@@ -50,14 +50,18 @@ struct HttpLimits
     size_t maxHeaderLines = 100;      // 431 beyond
     unsigned maxConnections = 4000;   // open at once; more wait in the listen queue
     unsigned idleSeconds = 30;        // a connection with no traffic this long is closed
+    // Proxies in front of the service: a request from one of these addresses is
+    // taken to come from the address in its X-Real-IP header.
+    std::vector<std::string> trustedProxies;
 };
 
 class HttpServer
 {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
-    // Runs on the I/O thread before the handler is queued: cheap, in memory. It may
-    // answer at once (a refusal) or set a delay before the handler runs.
+    // Runs on pool 0 before the handler is queued on its own pool (it may read the
+    // database, never on the I/O thread). It may answer at once (a refusal) or set
+    // a delay before the handler runs.
     struct Admission
     {
         std::optional<HttpResponse> refuse;

@@ -3,7 +3,6 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,23 +18,26 @@ namespace vexory::server {
 
 namespace {
 
-// Each step brings the schema from its index to the next version; a database made
-// before versions were kept (user_version 0) already has the first step's tables.
+// Each step brings the schema from its index to the next version; a SQLite
+// database made before versions were kept (user_version 0) already has the first
+// step's tables. The steps are the same for both engines; only the names of a few
+// types differ: {ID} a generated row number, {BIG} a 64-bit integer, {BLOB} raw
+// bytes, {REAL} a floating-point number.
 const char* const kMigrations[] = {
     R"sql(
 CREATE TABLE IF NOT EXISTS users(
     nick TEXT PRIMARY KEY,
-    salt BLOB NOT NULL,
-    hash BLOB NOT NULL,
+    salt {BLOB} NOT NULL,
+    hash {BLOB} NOT NULL,
     iterations INTEGER NOT NULL,
     rights INTEGER NOT NULL DEFAULT 0,
     webhook TEXT NOT NULL DEFAULT '',
-    user_number INTEGER NOT NULL DEFAULT 0,
+    user_number {BIG} NOT NULL DEFAULT 0,
     shutoff INTEGER NOT NULL DEFAULT 0,
     inbox_token TEXT NOT NULL,
     created TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS results(
-    id INTEGER PRIMARY KEY,
+    id {ID},
     nick TEXT NOT NULL,
     task TEXT NOT NULL,
     url TEXT NOT NULL,
@@ -45,7 +47,7 @@ CREATE TABLE IF NOT EXISTS results(
     received TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS results_nick ON results(nick, id);
 CREATE TABLE IF NOT EXISTS formulas(
-    id INTEGER PRIMARY KEY,
+    id {ID},
     nick TEXT NOT NULL,
     page_key TEXT NOT NULL,
     formula TEXT NOT NULL,
@@ -59,15 +61,28 @@ ALTER TABLE users ADD COLUMN login_address TEXT NOT NULL DEFAULT '';
 ALTER TABLE results ADD COLUMN forward_state TEXT NOT NULL DEFAULT '';
 UPDATE results SET forward_state = 'sent' WHERE forwarded = 1;
 CREATE TABLE outbox(
-    result_id INTEGER PRIMARY KEY,
+    result_id {BIG} PRIMARY KEY,
     nick TEXT NOT NULL,
-    created INTEGER NOT NULL,
-    due INTEGER NOT NULL,
+    created {BIG} NOT NULL,
+    due {BIG} NOT NULL,
     attempts INTEGER NOT NULL DEFAULT 0,
     last_error TEXT NOT NULL DEFAULT '');
 CREATE INDEX outbox_due ON outbox(due);
 CREATE INDEX outbox_nick ON outbox(nick);
 CREATE INDEX formulas_nick ON formulas(nick);
+)sql",
+    R"sql(
+CREATE TABLE failures(
+    name TEXT PRIMARY KEY,
+    count INTEGER NOT NULL,
+    last_ms {BIG} NOT NULL,
+    next_turn_ms {BIG} NOT NULL);
+CREATE INDEX failures_last ON failures(last_ms);
+CREATE TABLE quotas(
+    name TEXT PRIMARY KEY,
+    tokens {REAL} NOT NULL,
+    last_ms {BIG} NOT NULL);
+CREATE INDEX quotas_last ON quotas(last_ms);
 )sql",
 };
 static_assert(std::size(kMigrations) == ServerDb::kSchemaVersion);
@@ -104,58 +119,27 @@ std::string hex(const std::string& bytes)
     return out;
 }
 
-// A prepared statement, finalised on every path.
-class Statement
+std::string dialect(const char* step, bool postgres)
 {
-public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    Statement& bind(int i, const std::string& v)
-    {
-        sqlite3_bind_text(m_stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& blob(int i, const std::string& v)
-    {
-        sqlite3_bind_blob(m_stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& bind(int i, int64_t v)
-    {
-        sqlite3_bind_int64(m_stmt, i, v);
-        return *this;
-    }
-    bool row() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_ROW; }
-    bool done() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_DONE; }
-    std::string text(int col)
-    {
-        const unsigned char* t = sqlite3_column_text(m_stmt, col);
-        return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(m_stmt, col)))
-                 : std::string();
-    }
-    std::string bytes(int col)
-    {
-        const void* b = sqlite3_column_blob(m_stmt, col);
-        return b ? std::string(static_cast<const char*>(b), static_cast<size_t>(sqlite3_column_bytes(m_stmt, col)))
-                 : std::string();
-    }
-    int64_t integer(int col) { return sqlite3_column_int64(m_stmt, col); }
-    sqlite3_stmt* raw() { return m_stmt; }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {"{ID}", "INTEGER PRIMARY KEY"}, {"{BIG}", "INTEGER"}, {"{BLOB}", "BLOB"}, {"{REAL}", "REAL"}};
+    static const std::pair<const char*, const char*> kPostgresTypes[] = {
+        {"{ID}", "BIGSERIAL PRIMARY KEY"}, {"{BIG}", "BIGINT"}, {"{BLOB}", "BYTEA"}, {"{REAL}", "DOUBLE PRECISION"}};
+    std::string sql = step;
+    for (const auto& [name, type] : postgres ? kPostgresTypes : kTypes)
+        for (size_t at = sql.find(name); at != std::string::npos; at = sql.find(name, at))
+            sql.replace(at, std::strlen(name), type);
+    return sql;
+}
 
 constexpr const char* kUserColumns = "nick, rights, webhook, user_number, shutoff, inbox_token, created, login_address";
 constexpr const char* kResultColumns =
     "r.id, r.nick, r.task, r.url, r.formula, r.records, r.forwarded, r.received, r.forward_state, "
     "COALESCE(o.attempts, 0), COALESCE(o.last_error, '')";
+// "No limit" that both engines read.
+constexpr int64_t kAll = INT64_MAX;
 
-User readUser(Statement& s)
+User readUser(const SqlRow& s)
 {
     User u;
     u.nick = s.text(0);
@@ -169,7 +153,7 @@ User readUser(Statement& s)
     return u;
 }
 
-StoredResult readResult(Statement& s)
+StoredResult readResult(const SqlRow& s)
 {
     StoredResult r;
     r.id = s.integer(0);
@@ -185,33 +169,6 @@ StoredResult readResult(Statement& s)
     r.lastError = s.text(10);
     return r;
 }
-
-// BEGIN IMMEDIATE ... COMMIT, rolled back unless committed.
-class Transaction
-{
-public:
-    explicit Transaction(sqlite3* db) : m_db(db)
-    {
-        m_open = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~Transaction()
-    {
-        if (m_open)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    bool ok() const { return m_open; }
-    bool commit()
-    {
-        const bool done = m_open && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-        if (done)
-            m_open = false;
-        return done;
-    }
-
-private:
-    sqlite3* m_db;
-    bool m_open = false;
-};
 
 } // namespace
 
@@ -258,92 +215,106 @@ std::string HashPassword(const std::string& passwordDigest, const std::string& s
     return std::string(reinterpret_cast<char*>(out), sizeof out);
 }
 
-ServerDb::~ServerDb()
+ServerDb::~ServerDb() = default;
+
+namespace {
+
+// The URL with its password hidden, for messages.
+std::string withoutPassword(const std::string& url)
 {
-    if (m_db)
-        sqlite3_close(m_db);
+    const size_t scheme = url.find("://");
+    const size_t at = url.find('@');
+    if (scheme == std::string::npos || at == std::string::npos)
+        return url;
+    const size_t colon = url.find(':', scheme + 3);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
-bool ServerDb::exec(const char* sql)
+int64_t schemaVersion(SqlConnection& c)
 {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    const SqlResult r = c.Run(c.Postgres() ? "SELECT MAX(version) FROM schema_version" : "PRAGMA user_version");
+    return r.first() ? r.first()->integer(0) : 0;
 }
+
+} // namespace
 
 bool ServerDb::Open(const std::string& dataFolder, std::string* error, bool readOnly)
+{
+    if (readOnly && !std::filesystem::exists(dataFolder + "/vexory.sqlite3")) {
+        if (error)
+            *error = "no database in " + dataFolder;
+        return false;
+    }
+    std::error_code ec;
+    if (!readOnly)
+        std::filesystem::create_directories(dataFolder, ec);
+    return OpenUrl(FolderUrl(dataFolder), error, readOnly);
+}
+
+bool ServerDb::OpenUrl(const std::string& url, std::string* error, bool readOnly, unsigned connections)
 {
     auto fail = [&](const std::string& why) {
         if (error)
             *error = why;
-        if (m_db)
-            sqlite3_close(m_db);
-        m_db = nullptr;
+        m_pool.reset();
         return false;
     };
-    const std::string path = dataFolder + "/vexory.sqlite3";
+    std::vector<std::unique_ptr<SqlConnection>> all;
+    std::string why;
+    if (url.rfind("sqlite:", 0) == 0) {
+        // One connection: SQLite lets one writer in at a time anyway.
+        std::unique_ptr<SqlConnection> c = OpenSqlite(url.substr(7), readOnly, &why);
+        if (!c)
+            return fail(why);
+        all.push_back(std::move(c));
+    } else if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
+        for (unsigned i = 0; i < (readOnly ? 1u : std::max(1u, connections)); ++i) {
+            std::unique_ptr<SqlConnection> c = OpenPostgres(url, &why);
+            if (!c)
+                return fail("cannot connect to " + withoutPassword(url) + ": " + why);
+            all.push_back(std::move(c));
+        }
+    } else {
+        return fail("--database takes sqlite:PATH or postgresql://..., not \"" + withoutPassword(url) + "\"");
+    }
+    SqlConnection& first = *all.front();
     if (readOnly) {
-        if (!std::filesystem::exists(path))
-            return fail("no database in " + dataFolder);
-        // A folder nobody may write has no room for the shared-memory index of the
-        // write-ahead log; the database is then read as a file that cannot change.
-        std::string file;
-        for (char c : path) {
-            if (c == '%' || c == '?' || c == '#') {
-                char escaped[4];
-                std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-                file += escaped;
-            } else {
-                file += c;
-            }
-        }
-        for (const std::string& uri : {"file:" + file + "?mode=ro", "file:" + file + "?immutable=1"}) {
-            if (m_db)
-                sqlite3_close(m_db);
-            m_db = nullptr;
-            if (sqlite3_open_v2(uri.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
-                                nullptr) != SQLITE_OK)
-                continue;
-            Statement version(m_db, "PRAGMA user_version");
-            if (!version.row())
-                continue;
-            if (version.integer(0) < kSchemaVersion)
-                return fail("the database in " + dataFolder +
-                            " is from an older vexory-server; start `vexory-server serve` on it once to upgrade it");
-            sqlite3_busy_timeout(m_db, 10000);
-            return true;
-        }
-        return fail("cannot read " + path + (m_db ? std::string(": ") + sqlite3_errmsg(m_db) : std::string()));
+        if (schemaVersion(first) < kSchemaVersion)
+            return fail("the database " + withoutPassword(url) +
+                        " is from an older vexory-server; start `vexory-server serve` on it once to upgrade it");
+    } else if (!migrate(first, &why)) {
+        return fail("cannot set up the database" + (why.empty() ? std::string() : ": " + why));
     }
-    std::error_code ec;
-    std::filesystem::create_directories(dataFolder, ec);
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK)
-        return fail("cannot open " + path + ": " + (m_db ? sqlite3_errmsg(m_db) : "out of memory"));
-    sqlite3_busy_timeout(m_db, 10000);
-    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") || !migrate(error)) {
-        if (error && error->empty())
-            *error = std::string("cannot set up the database: ") + sqlite3_errmsg(m_db);
-        return fail(error ? *error : std::string());
-    }
+    m_pool = std::make_unique<SqlPool>(std::move(all));
     return true;
 }
 
-bool ServerDb::migrate(std::string* error)
+bool ServerDb::migrate(SqlConnection& c, std::string* error)
 {
-    Transaction t(m_db);
+    SqlTransaction t(c);
     if (!t.ok())
         return false;
-    Statement version(m_db, "PRAGMA user_version");
-    const int64_t from = version.row() ? version.integer(0) : 0;
+    // Instances started together take turns here; the first brings the schema up.
+    if (c.Postgres() && (!c.Run("SELECT pg_advisory_xact_lock(7476011)").ok() ||
+                         !c.Script("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)", error)))
+        return false;
+    const int64_t from = schemaVersion(c);
     if (from > kSchemaVersion) {
         if (error)
             *error = "the database is from a newer vexory-server (schema " + std::to_string(from) + ")";
         return false;
     }
     for (int64_t v = from; v < kSchemaVersion; ++v)
-        if (!exec(kMigrations[v]))
+        if (!c.Script(dialect(kMigrations[v], c.Postgres()), error))
             return false;
-    const std::string set = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
-    return exec(set.c_str()) && t.commit();
+    const std::string version = std::to_string(kSchemaVersion);
+    const bool set = c.Postgres() ? c.Script("DELETE FROM schema_version; INSERT INTO schema_version VALUES(" +
+                                                 version + ")",
+                                             error)
+                                  : c.Script("PRAGMA user_version = " + version, error);
+    return set && t.commit();
 }
 
 bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDigest, int rights,
@@ -352,100 +323,86 @@ bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDiges
     const std::string salt = randomBytes(16);
     const int iterations = m_iterations;
     const std::string hash = HashPassword(passwordDigest, salt, iterations);
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
-                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-    s.bind(1, nick).blob(2, salt).blob(3, hash).bind(4, int64_t{iterations}).bind(5, int64_t{rights});
-    s.bind(6, webhook).bind(7, hex(randomBytes(16))).bind(8, now());
-    if (!s.done()) {
-        if (error)
-            *error = sqlite3_errcode(m_db) == SQLITE_CONSTRAINT ? "the nickname is taken: " + nick
-                                                                : std::string(sqlite3_errmsg(m_db));
-        return false;
-    }
-    return true;
+    SqlPool::Lease c = m_pool->Take();
+    const SqlResult r =
+        c->Run("INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
+               "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
+               {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, hex(randomBytes(16)),
+                now()});
+    if (!r.ok() && error)
+        *error = r.fault == SqlResult::Duplicate ? "the nickname is taken: " + nick : r.error;
+    return r.ok();
 }
 
 std::optional<User> ServerDb::FindUser(const std::string& nick)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, (std::string("SELECT ") + kUserColumns + " FROM users WHERE nick = ?").c_str());
-    s.bind(1, nick);
-    if (!s.row())
+    const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users WHERE nick = $1", {nick});
+    if (!r.first())
         return std::nullopt;
-    return readUser(s);
+    return readUser(*r.first());
 }
 
 std::optional<User> ServerDb::FindUserByInbox(const std::string& token)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, (std::string("SELECT ") + kUserColumns + " FROM users WHERE inbox_token = ?").c_str());
-    s.bind(1, token);
-    if (!s.row())
+    const SqlResult r =
+        m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users WHERE inbox_token = $1", {token});
+    if (!r.first())
         return std::nullopt;
-    return readUser(s);
+    return readUser(*r.first());
 }
 
 std::vector<User> ServerDb::Users()
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, (std::string("SELECT ") + kUserColumns + " FROM users ORDER BY nick").c_str());
+    const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users ORDER BY nick");
     std::vector<User> out;
-    while (s.row())
-        out.push_back(readUser(s));
+    for (const SqlRow& row : r.rows)
+        out.push_back(readUser(row));
     return out;
 }
 
 bool ServerDb::DeleteUser(const std::string& nick)
 {
-    std::lock_guard lock(m_mutex);
-    Transaction t(m_db);
+    SqlPool::Lease c = m_pool->Take();
+    SqlTransaction t(*c);
     if (!t.ok())
         return false;
     // The inbox token goes with the users row; whoever takes the nickname later
     // starts with nothing of the old owner's.
-    for (const char* sql : {"DELETE FROM outbox WHERE nick = ?", "DELETE FROM results WHERE nick = ?",
-                            "DELETE FROM formulas WHERE nick = ?"}) {
-        Statement s(m_db, sql);
-        s.bind(1, nick);
-        if (!s.done())
+    for (const char* sql : {"DELETE FROM outbox WHERE nick = $1", "DELETE FROM results WHERE nick = $1",
+                            "DELETE FROM formulas WHERE nick = $1"})
+        if (!c->Run(sql, {nick}).ok())
             return false;
-    }
-    Statement s(m_db, "DELETE FROM users WHERE nick = ?");
-    s.bind(1, nick);
-    return s.done() && sqlite3_changes(m_db) == 1 && t.commit();
+    const SqlResult r = c->Run("DELETE FROM users WHERE nick = $1", {nick});
+    return r.ok() && r.changes == 1 && t.commit();
 }
+
+namespace {
+
+bool changedOne(const SqlResult& r)
+{
+    return r.ok() && r.changes == 1;
+}
+
+} // namespace
 
 bool ServerDb::SetRights(const std::string& nick, int rights)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "UPDATE users SET rights = ? WHERE nick = ?");
-    s.bind(1, int64_t{rights}).bind(2, nick);
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return changedOne(m_pool->Take()->Run("UPDATE users SET rights = $1 WHERE nick = $2", {rights, nick}));
 }
 
 bool ServerDb::SetWebhook(const std::string& nick, const std::string& url)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "UPDATE users SET webhook = ? WHERE nick = ?");
-    s.bind(1, url).bind(2, nick);
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return changedOne(m_pool->Take()->Run("UPDATE users SET webhook = $1 WHERE nick = $2", {url, nick}));
 }
 
 bool ServerDb::SetShutoff(const std::string& nick, bool on)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "UPDATE users SET shutoff = ? WHERE nick = ?");
-    s.bind(1, int64_t{on ? 1 : 0}).bind(2, nick);
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return changedOne(m_pool->Take()->Run("UPDATE users SET shutoff = $1 WHERE nick = $2", {on ? 1 : 0, nick}));
 }
 
 bool ServerDb::TakeShutoff(const std::string& nick)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "UPDATE users SET shutoff = 0 WHERE nick = ? AND shutoff = 1");
-    s.bind(1, nick);
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return changedOne(m_pool->Take()->Run("UPDATE users SET shutoff = 0 WHERE nick = $1 AND shutoff = 1", {nick}));
 }
 
 bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwordDigest)
@@ -453,49 +410,39 @@ bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwor
     std::string salt, hash;
     int iterations = 0;
     {
-        std::lock_guard lock(m_mutex);
-        Statement s(m_db, "SELECT salt, hash, iterations FROM users WHERE nick = ?");
-        s.bind(1, nick);
-        if (!s.row())
+        const SqlResult r = m_pool->Take()->Run("SELECT salt, hash, iterations FROM users WHERE nick = $1", {nick});
+        if (!r.first())
             return false;
-        salt = s.bytes(0);
-        hash = s.bytes(1);
-        iterations = static_cast<int>(s.integer(2));
+        salt = r.first()->text(0);
+        hash = r.first()->text(1);
+        iterations = static_cast<int>(r.first()->integer(2));
     }
-    // The slow hash runs outside the lock, so that logins do not hold up pushes.
+    // The slow hash runs without a connection, so that logins do not hold up pushes.
     const std::string computed = HashPassword(passwordDigest, salt, iterations);
     if (computed.size() != hash.size() || CRYPTO_memcmp(computed.data(), hash.data(), hash.size()) != 0)
         return false;
     if (iterations < m_iterations) {
         const std::string newSalt = randomBytes(16);
         const std::string newHash = HashPassword(passwordDigest, newSalt, m_iterations);
-        std::lock_guard lock(m_mutex);
         // Only the hash that was checked is replaced (a password change in between wins).
-        Statement s(m_db, "UPDATE users SET salt = ?, hash = ?, iterations = ? WHERE nick = ? AND hash = ?");
-        s.blob(1, newSalt).blob(2, newHash).bind(3, int64_t{m_iterations}).bind(4, nick).blob(5, hash);
-        s.done();
+        m_pool->Take()->Run("UPDATE users SET salt = $1, hash = $2, iterations = $3 WHERE nick = $4 AND hash = $5",
+                            {SqlParam::Blob(newSalt), SqlParam::Blob(newHash), m_iterations, nick,
+                             SqlParam::Blob(hash)});
     }
     return true;
 }
 
 int ServerDb::PasswordIterations(const std::string& nick)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "SELECT iterations FROM users WHERE nick = ?");
-    s.bind(1, nick);
-    return s.row() ? static_cast<int>(s.integer(0)) : 0;
+    const SqlResult r = m_pool->Take()->Run("SELECT iterations FROM users WHERE nick = $1", {nick});
+    return r.first() ? static_cast<int>(r.first()->integer(0)) : 0;
 }
 
 int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
 {
-    std::lock_guard lock(m_mutex);
-    int64_t old = 0;
-    {
-        Statement s(m_db, "SELECT user_number FROM users WHERE nick = ?");
-        s.bind(1, nick);
-        if (s.row())
-            old = s.integer(0);
-    }
+    SqlPool::Lease c = m_pool->Take();
+    const SqlResult r = c->Run("SELECT user_number FROM users WHERE nick = $1", {nick});
+    const int64_t old = r.first() ? r.first()->integer(0) : 0;
     // 31 random bits from the system's generator: one number tells nothing of the next.
     int64_t number;
     do {
@@ -504,68 +451,58 @@ int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
         std::memcpy(&v, bytes.data(), 4);
         number = v & 0x7fffffff;
     } while (number == 0 || number == 2147483647 || number == old);
-    Statement s(m_db, "UPDATE users SET user_number = ?, login_address = ? WHERE nick = ?");
-    s.bind(1, number).bind(2, address).bind(3, nick);
-    s.done();
+    c->Run("UPDATE users SET user_number = $1, login_address = $2 WHERE nick = $3", {number, address, nick});
     return number;
 }
 
 ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
 {
-    std::lock_guard lock(m_mutex);
     Stored out;
-    Transaction t(m_db);
+    SqlPool::Lease c = m_pool->Take();
+    SqlTransaction t(*c);
     if (!t.ok())
         return out;
-    bool shutoff = false;
-    {
-        Statement s(m_db, "UPDATE users SET shutoff = 0 WHERE nick = ? AND shutoff = 1");
-        s.bind(1, r.nick);
-        if (!s.done())
-            return out;
-        shutoff = sqlite3_changes(m_db) == 1;
-    }
-    std::string webhook;
-    {
-        Statement s(m_db, "SELECT webhook FROM users WHERE nick = ?");
-        s.bind(1, r.nick);
-        if (s.row())
-            webhook = s.text(0);
-    }
+    const SqlResult taken = c->Run("UPDATE users SET shutoff = 0 WHERE nick = $1 AND shutoff = 1", {r.nick});
+    if (!taken.ok())
+        return out;
+    const bool shutoff = taken.changes == 1;
+    const SqlResult user = c->Run("SELECT webhook FROM users WHERE nick = $1", {r.nick});
+    const std::string webhook = user.first() ? user.first()->text(0) : std::string();
     // A result that ends the run is not forwarded.
     const bool forward = !shutoff && !webhook.empty();
-    {
-        Statement s(m_db, "INSERT INTO results(nick, task, url, formula, records, forwarded, received, forward_state) "
-                          "VALUES(?, ?, ?, ?, ?, 0, ?, ?)");
-        s.bind(1, r.nick).bind(2, r.task).bind(3, r.url).bind(4, r.formula).bind(5, r.records);
-        s.bind(6, now()).bind(7, std::string(forward ? "pending" : ""));
-        if (!s.done())
-            return out;
-    }
-    const int64_t id = sqlite3_last_insert_rowid(m_db);
+    const SqlResult inserted =
+        c->Run("INSERT INTO results(nick, task, url, formula, records, forwarded, received, forward_state) "
+               "VALUES($1, $2, $3, $4, $5, 0, $6, $7) RETURNING id",
+               {r.nick, r.task, r.url, r.formula, r.records, now(), forward ? "pending" : ""});
+    if (!inserted.first())
+        return out;
+    const int64_t id = inserted.first()->integer(0);
     if (forward) {
         const int64_t ms = NowMs();
-        Statement s(m_db, "INSERT INTO outbox(result_id, nick, created, due) VALUES(?, ?, ?, ?)");
-        s.bind(1, id).bind(2, r.nick).bind(3, ms).bind(4, ms);
-        if (!s.done())
+        if (!c->Run("INSERT INTO outbox(result_id, nick, created, due) VALUES($1, $2, $3, $4)", {id, r.nick, ms, ms})
+                 .ok())
             return out;
     }
     // Finding the cut costs a walk over `keep` index entries: done once every
-    // keep/100 pushes of the user, so that an account holds at most 1% more for a while.
-    if (keep > 0 && ++m_sinceTrim[r.nick] >= std::max(1, keep / 100)) {
-        m_sinceTrim.erase(r.nick);
+    // keep/100 pushes of the user (on each instance), so that an account holds at
+    // most 1% more for a while.
+    bool trim = false;
+    if (keep > 0) {
+        std::lock_guard lock(m_mutex);
+        trim = ++m_sinceTrim[r.nick] >= std::max(1, keep / 100);
+        if (trim)
+            m_sinceTrim.erase(r.nick);
+    }
+    if (trim) {
         // Older results than the newest `keep` of this user, found through (nick, id).
-        Statement cut(m_db, "SELECT id FROM results WHERE nick = ? ORDER BY id DESC LIMIT 1 OFFSET ?");
-        cut.bind(1, r.nick).bind(2, int64_t{keep});
-        if (cut.row()) {
-            const int64_t oldest = cut.integer(0);
-            for (const char* sql : {"DELETE FROM outbox WHERE nick = ? AND result_id <= ?",
-                                    "DELETE FROM results WHERE nick = ? AND id <= ?"}) {
-                Statement d(m_db, sql);
-                d.bind(1, r.nick).bind(2, oldest);
-                if (!d.done())
+        const SqlResult cut =
+            c->Run("SELECT id FROM results WHERE nick = $1 ORDER BY id DESC LIMIT 1 OFFSET $2", {r.nick, keep});
+        if (cut.first()) {
+            const int64_t oldest = cut.first()->integer(0);
+            for (const char* sql : {"DELETE FROM outbox WHERE nick = $1 AND result_id <= $2",
+                                    "DELETE FROM results WHERE nick = $1 AND id <= $2"})
+                if (!c->Run(sql, {r.nick, oldest}).ok())
                     return out;
-            }
         }
     }
     if (!t.commit())
@@ -577,146 +514,132 @@ ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
 
 std::vector<StoredResult> ServerDb::Results(const std::string& nick, int limit, int offset)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, (std::string("SELECT ") + kResultColumns +
-                       " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE r.nick = ? "
-                       "ORDER BY r.id DESC LIMIT ? OFFSET ?")
-                          .c_str());
-    s.bind(1, nick).bind(2, int64_t{limit > 0 ? limit : -1}).bind(3, int64_t{std::max(0, offset)});
+    const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kResultColumns +
+                                                " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE "
+                                                "r.nick = $1 ORDER BY r.id DESC LIMIT $2 OFFSET $3",
+                                            {nick, limit > 0 ? int64_t{limit} : kAll, std::max(0, offset)});
     std::vector<StoredResult> out;
-    while (s.row())
-        out.push_back(readResult(s));
+    for (const SqlRow& row : r.rows)
+        out.push_back(readResult(row));
     return out;
 }
 
 std::optional<StoredResult> ServerDb::Result(const std::string& nick, int64_t id)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, (std::string("SELECT ") + kResultColumns +
-                       " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE r.nick = ? AND r.id = ?")
-                          .c_str());
-    s.bind(1, nick).bind(2, id);
-    if (!s.row())
+    const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kResultColumns +
+                                                " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE "
+                                                "r.nick = $1 AND r.id = $2",
+                                            {nick, id});
+    if (!r.first())
         return std::nullopt;
-    return readResult(s);
+    return readResult(*r.first());
 }
 
 int64_t ServerDb::ResultCount(const std::string& nick)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, nick.empty() ? "SELECT COUNT(*) FROM results" : "SELECT COUNT(*) FROM results WHERE nick = ?");
-    if (!nick.empty())
-        s.bind(1, nick);
-    return s.row() ? s.integer(0) : 0;
+    SqlPool::Lease c = m_pool->Take();
+    const SqlResult r = nick.empty() ? c->Run("SELECT COUNT(*) FROM results")
+                                     : c->Run("SELECT COUNT(*) FROM results WHERE nick = $1", {nick});
+    return r.first() ? r.first()->integer(0) : 0;
 }
 
 std::optional<OutboxItem> ServerDb::ClaimForward(int64_t nowMs, int64_t leaseMs)
 {
-    std::lock_guard lock(m_mutex);
-    Transaction t(m_db);
-    if (!t.ok())
-        return std::nullopt;
-    Statement s(m_db, "SELECT o.result_id, o.nick, o.attempts, o.created, u.webhook, r.task, r.url, r.records "
-                      "FROM outbox o JOIN results r ON r.id = o.result_id LEFT JOIN users u ON u.nick = o.nick "
-                      "WHERE o.due <= ? ORDER BY o.due LIMIT 1");
-    s.bind(1, nowMs);
-    if (!s.row())
+    SqlPool::Lease c = m_pool->Take();
+    // One statement takes the entry due first and hides it for the lease; on
+    // PostgreSQL an entry another instance is taking is passed over, not waited for.
+    const SqlResult claimed =
+        c->Run(std::string("UPDATE outbox SET due = $1 WHERE result_id = (SELECT result_id FROM outbox WHERE due <= "
+                           "$2 ORDER BY due LIMIT 1") +
+                   c->ForUpdateSkipLocked() + ") RETURNING result_id, nick, attempts, created",
+               {nowMs + leaseMs, nowMs});
+    if (!claimed.first())
         return std::nullopt;
     OutboxItem item;
-    item.resultId = s.integer(0);
-    item.nick = s.text(1);
-    item.attempts = static_cast<int>(s.integer(2));
-    item.createdMs = s.integer(3);
-    item.webhook = s.text(4);
+    item.resultId = claimed.first()->integer(0);
+    item.nick = claimed.first()->text(1);
+    item.attempts = static_cast<int>(claimed.first()->integer(2));
+    item.createdMs = claimed.first()->integer(3);
+    const SqlResult detail = c->Run("SELECT u.webhook, r.task, r.url, r.records FROM results r LEFT JOIN users u ON "
+                                    "u.nick = r.nick WHERE r.id = $1",
+                                    {item.resultId});
+    if (!detail.first())
+        return std::nullopt;
+    item.webhook = detail.first()->text(0);
     item.result.id = item.resultId;
     item.result.nick = item.nick;
-    item.result.task = s.text(5);
-    item.result.url = s.text(6);
-    item.result.records = s.text(7);
-    Statement lease(m_db, "UPDATE outbox SET due = ? WHERE result_id = ?");
-    lease.bind(1, nowMs + leaseMs).bind(2, item.resultId);
-    if (!lease.done() || !t.commit())
-        return std::nullopt;
+    item.result.task = detail.first()->text(1);
+    item.result.url = detail.first()->text(2);
+    item.result.records = detail.first()->text(3);
     return item;
 }
 
 void ServerDb::ForwardSent(int64_t resultId)
 {
-    std::lock_guard lock(m_mutex);
-    Transaction t(m_db);
-    Statement d(m_db, "DELETE FROM outbox WHERE result_id = ?");
-    d.bind(1, resultId);
-    Statement u(m_db, "UPDATE results SET forwarded = 1, forward_state = 'sent' WHERE id = ?");
-    u.bind(1, resultId);
-    if (d.done() && u.done())
+    SqlPool::Lease c = m_pool->Take();
+    SqlTransaction t(*c);
+    if (c->Run("DELETE FROM outbox WHERE result_id = $1", {resultId}).ok() &&
+        c->Run("UPDATE results SET forwarded = 1, forward_state = 'sent' WHERE id = $1", {resultId}).ok())
         t.commit();
 }
 
 void ServerDb::ForwardFailed(int64_t resultId, const std::string& error, int64_t retryAtMs)
 {
-    std::lock_guard lock(m_mutex);
-    Transaction t(m_db);
+    SqlPool::Lease c = m_pool->Take();
     if (retryAtMs > 0) {
-        Statement s(m_db, "UPDATE outbox SET due = ?, attempts = attempts + 1, last_error = ? WHERE result_id = ?");
-        s.bind(1, retryAtMs).bind(2, error).bind(3, resultId);
-        if (s.done())
-            t.commit();
+        c->Run("UPDATE outbox SET due = $1, attempts = attempts + 1, last_error = $2 WHERE result_id = $3",
+               {retryAtMs, error, resultId});
         return;
     }
-    Statement d(m_db, "DELETE FROM outbox WHERE result_id = ?");
-    d.bind(1, resultId);
-    Statement u(m_db, "UPDATE results SET forward_state = 'failed' WHERE id = ?");
-    u.bind(1, resultId);
-    if (d.done() && u.done())
+    SqlTransaction t(*c);
+    if (c->Run("DELETE FROM outbox WHERE result_id = $1", {resultId}).ok() &&
+        c->Run("UPDATE results SET forward_state = 'failed' WHERE id = $1", {resultId}).ok())
         t.commit();
 }
 
 int64_t ServerDb::NextForwardInMs(int64_t nowMs)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "SELECT MIN(due) FROM outbox");
-    if (!s.row() || sqlite3_column_type(s.raw(), 0) == SQLITE_NULL)
+    const SqlResult r = m_pool->Take()->Run("SELECT MIN(due) FROM outbox");
+    if (!r.first() || r.first()->isNull(0))
         return -1;
-    return std::max<int64_t>(0, s.integer(0) - nowMs);
+    return std::max<int64_t>(0, r.first()->integer(0) - nowMs);
 }
 
 bool ServerDb::AddFormula(const std::string& nick, const std::string& pageKey, const std::string& formula,
                           const std::string& note)
 {
-    std::lock_guard lock(m_mutex);
     // A rejected copy may be offered again; a waiting or approved one exists already.
-    Statement s(m_db, "INSERT INTO formulas(nick, page_key, formula, note, status, created) VALUES(?, ?, ?, ?, "
-                      "'pending', ?) ON CONFLICT(page_key, formula) DO UPDATE SET status = 'pending', nick = "
-                      "excluded.nick, note = excluded.note WHERE status = 'rejected'");
-    s.bind(1, nick).bind(2, pageKey).bind(3, formula).bind(4, note).bind(5, now());
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return changedOne(m_pool->Take()->Run(
+        "INSERT INTO formulas(nick, page_key, formula, note, status, created) VALUES($1, $2, $3, $4, 'pending', $5) "
+        "ON CONFLICT(page_key, formula) DO UPDATE SET status = 'pending', nick = excluded.nick, note = excluded.note "
+        "WHERE formulas.status = 'rejected'",
+        {nick, pageKey, formula, note, now()}));
 }
 
 std::vector<std::string> ServerDb::ApprovedFormulas(const std::string& pageKey)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "SELECT formula FROM formulas WHERE page_key = ? AND status = 'approved' ORDER BY id");
-    s.bind(1, pageKey);
+    const SqlResult r = m_pool->Take()->Run(
+        "SELECT formula FROM formulas WHERE page_key = $1 AND status = 'approved' ORDER BY id", {pageKey});
     std::vector<std::string> out;
-    while (s.row())
-        out.push_back(s.text(0));
+    for (const SqlRow& row : r.rows)
+        out.push_back(row.text(0));
     return out;
 }
 
 std::vector<SharedFormula> ServerDb::Formulas()
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "SELECT id, nick, page_key, formula, note, status, created FROM formulas ORDER BY id");
+    const SqlResult r =
+        m_pool->Take()->Run("SELECT id, nick, page_key, formula, note, status, created FROM formulas ORDER BY id");
     std::vector<SharedFormula> out;
-    while (s.row()) {
+    for (const SqlRow& row : r.rows) {
         SharedFormula f;
-        f.id = s.integer(0);
-        f.nick = s.text(1);
-        f.pageKey = s.text(2);
-        f.formula = s.text(3);
-        f.note = s.text(4);
-        f.status = s.text(5);
-        f.created = s.text(6);
+        f.id = row.integer(0);
+        f.nick = row.text(1);
+        f.pageKey = row.text(2);
+        f.formula = row.text(3);
+        f.note = row.text(4);
+        f.status = row.text(5);
+        f.created = row.text(6);
         out.push_back(std::move(f));
     }
     return out;
@@ -724,10 +647,70 @@ std::vector<SharedFormula> ServerDb::Formulas()
 
 bool ServerDb::SetFormulaStatus(int64_t id, const std::string& status)
 {
-    std::lock_guard lock(m_mutex);
-    Statement s(m_db, "UPDATE formulas SET status = ? WHERE id = ?");
-    s.bind(1, status).bind(2, id);
-    return s.done() && sqlite3_changes(m_db) == 1;
+    return changedOne(m_pool->Take()->Run("UPDATE formulas SET status = $1 WHERE id = $2", {status, id}));
+}
+
+std::optional<ServerDb::Failures> ServerDb::ReadFailures(const std::string& key)
+{
+    const SqlResult r =
+        m_pool->Take()->Run("SELECT count, last_ms, next_turn_ms FROM failures WHERE name = $1", {key});
+    if (!r.first())
+        return std::nullopt;
+    return Failures{static_cast<int>(r.first()->integer(0)), r.first()->integer(1), r.first()->integer(2)};
+}
+
+bool ServerDb::ChangeFailures(const std::string& key, const std::function<bool(Failures&)>& change)
+{
+    SqlPool::Lease c = m_pool->Take();
+    SqlTransaction t(*c);
+    // The row exists before it is locked, so that two instances never both make it.
+    if (!t.ok() ||
+        !c->Run("INSERT INTO failures(name, count, last_ms, next_turn_ms) VALUES($1, 0, 0, 0) ON CONFLICT(name) DO "
+                "NOTHING",
+                {key})
+             .ok())
+        return false;
+    const SqlResult r =
+        c->Run(std::string("SELECT count, last_ms, next_turn_ms FROM failures WHERE name = $1") + c->ForUpdate(), {key});
+    if (!r.first())
+        return false;
+    Failures f{static_cast<int>(r.first()->integer(0)), r.first()->integer(1), r.first()->integer(2)};
+    if (change(f)) {
+        const SqlResult w = f.count > 0 ? c->Run("UPDATE failures SET count = $1, last_ms = $2, next_turn_ms = $3 "
+                                                 "WHERE name = $4",
+                                                 {f.count, f.lastMs, f.nextTurnMs, key})
+                                        : c->Run("DELETE FROM failures WHERE name = $1", {key});
+        if (!w.ok())
+            return false;
+    }
+    return t.commit();
+}
+
+bool ServerDb::ChangeQuota(const std::string& key, const std::function<bool(Quota&)>& change)
+{
+    SqlPool::Lease c = m_pool->Take();
+    SqlTransaction t(*c);
+    if (!t.ok() ||
+        !c->Run("INSERT INTO quotas(name, tokens, last_ms) VALUES($1, 0, 0) ON CONFLICT(name) DO NOTHING", {key}).ok())
+        return false;
+    const SqlResult r = c->Run(std::string("SELECT tokens, last_ms FROM quotas WHERE name = $1") + c->ForUpdate(), {key});
+    if (!r.first())
+        return false;
+    Quota q{r.first()->real(0), r.first()->integer(1), r.first()->integer(1) == 0};
+    if (change(q) &&
+        !c->Run("UPDATE quotas SET tokens = $1, last_ms = $2 WHERE name = $3", {q.tokens, q.lastMs, key}).ok())
+        return false;
+    return t.commit();
+}
+
+void ServerDb::ForgetFailures(const std::string& kind, int64_t beforeMs)
+{
+    m_pool->Take()->Run("DELETE FROM failures WHERE name LIKE $1 AND last_ms < $2", {kind + ":%", beforeMs});
+}
+
+void ServerDb::ForgetQuotas(const std::string& kind, int64_t beforeMs)
+{
+    m_pool->Take()->Run("DELETE FROM quotas WHERE name LIKE $1 AND last_ms < $2", {kind + ":%", beforeMs});
 }
 
 int64_t NowMs()

@@ -1,17 +1,21 @@
 #pragma once
 
-// vexory-server's database: users, received results and shared formulas, in one
-// SQLite file (WAL, prepared statements only). Safe to use from several threads;
-// the admin command line may open the same file while the server runs.
+// vexory-server's database: users, received results, shared formulas, the
+// outbox and the counters against guessing and flooding. One SQLite file (WAL) by
+// default, or a PostgreSQL database that several instances share: every piece of
+// state a request needs is here, none in an instance. Safe to use from several
+// threads; the admin command line may open the database while servers run.
+
+#include "sql.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-struct sqlite3;
 
 namespace vexory::server {
 
@@ -74,11 +78,16 @@ public:
     ServerDb& operator=(const ServerDb&) = delete;
 
     static constexpr int kPasswordIterations = 600000;
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
-    // Opens (creating or upgrading when needed) DATA/vexory.sqlite3. Read-only opens
-    // change nothing on disk, so they work on a folder the caller cannot write.
+    // "sqlite:PATH" or "postgresql://..." (a libpq URL); anything else is refused.
+    // Opens, creating or upgrading the schema when needed; read-only opens change
+    // nothing, so they work on a SQLite folder the caller cannot write and never
+    // upgrade a database under running servers. `connections`: PostgreSQL only.
+    bool OpenUrl(const std::string& url, std::string* error, bool readOnly = false, unsigned connections = 8);
+    // DATA/vexory.sqlite3.
     bool Open(const std::string& dataFolder, std::string* error, bool readOnly = false);
+    static std::string FolderUrl(const std::string& dataFolder) { return "sqlite:" + dataFolder + "/vexory.sqlite3"; }
     // Rounds for hashes made from now on (tests make old-style hashes with fewer).
     void SetPasswordIterations(int iterations) { m_iterations = iterations; }
 
@@ -130,11 +139,34 @@ public:
     std::vector<SharedFormula> Formulas();
     bool SetFormulaStatus(int64_t id, const std::string& status);
 
-private:
-    bool exec(const char* sql);
-    bool migrate(std::string* error);
+    // Failed attempts of a key (a nickname or an address, see FailureLimiter).
+    struct Failures
+    {
+        int count = 0;
+        int64_t lastMs = 0, nextTurnMs = 0;
+    };
+    std::optional<Failures> ReadFailures(const std::string& key);
+    // Reads the key's entry (a fresh one: count 0) with a lock other instances wait
+    // for, lets `change` edit it and stores it when `change` says so (count 0
+    // removes it). `change` returns whether to store; the result is its verdict.
+    bool ChangeFailures(const std::string& key, const std::function<bool(Failures&)>& change);
+    // A token bucket per key (see RateLimiter), changed the same way; `fresh` on its
+    // first use.
+    struct Quota
+    {
+        double tokens = 0;
+        int64_t lastMs = 0;
+        bool fresh = true;
+    };
+    bool ChangeQuota(const std::string& key, const std::function<bool(Quota&)>& change);
+    // Entries of a kind ("KIND:...") not touched since `beforeMs` go.
+    void ForgetFailures(const std::string& kind, int64_t beforeMs);
+    void ForgetQuotas(const std::string& kind, int64_t beforeMs);
 
-    sqlite3* m_db = nullptr;
+private:
+    bool migrate(SqlConnection& c, std::string* error);
+
+    std::unique_ptr<SqlPool> m_pool;
     std::mutex m_mutex;
     int m_iterations = kPasswordIterations;
     std::unordered_map<std::string, int> m_sinceTrim; // pushes since the user's results were cut

@@ -6,109 +6,100 @@ namespace vexory::server {
 
 using std::chrono::milliseconds;
 
-milliseconds FailureLimiter::delayOf(const Entry& e) const
+namespace {
+
+// Every this many writes an instance clears the entries nobody needs any more.
+constexpr unsigned kForgetEvery = 256;
+
+} // namespace
+
+milliseconds FailureLimiter::delayOf(int failures) const
 {
-    const int over = e.failures - m_config.free;
+    const int over = failures - m_config.free;
     if (over < 0)
         return milliseconds(0);
     const int shift = std::min(over, 20);
     return std::min(m_config.cap, m_config.step * (int64_t{1} << shift));
 }
 
-FailureLimiter::Entry* FailureLimiter::find(const std::string& key, Clock::time_point now)
+std::optional<ServerDb::Failures> FailureLimiter::current(const std::string& key, int64_t nowMs)
 {
-    auto it = m_entries.find(key);
-    if (it == m_entries.end())
-        return nullptr;
-    if (now - it->second.last > m_config.forget) {
-        m_entries.erase(it);
-        return nullptr;
-    }
-    return &it->second;
-}
-
-void FailureLimiter::prune(Clock::time_point now)
-{
-    if (m_entries.size() < m_config.maxKeys)
-        return;
-    for (auto it = m_entries.begin(); it != m_entries.end();)
-        it = now - it->second.last > m_config.forget ? m_entries.erase(it) : std::next(it);
-    // Still full of fresh keys: keep the ones that failed most, which matter most.
-    if (m_entries.size() >= m_config.maxKeys) {
-        for (auto it = m_entries.begin(); it != m_entries.end();)
-            it = it->second.failures <= m_config.free ? m_entries.erase(it) : std::next(it);
-    }
+    std::optional<ServerDb::Failures> e = m_db.ReadFailures(m_kind + ":" + key);
+    if (!e || e->count == 0 || nowMs - e->lastMs > m_config.forget.count())
+        return std::nullopt;
+    return e;
 }
 
 milliseconds FailureLimiter::Delay(const std::string& key)
 {
-    std::lock_guard lock(m_mutex);
-    const Entry* e = find(key, Clock::now());
-    return e ? delayOf(*e) : milliseconds(0);
+    const std::optional<ServerDb::Failures> e = current(key, NowMs());
+    return e ? delayOf(e->count) : milliseconds(0);
 }
 
 milliseconds FailureLimiter::TakeTurn(const std::string& key)
 {
-    std::lock_guard lock(m_mutex);
-    const auto now = Clock::now();
-    Entry* e = find(key, now);
-    if (!e)
+    // Most keys never failed: one read, no lock.
+    int64_t now = NowMs();
+    const std::optional<ServerDb::Failures> seen = current(key, now);
+    if (!seen || delayOf(seen->count).count() == 0)
         return milliseconds(0);
-    const milliseconds delay = delayOf(*e);
-    if (delay.count() == 0)
-        return delay;
-    if (now < e->nextTurn)
-        return std::max(milliseconds(1), std::chrono::ceil<milliseconds>(e->nextTurn - now));
-    e->nextTurn = now + delay;
-    return milliseconds(0);
+    milliseconds wait(0);
+    m_db.ChangeFailures(m_kind + ":" + key, [&](ServerDb::Failures& e) {
+        now = NowMs();
+        if (e.count == 0 || now - e.lastMs > m_config.forget.count())
+            return false;
+        const milliseconds delay = delayOf(e.count);
+        if (delay.count() == 0)
+            return false;
+        if (now < e.nextTurnMs) {
+            wait = milliseconds(std::max<int64_t>(1, e.nextTurnMs - now));
+            return false;
+        }
+        e.nextTurnMs = now + delay.count();
+        return true;
+    });
+    return wait;
 }
 
 void FailureLimiter::Failed(const std::string& key)
 {
-    std::lock_guard lock(m_mutex);
-    const auto now = Clock::now();
-    Entry* e = find(key, now);
-    if (!e) {
-        prune(now);
-        e = &m_entries[key];
-    }
-    ++e->failures;
-    e->last = now;
-    e->nextTurn = std::max(e->nextTurn, now + delayOf(*e));
+    const int64_t now = NowMs();
+    m_db.ChangeFailures(m_kind + ":" + key, [&](ServerDb::Failures& e) {
+        if (now - e.lastMs > m_config.forget.count())
+            e = ServerDb::Failures{};
+        ++e.count;
+        e.lastMs = now;
+        e.nextTurnMs = std::max(e.nextTurnMs, now + delayOf(e.count).count());
+        return true;
+    });
+    if (++m_sinceForget % kForgetEvery == 0)
+        m_db.ForgetFailures(m_kind, now - m_config.forget.count());
 }
 
 int FailureLimiter::Failures(const std::string& key)
 {
-    std::lock_guard lock(m_mutex);
-    const Entry* e = find(key, Clock::now());
-    return e ? e->failures : 0;
+    const std::optional<ServerDb::Failures> e = current(key, NowMs());
+    return e ? e->count : 0;
 }
 
 bool RateLimiter::Take(const std::string& key)
 {
-    std::lock_guard lock(m_mutex);
-    const auto now = std::chrono::steady_clock::now();
-    auto it = m_buckets.find(key);
-    if (it == m_buckets.end()) {
-        if (m_buckets.size() >= m_maxKeys) {
-            // Full buckets carry no information: drop them first.
-            for (auto b = m_buckets.begin(); b != m_buckets.end();) {
-                const double minutes = std::chrono::duration<double>(now - b->second.last).count() / 60;
-                b = b->second.tokens + minutes * m_perMinute >= m_burst ? m_buckets.erase(b) : std::next(b);
-            }
-            if (m_buckets.size() >= m_maxKeys)
-                m_buckets.clear();
+    const int64_t now = NowMs();
+    bool granted = false;
+    m_db.ChangeQuota(m_kind + ":" + key, [&](ServerDb::Quota& q) {
+        const double minutes = q.fresh ? 0 : std::max<int64_t>(0, now - q.lastMs) / 60000.0;
+        q.tokens = q.fresh ? m_burst : std::min(m_burst, q.tokens + minutes * m_perMinute);
+        q.lastMs = now;
+        if (q.tokens >= 1) {
+            q.tokens -= 1;
+            granted = true;
         }
-        it = m_buckets.emplace(key, Bucket{m_burst, now}).first;
-    }
-    Bucket& b = it->second;
-    const double minutes = std::chrono::duration<double>(now - b.last).count() / 60;
-    b.tokens = std::min(m_burst, b.tokens + minutes * m_perMinute);
-    b.last = now;
-    if (b.tokens < 1)
-        return false;
-    b.tokens -= 1;
-    return true;
+        return true;
+    });
+    // A bucket that has filled up again carries nothing.
+    if (++m_sinceForget % kForgetEvery == 0)
+        m_db.ForgetQuotas(m_kind, now - static_cast<int64_t>(m_burst / m_perMinute * 60000) - 1000);
+    return granted;
 }
 
 } // namespace vexory::server

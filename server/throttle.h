@@ -1,14 +1,15 @@
 #pragma once
 
-// In-memory bookkeeping against guessing and flooding: failed attempts per
-// nickname and per address, and a per-account push rate. Thread-safe; the tables
-// are bounded, so a stranger cannot grow them without end.
+// Bookkeeping against guessing and flooding: failed attempts per nickname and per
+// address, and per-account quotas. Kept in the database, so that every instance
+// of the service sees the same counts; entries not touched for a while are
+// forgotten, so a stranger cannot grow the tables without end.
 
+#include "server_db.h"
+
+#include <atomic>
 #include <chrono>
-#include <cstddef>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace vexory::server {
 
@@ -18,16 +19,16 @@ namespace vexory::server {
 class FailureLimiter
 {
 public:
-    using Clock = std::chrono::steady_clock;
     struct Config
     {
         int free = 5;
         std::chrono::milliseconds step{250};
         std::chrono::milliseconds cap{60000};
         std::chrono::milliseconds forget{15 * 60 * 1000};
-        size_t maxKeys = 100000;
     };
-    explicit FailureLimiter(Config config) : m_config(config) {}
+    // Keys are kept as KIND + ":" + key.
+    FailureLimiter(ServerDb& db, std::string kind, Config config) : m_db(db), m_kind(std::move(kind)), m_config(config)
+    {}
 
     // The delay the key's next attempt must wait.
     std::chrono::milliseconds Delay(const std::string& key);
@@ -39,39 +40,30 @@ public:
     int Failures(const std::string& key);
 
 private:
-    struct Entry
-    {
-        int failures = 0;
-        Clock::time_point last, nextTurn;
-    };
-    std::chrono::milliseconds delayOf(const Entry& e) const;
-    Entry* find(const std::string& key, Clock::time_point now);
-    void prune(Clock::time_point now);
+    std::chrono::milliseconds delayOf(int failures) const;
+    // The key's entry, unless there is none or it is forgotten.
+    std::optional<ServerDb::Failures> current(const std::string& key, int64_t nowMs);
 
+    ServerDb& m_db;
+    std::string m_kind;
     Config m_config;
-    std::mutex m_mutex;
-    std::unordered_map<std::string, Entry> m_entries;
+    std::atomic<unsigned> m_sinceForget{0};
 };
 
 // A token bucket per key: `burst` at once, then `perMinute`.
 class RateLimiter
 {
 public:
-    RateLimiter(double perMinute, double burst, size_t maxKeys = 100000)
-        : m_perMinute(perMinute), m_burst(burst), m_maxKeys(maxKeys)
+    RateLimiter(ServerDb& db, std::string kind, double perMinute, double burst)
+        : m_db(db), m_kind(std::move(kind)), m_perMinute(perMinute), m_burst(burst)
     {}
     bool Take(const std::string& key);
 
 private:
-    struct Bucket
-    {
-        double tokens = 0;
-        std::chrono::steady_clock::time_point last;
-    };
+    ServerDb& m_db;
+    std::string m_kind;
     double m_perMinute, m_burst;
-    size_t m_maxKeys;
-    std::mutex m_mutex;
-    std::unordered_map<std::string, Bucket> m_buckets;
+    std::atomic<unsigned> m_sinceForget{0};
 };
 
 } // namespace vexory::server
