@@ -38,6 +38,13 @@ HttpResponse text(std::string body)
     return PlainResponse(200, std::move(body));
 }
 
+HttpResponse databaseDown()
+{
+    HttpResponse r = PlainResponse(503, "the service's database cannot be reached; try again later\n");
+    r.headers.emplace_back("Retry-After", "5");
+    return r;
+}
+
 HttpResponse html(std::string body, int status = 200)
 {
     HttpResponse r = PlainResponse(status, std::move(body));
@@ -301,17 +308,27 @@ HttpResponse ServiceApp::Login(const HttpRequest& request)
     if (digest.size() != 40 || digest.find_first_not_of("0123456789abcdef") != std::string::npos)
         return bad("password");
     const std::string suffix = versionSuffix(m_options.clientVersion);
-    std::optional<User> user = m_db.FindUser(nick);
+    // A database that cannot be asked is no answer, never "not registered" or a
+    // wrong password: the client would forget the account or the password.
+    bool unreachable = false;
+    std::optional<User> user = m_db.FindUser(nick, &unreachable);
+    if (unreachable)
+        return databaseDown();
     if (!user) {
         failed(request, {});
         return text("noregister" + suffix);
     }
-    if (!m_db.CheckPassword(nick, digest)) {
+    if (!m_db.CheckPassword(nick, digest, &unreachable)) {
+        if (unreachable)
+            return databaseDown();
         failed(request, nick);
         return text("error" + suffix);
     }
+    const int64_t number = m_db.NewLogin(nick, request.peer);
+    if (number == 0)
+        return databaseDown();
     LoginRecord record;
-    record.userNumber = static_cast<int32_t>(m_db.NewLogin(nick, request.peer));
+    record.userNumber = static_cast<int32_t>(number);
     record.userNumberValid = true;
     record.pluginRight = user->rights & RightPlugin;
     record.multiTaskRight = user->rights & RightMultiTask;
@@ -335,7 +352,10 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
     if (nick.empty() || !validText(nick, kMaxNick) || !validText(lines[2], kMaxTask) || !validText(lines[3], kMaxUrl) ||
         !validText(lines[4], kMaxFormula) || !validText(lines[5], m_options.maxBody))
         return bad("payload fields");
-    const std::optional<User> user = m_db.FindUser(nick);
+    bool unreachable = false;
+    const std::optional<User> user = m_db.FindUser(nick, &unreachable);
+    if (unreachable)
+        return databaseDown(); // not "nickname not valid": that logs the client out
     if (!user) {
         failed(request, {});
         return text(MakePushReply(false, true, false, false, false));
@@ -504,7 +524,10 @@ HttpResponse ServiceApp::Inbox(const HttpRequest& request)
     if (token.size() != 32 || token.find_first_not_of("0123456789abcdef") != std::string::npos ||
         (!item.empty() && (item.size() > 18 || item.find_first_not_of("0123456789") != std::string::npos)))
         return PlainResponse(404, "not found\n");
-    const std::optional<User> user = m_db.FindUserByInbox(token);
+    bool unreachable = false;
+    const std::optional<User> user = m_db.FindUserByInbox(token, &unreachable);
+    if (unreachable)
+        return databaseDown();
     if (!user)
         return PlainResponse(404, "not found\n");
     if (!item.empty()) {

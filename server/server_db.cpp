@@ -334,18 +334,22 @@ bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDiges
     return r.ok();
 }
 
-std::optional<User> ServerDb::FindUser(const std::string& nick)
+std::optional<User> ServerDb::FindUser(const std::string& nick, bool* failed)
 {
     const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users WHERE nick = $1", {nick});
+    if (failed)
+        *failed = !r.ok();
     if (!r.first())
         return std::nullopt;
     return readUser(*r.first());
 }
 
-std::optional<User> ServerDb::FindUserByInbox(const std::string& token)
+std::optional<User> ServerDb::FindUserByInbox(const std::string& token, bool* failed)
 {
     const SqlResult r =
         m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users WHERE inbox_token = $1", {token});
+    if (failed)
+        *failed = !r.ok();
     if (!r.first())
         return std::nullopt;
     return readUser(*r.first());
@@ -405,12 +409,14 @@ bool ServerDb::TakeShutoff(const std::string& nick)
     return changedOne(m_pool->Take()->Run("UPDATE users SET shutoff = 0 WHERE nick = $1 AND shutoff = 1", {nick}));
 }
 
-bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwordDigest)
+bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwordDigest, bool* failed)
 {
     std::string salt, hash;
     int iterations = 0;
     {
         const SqlResult r = m_pool->Take()->Run("SELECT salt, hash, iterations FROM users WHERE nick = $1", {nick});
+        if (failed)
+            *failed = !r.ok();
         if (!r.first())
             return false;
         salt = r.first()->text(0);
@@ -442,7 +448,9 @@ int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
 {
     SqlPool::Lease c = m_pool->Take();
     const SqlResult r = c->Run("SELECT user_number FROM users WHERE nick = $1", {nick});
-    const int64_t old = r.first() ? r.first()->integer(0) : 0;
+    if (!r.first())
+        return 0;
+    const int64_t old = r.first()->integer(0);
     // 31 random bits from the system's generator: one number tells nothing of the next.
     int64_t number;
     do {
@@ -451,8 +459,10 @@ int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
         std::memcpy(&v, bytes.data(), 4);
         number = v & 0x7fffffff;
     } while (number == 0 || number == 2147483647 || number == old);
-    c->Run("UPDATE users SET user_number = $1, login_address = $2 WHERE nick = $3", {number, address, nick});
-    return number;
+    return changedOne(c->Run("UPDATE users SET user_number = $1, login_address = $2 WHERE nick = $3",
+                             {number, address, nick}))
+               ? number
+               : 0;
 }
 
 ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)

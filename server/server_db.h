@@ -94,8 +94,10 @@ public:
     // Users. The password comes as the client sends it: the SHA-1 hex digest.
     bool AddUser(const std::string& nick, const std::string& passwordDigest, int rights, const std::string& webhook,
                  std::string* error);
-    std::optional<User> FindUser(const std::string& nick);
-    std::optional<User> FindUserByInbox(const std::string& token);
+    // Nothing, with *failed set, when the database cannot be asked (told apart from
+    // an unknown user, which the client would be told to forget).
+    std::optional<User> FindUser(const std::string& nick, bool* failed = nullptr);
+    std::optional<User> FindUserByInbox(const std::string& token, bool* failed = nullptr);
     std::vector<User> Users();
     // The user with every result, shared formula and queued forward, in one transaction.
     bool DeleteUser(const std::string& nick);
@@ -105,8 +107,9 @@ public:
     // Consumes a pending remote end: true once after SetShutoff.
     bool TakeShutoff(const std::string& nick);
     // A hash made with fewer rounds than today's is made again on a good password.
-    bool CheckPassword(const std::string& nick, const std::string& passwordDigest);
-    // A fresh, unpredictable user number for a login (never the previous one).
+    bool CheckPassword(const std::string& nick, const std::string& passwordDigest, bool* failed = nullptr);
+    // A fresh, unpredictable user number for a login (never the previous one); 0
+    // when it could not be stored.
     int64_t NewLogin(const std::string& nick, const std::string& address = {});
     int PasswordIterations(const std::string& nick);
 

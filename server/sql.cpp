@@ -3,9 +3,11 @@
 #include <pqxx/pqxx>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <unordered_map>
 
 namespace vexory::server {
@@ -88,8 +90,15 @@ public:
                 break;
             }
         }
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        int rc = sqlite3_step(stmt);
+        // A statement outside a transaction that read before another connection
+        // wrote cannot become a writer (WAL): it starts again on the newer data.
+        for (int again = 0; (rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(m_db) && again < 1000; ++again) {
+            sqlite3_reset(stmt);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            rc = sqlite3_step(stmt);
+        }
+        for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
             SqlRow row;
             const int n = sqlite3_column_count(stmt);
             for (int c = 0; c < n; ++c) {
@@ -200,7 +209,8 @@ public:
         SqlResult out;
         // Outside a transaction a statement on a connection the server closed
         // (a restart) never ran: it is sent again once on a new connection.
-        for (int attempt = 0; attempt < (m_tx ? 1 : 2); ++attempt) {
+        const int attempts = m_tx ? 1 : 2;
+        for (int attempt = 0; attempt < attempts; ++attempt) {
             if (!m_conn && !Connect(&out.error)) {
                 out.fault = SqlResult::Lost;
                 return out;

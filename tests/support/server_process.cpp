@@ -1,5 +1,7 @@
 #include "support/server_process.h"
 
+#include "support/postgres_server.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -13,10 +15,31 @@ namespace vexory::test {
 
 ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string> extra) : m_binary(binary)
 {
+    if (TestsOnPostgres()) {
+        std::string why;
+        m_database = SharedPostgres().NewDatabase(&why);
+        if (m_database.empty()) {
+            std::fprintf(stderr, "ServerProcess: no PostgreSQL database: %s\n", why.c_str());
+            return;
+        }
+    } else {
+        m_database = "sqlite:" + m_data.path() + "/vexory.sqlite3";
+    }
+    start(std::move(extra));
+}
+
+ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string> extra, const std::string& database)
+    : m_binary(binary), m_database(database)
+{
+    start(std::move(extra));
+}
+
+void ServerProcess::start(std::vector<std::string> extra)
+{
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         return;
-    std::vector<std::string> args = {binary, "serve", "--data", m_data.path(), "--listen", "127.0.0.1:0"};
+    std::vector<std::string> args = {m_binary, "serve", "--database", m_database, "--listen", "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
     m_pid = ::fork();
     if (m_pid == 0) {
@@ -29,7 +52,7 @@ ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string>
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(binary.c_str(), argv.data());
+        ::execv(m_binary.c_str(), argv.data());
         _exit(127);
     }
     ::close(pipeFds[1]);
@@ -61,6 +84,15 @@ double ServerProcess::Stop()
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+void ServerProcess::Kill()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
 ServerProcess::~ServerProcess()
 {
     Stop();
@@ -68,7 +100,7 @@ ServerProcess::~ServerProcess()
 
 int ServerProcess::admin(const std::string& arguments, std::string* out) const
 {
-    return RunCommand(ShellQuote(m_binary) + " " + arguments + " --data " + ShellQuote(m_data.path()), out);
+    return RunCommand(ShellQuote(m_binary) + " " + arguments + " --database " + ShellQuote(m_database), out);
 }
 
 } // namespace vexory::test

@@ -1,0 +1,63 @@
+#pragma once
+
+// What tests of the service do again and again: accounts, logins and pushes with
+// the program's own client, the admin command line's JSON lines, waiting.
+
+#include "formula/text_helpers.h"
+#include "service/service_client.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vexory::test {
+
+inline TAccountRecord account(const std::string& nick, const std::string& password)
+{
+    TAccountRecord a;
+    a.Nickname = nick;
+    a.PasswordDigest = Sha1Hex(password);
+    return a;
+}
+
+// HOST: "127.0.0.1:PORT".
+inline bool loggedIn(TAccountRecord& a, const std::string& host)
+{
+    int32_t version = 6;
+    return Login(a, host, false, version) == LoginDone;
+}
+
+inline PushReply push(TAccountRecord& a, const std::string& host, const std::string& records)
+{
+    TTaskRecord task;
+    task.TaskName = "task";
+    task.SetPageUrl("http://127.0.0.1/list");
+    task.FormulaSent = 1;
+    return ReadPushReply(PushResult(task, a, host, records));
+}
+
+// Taken for a client that is still logged in: what the client reports as sent.
+inline bool acknowledged(const PushReply& r)
+{
+    return r.taken && !r.nicknameInvalid && !r.loggedInElsewhere;
+}
+
+inline std::vector<nlohmann::json> jsonLines(const std::string& out)
+{
+    std::vector<nlohmann::json> rows;
+    for (size_t start = 0, k; (k = out.find('\n', start)) != std::string::npos; start = k + 1)
+        rows.push_back(nlohmann::json::parse(out.substr(start, k - start)));
+    return rows;
+}
+
+template <typename Done> bool waitFor(Done done, int ms = 10000)
+{
+    for (int i = 0; i < ms / 20 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+} // namespace vexory::test
