@@ -696,21 +696,19 @@ bool ServerDb::ChangeFailures(const std::string& key, const std::function<bool(F
     return t.commit();
 }
 
-bool ServerDb::ChangeQuota(const std::string& key, const std::function<bool(Quota&)>& change)
+bool ServerDb::TakeToken(const std::string& key, double burst, double perMs, int64_t nowMs)
 {
-    SqlPool::Lease c = m_pool->Take();
-    SqlTransaction t(*c);
-    if (!t.ok() ||
-        !c->Run("INSERT INTO quotas(name, tokens, last_ms) VALUES($1, 0, 0) ON CONFLICT(name) DO NOTHING", {key}).ok())
-        return false;
-    const SqlResult r = c->Run(std::string("SELECT tokens, last_ms FROM quotas WHERE name = $1") + c->ForUpdate(), {key});
-    if (!r.first())
-        return false;
-    Quota q{r.first()->real(0), r.first()->integer(1), r.first()->integer(1) == 0};
-    if (change(q) &&
-        !c->Run("UPDATE quotas SET tokens = $1, last_ms = $2 WHERE name = $3", {q.tokens, q.lastMs, key}).ok())
-        return false;
-    return t.commit();
+    // The bucket refilled since its last use, at most full; a token goes when one is there.
+    constexpr const char* kFilled = "(CASE WHEN quotas.tokens + (excluded.last_ms - quotas.last_ms) * CAST($3 AS DOUBLE "
+                                    "PRECISION) > CAST($2 AS DOUBLE PRECISION) THEN CAST($2 AS DOUBLE PRECISION) ELSE "
+                                    "quotas.tokens + (excluded.last_ms - quotas.last_ms) * CAST($3 AS DOUBLE PRECISION) "
+                                    "END)";
+    const SqlResult r = m_pool->Take()->Run(
+        std::string("INSERT INTO quotas(name, tokens, last_ms) VALUES($1, CAST($2 AS DOUBLE PRECISION) - 1, $4) ON "
+                    "CONFLICT(name) DO UPDATE SET tokens = ") +
+            kFilled + " - 1, last_ms = excluded.last_ms WHERE " + kFilled + " >= 1",
+        {key, burst, perMs, nowMs});
+    return r.ok() && r.changes == 1;
 }
 
 void ServerDb::ForgetFailures(const std::string& kind, int64_t beforeMs)

@@ -153,15 +153,9 @@ public:
     // for, lets `change` edit it and stores it when `change` says so (count 0
     // removes it). `change` returns whether to store; the result is its verdict.
     bool ChangeFailures(const std::string& key, const std::function<bool(Failures&)>& change);
-    // A token bucket per key (see RateLimiter), changed the same way; `fresh` on its
-    // first use.
-    struct Quota
-    {
-        double tokens = 0;
-        int64_t lastMs = 0;
-        bool fresh = true;
-    };
-    bool ChangeQuota(const std::string& key, const std::function<bool(Quota&)>& change);
+    // A token bucket per key (see RateLimiter), in one statement: true when a token
+    // was taken (a fresh bucket holds `burst`, and gains `perMs` a millisecond).
+    bool TakeToken(const std::string& key, double burst, double perMs, int64_t nowMs);
     // Entries of a kind ("KIND:...") not touched since `beforeMs` go.
     void ForgetFailures(const std::string& kind, int64_t beforeMs);
     void ForgetQuotas(const std::string& kind, int64_t beforeMs);

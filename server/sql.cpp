@@ -191,13 +191,14 @@ public:
     {
         m_tx.reset();
         m_conn.reset();
+        m_statements.clear();
         try {
             m_conn = std::make_unique<pqxx::connection>(m_url);
             pqxx::nontransaction quiet(*m_conn);
             quiet.exec("SET client_min_messages = warning");
             return true;
         } catch (const std::exception& e) {
-            m_conn.reset();
+            dropConnection();
             if (error)
                 *error = e.what();
             return false;
@@ -220,9 +221,10 @@ public:
                 values.reserve(params.size());
                 for (const SqlParam& p : params)
                     values.push_back(textOf(p));
+                const std::string& name = prepared(sql);
                 const pqxx::result r =
-                    m_tx ? m_tx->exec_params(sql, pqxx::prepare::make_dynamic_params(values))
-                         : pqxx::nontransaction(*m_conn).exec_params(sql, pqxx::prepare::make_dynamic_params(values));
+                    m_tx ? m_tx->exec_prepared(name, pqxx::prepare::make_dynamic_params(values))
+                         : pqxx::nontransaction(*m_conn).exec_prepared(name, pqxx::prepare::make_dynamic_params(values));
                 for (const pqxx::row& row : r) {
                     SqlRow converted;
                     for (pqxx::row::size_type c = 0; c < row.size(); ++c) {
@@ -269,7 +271,7 @@ public:
             if (error)
                 *error = e.what();
             if (dynamic_cast<const pqxx::broken_connection*>(&e))
-                m_conn.reset();
+                dropConnection();
             return false;
         }
     }
@@ -284,7 +286,7 @@ public:
                 return true;
             } catch (const pqxx::broken_connection&) {
                 m_tx.reset();
-                m_conn.reset();
+                dropConnection();
             } catch (const std::exception&) {
                 m_tx.reset();
                 return false;
@@ -304,7 +306,7 @@ public:
         } catch (const std::exception& e) {
             m_tx.reset();
             if (dynamic_cast<const pqxx::broken_connection*>(&e) || dynamic_cast<const pqxx::in_doubt_error*>(&e))
-                m_conn.reset();
+                dropConnection();
             return false;
         }
     }
@@ -316,7 +318,7 @@ public:
         try {
             m_tx->abort();
         } catch (const std::exception&) {
-            m_conn.reset();
+            dropConnection();
         }
         m_tx.reset();
     }
@@ -342,18 +344,37 @@ private:
         return p.text;
     }
 
+    // Statements are prepared once a connection: the server runs a few dozen, again and again.
+    const std::string& prepared(const std::string& sql)
+    {
+        auto it = m_statements.find(sql);
+        if (it == m_statements.end()) {
+            const std::string name = "s" + std::to_string(m_statements.size());
+            m_conn->prepare(name, sql);
+            it = m_statements.emplace(sql, name).first;
+        }
+        return it->second;
+    }
+
     void lost(SqlResult& out, const char* what)
     {
         out.fault = SqlResult::Lost;
         out.error = what;
         out.rows.clear();
         m_tx.reset();
+        dropConnection();
+    }
+
+    void dropConnection()
+    {
         m_conn.reset();
+        m_statements.clear();
     }
 
     std::string m_url;
     std::unique_ptr<pqxx::connection> m_conn;
     std::unique_ptr<pqxx::work> m_tx;
+    std::unordered_map<std::string, std::string> m_statements; // text -> name, on m_conn
 };
 
 std::string escapeUriPath(const std::string& path)

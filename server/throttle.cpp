@@ -85,17 +85,7 @@ int FailureLimiter::Failures(const std::string& key)
 bool RateLimiter::Take(const std::string& key)
 {
     const int64_t now = NowMs();
-    bool granted = false;
-    m_db.ChangeQuota(m_kind + ":" + key, [&](ServerDb::Quota& q) {
-        const double minutes = q.fresh ? 0 : std::max<int64_t>(0, now - q.lastMs) / 60000.0;
-        q.tokens = q.fresh ? m_burst : std::min(m_burst, q.tokens + minutes * m_perMinute);
-        q.lastMs = now;
-        if (q.tokens >= 1) {
-            q.tokens -= 1;
-            granted = true;
-        }
-        return true;
-    });
+    const bool granted = m_db.TakeToken(m_kind + ":" + key, m_burst, m_perMinute / 60000, now);
     // A bucket that has filled up again carries nothing.
     if (++m_sinceForget % kForgetEvery == 0)
         m_db.ForgetQuotas(m_kind, now - static_cast<int64_t>(m_burst / m_perMinute * 60000) - 1000);
