@@ -40,6 +40,23 @@ std::unique_ptr<server::SqlConnection> connect(const std::string& url)
     return c;
 }
 
+// Two handles on one fresh database, as two instances of the service hold.
+class TwoInstances : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        url = freshDatabase(folder);
+        std::string error;
+        ASSERT_TRUE(a.OpenUrl(url, &error)) << error;
+        ASSERT_TRUE(b.OpenUrl(url, &error)) << error;
+    }
+
+    TempDir folder;
+    std::string url;
+    server::ServerDb a, b;
+};
+
 } // namespace
 
 TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
@@ -84,15 +101,8 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
     EXPECT_EQ(error.find("secret"), std::string::npos) << error;
 }
 
-TEST(ServerDb, CountersAreTheSameForEveryInstance)
+TEST_F(TwoInstances, CountersAreTheSameForEveryInstance)
 {
-    TempDir folder;
-    const std::string url = freshDatabase(folder);
-    server::ServerDb a, b;
-    std::string error;
-    ASSERT_TRUE(a.OpenUrl(url, &error)) << error;
-    ASSERT_TRUE(b.OpenUrl(url, &error)) << error;
-
     const server::FailureLimiter::Config config{2, std::chrono::milliseconds(1000), std::chrono::milliseconds(8000),
                                                 std::chrono::minutes(15)};
     server::FailureLimiter onA(a, "address", config), onB(b, "address", config);
@@ -116,14 +126,8 @@ TEST(ServerDb, CountersAreTheSameForEveryInstance)
     EXPECT_TRUE(quotaB.Take("bob"));
 }
 
-TEST(ServerDb, EachOutboxEntryIsClaimedOnceAcrossInstances)
+TEST_F(TwoInstances, EachOutboxEntryIsClaimedOnce)
 {
-    TempDir folder;
-    const std::string url = freshDatabase(folder);
-    server::ServerDb a, b;
-    std::string error;
-    ASSERT_TRUE(a.OpenUrl(url, &error)) << error;
-    ASSERT_TRUE(b.OpenUrl(url, &error)) << error;
     ASSERT_TRUE(a.AddUser("alice", Sha1Hex("pw"), 0, "http://127.0.0.1:1/hook", nullptr));
     constexpr int kResults = 200;
     for (int i = 0; i < kResults; ++i) {
