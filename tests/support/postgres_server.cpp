@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -27,26 +28,29 @@ constexpr int kPort = 5432; // names the socket file only: nothing listens on TC
 // returns the exit code, otherwise the child's pid.
 int spawn(std::vector<std::string> args, bool wait, const std::string& log)
 {
+    // Everything the child needs is ready before the fork: after it, only calls
+    // that are safe in the child of a threaded process.
+    const passwd* pw = ::geteuid() == 0 ? ::getpwnam("postgres") : nullptr;
+    const uid_t uid = pw ? pw->pw_uid : ::geteuid();
+    const gid_t gid = pw ? pw->pw_gid : ::getegid();
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::geteuid() == 0) {
-            const passwd* pw = ::getpwnam("postgres");
-            if (!pw || ::initgroups("postgres", pw->pw_gid) != 0 || ::setgid(pw->pw_gid) != 0 ||
-                ::setuid(pw->pw_uid) != 0)
-                _exit(126);
-        }
+        if (pw && (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            _exit(126);
         // After the change of user, which clears it.
         ::prctl(PR_SET_PDEATHSIG, SIGQUIT);
         if (!log.empty()) {
-            if (FILE* f = std::fopen(log.c_str(), "a")) {
-                ::dup2(fileno(f), 1);
-                ::dup2(fileno(f), 2);
+            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (fd >= 0) {
+                ::dup2(fd, 1);
+                ::dup2(fd, 2);
+                ::close(fd);
             }
         }
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         _exit(127);
     }
