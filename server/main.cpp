@@ -1,5 +1,6 @@
 // vexory-server: the reference Vexory service and its admin command line.
 
+#include "cli/options.h"
 #include "http_server.h"
 #include "server_app.h"
 #include "server_db.h"
@@ -20,6 +21,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+using namespace vexory;
 using namespace vexory::server;
 
 namespace {
@@ -57,32 +59,15 @@ and the commands that write; the reading commands leave it as it is.
 RIGHTS: a comma-separated list of plugin, multitask, chain, fastrefresh (or none).
 )";
 
-struct UsageError : std::runtime_error
-{
-    using std::runtime_error::runtime_error;
-};
+using cli::TakeNumber;
+using cli::TakeOption;
+using cli::UsageError;
 
-std::optional<std::string> takeOption(std::vector<std::string>& args, const std::string& name)
-{
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] != name)
-            continue;
-        if (i + 1 >= args.size())
-            throw UsageError(name + " needs a value");
-        std::string v = args[i + 1];
-        args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-        return v;
-    }
-    return std::nullopt;
-}
+constexpr const char* kSeeHelp = "see vexory-server --help";
 
-void expect(const std::vector<std::string>& args, size_t n)
+void expect(const cli::Args& args, size_t n)
 {
-    for (const auto& a : args)
-        if (a.rfind("--", 0) == 0)
-            throw UsageError("unknown option " + a);
-    if (args.size() != n)
-        throw UsageError("wrong number of arguments (see vexory-server --help)");
+    cli::ExpectOperands(args, n, n, kSeeHelp);
 }
 
 int rightsOf(const std::string& text)
@@ -91,19 +76,6 @@ int rightsOf(const std::string& text)
     if (!ParseRights(text, rights))
         throw UsageError("unknown right in \"" + text + "\" (plugin, multitask, chain, fastrefresh, none)");
     return rights;
-}
-
-int64_t numberOption(std::vector<std::string>& args, const std::string& name, int64_t fallback, int64_t low,
-                     int64_t high)
-{
-    const std::optional<std::string> v = takeOption(args, name);
-    if (!v)
-        return fallback;
-    if (v->empty() || v->size() > 18 || v->find_first_not_of("0123456789") != std::string::npos ||
-        std::stoll(*v) < low || std::stoll(*v) > high)
-        throw UsageError(name + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
-                         ", not \"" + *v + "\"");
-    return std::stoll(*v);
 }
 
 // "HOST:PORT" with a port from 0 to 65535; the host may be [an IPv6 address].
@@ -123,18 +95,18 @@ std::pair<std::string, int> parseListen(const std::string& listen)
 int serve(ServerDb& db, std::vector<std::string> args)
 {
     ServerOptions options;
-    const auto [host, port] = parseListen(takeOption(args, "--listen").value_or("127.0.0.1:8086"));
-    options.clientVersion = static_cast<int>(numberOption(args, "--client-version", 6, 1, 999));
-    if (auto r = takeOption(args, "--register-rights"))
+    const auto [host, port] = parseListen(TakeOption(args, "--listen").value_or("127.0.0.1:8086"));
+    options.clientVersion = static_cast<int>(TakeNumber(args, "--client-version", 6, 1, 999));
+    if (auto r = TakeOption(args, "--register-rights"))
         options.registerRights = rightsOf(*r);
-    options.keepResults = static_cast<int>(numberOption(args, "--keep-results", 10000, 0, 1000000000));
-    options.pushesPerMinute = static_cast<double>(numberOption(args, "--push-rate", 120, 1, 1000000));
+    options.keepResults = static_cast<int>(TakeNumber(args, "--keep-results", 10000, 0, 1000000000));
+    options.pushesPerMinute = static_cast<double>(TakeNumber(args, "--push-rate", 120, 1, 1000000));
     options.pushBurst = std::max(1.0, options.pushesPerMinute / 2);
-    options.maxResultBytes = static_cast<size_t>(numberOption(args, "--max-result", 65536, 1, 1 << 20));
-    options.webhookTimeoutMs = static_cast<int>(numberOption(args, "--forward-timeout", 2000, 1, 60000));
-    options.forwardRetryMs = static_cast<int>(numberOption(args, "--forward-retry", 10000, 1, 3600000));
+    options.maxResultBytes = static_cast<size_t>(TakeNumber(args, "--max-result", 65536, 1, 1 << 20));
+    options.webhookTimeoutMs = static_cast<int>(TakeNumber(args, "--forward-timeout", 2000, 1, 60000));
+    options.forwardRetryMs = static_cast<int>(TakeNumber(args, "--forward-retry", 10000, 1, 3600000));
     std::vector<std::string> proxies;
-    if (const std::optional<std::string> list = takeOption(args, "--trust-proxy")) {
+    if (const std::optional<std::string> list = TakeOption(args, "--trust-proxy")) {
         std::stringstream in(*list);
         for (std::string address; std::getline(in, address, ',');)
             if (!address.empty())
@@ -198,12 +170,12 @@ int run(std::vector<std::string> args)
         sub = args[0];
         args.erase(args.begin());
     }
-    const std::optional<std::string> data = takeOption(args, "--data");
-    const std::optional<std::string> database = takeOption(args, "--database");
+    const std::optional<std::string> data = TakeOption(args, "--data");
+    const std::optional<std::string> database = TakeOption(args, "--database");
     if (data.has_value() == database.has_value())
         throw UsageError("give either --data DIR or --database URL");
     const unsigned connections =
-        command == "serve" ? static_cast<unsigned>(numberOption(args, "--connections", 8, 1, 1000)) : 1;
+        command == "serve" ? static_cast<unsigned>(TakeNumber(args, "--connections", 8, 1, 1000)) : 1;
     // Commands that only read open the database read-only: they work on a folder
     // they may not write, and never upgrade it under a running server.
     const bool readOnly =
@@ -222,8 +194,8 @@ int run(std::vector<std::string> args)
     if (command == "serve")
         return serve(db, args);
     if (command == "user" && sub == "add") {
-        const int rights = rightsOf(takeOption(args, "--rights").value_or("none"));
-        const std::string webhook = takeOption(args, "--webhook").value_or("");
+        const int rights = rightsOf(TakeOption(args, "--rights").value_or("none"));
+        const std::string webhook = TakeOption(args, "--webhook").value_or("");
         expect(args, 2);
         const std::string nick = TrimNickname(args[0]);
         if (const std::string problem = NicknameProblem(nick); !problem.empty())

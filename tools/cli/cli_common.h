@@ -3,6 +3,8 @@
 // Shared plumbing of vexory-cli: options, files, output and errors.
 // Command-line arguments and JSON are UTF-8; the program's texts are GBK inside.
 
+#include "options.h"
+
 #include <nlohmann/json.hpp>
 
 #include <optional>
@@ -17,18 +19,10 @@ namespace vexory::cli {
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// A usage or input error: printed as one line on stderr, exit code 2.
-struct UsageError : std::runtime_error
-{
-    using std::runtime_error::runtime_error;
-};
-
 struct Options
 {
     bool gbk = false; // files read and plain text written as GBK bytes
 };
-
-using Args = std::vector<std::string>;
 
 // The whole content of a file; throws UsageError when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
@@ -41,14 +35,5 @@ void WriteText(std::string_view gbk, const Options& options);
 
 // JSON output, always UTF-8, one document and a line break.
 void WriteJson(const nlohmann::ordered_json& json);
-
-// Takes the value of a "--name VALUE" option out of `args` (nullopt when absent).
-std::optional<std::string> TakeOption(Args& args, std::string_view name);
-
-// Takes a "--name" flag out of `args`.
-bool TakeFlag(Args& args, std::string_view name);
-
-// Refuses anything left that looks like an option, and a wrong number of operands.
-void ExpectOperands(const Args& args, size_t min, size_t max, std::string_view usage);
 
 } // namespace vexory::cli
