@@ -239,7 +239,7 @@ void TForm1::EnterTaskList()
         m_taskList->SetEditor(m_form2);
     }
     m_versionPrefix = m_account.LoggedIn ? FromGbk(m_account.Nickname) + QStringLiteral("      ") : QString();
-    m_taskList->VersionLabel()->setText(m_versionPrefix + QStringLiteral("v 1.9.1"));
+    m_taskList->VersionLabel()->setText(m_versionPrefix + texts::kVersionLabel);
     fitTo(m_taskList);
 }
 
@@ -255,7 +255,7 @@ void TForm1::ShowLoggedOut()
     replaceCaption(texts::kLoggedIn, texts::kNotLoggedIn);
     m_panels[0]->setText(texts::kNotLoggedIn);
     if (m_taskList)
-        m_taskList->VersionLabel()->setText(QStringLiteral("v 1.9.1"));
+        m_taskList->VersionLabel()->setText(texts::kVersionLabel);
     m_versionPrefix.clear();
 }
 

@@ -1,6 +1,7 @@
 #include "app/myFrame2.h"
 
 #include "app/message_box.h"
+#include "app/ui_texts.h"
 #include "editor/Unit2.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
@@ -105,7 +106,7 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     bottom->addWidget(execute, 1);
     bottom->addWidget(settings);
     right->addLayout(bottom);
-    m_version = new QLabel(QStringLiteral("v 1.9.1"), this);
+    m_version = new QLabel(texts::kVersionLabel, this);
     m_version->setEnabled(false);
     right->addWidget(m_version);
     const QString site = QStringLiteral("http://") + FromGbk(values.Server);

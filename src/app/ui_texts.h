@@ -7,6 +7,8 @@
 namespace vexory::texts {
 
 inline const QString kAppTitle = QStringLiteral("Vexory");
+// The program's version as the task list shows it.
+inline const QString kVersionLabel = QStringLiteral("v 1.9.1");
 inline const QString kNotLoggedIn = QStringLiteral("未登录");
 inline const QString kLoggedIn = QStringLiteral("已登录");
 inline const QString kCaptionNotLoggedIn = QStringLiteral("  -  未登录");

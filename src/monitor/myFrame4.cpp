@@ -23,6 +23,12 @@ namespace vexory {
 
 namespace {
 
+// "[ task ] what", the form of every notice a runner gives the main window.
+QString taskNotice(const QString& task, const QString& what)
+{
+    return QStringLiteral("[ ") + task + QStringLiteral(" ] ") + what;
+}
+
 constexpr int kMemoLimit = 400;
 constexpr int kMemoDrop = 200;
 
@@ -162,7 +168,7 @@ void TFrame4::SetTask(int index)
     const int code = (t.GuideUrl.empty() ? 0 : 1) + (t.PageUrl().empty() ? 0 : 2) + (t.ElementId.empty() ? 0 : 4);
     if (code == 0 || code == 4) {
         LogLine(FromGbk(texts::kNoUrl));
-        notice(QStringLiteral("[ ") + FromGbk(t.TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+        notice(taskNotice(FromGbk(t.TaskName), texts::kWarning), true);
         return;
     }
     m_taskIndex = index;
@@ -471,7 +477,7 @@ void TFrame4::LogLine(const QString& text)
         ++m_warningCount;
         if (m_warningCount <= 5) {
             if (TTaskRecord* t = task())
-                notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+                notice(taskNotice(FromGbk(t->TaskName), texts::kWarning), true);
         } else {
             m_warningCount = 0;
             noTextHandling();
@@ -502,13 +508,13 @@ void TFrame4::elementWarning()
 {
     LogLine(FromGbk(texts::kNoElement));
     if (TTaskRecord* t = task())
-        notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+        notice(taskNotice(FromGbk(t->TaskName), texts::kWarning), true);
 }
 
 void TFrame4::noTextHandling()
 {
     if (TTaskRecord* t = task())
-        notice(QStringLiteral("[ ") + FromGbk(t->TaskName) + QStringLiteral(" ] ") + texts::kWarning, true);
+        notice(taskNotice(FromGbk(t->TaskName), texts::kWarning), true);
     reloadAtNextRefresh();
 }
 
@@ -529,15 +535,15 @@ void TFrame4::onResult(const QByteArray& gbk)
     TTaskRecord* t = task();
     const QString name = t ? FromGbk(t->TaskName) : QString();
     const bool stopping = m_account.StopAll;
-    auto taskNotice = [&](const QString& what) {
+    auto noticeOf = [&](const QString& what) {
         if (!stopping)
-            emit Notice(QStringLiteral("[ ") + name + QStringLiteral(" ] ") + what);
+            emit Notice(taskNotice(name, what));
     };
     const std::string r = gbk.toStdString();
     if (!m_account.LoggedIn) {
         m_log->Append(QStringLiteral("\r\n") + texts::kVerified + QStringLiteral("：\r\n") + FromGbk(r) +
                       QStringLiteral("\r\n"));
-        taskNotice(texts::kVerified);
+        noticeOf(texts::kVerified);
         playSuccess();
     } else if (r == texts::kShutoff) {
         emit Notice(FromGbk(r));
@@ -554,12 +560,12 @@ void TFrame4::onResult(const QByteArray& gbk)
     } else if (r.front() == '\0') {
         m_log->Append(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") + FromGbk(Trim(r)) +
                       QStringLiteral("\r\n"));
-        taskNotice(texts::kNotSent);
+        noticeOf(texts::kNotSent);
         playError();
     } else {
         m_log->Append(QStringLiteral("\r\n") + texts::kSent + QStringLiteral("：\r\n") + FromGbk(r) +
                       QStringLiteral("\r\n"));
-        taskNotice(texts::kSent);
+        noticeOf(texts::kSent);
         playSuccess();
     }
 }
