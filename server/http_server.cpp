@@ -95,7 +95,6 @@ public:
             t.detach();
         m_threads.clear();
     }
-    HttpServer::Pool& config() { return m_config; }
 
 private:
     void run()
@@ -440,11 +439,6 @@ int HttpServer::AddPool(Pool pool)
 {
     m_impl->pools.push_back(std::make_unique<WorkerPool>(pool));
     return static_cast<int>(m_impl->pools.size()) - 1;
-}
-
-void HttpServer::SetPool(int index, Pool pool)
-{
-    m_impl->pools[static_cast<size_t>(index)]->config() = pool;
 }
 
 void HttpServer::Route(const std::string& method, const std::string& path, Handler handler, int pool, Gate gate)

@@ -83,7 +83,6 @@ public:
 
     // Pool 0 exists from the start; AddPool returns the index of a new one.
     int AddPool(Pool pool);
-    void SetPool(int index, Pool pool);
     // Exact path, or a prefix when the path ends with '/'. The first match wins.
     void Route(const std::string& method, const std::string& path, Handler handler, int pool = 0, Gate gate = {});
 

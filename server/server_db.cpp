@@ -404,11 +404,6 @@ bool ServerDb::SetShutoff(const std::string& nick, bool on)
     return changedOne(m_pool->Take()->Run("UPDATE users SET shutoff = $1 WHERE nick = $2", {on ? 1 : 0, nick}));
 }
 
-bool ServerDb::TakeShutoff(const std::string& nick)
-{
-    return changedOne(m_pool->Take()->Run("UPDATE users SET shutoff = 0 WHERE nick = $1 AND shutoff = 1", {nick}));
-}
-
 bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwordDigest, bool* failed)
 {
     std::string salt, hash;

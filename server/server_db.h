@@ -104,8 +104,6 @@ public:
     bool SetRights(const std::string& nick, int rights);
     bool SetWebhook(const std::string& nick, const std::string& url);
     bool SetShutoff(const std::string& nick, bool on);
-    // Consumes a pending remote end: true once after SetShutoff.
-    bool TakeShutoff(const std::string& nick);
     // A hash made with fewer rounds than today's is made again on a good password.
     bool CheckPassword(const std::string& nick, const std::string& passwordDigest, bool* failed = nullptr);
     // A fresh, unpredictable user number for a login (never the previous one); 0

@@ -101,11 +101,6 @@ const IniFile::Entry* IniFile::find(std::string_view section, std::string_view k
     return nullptr;
 }
 
-bool IniFile::HasKey(std::string_view section, std::string_view key) const
-{
-    return find(section, key) != nullptr;
-}
-
 std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback) const
 {
     const Entry* e = find(section, key);

@@ -20,7 +20,6 @@ public:
     // Reads the file; a missing or unreadable file reads as empty.
     static IniFile Load(const std::string& path);
 
-    bool HasKey(std::string_view section, std::string_view key) const;
     std::string ReadString(std::string_view section, std::string_view key, std::string_view fallback) const;
     // An integer in decimal or "0x" / "$" hexadecimal; anything else gives `fallback`.
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;

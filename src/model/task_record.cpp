@@ -32,12 +32,6 @@ TTaskRecord& TTaskRecord::operator=(TTaskRecord&& other) noexcept
     return *this;
 }
 
-void TTaskRecord::CopyStoredFields(const TTaskRecord& other)
-{
-    if (this != &other)
-        copyStored(other);
-}
-
 void TTaskRecord::copyStored(const TTaskRecord& other)
 {
     TaskName = other.TaskName;
@@ -81,15 +75,6 @@ void TTaskRecord::SetPendingResult(std::string text)
 {
     std::lock_guard lock(m_mutex);
     m_pendingResult = std::move(text);
-}
-
-void TTaskRecord::ClearRunTimeFields()
-{
-    CycleDone = 0;
-    RunState = 0;
-    Requester = 0;
-    RestartPending = 0;
-    SetPendingResult({});
 }
 
 TAccountRecord::TAccountRecord(const TAccountRecord& other)

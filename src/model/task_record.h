@@ -41,9 +41,6 @@ public:
     TTaskRecord(TTaskRecord&& other) noexcept;
     TTaskRecord& operator=(TTaskRecord&& other) noexcept;
 
-    // Copies fields 1 to 17 from `other`.
-    void CopyStoredFields(const TTaskRecord& other);
-
     std::string TaskName;                 // 1
     std::string GuideUrl;                 // 2
     std::string PageUrl() const;          // 3 (see SetPageUrl)
@@ -72,9 +69,6 @@ public:
 
     void SetPageUrl(std::string url);
     void SetPendingResult(std::string text);
-
-    // Sets every run-time field to zero / empty.
-    void ClearRunTimeFields();
 
 private:
     void copyStored(const TTaskRecord& other);
