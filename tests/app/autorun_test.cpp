@@ -7,6 +7,7 @@
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -54,15 +55,10 @@ pid_t startVexory(const std::string& home, const std::string& shutdownCommand = 
     return pid;
 }
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
+// Conditions here may start a command: asked five times a second.
+template <typename Condition> bool waitFor(Condition condition, std::chrono::seconds limit)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(200ms);
-    }
-    return true;
+    return test::waitFor(condition, limit, 200ms);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "monitor/monitor_core.h"
 #include "monitor/monitor_texts.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 using namespace vexory;
 using namespace std::chrono_literals;
+using vexory::test::waitFor;
 
 namespace {
 
@@ -63,18 +65,6 @@ struct FakeRunner
         return results;
     }
 };
-
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 } // namespace
 

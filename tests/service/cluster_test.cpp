@@ -142,7 +142,7 @@ TEST(Cluster, LoginOnOnePushOnAnotherInboxOnAThirdForwardedOnce)
             std::lock_guard lock(mutex);
             return forwarded.size() == kPushes;
         },
-        20000));
+        std::chrono::seconds(20)));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::lock_guard lock(mutex);
     for (const auto& [records, times] : forwarded)

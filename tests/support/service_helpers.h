@@ -5,12 +5,11 @@
 
 #include "formula/text_helpers.h"
 #include "service/service_client.h"
+#include "support/wait.h"
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vexory::test {
@@ -51,13 +50,6 @@ inline std::vector<nlohmann::json> jsonLines(const std::string& out)
     for (size_t start = 0, k; (k = out.find('\n', start)) != std::string::npos; start = k + 1)
         rows.push_back(nlohmann::json::parse(out.substr(start, k - start)));
     return rows;
-}
-
-template <typename Done> bool waitFor(Done done, int ms = 10000)
-{
-    for (int i = 0; i < ms / 20 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return done();
 }
 
 } // namespace vexory::test
