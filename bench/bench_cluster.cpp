@@ -39,8 +39,8 @@ struct Figures
 Figures measure(const std::string& database, int instances, int clients, double seconds)
 {
     Figures f;
-    const std::vector<std::string> extra = {"--trust-proxy", "127.0.0.1", "--push-rate", "1000000", "--keep-results",
-                                            "0"};
+    const std::vector<std::string> extra = {"--trust-proxy", "127.0.0.1",      "--push-rate",
+                                            "1000000",       "--keep-results", "0"};
     std::vector<std::unique_ptr<ServerProcess>> servers;
     std::vector<int> ports;
     for (int i = 0; i < instances; ++i) {

@@ -261,8 +261,9 @@ bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs,
 
 ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
     : m_db(db), m_options(options), m_addressFailures(db, "address", FailureLimiter::Config{}),
-      m_nickFailures(db, "nick",
-                     FailureLimiter::Config{5, std::chrono::milliseconds(250), kNickDelayCap, std::chrono::minutes(15)}),
+      m_nickFailures(
+          db, "nick",
+          FailureLimiter::Config{5, std::chrono::milliseconds(250), kNickDelayCap, std::chrono::minutes(15)}),
       m_pushRate(db, "push", options.pushesPerMinute, options.pushBurst), m_registerRate(db, "register", 10, 5)
 {}
 

@@ -310,10 +310,9 @@ bool ServerDb::migrate(SqlConnection& c, std::string* error)
         if (!c.Script(dialect(kMigrations[v], c.Postgres()), error))
             return false;
     const std::string version = std::to_string(kSchemaVersion);
-    const bool set = c.Postgres() ? c.Script("DELETE FROM schema_version; INSERT INTO schema_version VALUES(" +
-                                                 version + ")",
-                                             error)
-                                  : c.Script("PRAGMA user_version = " + version, error);
+    const bool set =
+        c.Postgres() ? c.Script("DELETE FROM schema_version; INSERT INTO schema_version VALUES(" + version + ")", error)
+                     : c.Script("PRAGMA user_version = " + version, error);
     return set && t.commit();
 }
 
@@ -324,11 +323,10 @@ bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDiges
     const int iterations = m_iterations;
     const std::string hash = HashPassword(passwordDigest, salt, iterations);
     SqlPool::Lease c = m_pool->Take();
-    const SqlResult r =
-        c->Run("INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
-               "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
-               {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, hex(randomBytes(16)),
-                now()});
+    const SqlResult r = c->Run(
+        "INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
+        "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
+        {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, hex(randomBytes(16)), now()});
     if (!r.ok() && error)
         *error = r.fault == SqlResult::Duplicate ? "the nickname is taken: " + nick : r.error;
     return r.ok();
@@ -336,7 +334,8 @@ bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDiges
 
 std::optional<User> ServerDb::FindUser(const std::string& nick, bool* failed)
 {
-    const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users WHERE nick = $1", {nick});
+    const SqlResult r =
+        m_pool->Take()->Run(std::string("SELECT ") + kUserColumns + " FROM users WHERE nick = $1", {nick});
     if (failed)
         *failed = !r.ok();
     if (!r.first())
@@ -426,9 +425,9 @@ bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwor
         const std::string newSalt = randomBytes(16);
         const std::string newHash = HashPassword(passwordDigest, newSalt, m_iterations);
         // Only the hash that was checked is replaced (a password change in between wins).
-        m_pool->Take()->Run("UPDATE users SET salt = $1, hash = $2, iterations = $3 WHERE nick = $4 AND hash = $5",
-                            {SqlParam::Blob(newSalt), SqlParam::Blob(newHash), m_iterations, nick,
-                             SqlParam::Blob(hash)});
+        m_pool->Take()->Run(
+            "UPDATE users SET salt = $1, hash = $2, iterations = $3 WHERE nick = $4 AND hash = $5",
+            {SqlParam::Blob(newSalt), SqlParam::Blob(newHash), m_iterations, nick, SqlParam::Blob(hash)});
     }
     return true;
 }
@@ -454,8 +453,8 @@ int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
         std::memcpy(&v, bytes.data(), 4);
         number = v & 0x7fffffff;
     } while (number == 0 || number == 2147483647 || number == old);
-    return changedOne(c->Run("UPDATE users SET user_number = $1, login_address = $2 WHERE nick = $3",
-                             {number, address, nick}))
+    return changedOne(
+               c->Run("UPDATE users SET user_number = $1, login_address = $2 WHERE nick = $3", {number, address, nick}))
                ? number
                : 0;
 }
@@ -657,8 +656,7 @@ bool ServerDb::SetFormulaStatus(int64_t id, const std::string& status)
 
 std::optional<ServerDb::Failures> ServerDb::ReadFailures(const std::string& key)
 {
-    const SqlResult r =
-        m_pool->Take()->Run("SELECT count, last_ms, next_turn_ms FROM failures WHERE name = $1", {key});
+    const SqlResult r = m_pool->Take()->Run("SELECT count, last_ms, next_turn_ms FROM failures WHERE name = $1", {key});
     if (!r.first())
         return std::nullopt;
     return Failures{static_cast<int>(r.first()->integer(0)), r.first()->integer(1), r.first()->integer(2)};
@@ -675,8 +673,8 @@ bool ServerDb::ChangeFailures(const std::string& key, const std::function<bool(F
                 {key})
              .ok())
         return false;
-    const SqlResult r =
-        c->Run(std::string("SELECT count, last_ms, next_turn_ms FROM failures WHERE name = $1") + c->ForUpdate(), {key});
+    const SqlResult r = c->Run(
+        std::string("SELECT count, last_ms, next_turn_ms FROM failures WHERE name = $1") + c->ForUpdate(), {key});
     if (!r.first())
         return false;
     Failures f{static_cast<int>(r.first()->integer(0)), r.first()->integer(1), r.first()->integer(2)};
@@ -694,10 +692,11 @@ bool ServerDb::ChangeFailures(const std::string& key, const std::function<bool(F
 bool ServerDb::TakeToken(const std::string& key, double burst, double perMs, int64_t nowMs)
 {
     // The bucket refilled since its last use, at most full; a token goes when one is there.
-    constexpr const char* kFilled = "(CASE WHEN quotas.tokens + (excluded.last_ms - quotas.last_ms) * CAST($3 AS DOUBLE "
-                                    "PRECISION) > CAST($2 AS DOUBLE PRECISION) THEN CAST($2 AS DOUBLE PRECISION) ELSE "
-                                    "quotas.tokens + (excluded.last_ms - quotas.last_ms) * CAST($3 AS DOUBLE PRECISION) "
-                                    "END)";
+    constexpr const char* kFilled =
+        "(CASE WHEN quotas.tokens + (excluded.last_ms - quotas.last_ms) * CAST($3 AS DOUBLE "
+        "PRECISION) > CAST($2 AS DOUBLE PRECISION) THEN CAST($2 AS DOUBLE PRECISION) ELSE "
+        "quotas.tokens + (excluded.last_ms - quotas.last_ms) * CAST($3 AS DOUBLE PRECISION) "
+        "END)";
     const SqlResult r = m_pool->Take()->Run(
         std::string("INSERT INTO quotas(name, tokens, last_ms) VALUES($1, CAST($2 AS DOUBLE PRECISION) - 1, $4) ON "
                     "CONFLICT(name) DO UPDATE SET tokens = ") +

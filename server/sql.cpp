@@ -104,8 +104,8 @@ public:
             for (int c = 0; c < n; ++c) {
                 const int type = sqlite3_column_type(stmt, c);
                 row.nulls.push_back(type == SQLITE_NULL);
-                const void* data =
-                    type == SQLITE_BLOB ? sqlite3_column_blob(stmt, c) : static_cast<const void*>(sqlite3_column_text(stmt, c));
+                const void* data = type == SQLITE_BLOB ? sqlite3_column_blob(stmt, c)
+                                                       : static_cast<const void*>(sqlite3_column_text(stmt, c));
                 row.values.emplace_back(data ? static_cast<const char*>(data) : "",
                                         data ? static_cast<size_t>(sqlite3_column_bytes(stmt, c)) : 0);
             }
@@ -223,15 +223,16 @@ public:
                     values.push_back(textOf(p));
                 const std::string& name = prepared(sql);
                 const pqxx::result r =
-                    m_tx ? m_tx->exec_prepared(name, pqxx::prepare::make_dynamic_params(values))
-                         : pqxx::nontransaction(*m_conn).exec_prepared(name, pqxx::prepare::make_dynamic_params(values));
+                    m_tx
+                        ? m_tx->exec_prepared(name, pqxx::prepare::make_dynamic_params(values))
+                        : pqxx::nontransaction(*m_conn).exec_prepared(name, pqxx::prepare::make_dynamic_params(values));
                 for (const pqxx::row& row : r) {
                     SqlRow converted;
                     for (pqxx::row::size_type c = 0; c < row.size(); ++c) {
                         const pqxx::field f = row[c];
                         converted.nulls.push_back(f.is_null());
                         converted.values.push_back(r.column_type(c) == kByteaType ? byteaValue(f.c_str(), f.size())
-                                                                                   : std::string(f.c_str(), f.size()));
+                                                                                  : std::string(f.c_str(), f.size()));
                     }
                     out.rows.push_back(std::move(converted));
                 }
@@ -425,12 +426,11 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, bool readOnly
         }
         return fail(db, "cannot read " + path);
     }
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK)
         return fail(db, "cannot open " + path);
     sqlite3_busy_timeout(db, 10000);
-    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
-        SQLITE_OK)
+    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(db, "cannot set up " + path);
     return std::make_unique<SqliteConnection>(db);
 }

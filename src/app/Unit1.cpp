@@ -7,10 +7,10 @@
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
 #include "app/screen_fit.h"
-#include "editor/Unit2.h"
-#include "editor/myFrame5.h"
-#include "editor/Unit3.h"
 #include "app/ui_texts.h"
+#include "editor/Unit2.h"
+#include "editor/Unit3.h"
+#include "editor/myFrame5.h"
 #include "formula/text_helpers.h"
 #include "model/settings.h"
 #include "model/task_store.h"
@@ -45,8 +45,14 @@ namespace vexory {
 
 namespace {
 
-enum Request { RequestNone = 0, RequestStartTasks = 2, RequestCycleFinished = 3, RequestStartRun = 5,
-               RequestStatus = 20 };
+enum Request
+{
+    RequestNone = 0,
+    RequestStartTasks = 2,
+    RequestCycleFinished = 3,
+    RequestStartRun = 5,
+    RequestStatus = 20
+};
 
 QLabel* panel(const QString& text, int width, QWidget* parent)
 {
@@ -119,7 +125,11 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
 {
     m_memory = std::make_unique<LinuxMemoryPlatform>(BrowserCacheFolder().toStdString(), [] { ClearBrowserCache(); });
     m_trimmer = std::make_unique<TMemManager>(
-        *m_memory, [this](const std::string& text) { if (m_values.Debugging) StatusLine(FromGbk(text).mid(3)); },
+        *m_memory,
+        [this](const std::string& text) {
+            if (m_values.Debugging)
+                StatusLine(FromGbk(text).mid(3));
+        },
         [this] {
             for (TFrame4* r : m_runners)
                 if (r->Running())

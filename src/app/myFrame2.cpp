@@ -12,14 +12,14 @@
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QDropEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -54,8 +54,9 @@ protected:
 
 namespace {
 
-const char* const kOverviewCaptions[11] = {"任务名称：", "导引URL：", "网页URL：", "页面元素：", "连接超时：", "刷新频率：",
-                                            "抓取公式：", "更新检查：", "清除标记：", "验证公式：", "推送外挂："};
+const char* const kOverviewCaptions[11] = {"任务名称：", "导引URL：",  "网页URL：",  "页面元素：",
+                                           "连接超时：", "刷新频率：", "抓取公式：", "更新检查：",
+                                           "清除标记：", "验证公式：", "推送外挂："};
 
 QString storeFilter()
 {
@@ -179,7 +180,8 @@ QPushButton* TFrame2::Button(const QString& text) const
 
 QString TFrame2::itemText(int position, int taskIndex) const
 {
-    return QStringLiteral("%1 - ").arg(position + 1) + FromGbk(m_account.Tasks[static_cast<size_t>(taskIndex)].TaskName);
+    return QStringLiteral("%1 - ").arg(position + 1) +
+           FromGbk(m_account.Tasks[static_cast<size_t>(taskIndex)].TaskName);
 }
 
 TTaskRecord& TFrame2::taskOf(int position)

@@ -12,7 +12,8 @@
 namespace vexory {
 
 // Run state of a task, shared by the scheduler, the runner panel and the monitor thread.
-enum RunState : uint8_t {
+enum RunState : uint8_t
+{
     RunIdle = 0,             // no runner panel
     RunStartRequested = 1,   // scheduler chose it, or a linked task asked for it
     RunStopped = 2,          // the runner's monitor thread has ended
@@ -41,28 +42,28 @@ public:
     TTaskRecord(TTaskRecord&& other) noexcept;
     TTaskRecord& operator=(TTaskRecord&& other) noexcept;
 
-    std::string TaskName;                 // 1
-    std::string GuideUrl;                 // 2
-    std::string PageUrl() const;          // 3 (see SetPageUrl)
-    std::string ElementId;                // 4
-    std::string VerifyFormula;            // 5
-    std::string GrabFormula;              // 6
-    std::string SavedTestResult;          // 7
-    std::atomic<uint8_t> FormulaSent{0};  // 8
-    uint8_t ClearTags = 0;                // 9
-    uint8_t PushToPlugin = 0;             // 10
-    std::atomic<uint8_t> MainField{0};    // 11
-    uint32_t ConnectTimeout = 0;          // 12, ms, 0 = no limit
-    uint32_t RefreshInterval = 0;         // 13, ms
-    uint32_t NotifyInterval = 0;          // 14, ms
-    uint8_t Checked = 0;                  // 15
-    uint8_t Selected = 0;                 // 16
-    uint8_t CompareLastScreen = 0;        // 17
+    std::string TaskName;                // 1
+    std::string GuideUrl;                // 2
+    std::string PageUrl() const;         // 3 (see SetPageUrl)
+    std::string ElementId;               // 4
+    std::string VerifyFormula;           // 5
+    std::string GrabFormula;             // 6
+    std::string SavedTestResult;         // 7
+    std::atomic<uint8_t> FormulaSent{0}; // 8
+    uint8_t ClearTags = 0;               // 9
+    uint8_t PushToPlugin = 0;            // 10
+    std::atomic<uint8_t> MainField{0};   // 11
+    uint32_t ConnectTimeout = 0;         // 12, ms, 0 = no limit
+    uint32_t RefreshInterval = 0;        // 13, ms
+    uint32_t NotifyInterval = 0;         // 14, ms
+    uint8_t Checked = 0;                 // 15
+    uint8_t Selected = 0;                // 16
+    uint8_t CompareLastScreen = 0;       // 17
 
-    std::atomic<uint8_t> CycleDone{0};    // 18
-    std::atomic<uint8_t> RunState{0};     // 19, see enum RunState
-    std::atomic<int32_t> Requester{0};    // 20, task index, -1 = none
-    std::string PendingResult() const;    // 21 (see SetPendingResult)
+    std::atomic<uint8_t> CycleDone{0}; // 18
+    std::atomic<uint8_t> RunState{0};  // 19, see enum RunState
+    std::atomic<int32_t> Requester{0}; // 20, task index, -1 = none
+    std::string PendingResult() const; // 21 (see SetPendingResult)
     // A linked task asked for a new page and the main window has not loaded it
     // yet: the task's thread waits for that before it reads again.
     std::atomic<uint8_t> RestartPending{0};
@@ -95,26 +96,26 @@ struct TAccountRecord
     uint8_t ShutdownFlags = 0;  // 4, bit 0: after the automatic end; bit 1: after a remote end
     uint16_t Reserved = 0;      // 5
 
-    int32_t UserNumber = 0;                // 6
-    std::atomic<uint8_t> LoggedIn{0};      // 7
-    uint8_t PluginRight = 0;               // 8
-    uint8_t ChainRight = 0;                // 9
-    uint8_t MultiTaskRight = 0;            // 10
-    uint8_t FastRefreshRight = 0;          // 11
-    std::atomic<uint8_t> StopAll{0};       // 12
-    std::vector<TTaskRecord> Tasks;        // 13
+    int32_t UserNumber = 0;           // 6
+    std::atomic<uint8_t> LoggedIn{0}; // 7
+    uint8_t PluginRight = 0;          // 8
+    uint8_t ChainRight = 0;           // 9
+    uint8_t MultiTaskRight = 0;       // 10
+    uint8_t FastRefreshRight = 0;     // 11
+    std::atomic<uint8_t> StopAll{0};  // 12
+    std::vector<TTaskRecord> Tasks;   // 13
 };
 
 // The process-wide values kept beside the current account.
 struct TProcessValues
 {
-    bool AutoRun = false;      // first argument is exactly "autorun"
-    bool AutoLogin = true;     // setting autologin
-    bool Debugging = false;    // setting debugging
-    bool StoreLoaded = false;  // the task store has been read successfully
-    bool SettingsRead = false; // settings and command line have been read
-    int32_t ServerVersion = 6; // this client's version, replaced by the service's
-    std::string MainFields;    // setting mainfields, as written
+    bool AutoRun = false;                  // first argument is exactly "autorun"
+    bool AutoLogin = true;                 // setting autologin
+    bool Debugging = false;                // setting debugging
+    bool StoreLoaded = false;              // the task store has been read successfully
+    bool SettingsRead = false;             // settings and command line have been read
+    int32_t ServerVersion = 6;             // this client's version, replaced by the service's
+    std::string MainFields;                // setting mainfields, as written
     std::string Server = "127.0.0.1:8086"; // setting server: host[:port] of the service
 };
 

@@ -147,7 +147,8 @@ void TFrame4::connectThread()
         enableTimer();
     });
     connect(thread, &TMonitorThread::SourceRequest, this, &TFrame4::onSourceRequest);
-    connect(thread, &TMonitorThread::Message, this, [this](const QByteArray& gbk) { LogLine(FromGbk(gbk.toStdString())); });
+    connect(thread, &TMonitorThread::Message, this,
+            [this](const QByteArray& gbk) { LogLine(FromGbk(gbk.toStdString())); });
     connect(thread, &TMonitorThread::Result, this, &TFrame4::onResult);
     connect(thread, &TMonitorThread::NoSource, this, &TFrame4::noTextHandling);
     connect(thread, &TMonitorThread::ChainRequest, this, [this](int target) { emit ChainRequest(this, target); });

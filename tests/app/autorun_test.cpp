@@ -1,12 +1,13 @@
 // The real vexory binary, offscreen with "autorun", against a local site whose
 // pages change: only ticked tasks report, and SIGTERM ends it as closing does.
 
+#include "formula/text_helpers.h"
 #include "model/task_store.h"
 #include "platform/codepage.h"
-#include "formula/text_helpers.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
+#include "support/test_tasks.h"
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
@@ -27,12 +28,7 @@ namespace {
 
 TTaskRecord task(const std::string& name, const std::string& url, bool ticked)
 {
-    TTaskRecord t;
-    t.TaskName = name;
-    t.SetPageUrl(url);
-    t.GrabFormula = "<td>{>item<}</td>";
-    t.RefreshInterval = 2000;
-    t.ConnectTimeout = 10000;
+    TTaskRecord t = MakeTask(name, url, "<td>{>item<}</td>", 2000, 10000);
     t.Checked = ticked;
     return t;
 }
@@ -45,7 +41,8 @@ pid_t startVexory(const std::string& home, const std::string& shutdownCommand = 
         setenv("VEXORY_HOME", home.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update", 1);
+        setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update",
+               1);
         setenv("VEXORY_SHUTDOWN_COMMAND", shutdownCommand.c_str(), 1);
         freopen("/dev/null", "w", stdout);
         freopen("/dev/null", "w", stderr);
@@ -95,7 +92,8 @@ TEST(Autorun, TickedTasksReportAndSigtermEndsCleanly)
     const bool reported = waitFor(
         [&] {
             const std::string text = ReadBytes(log);
-            return text.find("[ t1" + verified) != std::string::npos && text.find("[ t3" + verified) != std::string::npos;
+            return text.find("[ t1" + verified) != std::string::npos &&
+                   text.find("[ t3" + verified) != std::string::npos;
         },
         60s);
     ::kill(pid, SIGTERM);
@@ -190,7 +188,8 @@ TEST(Autorun, LoginsOnAGuidePageLastAcrossTasksAndRestarts)
             return;
         }
         ++listed;
-        res.set_content("<html><body><table><tr><td>secret</td></tr></table></body></html>", "text/html; charset=utf-8");
+        res.set_content("<html><body><table><tr><td>secret</td></tr></table></body></html>",
+                        "text/html; charset=utf-8");
     });
     site.routes().Get("/export.txt", [&](const httplib::Request& req, httplib::Response& res) {
         if (loggedIn(req))

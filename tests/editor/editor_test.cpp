@@ -9,11 +9,11 @@
 #include "app/screen_fit.h"
 #include "editor/Unit2.h"
 #include "editor/editor_rules.h"
-#include "editor/myFrame5.h"
-#include "editor/pseudo_code.h"
-#include "editor/myFrame6.h"
 #include "editor/hint_edit.h"
+#include "editor/myFrame5.h"
+#include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
+#include "editor/pseudo_code.h"
 #include "formula/text_helpers.h"
 #include "model/task_store.h"
 #include "monitor/myFrame4.h"
@@ -23,30 +23,30 @@
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/server_process.h"
-#include "support/test_http_server.h"
 #include "support/temp_dir.h"
+#include "support/test_http_server.h"
+#include "support/test_tasks.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QInputMethodEvent>
 #include <QLabel>
-#include <QScrollArea>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTabWidget>
-#include <QTextEdit>
-#include <QToolButton>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 
 #include <nlohmann/json.hpp>
 
@@ -104,13 +104,8 @@ QAction* menuItem(QMenu* menu, const QString& text)
 
 TTaskRecord stored(const std::string& name, const std::string& url)
 {
-    TTaskRecord t;
-    t.TaskName = name;
-    t.SetPageUrl(url);
-    t.GrabFormula = "<td>{>aa<}</td><td>{>ab<}</td>";
+    TTaskRecord t = MakeTask(name, url, "<td>{>aa<}</td><td>{>ab<}</td>", 200000, 30000);
     t.VerifyFormula = "\x01=5&\x02>3";
-    t.ConnectTimeout = 30000;
-    t.RefreshInterval = 200000;
     t.NotifyInterval = 5400000;
     t.CompareLastScreen = 1;
     return t;
@@ -211,8 +206,8 @@ void EditorTest::newTaskSaveRules()
     p->Edit22->setText(QStringLiteral("y"));
     QTest::mouseClick(p->submit, Qt::LeftButton);
     QCOMPARE(g_messages.shown, QStringList{QStringLiteral("连接超时不是数字，已经被修改为10..\r\n"
-                                                 "刷新频率不是数字，已经被修改为150..\r\n"
-                                                 "通知间隔不是数字，已经被修改为1..")});
+                                                          "刷新频率不是数字，已经被修改为150..\r\n"
+                                                          "通知间隔不是数字，已经被修改为1..")});
     QCOMPARE(account.Tasks[0].ConnectTimeout, 10000u);
     QCOMPARE(account.Tasks[0].RefreshInterval, 150000u);
     QCOMPARE(account.Tasks[0].NotifyInterval, 3600000u);
@@ -740,9 +735,7 @@ void EditorTest::caretStaysInViewInThePseudoCode()
     p->ShowPseudoCode(PlainPseudoCode(page));
     p->PageControl1->setCurrentWidget(p->TabSheet2);
     QTest::qWait(50);
-    auto caretInView = [p] {
-        return p->RichEdit2->viewport()->rect().contains(p->RichEdit2->cursorRect());
-    };
+    auto caretInView = [p] { return p->RichEdit2->viewport()->rect().contains(p->RichEdit2->cursorRect()); };
     // Find from the toolbar's box.
     QTest::mouseClick(p->Frame7->Edit1, Qt::LeftButton);
     QTest::keyClicks(p->Frame7->Edit1, QStringLiteral("needle"));

@@ -1,6 +1,7 @@
 #include "model/task_store.h"
 
 #include "support/temp_dir.h"
+#include "support/test_tasks.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 
 using namespace vexory;
+using namespace vexory::test;
 using vexory::test::TempDir;
 
 namespace {
@@ -27,12 +29,7 @@ std::string str(std::string_view s)
 
 TTaskRecord task(std::string name, std::string url)
 {
-    TTaskRecord t;
-    t.TaskName = std::move(name);
-    t.SetPageUrl(std::move(url));
-    t.GrabFormula = "<td>{>a<}</td>";
-    t.ConnectTimeout = 30000;
-    t.RefreshInterval = 150000;
+    TTaskRecord t = MakeTask(name, url, "<td>{>a<}</td>", 150000, 30000);
     t.NotifyInterval = 5400000;
     t.Checked = 1;
     return t;

@@ -79,7 +79,10 @@ TEST(MonitorLoop, CyclesRequestTextAtOnceThenRefreshAndWarnWithoutText)
     account.Tasks[0].Requester = -1; // as at the start of a run
     FakeRunner runner;
     std::atomic<int> served{0};
-    runner.source = [&] { return served++ < 2 ? std::string("<html><body><p>" + std::to_string(served) + "</p></body></html>") : std::string(); };
+    runner.source = [&] {
+        return served++ < 2 ? std::string("<html><body><p>" + std::to_string(served) + "</p></body></html>")
+                            : std::string();
+    };
     runner.start(account, 0);
 
     ASSERT_TRUE(waitFor([&] { return runner.noSource > 0; }, 20s));
@@ -88,7 +91,8 @@ TEST(MonitorLoop, CyclesRequestTextAtOnceThenRefreshAndWarnWithoutText)
     EXPECT_GE(runner.requests, 3);
     EXPECT_GE(runner.refreshes, 2);
     std::lock_guard lock(runner.mutex);
-    EXPECT_EQ(std::count(runner.messages.begin(), runner.messages.end(), std::string(texts::kNoSource)), runner.noSource.load());
+    EXPECT_EQ(std::count(runner.messages.begin(), runner.messages.end(), std::string(texts::kNoSource)),
+              runner.noSource.load());
     EXPECT_EQ(runner.results, (std::vector<std::string>{"v=2"})) << ::testing::PrintToString(runner.messages);
 }
 
@@ -303,9 +307,12 @@ TEST(MonitorLoop, AChainTargetWithoutRecordsGivesUpAfterFourCycles)
 TEST(MonitorLoop, StoppingReleasesAThreadWaitingForATaskThatNeverGotAPanel)
 {
     ChainedPair pair;
-    pair.start([](int page) { return listPage(page ? std::vector<std::pair<std::string, std::string>>{{"a", "1"}, {"b", "2"}}
-                                                   : std::vector<std::pair<std::string, std::string>>{{"a", "1"}}); },
-               [](const std::string&) { return std::string(); });
+    pair.start(
+        [](int page) {
+            return listPage(page ? std::vector<std::pair<std::string, std::string>>{{"a", "1"}, {"b", "2"}}
+                                 : std::vector<std::pair<std::string, std::string>>{{"a", "1"}});
+        },
+        [](const std::string&) { return std::string(); });
     // The list asks for "detail", whose panel never comes.
     ASSERT_TRUE(waitFor([&] { return pair.account.Tasks[1].RunState == RunStartRequested; }, 30s));
     pair.account.StopAll = 1;

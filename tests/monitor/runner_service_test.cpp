@@ -9,9 +9,10 @@
 #include "platform/plugin_window.h"
 #include "platform/qt_text.h"
 #include "service/service_client.h"
-#include "support/server_process.h"
 #include "support/gui_main.h"
+#include "support/server_process.h"
 #include "support/test_http_server.h"
+#include "support/test_tasks.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -44,9 +45,8 @@ public:
             res.set_content("<html><body><p>price of " + std::string(req.matches[1]) + "</p></body></html>",
                             "text/html; charset=utf-8");
         });
-        m_server.routes().Post("/hook", [this](const httplib::Request&, httplib::Response& res) {
-            res.status = m_hookStatus;
-        });
+        m_server.routes().Post("/hook",
+                               [this](const httplib::Request&, httplib::Response& res) { res.status = m_hookStatus; });
         m_server.start();
     }
     void add(const std::string& row)
@@ -65,15 +65,7 @@ private:
 
 TTaskRecord task(const std::string& name, const std::string& url, const std::string& formula)
 {
-    TTaskRecord t;
-    t.TaskName = name;
-    t.SetPageUrl(url);
-    t.GrabFormula = formula;
-    t.RefreshInterval = 1500;
-    t.ConnectTimeout = 10000;
-    t.Requester = -1;
-    t.CycleDone = 1;
-    return t;
+    return RunnerTask(name, url, formula);
 }
 
 QString memo(TFrame4& p)
@@ -139,10 +131,12 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     QVERIFY(plugin.Open(GbkToUtf8(PluginTitlePrefix("127.0.0.1"))));
     std::string handed;
     std::thread serve([&] {
-        plugin.ServeOne([&](uint32_t, const std::string& text) {
-            handed = text;
-            return uint8_t{1};
-        }, 20000);
+        plugin.ServeOne(
+            [&](uint32_t, const std::string& text) {
+                handed = text;
+                return uint8_t{1};
+            },
+            20000);
     });
     m_site.add("fourth");
     QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\nitem=fourth")), 20000);

@@ -10,6 +10,7 @@
 #include "platform/qt_text.h"
 #include "support/gui_main.h"
 #include "support/test_http_server.h"
+#include "support/test_tasks.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,6 +30,7 @@
 #include <signal.h>
 
 using namespace vexory;
+using namespace vexory::test;
 using vexory::test::TestHttpServer;
 
 namespace {
@@ -42,7 +44,8 @@ public:
         m_server.routes().Get(R"(/|/list)", [this](const httplib::Request&, httplib::Response& res) {
             const std::string rows = rowsHtml();
             res.set_content("<html><head><title>list</title></head><body><a href=\"/detail?id=1\">more</a>"
-                            "<table>" + rows + "</table></body></html>",
+                            "<table>" +
+                                rows + "</table></body></html>",
                             "text/html; charset=utf-8");
         });
         m_server.routes().Get("/clicks", [](const httplib::Request&, httplib::Response& res) {
@@ -59,8 +62,9 @@ public:
         // script call waits and the thread's next request arrives meanwhile.
         m_server.routes().Get("/busy", [this](const httplib::Request&, httplib::Response& res) {
             const std::string rows = rowsHtml();
-            res.set_content("<html><body><table>" + rows + "</table><script>setInterval(function () {"
-                            "var t = Date.now(); while (Date.now() - t < 600) {} }, 20);</script></body></html>",
+            res.set_content("<html><body><table>" + rows +
+                                "</table><script>setInterval(function () {"
+                                "var t = Date.now(); while (Date.now() - t < 600) {} }, 20);</script></body></html>",
                             "text/html; charset=utf-8");
         });
         // A page whose button adds nothing any formula here cuts.
@@ -105,15 +109,7 @@ private:
 
 TTaskRecord listTask(const std::string& pageUrl)
 {
-    TTaskRecord t;
-    t.TaskName = "\xC1\xD0\xB1\xED"; // 列表
-    t.SetPageUrl(pageUrl);
-    t.GrabFormula = "<td class=\"name\">{>name<}</td><td>{>price<}</td>";
-    t.RefreshInterval = 1500;
-    t.ConnectTimeout = 10000;
-    t.Requester = -1;
-    t.CycleDone = 1;
-    return t;
+    return RunnerTask("\xC1\xD0\xB1\xED", pageUrl, "<td class=\"name\">{>name<}</td><td>{>price<}</td>"); // 列表
 }
 
 QString memoText(TFrame4& panel)
@@ -174,8 +170,9 @@ void RunnerTest::browserOperations()
     QCOMPARE(SplitIndexedName("a^2"), std::make_pair(std::string("a"), 2));
 
     // A mark puts the highlight template into the page text, and comes off again.
-    browser.RunScript(QStringLiteral("var r = document.createRange(); var td = document.getElementsByTagName('td')[0];"
-                                     "r.selectNodeContents(td); getSelection().removeAllRanges(); getSelection().addRange(r);"));
+    browser.RunScript(
+        QStringLiteral("var r = document.createRange(); var td = document.getElementsByTagName('td')[0];"
+                       "r.selectNodeContents(td); getSelection().removeAllRanges(); getSelection().addRange(r);"));
     QCOMPARE(browser.SelectionLength(), 3);
     browser.MarkSelection();
     QCOMPARE(browser.SelectionLength(), 0);
@@ -330,8 +327,8 @@ void RunnerTest::currentUrlInEveryForm()
     // The browser reports each of these in another form; the panel still knows
     // its page, shows it and reads a download from it.
     const std::string host = m_site.url("").substr(7);
-    for (const std::string& typed : {"http://" + host, host + "/list", "http://" + host + "/list?q=\xD6\xD0&x=a%20b",
-                                     host + "/data.txt"}) {
+    for (const std::string& typed :
+         {"http://" + host, host + "/list", "http://" + host + "/list?q=\xD6\xD0&x=a%20b", host + "/data.txt"}) {
         TAccountRecord account;
         account.Tasks.push_back(listTask(typed));
         TFrame4 panel(account, "127.0.0.1:1");
@@ -354,7 +351,8 @@ void RunnerTest::twoPanelsClaimTheSameRecordOnce()
     TAccountRecord account;
     account.Tasks.push_back(listTask(m_site.url("/list")));
     account.Tasks.push_back(listTask(m_site.url("/list")));
-    account.Tasks[1].TaskName = "\xC1\xD0\xB1\xED" "2"; // 列表2
+    account.Tasks[1].TaskName = "\xC1\xD0\xB1\xED"
+                                "2"; // 列表2
     ClaimRegistry claims;
     auto claim = [&claims](int task, const std::string& digest) { return claims.ClaimRecord(task, digest); };
     TFrame4 first(account, "127.0.0.1:1", claim), second(account, "127.0.0.1:1", claim);

@@ -34,8 +34,8 @@ std::string freshDatabase(const TempDir& folder)
 std::unique_ptr<server::SqlConnection> connect(const std::string& url)
 {
     std::string why;
-    auto c = url.rfind("sqlite:", 0) == 0 ? server::OpenSqlite(url.substr(7), false, &why)
-                                           : server::OpenPostgres(url, &why);
+    auto c =
+        url.rfind("sqlite:", 0) == 0 ? server::OpenSqlite(url.substr(7), false, &why) : server::OpenPostgres(url, &why);
     EXPECT_TRUE(c) << why;
     return c;
 }
@@ -72,8 +72,8 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
     // Back to the schema before the counters were kept in the database.
     auto raw = connect(url);
     ASSERT_TRUE(raw->Script("DROP TABLE failures; DROP TABLE quotas;", nullptr));
-    ASSERT_TRUE(raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 2" : "PRAGMA user_version = 2",
-                            nullptr));
+    ASSERT_TRUE(
+        raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 2" : "PRAGMA user_version = 2", nullptr));
 
     std::string error;
     server::ServerDb reader;
@@ -89,8 +89,8 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
     EXPECT_EQ(limiter.Failures("alice"), 1);
     EXPECT_TRUE(reader.OpenUrl(url, &error, true)) << error;
 
-    ASSERT_TRUE(raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 99" : "PRAGMA user_version = 99",
-                            nullptr));
+    ASSERT_TRUE(
+        raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 99" : "PRAGMA user_version = 99", nullptr));
     server::ServerDb newer;
     EXPECT_FALSE(newer.OpenUrl(url, &error));
     EXPECT_NE(error.find("newer vexory-server"), std::string::npos) << error;

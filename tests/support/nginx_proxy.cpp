@@ -107,8 +107,9 @@ bool NginxProxy::Start(const std::string& config, const std::vector<int>& instan
     m_pid = ::fork();
     if (m_pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::execl(nginx.c_str(), nginx.c_str(), "-p", m_root.path().c_str(), "-e", m_root.file("vexory-error.log").c_str(),
-                "-c", m_root.file("nginx.conf").c_str(), "-g", "daemon off;", nullptr);
+        ::execl(nginx.c_str(), nginx.c_str(), "-p", m_root.path().c_str(), "-e",
+                m_root.file("vexory-error.log").c_str(), "-c", m_root.file("nginx.conf").c_str(), "-g", "daemon off;",
+                nullptr);
         _exit(127);
     }
     for (int i = 0; i < 500; ++i) {

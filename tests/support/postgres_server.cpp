@@ -7,8 +7,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -134,10 +134,10 @@ bool PostgresServer::Start(std::string* why)
 bool PostgresServer::launch(std::string* why)
 {
     const std::string log = m_root + "/socket/server.log";
-    m_pid = spawn({BinDir() + "/postgres", "-D", m_root + "/data", "-k", m_root + "/socket", "-p", std::to_string(kPort),
-                   "-c", "listen_addresses=", "-c", "fsync=off", "-c", "full_page_writes=off", "-c",
-                   "max_connections=200"},
-                  false, log);
+    m_pid =
+        spawn({BinDir() + "/postgres", "-D", m_root + "/data", "-k", m_root + "/socket", "-p", std::to_string(kPort),
+               "-c", "listen_addresses=", "-c", "fsync=off", "-c", "full_page_writes=off", "-c", "max_connections=200"},
+              false, log);
     if (m_pid <= 0) {
         *why = "cannot start postgres";
         return false;
@@ -186,8 +186,7 @@ bool PostgresServer::Restart(std::string* why)
 
 std::string PostgresServer::Url(const std::string& database) const
 {
-    return "postgresql:///" + database + "?host=" + m_root + "/socket&port=" + std::to_string(kPort) +
-           "&user=postgres";
+    return "postgresql:///" + database + "?host=" + m_root + "/socket&port=" + std::to_string(kPort) + "&user=postgres";
 }
 
 std::string PostgresServer::NewDatabase(std::string* why)

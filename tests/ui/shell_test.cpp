@@ -11,36 +11,37 @@
 #include "app/screen_fit.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
-#include "editor/myFrame5.h"
 #include "editor/hint_edit.h"
+#include "editor/myFrame5.h"
 #include "formula/text_helpers.h"
 #include "model/task_store.h"
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
 #include "platform/qt_text.h"
 #include "service/service_client.h"
-#include "support/server_process.h"
 #include "support/gui_main.h"
+#include "support/server_process.h"
 #include "support/test_http_server.h"
+#include "support/test_tasks.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDropEvent>
-#include <QMimeData>
-#include <QTimer>
 #include <QDir>
+#include <QDropEvent>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <filesystem>
@@ -55,13 +56,9 @@ QMessageBox::StandardButton g_answer = QMessageBox::No; // the answer to questio
 
 TTaskRecord task(const std::string& name, const std::string& url)
 {
-    TTaskRecord t;
-    t.TaskName = name;
-    t.SetPageUrl(url);
-    t.GrabFormula = "<td>{>\xC3\xFB\xB3\xC6<}</td><td>{>price<}</td>"; // 名称, price
+    TTaskRecord t =
+        MakeTask(name, url, "<td>{>\xC3\xFB\xB3\xC6<}</td><td>{>price<}</td>", 150000, 30000); // 名称, price
     t.VerifyFormula = "\x02>5&\x01^a";
-    t.RefreshInterval = 150000;
-    t.ConnectTimeout = 30000;
     return t;
 }
 
@@ -659,11 +656,13 @@ void ShellTest::windowsStayOnScreen()
     TForm1 form(account, values, paths);
     form.show();
     form.EnterTaskList();
-    QVERIFY2(area.contains(form.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form.x()).arg(form.y())
-                                                                  .arg(form.width()).arg(form.height())));
+    QVERIFY2(
+        area.contains(form.frameGeometry()),
+        qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form.x()).arg(form.y()).arg(form.width()).arg(form.height())));
     form.ShowRunView();
-    QVERIFY2(area.contains(form.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form.x()).arg(form.y())
-                                                                  .arg(form.width()).arg(form.height())));
+    QVERIFY2(
+        area.contains(form.frameGeometry()),
+        qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form.x()).arg(form.y()).arg(form.width()).arg(form.height())));
     form.Form2()->Panel()->LoadTask(-1);
     QTimer::singleShot(300, [&] {
         QVERIFY(area.contains(form.Form2()->frameGeometry()));
