@@ -181,40 +181,32 @@ void ListFieldNames(std::string_view formula, std::vector<std::string>& names)
     }
 }
 
-CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report)
+namespace {
+
+using Repair = std::function<void(std::string_view)>;
+
+// TEXT cut at the matches: the stretches between them as text items, each match
+// as an item of KIND.
+std::vector<Item> splitAt(const std::string& text, const std::vector<WildMatch>& matches, ItemKind kind)
 {
-    CleanedFormula result;
-    auto repair = [&](std::string_view message) {
-        result.messages.emplace_back(message);
-        if (report)
-            report(message);
-    };
-
-    std::string f = CompactHtml(formula);
-    if (f.empty())
-        return result;
-    std::tie(f, result.chains) = ExtractChainMarkers(f);
-    std::tie(f, result.notes) = ExtractNoteMarkers(f);
-
-    // Split into text and index markers.
-    std::vector<Item> items;
-    const std::vector<WildMatch> indexes = findAll(f, indexPattern(), IsValidIndexMarker);
-    const bool hasIndex = !indexes.empty();
-    if (!hasIndex) {
-        items.push_back({ItemKind::Text, f});
-    } else {
-        int at = 1;
-        for (WildMatch m : indexes) {
-            if (m.pos > at)
-                items.push_back({ItemKind::Text, f.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
-            items.push_back({ItemKind::Index, std::string(matched(f, m))});
-            at = m.end();
-        }
-        if (at <= static_cast<int>(f.size()))
-            items.push_back({ItemKind::Text, f.substr(static_cast<size_t>(at - 1))});
+    std::vector<Item> parts;
+    int at = 1;
+    for (WildMatch m : matches) {
+        if (m.pos > at)
+            parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
+        parts.push_back({kind, std::string(matched(text, m))});
+        at = m.end();
     }
+    if (at <= static_cast<int>(text.size()))
+        parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1))});
+    return parts;
+}
 
-    // Every text segment must hold a field marker; split it around them.
+// Every text segment must hold a field marker: a segment without one goes (so does
+// the one before the first index marker), the others are cut around their fields.
+// False when no segment has a field (nothing is left then).
+bool splitAtFields(std::vector<Item>& items, bool hasIndex, const Repair& repair)
+{
     bool anyField = false;
     for (size_t k = items.size(); k-- > 0;) {
         if (items[k].kind != ItemKind::Text)
@@ -232,16 +224,7 @@ CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report
             continue;
         }
         anyField = true;
-        std::vector<Item> parts;
-        int at = 1;
-        for (WildMatch m : fields) {
-            if (m.pos > at)
-                parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
-            parts.push_back({ItemKind::Field, std::string(matched(text, m))});
-            at = m.end();
-        }
-        if (at <= static_cast<int>(text.size()))
-            parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1))});
+        const std::vector<Item> parts = splitAt(text, fields, ItemKind::Field);
         items.erase(items.begin() + static_cast<long>(k));
         items.insert(items.begin() + static_cast<long>(k), parts.begin(), parts.end());
     }
@@ -249,8 +232,11 @@ CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report
         items.clear();
         repair(texts::kCleanNoField);
     }
+    return anyField;
+}
 
-    // Split the text items at the wildcards.
+void splitAtWildcards(std::vector<Item>& items)
+{
     for (size_t k = items.size(); k-- > 0;) {
         if (items[k].kind != ItemKind::Text)
             continue;
@@ -268,9 +254,12 @@ CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report
         items.erase(items.begin() + static_cast<long>(k));
         items.insert(items.begin() + static_cast<long>(k), parts.begin(), parts.end());
     }
+}
 
-    // Neighbours, from the right: `kept` holds the survivors right to left.
-    std::vector<Item> kept;
+// The items that may stand beside their right neighbour, taken from the right.
+std::vector<Item> keepValidNeighbours(std::vector<Item>& items, bool hasIndex, const Repair& repair)
+{
+    std::vector<Item> kept; // the survivors, right to left
     for (size_t k = items.size(); k-- > 0;) {
         Item& item = items[k];
         const ItemKind right = kept.empty() ? ItemKind::None : kept.back().kind;
@@ -326,6 +315,33 @@ CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report
             kept.push_back(std::move(item));
     }
     std::reverse(kept.begin(), kept.end());
+    return kept;
+}
+
+} // namespace
+
+CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report)
+{
+    CleanedFormula result;
+    const Repair repair = [&](std::string_view message) {
+        result.messages.emplace_back(message);
+        if (report)
+            report(message);
+    };
+
+    std::string f = CompactHtml(formula);
+    if (f.empty())
+        return result;
+    std::tie(f, result.chains) = ExtractChainMarkers(f);
+    std::tie(f, result.notes) = ExtractNoteMarkers(f);
+
+    // Text and index markers; text around fields and wildcards; then the neighbours.
+    const std::vector<WildMatch> indexes = findAll(f, indexPattern(), IsValidIndexMarker);
+    const bool hasIndex = !indexes.empty();
+    std::vector<Item> items = splitAt(f, indexes, ItemKind::Index);
+    const bool anyField = splitAtFields(items, hasIndex, repair);
+    splitAtWildcards(items);
+    std::vector<Item> kept = keepValidNeighbours(items, hasIndex, repair);
 
     if (!kept.empty() && (kept.front().kind == ItemKind::Wildcard || kept.front().kind == ItemKind::Field)) {
         kept.erase(kept.begin());

@@ -1,5 +1,6 @@
 #include "formula/prep_scan.h"
 
+#include "formula/ascii_fold.h"
 #include "formula/text_helpers.h"
 
 #include <algorithm>
@@ -24,20 +25,6 @@ bool isTagPunctuation(unsigned char c)
     return c == '/' || c == '<' || c == '=' || c == '>';
 }
 
-unsigned char fold(unsigned char c)
-{
-    return static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
-}
-
-#if defined(__SSE2__)
-__m128i foldVector(__m128i v)
-{
-    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('A'));
-    const __m128i upper = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(25)), shifted);
-    return _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-}
-#endif
-
 // The compaction works on whitespace runs (`lower` gets every byte folded; the trail
 // bytes of double-byte characters are put back at the end): the bytes between them are copied as
 // they are, and a run becomes one blank or nothing. Byte by byte the rule is: drop
@@ -59,7 +46,7 @@ struct Compactor
     {
         for (; i < n && !isSpace(in[i]); ++i) {
             out[o] = in[i];
-            lower[o] = fold(in[i]);
+            lower[o] = FoldCapital(in[i]);
             ++o;
         }
         return i;
@@ -93,7 +80,7 @@ struct Compactor
         const __m128i kept = _mm_and_si128(blank, _mm_and_si128(plainBytes(before), plainBytes(after)));
         const unsigned changed = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(kept, spaceBytes(v))));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(lower + o), foldVector(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lower + o), FoldCapitals(v));
         if (!changed) {
             o += 16;
             return i + 16;

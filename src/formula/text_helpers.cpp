@@ -1,5 +1,6 @@
 #include "formula/text_helpers.h"
 
+#include "formula/ascii_fold.h"
 #include "formula/formula_texts.h"
 
 #include <algorithm>
@@ -121,13 +122,6 @@ bool isTrail(const unsigned char* text, size_t x)
 }
 
 #if defined(__SSE2__)
-__m128i foldCapitals(__m128i v)
-{
-    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('A'));
-    const __m128i upper = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(25)), shifted);
-    return _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-}
-
 // Capitals right after a byte above 0x7F among the sixteen bytes at `at` (at > 0).
 unsigned capitalsAfterHighBytes(const unsigned char* text, size_t at)
 {
@@ -180,13 +174,13 @@ void LowerAsciiInto(std::string_view text, char* out)
     const size_t n = text.size();
     if (n == 0)
         return;
-    o[0] = static_cast<unsigned char>(in[0] | (static_cast<unsigned char>(in[0] - 'A') < 26 ? 0x20 : 0));
+    o[0] = FoldCapital(in[0]);
     size_t i = 1;
 #if defined(__SSE2__)
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
         const unsigned trails = capitalsAfterHighBytes(in, i);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), foldCapitals(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), FoldCapitals(v));
         unfoldTrails(in, i, trails, out);
     }
 #endif

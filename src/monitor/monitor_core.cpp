@@ -190,132 +190,160 @@ int MonitorCore::Process()
         return OutcomeNothing;
     TTaskRecord& t = task();
     BusyState busy(t);
-    int outcome = OutcomeNothing;
-    const bool firstPage = m_seen.empty();
-    std::string message;
+    Cycle cycle;
+    cycle.firstPage = m_seen.empty();
 
     const PreparedPage& prepared = m_preparer.Prepare(page);
     m_cutter.CutOut(prepared.lower);
-
-    int count = 0;
-    std::vector<std::string> fresh;
-    const int fields = m_cutter.FieldCount();
-    if (fields > 0) {
+    if (m_cutter.FieldCount() > 0) {
         const int rows = m_cutter.RowCount();
         if (rows == 0)
-            outcome = OutcomeNoRows;
-        for (int r = 1; r <= rows; ++r) {
-            std::vector<std::string> values;
-            std::string line;
-            for (int f = 0; f < fields; ++f) {
-                const auto& column = *m_cutter.Field(f);
-                values.push_back(column[static_cast<size_t>(r)]);
-                if (f)
-                    line += "\t| ";
-                line += column[0] + "=" + values.back();
-            }
-            if (line.empty())
-                continue;
-            ++count;
-            const bool marked = line.find(MarkedSentinel) != std::string::npos;
-            if (marked)
-                line = withoutSentinel(line);
-            outcome = std::max(outcome, int(OutcomeRecordsCut));
-            if (m_events.message)
-                m_events.message(clean(line));
-
-            std::string key;
-            const uint8_t mainField = t.MainField;
-            if (mainField == 0) {
-                key = Sha1Hex(line);
-            } else if (values.size() < mainField) {
-                t.MainField = 0;
-                key = Sha1Hex(line);
-            } else {
-                key = Sha1Hex(values[mainField - 1]);
-            }
-
-            bool isNew;
-            if (t.CompareLastScreen) {
-                fresh.push_back(key);
-                isNew = marked || !m_seen.count(key);
-            } else if (!m_seen.count(key)) {
-                fresh.push_back(key);
-                isNew = true;
-            } else {
-                isNew = marked;
-            }
-            if (!isNew || !(marked || !firstPage))
-                continue;
-            outcome = std::max(outcome, int(OutcomeNewRecord));
-
-            if (!marked) {
-                std::vector<std::string> cleaned;
-                for (const auto& v : values)
-                    cleaned.push_back(clean(v));
-                if (!m_checker.Check(cleaned))
-                    continue;
-            }
-            outcome = std::max(outcome, int(OutcomeNewVerified));
-
-            // Give each value back its case from the page before lowercasing.
-            std::string record;
-            for (int f = 0; f < fields; ++f) {
-                std::string value = values[static_cast<size_t>(f)];
-                if (!value.empty()) {
-                    const size_t at = prepared.lower.find(value);
-                    if (at != std::string::npos)
-                        value = clean(prepared.text.substr(at, value.size()));
-                }
-                if (f)
-                    record += "\r\n";
-                record += (*m_cutter.Field(f))[0] + "=" + value;
-            }
-            if (marked)
-                record = withoutSentinel(record);
-            if (m_events.accept && !m_events.accept(m_taskIndex, Sha1Hex(record)))
-                continue;
-            message += record + "\r\n\r\n";
-        }
+            cycle.outcome = OutcomeNoRows;
+        for (int r = 1; r <= rows; ++r)
+            classifyRow(r, prepared, cycle);
     }
+    rememberSeen(cycle);
+    if (cycle.count == 0 && m_events.message)
+        m_events.message(std::string(texts::kNoData));
+    if (!cycle.message.empty())
+        t.SetPendingResult(cycle.message.substr(0, cycle.message.size() - 4));
+    if (!t.PendingResult().empty())
+        cycle.outcome = deliver(cycle.outcome);
+    m_cutter.ClearValues();
+    return cycle.outcome;
+}
 
-    if (firstPage || t.CompareLastScreen) {
-        if (!fresh.empty()) {
+// One row of the cut: logged, keyed, checked for news and verified; a new, verified
+// record not claimed by another task goes into the cycle's message.
+void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycle)
+{
+    TTaskRecord& t = task();
+    const int fields = m_cutter.FieldCount();
+    std::vector<std::string> values;
+    std::string line;
+    for (int f = 0; f < fields; ++f) {
+        const auto& column = *m_cutter.Field(f);
+        values.push_back(column[static_cast<size_t>(row)]);
+        if (f)
+            line += "\t| ";
+        line += column[0] + "=" + values.back();
+    }
+    if (line.empty())
+        return;
+    ++cycle.count;
+    const bool marked = line.find(MarkedSentinel) != std::string::npos;
+    if (marked)
+        line = withoutSentinel(line);
+    cycle.outcome = std::max(cycle.outcome, int(OutcomeRecordsCut));
+    if (m_events.message)
+        m_events.message(clean(line));
+
+    const std::string key = recordKey(line, values);
+    bool isNew;
+    if (t.CompareLastScreen) {
+        cycle.fresh.push_back(key);
+        isNew = marked || !m_seen.count(key);
+    } else if (!m_seen.count(key)) {
+        cycle.fresh.push_back(key);
+        isNew = true;
+    } else {
+        isNew = marked;
+    }
+    if (!isNew || !(marked || !cycle.firstPage))
+        return;
+    cycle.outcome = std::max(cycle.outcome, int(OutcomeNewRecord));
+
+    if (!marked) {
+        std::vector<std::string> cleaned;
+        for (const auto& v : values)
+            cleaned.push_back(clean(v));
+        if (!m_checker.Check(cleaned))
+            return;
+    }
+    cycle.outcome = std::max(cycle.outcome, int(OutcomeNewVerified));
+
+    std::string record = restoreCase(values, prepared);
+    if (marked)
+        record = withoutSentinel(record);
+    if (m_events.accept && !m_events.accept(m_taskIndex, Sha1Hex(record)))
+        return;
+    cycle.message += record + "\r\n\r\n";
+}
+
+// The digest that identifies a row: of its main field, or of the whole line when
+// the task has none (a main field beyond the row's fields is forgotten).
+std::string MonitorCore::recordKey(const std::string& line, const std::vector<std::string>& values)
+{
+    TTaskRecord& t = task();
+    const uint8_t mainField = t.MainField;
+    if (mainField == 0)
+        return Sha1Hex(line);
+    if (values.size() < mainField) {
+        t.MainField = 0;
+        return Sha1Hex(line);
+    }
+    return Sha1Hex(values[mainField - 1]);
+}
+
+// The record's lines "name=value", each value with its case from the page before
+// lowercasing.
+std::string MonitorCore::restoreCase(const std::vector<std::string>& values, const PreparedPage& prepared) const
+{
+    std::string record;
+    for (size_t f = 0; f < values.size(); ++f) {
+        std::string value = values[f];
+        if (!value.empty()) {
+            const size_t at = prepared.lower.find(value);
+            if (at != std::string::npos)
+                value = clean(prepared.text.substr(at, value.size()));
+        }
+        if (f)
+            record += "\r\n";
+        record += (*m_cutter.Field(static_cast<int>(f)))[0] + "=" + value;
+    }
+    return record;
+}
+
+// The digests the next cycle compares with: this page's alone on the first page
+// and when only the previous reading counts, otherwise all seen in the run.
+void MonitorCore::rememberSeen(const Cycle& cycle)
+{
+    if (cycle.firstPage || task().CompareLastScreen) {
+        if (!cycle.fresh.empty()) {
             m_seen.clear();
-            m_seen.insert(fresh.begin(), fresh.end());
+            m_seen.insert(cycle.fresh.begin(), cycle.fresh.end());
         }
     } else {
-        m_seen.insert(fresh.begin(), fresh.end());
+        m_seen.insert(cycle.fresh.begin(), cycle.fresh.end());
     }
-    if (count == 0 && m_events.message)
-        m_events.message(std::string(texts::kNoData));
-    if (!message.empty())
-        t.SetPendingResult(message.substr(0, message.size() - 4));
+}
 
-    if (!t.PendingResult().empty()) {
-        const bool chain = !m_chainTask.empty();
-        if (t.Requester >= 0) {
-            if (chain)
-                resolveChains();
-        } else if (m_account.LoggedIn) {
-            if (chain && m_account.ChainRight)
-                resolveChains();
-            if (!t.PendingResult().empty()) {
-                outcome = deliverPush();
-                t.SetPendingResult({});
-            }
-        } else {
-            if (chain)
-                resolveChains();
-            if (!t.PendingResult().empty()) {
-                outcome = OutcomeDelivered;
-                if (m_events.result)
-                    m_events.result(t.PendingResult());
-                t.SetPendingResult({});
-            }
+// The pending result: to the task that asked for it (chained tasks), to the
+// service when logged in, or shown here. The outcome of the cycle after it.
+int MonitorCore::deliver(int outcome)
+{
+    TTaskRecord& t = task();
+    const bool chain = !m_chainTask.empty();
+    if (t.Requester >= 0) {
+        if (chain)
+            resolveChains();
+    } else if (m_account.LoggedIn) {
+        if (chain && m_account.ChainRight)
+            resolveChains();
+        if (!t.PendingResult().empty()) {
+            outcome = deliverPush();
+            t.SetPendingResult({});
+        }
+    } else {
+        if (chain)
+            resolveChains();
+        if (!t.PendingResult().empty()) {
+            outcome = OutcomeDelivered;
+            if (m_events.result)
+                m_events.result(t.PendingResult());
+            t.SetPendingResult({});
         }
     }
-    m_cutter.ClearValues();
     return outcome;
 }
 

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace vexory {
 
@@ -109,6 +110,20 @@ private:
     bool servesRequester();
     void resolveChains();
     std::string requestChainValue(const std::string& value);
+    // What one cycle gathers while it goes over the rows of the page.
+    struct Cycle
+    {
+        bool firstPage = false;
+        int outcome = OutcomeNothing;
+        int count = 0;                  // rows with text
+        std::vector<std::string> fresh; // digests for the next comparison
+        std::string message;            // the new, verified records
+    };
+    void classifyRow(int row, const PreparedPage& prepared, Cycle& cycle);
+    std::string recordKey(const std::string& line, const std::vector<std::string>& values);
+    std::string restoreCase(const std::vector<std::string>& values, const PreparedPage& prepared) const;
+    void rememberSeen(const Cycle& cycle);
+    int deliver(int outcome);
     int deliverPush();
     void waitUntilReady();
     void leavingWait();

@@ -417,7 +417,6 @@ void EditorTest::conditionRows()
     QCOMPARE(p->submit->y(), submitTop + 3 * TFrame6::kHeight);
     QCOMPARE(p->BuildVerifyFormula(), std::string("\x01=1&\x01=2&\x01=3&\x01=4"));
     p->ScrollBox1->ensureWidgetVisible(p->submit);
-    QTest::qWait(50);
     vexory::test::SaveScreen(form, QStringLiteral("editor_rows"));
 
     TFrame6* middle = p->ConditionRows[1];
@@ -513,7 +512,6 @@ void EditorTest::formulaBox()
         "[>1.2.-3<]<tr><td class=\"name\">{>aa<}</td>[*]<td>{>ab<}</td></tr>(>ab@price<)|>a note<|";
     account.Tasks[1].VerifyFormula = "\x01^apple&\x02>3|\x01+\x02<100";
     p->LoadTask(1);
-    QTest::qWait(50);
     vexory::test::SaveScreen(form, QStringLiteral("editor"));
 }
 

@@ -254,7 +254,6 @@ void MarkingTest::markDeriveTestAndRun()
     const QString pseudo = p->RichEdit2->toPlainText();
     QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")), qPrintable(pseudo));
     QVERIFY(p->RichEdit2->textCursor().position() > pseudo.indexOf(QStringLiteral("{>ab<}")));
-    QTest::qWait(300);
     vexory::test::SaveScreen(editor, QStringLiteral("marking_browser"));
 
     // "提取公式": index markers with the row level negated (the engine adds a tbody).
@@ -282,7 +281,6 @@ void MarkingTest::markDeriveTestAndRun()
     QTest::mouseClick(p->Frame7->Left, Qt::LeftButton); // before the first: wraps to the last
     QCOMPARE(p->RichEdit2->textCursor().selectionStart(),
              static_cast<int>(p->RichEdit2->toPlainText().lastIndexOf(QStringLiteral("<td>"))));
-    QTest::qWait(100);
     vexory::test::SaveScreen(editor, QStringLiteral("marking_pseudocode"));
     // Derivation asked again with a formula in the box: No appends it on a new line.
     g_messages.answer = QMessageBox::No;
@@ -315,7 +313,6 @@ void MarkingTest::markDeriveTestAndRun()
     QCOMPARE(out.mid(verified).count(QStringLiteral("\t: ")), 2);
     QVERIFY(out.indexOf(QStringLiteral("1\t: aa=pear\t| ab=12\n"), verified) > 0);
     QVERIFY(out.indexOf(QStringLiteral("2\t: aa=melon\t| ab=30\n"), verified) > 0);
-    QTest::qWait(100);
     vexory::test::SaveScreen(editor, QStringLiteral("marking_testresult"));
 
     // A browser selection is carried over into the pseudo-code when the tab changes.

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QWidget>
 
 namespace vexory::test {
@@ -33,9 +35,15 @@ int RunGuiTest(int argc, char** argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-// Writes a picture of a widget to build/screens/NAME.png, to be looked at.
+// Writes a picture of a widget to build/screens/NAME.png, to be looked at, once it
+// has settled: its window shown, the pages in it loaded, and a few frames painted.
 inline void SaveScreen(QWidget& widget, const QString& name)
 {
+    if (widget.isVisible())
+        QVERIFY(QTest::qWaitForWindowExposed(widget.window()));
+    for (QWebEngineView* view : widget.findChildren<QWebEngineView*>())
+        QTRY_VERIFY_WITH_TIMEOUT(!view->isVisible() || !view->page()->isLoading(), 30000);
+    QTest::qWait(300);
     QDir().mkpath(QStringLiteral(VEXORY_SCREENS_DIR));
     QVERIFY(widget.grab().save(QStringLiteral(VEXORY_SCREENS_DIR "/") + name + QStringLiteral(".png")));
 }

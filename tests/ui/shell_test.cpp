@@ -772,7 +772,6 @@ void ShellTest::mainWindowRunView()
     QTRY_VERIFY_WITH_TIMEOUT(form.StatusPanel(4)->text().contains(QStringLiteral("∞:∞:∞")), 30000);
     QCOMPARE(form.Tabs()->count(), 2);
     QCOMPARE(form.Tabs()->tabText(0), QStringLiteral("列表一"));
-    QTest::qWait(3000);
     form.resize(1200, 700);
     vexory::test::SaveScreen(form, QStringLiteral("runview"));
     TAccountRecord stored; // the run start wrote the store
