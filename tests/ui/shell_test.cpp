@@ -40,6 +40,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -772,6 +773,7 @@ void ShellTest::mainWindowRunView()
     QTRY_VERIFY_WITH_TIMEOUT(form.StatusPanel(4)->text().contains(QStringLiteral("∞:∞:∞")), 30000);
     QCOMPARE(form.Tabs()->count(), 2);
     QCOMPARE(form.Tabs()->tabText(0), QStringLiteral("列表一"));
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Runners()[1]->Memo1()->toPlainText().trimmed().isEmpty(), 30000);
     form.resize(1200, 700);
     vexory::test::SaveScreen(form, QStringLiteral("runview"));
     TAccountRecord stored; // the run start wrote the store
