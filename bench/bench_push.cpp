@@ -11,7 +11,7 @@
 // Starts its own server (the vexory-server next to this program's build) on a free
 // port with a fresh data folder, and stops it at the end.
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "service/service_client.h"
 
 #include <algorithm>
@@ -124,7 +124,6 @@ int main(int argc, char** argv)
     const std::string host = line.substr(line.find(' ') + 1);
     const int port = std::atoi(host.substr(host.rfind(':') + 1).c_str());
 
-
     TAccountRecord account;
     account.Nickname = "bench";
     account.PasswordDigest = Sha1Hex("pw");
@@ -147,8 +146,9 @@ int main(int argc, char** argv)
     }
     std::atomic<bool> finished{false};
     std::thread dripper([&] {
-        const std::string request = "POST /client/SendInfo.php HTTP/1.1\r\nHost: x\r\nX-Slow: "
-                                    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+        const std::string request =
+            "POST /client/SendInfo.php HTTP/1.1\r\nHost: x\r\nX-Slow: "
+            "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
         for (size_t at = 0; !finished; at = (at + 1) % request.size()) {
             for (size_t i = static_cast<size_t>(idle); i < held.size(); ++i)
                 (void)!send(held[i], &request[at], 1, MSG_NOSIGNAL);

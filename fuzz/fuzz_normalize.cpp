@@ -3,9 +3,9 @@
 // what the chain of plain whole-text steps gives. Lowercasing never
 // touches a byte that follows a lead byte of a double-byte character.
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
-#include "formula/text_helpers.h"
 #include "reference.h"
 
 #include <cstdlib>

@@ -3,10 +3,10 @@
 // Plain transcriptions of the matching rules, quadratic and obviously right, that
 // the fuzz targets hold the fast engine against.
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "formula/tag_scanner.h"
-#include "formula/text_helpers.h"
 #include "formula/wild.h"
 
 #include <algorithm>
@@ -87,8 +87,10 @@ inline std::string UnwrapHighlights(std::string_view input, std::string_view tmp
             return text;
         const size_t start = static_cast<size_t>(m.pos - 1);
         const size_t wrapped = static_cast<size_t>(m.len) - head.size() - tail.size();
-        text.replace(start, static_cast<size_t>(m.len), std::string(marker) + text.substr(start + head.size(), wrapped));
-        lower.replace(start, static_cast<size_t>(m.len), std::string(marker) + lower.substr(start + head.size(), wrapped));
+        text.replace(start, static_cast<size_t>(m.len),
+                     std::string(marker) + text.substr(start + head.size(), wrapped));
+        lower.replace(start, static_cast<size_t>(m.len),
+                      std::string(marker) + lower.substr(start + head.size(), wrapped));
     }
 }
 

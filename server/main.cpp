@@ -5,7 +5,7 @@
 #include "server_app.h"
 #include "server_db.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/codepage.h"
 
 #include <nlohmann/json.hpp>

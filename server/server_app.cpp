@@ -2,7 +2,7 @@
 
 #include "server_pages.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"
 

@@ -2,24 +2,25 @@
 
 #include "app/app_texts.h"
 #include "app/log_file.h"
-#include "app/message_box.h"
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
-#include "app/screen_fit.h"
 #include "app/ui_texts.h"
+#include "base/text_helpers.h"
+#include "base/tick_clock.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
-#include "formula/text_helpers.h"
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
 #include "monitor/monitor_thread.h"
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
-#include "platform/qt_text.h"
 #include "service/service_client.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
+#include "widgets/screen_fit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -515,7 +516,7 @@ void TForm1::RefreshStatus()
     m_panels[2]->setText(texts::kRunning.arg(counts.running));
     m_panels[3]->setText(texts::kWaiting.arg(counts.waiting));
     if (m_runStartTick == 0) {
-        m_runStartTick = MonitorCore::TickCount();
+        m_runStartTick = TickCount();
         if (m_runStartTick == 0)
             m_runStartTick = 1;
         const std::time_t t = std::time(nullptr);
@@ -525,7 +526,7 @@ void TForm1::RefreshStatus()
         m_trimmer->RunStarted(m_runStartTick);
         return;
     }
-    m_nowTick = MonitorCore::TickCount();
+    m_nowTick = TickCount();
     if (TFrame4::NoTaskBusy(m_account))
         m_trimmer->Step(m_runStartTick, m_nowTick);
     m_panels[4]->setText(texts::kRunTime + FromGbk(RunClockText(m_runStartTick, m_nowTick, m_runEndTick)));
@@ -611,7 +612,7 @@ bool TForm1::stopThreads()
                 return true;
         return false;
     };
-    const uint32_t since = MonitorCore::TickCount();
+    const uint32_t since = TickCount();
     for (;;) {
         MonitorCore::ReleaseStoppedTasks(m_account, threadRuns);
         bool running = false;
@@ -620,7 +621,7 @@ bool TForm1::stopThreads()
                 running = true;
         if (!running)
             return true;
-        if (MonitorCore::TickCount() - since > 30000)
+        if (TickCount() - since > 30000)
             return false;
         QThread::msleep(20);
     }

@@ -4,17 +4,18 @@
 // end it as closing the window does: runners stopped, store written, "程序结束" logged.
 
 #include "app/Unit1.h"
-#include "app/qt_chinese.h"
+#include "base/tick_clock.h"
 #include "editor/Unit3.h"
-#include "monitor/monitor_core.h"
-#include "monitor/webengine_browser.h"
 #include "model/settings.h"
 #include "model/task_store.h"
+#include "monitor/monitor_core.h"
+#include "monitor/webengine_browser.h"
 #include "platform/program_folder.h"
+#include "widgets/qt_chinese.h"
 
 #include <QApplication>
-#include <QThread>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <csignal>
 #include <filesystem>
@@ -55,9 +56,9 @@ int main(int argc, char** argv)
     auto* splash = new TForm3;
     splash->ShowSplash();
     QCoreApplication::processEvents();
-    const uint32_t shown = MonitorCore::TickCount();
+    const uint32_t shown = TickCount();
     TForm1::LoadAndLogin(account, values, paths, false);
-    const uint32_t took = MonitorCore::TickCount() - shown;
+    const uint32_t took = TickCount() - shown;
     if (took < 2000)
         QThread::msleep(2000 - took);
 
@@ -66,7 +67,9 @@ int main(int argc, char** argv)
     splash->deleteLater();
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
-        struct sigaction sa {};
+        struct sigaction sa
+        {
+        };
         sa.sa_handler = onSignal;
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);

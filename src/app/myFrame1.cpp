@@ -1,10 +1,10 @@
 #include "app/myFrame1.h"
 
-#include "app/message_box.h"
-#include "editor/hint_edit.h"
-#include "formula/text_helpers.h"
-#include "platform/qt_text.h"
+#include "base/text_helpers.h"
 #include "service/service_client.h"
+#include "widgets/hint_edit.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
 
 #include <QDesktopServices>
 #include <QGridLayout>

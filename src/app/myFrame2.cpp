@@ -1,14 +1,15 @@
 #include "app/myFrame2.h"
 
-#include "app/message_box.h"
 #include "app/ui_texts.h"
+#include "base/tick_clock.h"
 #include "editor/Unit2.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
 #include "formula/grab_formula.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
-#include "platform/qt_text.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
@@ -309,7 +310,7 @@ void TFrame2::NewTaskClick()
     TFrame5* panel = m_editor->Panel();
     panel->LoadTask(-1);
     panel->OnSaved = [this](TFrame5* saved) { EditorSaved(saved); };
-    panel->Edit1->setText(texts::kNewTaskName + QString::number(MonitorCore::TickCount()));
+    panel->Edit1->setText(texts::kNewTaskName + QString::number(TickCount()));
     m_editor->ShowModal();
 }
 

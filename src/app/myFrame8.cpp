@@ -1,8 +1,8 @@
 #include "app/myFrame8.h"
 
 #include "app/autostart.h"
-#include "app/message_box.h"
 #include "platform/program_folder.h"
+#include "widgets/message_box.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -119,7 +119,8 @@ void TFrame8::Apply()
         m_account.AutoEnd = static_cast<uint8_t>(m_hoursSlider->value() + 25);
     else
         m_account.AutoEnd = static_cast<uint8_t>(m_clockSlider->value() + 1);
-    m_account.ShutdownFlags = static_cast<uint8_t>((m_afterEnd->isChecked() ? 1 : 0) | (m_afterRemote->isChecked() ? 2 : 0));
+    m_account.ShutdownFlags =
+        static_cast<uint8_t>((m_afterEnd->isChecked() ? 1 : 0) | (m_afterRemote->isChecked() ? 2 : 0));
     if (m_autostart->isChecked() != AutostartEnabled()) {
         std::string error;
         if (m_autostart->isChecked()) {

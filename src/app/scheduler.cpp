@@ -1,6 +1,6 @@
 #include "app/scheduler.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace vexory {
 

@@ -1,10 +1,10 @@
 #include "editor/Unit2.h"
 
-#include "app/message_box.h"
-#include "app/screen_fit.h"
 #include "editor/Unit3.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
+#include "widgets/message_box.h"
+#include "widgets/screen_fit.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,24 +1,24 @@
 #include "editor/Unit3.h"
 
-#include "app/screen_fit.h"
+#include "base/text_helpers.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
 #include "editor/pseudo_code.h"
-#include "formula/text_helpers.h"
 #include "monitor/webengine_browser.h"
-#include "platform/qt_text.h"
 #include "service/http_client.h"
+#include "widgets/qt_text.h"
+#include "widgets/screen_fit.h"
 
 #include <QDesktopServices>
 #include <QFont>
-#include <QHBoxLayout>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <qrencode.h>
@@ -117,7 +117,8 @@ void TForm3::SetBrowserMode()
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     if (QScreen* screen = QGuiApplication::primaryScreen())
-        FitOnScreen(this, QSize(std::max(400, screen->size().width() - 361), std::max(300, screen->size().height() - 120)));
+        FitOnScreen(this,
+                    QSize(std::max(400, screen->size().width() - 361), std::max(300, screen->size().height() - 120)));
 }
 
 int TForm3::FirstStep(bool guide, bool page, bool element)

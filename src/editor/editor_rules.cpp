@@ -1,8 +1,8 @@
 #include "editor/editor_rules.h"
 
+#include "base/text_helpers.h"
 #include "editor/editor_texts.h"
 #include "formula/grab_formula.h"
-#include "formula/text_helpers.h"
 #include "service/service_client.h"
 
 #include <charconv>

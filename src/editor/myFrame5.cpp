@@ -1,20 +1,20 @@
 #include "editor/myFrame5.h"
 
-#include "app/message_box.h"
+#include "base/text_helpers.h"
 #include "editor/Unit3.h"
 #include "editor/editor_ui_texts.h"
-#include "editor/hint_edit.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
 #include "editor/pseudo_code.h"
 #include "editor/test_run.h"
 #include "editor/verify_rows.h"
-#include "monitor/webengine_browser.h"
 #include "formula/grab_formula.h"
-#include "formula/text_helpers.h"
-#include "platform/qt_text.h"
+#include "monitor/webengine_browser.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
+#include "widgets/hint_edit.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -48,9 +48,9 @@ namespace {
 
 constexpr int kScrollBoxWidth = 560;
 constexpr int kGroupWidth = 524;
-constexpr int kFirstRowTop = 50;   // of the first added row
-constexpr int kRestackTop = 46;    // of the rows left after a removal
-constexpr int kGroup2Height = 96;  // without added rows
+constexpr int kFirstRowTop = 50;  // of the first added row
+constexpr int kRestackTop = 46;   // of the rows left after a removal
+constexpr int kGroup2Height = 96; // without added rows
 
 // The blank task that stands for a task not yet in the array.
 const TTaskRecord& blankTask()
@@ -368,9 +368,8 @@ TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* paren
         end.insertText((RichEdit1->document()->isEmpty() ? QString() : QStringLiteral("\n")) + piece);
         ColourMarkers(RichEdit1, true);
     });
-    connect(m_refresh, &QAction::triggered, this, [this, cursorOf] {
-        cursorOf([this](QTextEdit* rich) { ColourMarkers(rich, rich == RichEdit1); });
-    });
+    connect(m_refresh, &QAction::triggered, this,
+            [this, cursorOf] { cursorOf([this](QTextEdit* rich) { ColourMarkers(rich, rich == RichEdit1); }); });
     connect(m_field, &QAction::triggered, this, [this, cursorOf] {
         cursorOf([this](QTextEdit* rich) {
             insertMarkerAt(rich, QStringLiteral("{>") + QString::fromStdString(NextFieldName()) + QStringLiteral("<}"),
@@ -546,17 +545,39 @@ bool TFrame5::HasUnsavedChanges()
     switch (FirstUnsavedField(fields(), task, existing)) {
     case UnsavedField::None:
         return false;
-    case UnsavedField::Name: focus = Edit1; break;
-    case UnsavedField::Guide: focus = Edit2; break;
-    case UnsavedField::Page: focus = Edit3; break;
-    case UnsavedField::Element: focus = Edit4; break;
-    case UnsavedField::Timeout: focus = Edit5; break;
-    case UnsavedField::Refresh: focus = Edit6; break;
-    case UnsavedField::ClearTags: focus = CheckBox1; break;
-    case UnsavedField::PushToPlugin: focus = CheckBox2; break;
-    case UnsavedField::CompareLastScreen: focus = ComboBox1; break;
-    case UnsavedField::GrabFormula: focus = RichEdit1; break;
-    case UnsavedField::VerifyFormula: focus = Edit21; break;
+    case UnsavedField::Name:
+        focus = Edit1;
+        break;
+    case UnsavedField::Guide:
+        focus = Edit2;
+        break;
+    case UnsavedField::Page:
+        focus = Edit3;
+        break;
+    case UnsavedField::Element:
+        focus = Edit4;
+        break;
+    case UnsavedField::Timeout:
+        focus = Edit5;
+        break;
+    case UnsavedField::Refresh:
+        focus = Edit6;
+        break;
+    case UnsavedField::ClearTags:
+        focus = CheckBox1;
+        break;
+    case UnsavedField::PushToPlugin:
+        focus = CheckBox2;
+        break;
+    case UnsavedField::CompareLastScreen:
+        focus = ComboBox1;
+        break;
+    case UnsavedField::GrabFormula:
+        focus = RichEdit1;
+        break;
+    case UnsavedField::VerifyFormula:
+        focus = Edit21;
+        break;
     case UnsavedField::TestResult:
         PageControl1->setCurrentWidget(TabSheet3);
         focus = Memo1;
@@ -608,7 +629,7 @@ void TFrame5::AddConditionRow()
 
     QWidget* before = ConditionRows.empty() ? static_cast<QWidget*>(Button21) : ConditionRows.back()->Button1;
     for (QWidget* w : std::initializer_list<QWidget*>{row->ComboBox0, row->ComboBox1, row->ComboBox2, row->ComboBox3,
-                                                       row->ComboBox4, row->Edit1, row->Button1}) {
+                                                      row->ComboBox4, row->Edit1, row->Button1}) {
         QWidget::setTabOrder(before, w);
         before = w;
     }
@@ -775,8 +796,7 @@ void TFrame5::Button1Click()
         std::string note = cleaned.notes;
         if (note.size() >= 4)
             note = note.substr(2, note.size() - 4); // without "|>" and "<|"
-        const std::string reply =
-            HttpPost(url, ShareUploadBody(m_account.Nickname, key, cleaned.formula, note), 3000);
+        const std::string reply = HttpPost(url, ShareUploadBody(m_account.Nickname, key, cleaned.formula, note), 3000);
         if (reply == "success")
             MessageBox::Information(this, texts::kShareUploaded);
         else if (reply == "exist")
@@ -1133,8 +1153,8 @@ void TFrame5::resizeEvent(QResizeEvent* event)
 
 bool TFrame5::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == PageControl1 && (event->type() == QEvent::Resize || event->type() == QEvent::Move ||
-                                    event->type() == QEvent::LayoutRequest)) {
+    if (watched == PageControl1 &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Move || event->type() == QEvent::LayoutRequest)) {
         PlaceToolbar();
     } else if (watched == ScrollBox1->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {

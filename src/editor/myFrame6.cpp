@@ -1,6 +1,6 @@
 #include "editor/myFrame6.h"
 
-#include "platform/qt_text.h"
+#include "widgets/qt_text.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "editor/myFrame7.h"
 
-#include "editor/hint_edit.h"
+#include "widgets/hint_edit.h"
 
 #include <QCheckBox>
 #include <QFontMetrics>

@@ -1,11 +1,11 @@
 #include "editor/pseudo_code.h"
 
+#include "base/text_helpers.h"
 #include "editor/editor_rules.h"
 #include "formula/grab_formula.h"
 #include "formula/html_text_list.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
-#include "formula/text_helpers.h"
 
 #include <algorithm>
 #include <vector>
@@ -62,8 +62,7 @@ std::string markersOf(std::string_view content)
 
 // Every wrapper of `wrapper` (prepared, lower-case text) replaced by what `replace`
 // makes of its content; whether any was found.
-template <typename Replace>
-bool replaceWrappers(std::string& text, std::string_view wrapper, Replace replace)
+template <typename Replace> bool replaceWrappers(std::string& text, std::string_view wrapper, Replace replace)
 {
     const std::string_view opening = MarkOpening(wrapper), closing = MarkClosing(wrapper);
     std::string out;
@@ -78,8 +77,8 @@ bool replaceWrappers(std::string& text, std::string_view wrapper, Replace replac
             break;
         found = true;
         out.append(text, at, start - at);
-        const std::string_view content = std::string_view(text).substr(start + opening.size(),
-                                                                       end - start - opening.size());
+        const std::string_view content =
+            std::string_view(text).substr(start + opening.size(), end - start - opening.size());
         out += replace(content);
         at = end + closing.size();
     }
@@ -159,8 +158,8 @@ std::string PlainPseudoCode(std::string_view source)
 
 std::string SelectionPseudoCode(std::string_view source)
 {
-    std::string text = UnwrapHighlights(prepared(source), HighlightWrapper(kTemporaryColour), kSelectionPlaceholder,
-                                        false);
+    std::string text =
+        UnwrapHighlights(prepared(source), HighlightWrapper(kTemporaryColour), kSelectionPlaceholder, false);
     ResetFieldNames();
     return markedPseudoCode(std::move(text));
 }
@@ -184,7 +183,8 @@ DeriveResult DeriveGrabFormula(std::string_view pseudoCode, std::string& formula
         if (!m)
             break;
         coded.append(body, static_cast<size_t>(from - 1), static_cast<size_t>(m.pos - from));
-        std::string marker = kOpen + body.substr(static_cast<size_t>(m.pos + 1), static_cast<size_t>(m.len - 4)) + kClose;
+        std::string marker =
+            kOpen + body.substr(static_cast<size_t>(m.pos + 1), static_cast<size_t>(m.len - 4)) + kClose;
         coded += marker;
         markers.push_back(std::move(marker));
         from = m.end();

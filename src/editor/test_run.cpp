@@ -1,9 +1,9 @@
 #include "editor/test_run.h"
 
+#include "base/text_helpers.h"
 #include "editor/editor_rules.h"
 #include "editor/editor_texts.h"
 #include "formula/page_prep.h"
-#include "formula/text_helpers.h"
 #include "formula/verify_formula.h"
 
 #include <exception>

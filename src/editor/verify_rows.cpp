@@ -1,6 +1,6 @@
 #include "editor/verify_rows.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "formula/verify_formula.h"
 
 #include <string_view>

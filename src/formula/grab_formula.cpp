@@ -1,9 +1,9 @@
 #include "formula/grab_formula.h"
 
+#include "base/text_helpers.h"
 #include "formula/formula_texts.h"
 #include "formula/markers.h"
 #include "formula/tag_scanner.h"
-#include "formula/text_helpers.h"
 
 #include <algorithm>
 
@@ -60,7 +60,14 @@ std::pair<std::string, std::vector<std::string>> extractMarkers(std::string_view
     return {std::move(text), std::move(found)};
 }
 
-enum class ItemKind { None, Text, Index, Wildcard, Field };
+enum class ItemKind
+{
+    None,
+    Text,
+    Index,
+    Wildcard,
+    Field
+};
 
 struct Item
 {
@@ -193,7 +200,8 @@ std::vector<Item> splitAt(const std::string& text, const std::vector<WildMatch>&
     int at = 1;
     for (WildMatch m : matches) {
         if (m.pos > at)
-            parts.push_back({ItemKind::Text, text.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
+            parts.push_back(
+                {ItemKind::Text, text.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
         parts.push_back({kind, std::string(matched(text, m))});
         at = m.end();
     }
@@ -525,7 +533,7 @@ void TStringCutOuter::storeRecords(const std::vector<std::string>& records, cons
         for (int k = 0; k < entry.FieldCount; ++k) {
             Column& column = m_fields[static_cast<size_t>(entry.FirstField + k)];
             column.emplace_back(static_cast<size_t>(k) < values.size() ? values[static_cast<size_t>(k)]
-                                                                        : std::string_view());
+                                                                       : std::string_view());
         }
     }
 }

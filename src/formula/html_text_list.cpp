@@ -1,8 +1,8 @@
 #include "formula/html_text_list.h"
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
 #include "formula/tag_scanner.h"
-#include "formula/text_helpers.h"
 
 #include <algorithm>
 #include <optional>
@@ -81,8 +81,9 @@ bool THtmlTextList::SplitChunks(TagScanner& scanner, std::string_view text, std:
         std::string closing = "</";
         closing += name.substr(1);
         closing += '>';
-        TagMatch element = name.empty() ? TagMatch{0, 0}
-                                        : scanner.FindBalanced(lo, hi, closing, b, false, static_cast<int>(name.size()));
+        TagMatch element = name.empty()
+                               ? TagMatch{0, 0}
+                               : scanner.FindBalanced(lo, hi, closing, b, false, static_cast<int>(name.size()));
         if (element) {
             if (element.pos == 1 && element.len == n) {
                 // The text is one element: its content, without its own tags.
@@ -120,9 +121,9 @@ bool THtmlTextList::splitNode(std::string_view text, int limit)
         std::vector<std::string_view> scratch;
         if (SplitChunks(m_shared->scanner, m_chunks.front(), scratch, limit) && scratch.size() >= 2) {
             // The chunks are views: they rebuild the chunk exactly when they follow each other to its end.
-            bool whole = scratch.front().data() == m_chunks.front().data() &&
-                         scratch.back().data() + scratch.back().size() ==
-                             m_chunks.front().data() + m_chunks.front().size();
+            bool whole =
+                scratch.front().data() == m_chunks.front().data() &&
+                scratch.back().data() + scratch.back().size() == m_chunks.front().data() + m_chunks.front().size();
             for (size_t i = 1; whole && i < scratch.size(); ++i)
                 whole = scratch[i - 1].data() + scratch[i - 1].size() == scratch[i].data();
             if (whole)
@@ -292,7 +293,8 @@ int THtmlTextList::ChooseRepeatLevel(const std::vector<IndexPath>& paths) const
         m = std::min(m, p.size());
     size_t a = m;
     for (size_t level = 0; level < m; ++level) {
-        bool same = std::all_of(paths.begin(), paths.end(), [&](const IndexPath& p) { return p[level] == paths[0][level]; });
+        bool same =
+            std::all_of(paths.begin(), paths.end(), [&](const IndexPath& p) { return p[level] == paths[0][level]; });
         if (!same) {
             a = level + 1;
             break;
@@ -379,7 +381,8 @@ bool ParseIndexPath(std::string_view text, IndexPath& path)
     size_t start = 0;
     for (;;) {
         size_t dot = text.find('.', start);
-        std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        std::string_view part =
+            text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         if (!IsInteger(part))
             return false;
         path.push_back(StrToInt(part));

@@ -1,15 +1,15 @@
 #include "formula/page_prep.h"
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
 #include "formula/prep_scan.h"
 #include "formula/tag_scanner.h"
-#include "formula/text_helpers.h"
 #include "formula/wild.h"
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <vector>
@@ -46,9 +46,8 @@ bool lessIgnoringCase(std::string_view a, std::string_view b)
 // Only ever compared with ASCII names, which no double-byte character can equal.
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return foldByte(x) == foldByte(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldByte(x) == foldByte(y); });
 }
 
 // Trim, inline for the tag normaliser's many short texts.
@@ -80,8 +79,9 @@ struct NonContent
     std::string_view open, close;
 };
 constexpr NonContent kNonContent[] = {
-    {"<script", "</script>"}, {"<noscript", "</noscript>"}, {"<style", "</style>"},
-    {"<textarea", "</textarea>"}, {"<!--", "-->"}, {"<link", ">"},
+    {"<script", "</script>"}, {"<noscript", "</noscript>"},
+    {"<style", "</style>"},   {"<textarea", "</textarea>"},
+    {"<!--", "-->"},          {"<link", ">"},
 };
 
 // Where the last opening of any kind starts, + 1; 0 when there is none. Read from
@@ -223,8 +223,7 @@ void removeNonContent(TextTwin& t)
 
 // A stable sort without a temporary buffer, for the few attributes of a tag; falls
 // back to the library sort when a tag has very many.
-template <typename T, typename Less>
-void insertionSort(std::vector<T>& v, Less less)
+template <typename T, typename Less> void insertionSort(std::vector<T>& v, Less less)
 {
     if (v.size() > 32) {
         std::stable_sort(v.begin(), v.end(), less);
@@ -423,8 +422,8 @@ struct PageTags
 // tags, since text between tags holds no "<", and tags without "=" are not it; and
 // in the text after the last tag. A tag the balancing found (it may begin after
 // a "<" it passed over) sends the caller to look everywhere.
-bool normalizeTagsAndLower(std::string_view text, std::string_view lower, std::string& outText,
-                           std::string& outLower, std::string_view watch)
+bool normalizeTagsAndLower(std::string_view text, std::string_view lower, std::string& outText, std::string& outLower,
+                           std::string_view watch)
 {
     PageTags tags{text, TagWalker(text), {}};
     TagScratch scratch;
@@ -630,8 +629,8 @@ std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::
     std::vector<int64_t> pairOf(heads.size(), -1);
     std::vector<bool> tailUsed(tails.size(), false);
     for (size_t k = 0; k < heads.size(); ++k) {
-        const uint32_t from = static_cast<uint32_t>(
-            std::lower_bound(tails.begin(), tails.end(), heads[k] + h.size()) - tails.begin());
+        const uint32_t from =
+            static_cast<uint32_t>(std::lower_bound(tails.begin(), tails.end(), heads[k] + h.size()) - tails.begin());
         const uint32_t j = freeFrom(from);
         if (j >= tails.size())
             break; // the first head left without a tail ends the unwrapping

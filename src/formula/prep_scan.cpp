@@ -1,7 +1,7 @@
 #include "formula/prep_scan.h"
 
-#include "formula/ascii_fold.h"
-#include "formula/text_helpers.h"
+#include "base/ascii_fold.h"
+#include "base/text_helpers.h"
 
 #include <algorithm>
 
@@ -120,15 +120,15 @@ void TagWalker::load(size_t at)
     if (n == 64) {
         for (unsigned k = 0; k < 64; k += 16) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + k));
-            m_lt |= static_cast<uint64_t>(static_cast<unsigned>(
-                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')))))
-                    << k;
-            m_gt |= static_cast<uint64_t>(static_cast<unsigned>(
-                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('>')))))
-                    << k;
-            m_eq |= static_cast<uint64_t>(static_cast<unsigned>(
-                        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')))))
-                    << k;
+            m_lt |=
+                static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')))))
+                << k;
+            m_gt |=
+                static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('>')))))
+                << k;
+            m_eq |=
+                static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')))))
+                << k;
         }
         return;
     }
@@ -140,8 +140,7 @@ void TagWalker::load(size_t at)
     }
 }
 
-template <uint64_t TagWalker::*Mask>
-size_t TagWalker::find(size_t from)
+template <uint64_t TagWalker::*Mask> size_t TagWalker::find(size_t from)
 {
     while (from < m_text.size()) {
         if (from - m_at >= 64 || from < m_at)
@@ -210,8 +209,8 @@ TagSpan TagWalker::NextWithEquals(size_t from)
 
 size_t CompactLowerInto(std::string_view text, char* out, char* lower)
 {
-    Compactor c{reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                reinterpret_cast<unsigned char*>(out), reinterpret_cast<unsigned char*>(lower)};
+    Compactor c{reinterpret_cast<const unsigned char*>(text.data()), text.size(), reinterpret_cast<unsigned char*>(out),
+                reinterpret_cast<unsigned char*>(lower)};
     for (size_t i = 0; i < c.n;) {
 #if defined(__SSE2__)
         if (i > 0 && i + 17 <= c.n) {

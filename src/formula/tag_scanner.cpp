@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace vexory {
 

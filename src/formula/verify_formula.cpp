@@ -1,6 +1,6 @@
 #include "formula/verify_formula.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <cfloat>
 #include <cmath>

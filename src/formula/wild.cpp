@@ -1,7 +1,7 @@
 #include "formula/wild.h"
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
-#include "formula/text_helpers.h"
 
 #include <algorithm>
 

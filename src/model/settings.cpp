@@ -1,7 +1,7 @@
 #include "model/settings.h"
 
-#include "formula/string_list2.h"
-#include "formula/text_helpers.h"
+#include "base/string_list2.h"
+#include "base/text_helpers.h"
 #include "model/ini_file.h"
 
 #include <charconv>

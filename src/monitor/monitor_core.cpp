@@ -1,9 +1,10 @@
 #include "monitor/monitor_core.h"
 
+#include "base/string_list2.h"
+#include "base/text_helpers.h"
+#include "base/tick_clock.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
-#include "formula/string_list2.h"
-#include "formula/text_helpers.h"
 #include "model/settings.h"
 #include "monitor/monitor_texts.h"
 #include "platform/plugin_window.h"
@@ -49,7 +50,9 @@ std::condition_variable g_wake;
 void MonitorCore::WakeWaiting()
 {
     // Taking the lock orders the change before a waiter's next look: no wake is lost.
-    { std::lock_guard lock(g_wakeMutex); }
+    {
+        std::lock_guard lock(g_wakeMutex);
+    }
     g_wake.notify_all();
 }
 
@@ -80,19 +83,9 @@ bool MonitorCore::waitUntil(const std::function<bool()>& ready)
     return true;
 }
 
-MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server,
-                         MonitorEvents events)
+MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server, MonitorEvents events)
     : m_account(account), m_browser(browser), m_server(std::move(server)), m_events(std::move(events))
-{
-}
-
-uint32_t MonitorCore::TickCount()
-{
-    // 32 bits of milliseconds, wrapping like the system tick count.
-    return static_cast<uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
+{}
 
 long CountdownSeconds(int remainingMs)
 {
@@ -112,7 +105,8 @@ bool MonitorCore::sleepMs(int ms)
         const auto now = std::chrono::steady_clock::now();
         if (now >= end)
             return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
     }
     return false;
 }

@@ -36,7 +36,8 @@ struct BrowserState
 };
 
 // Process outcomes.
-enum ProcessOutcome : int {
+enum ProcessOutcome : int
+{
     OutcomeNothing = 0,
     OutcomeNoRows = 1,
     OutcomeRecordsCut = 2,
@@ -90,9 +91,6 @@ public:
     const std::string& ChainTask() const { return m_chainTask; }
     const std::string& ChainField() const { return m_chainField; }
     size_t SeenCount() const { return m_seen.size(); }
-
-    // Milliseconds of a monotonic clock.
-    static uint32_t TickCount();
 
     // Wakes every thread that waits for a linked task (CycleDone, RestartPending)
     // or for the end of the program. Call it after changing those fields or StopAll.

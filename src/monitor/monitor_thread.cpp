@@ -1,6 +1,6 @@
 #include "monitor/monitor_thread.h"
 
-#include "platform/qt_text.h"
+#include "widgets/qt_text.h"
 
 namespace vexory {
 

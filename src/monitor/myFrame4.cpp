@@ -1,12 +1,12 @@
 #include "monitor/myFrame4.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "monitor/memo_log.h"
 #include "monitor/monitor_texts.h"
 #include "monitor/runner_texts.h"
 #include "monitor/webengine_browser.h"
-#include "platform/qt_text.h"
 #include "service/http_client.h"
+#include "widgets/qt_text.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

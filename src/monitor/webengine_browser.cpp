@@ -1,20 +1,21 @@
 #include "monitor/webengine_browser.h"
 
-#include "formula/text_helpers.h"
-#include "platform/qt_text.h"
+#include "base/text_helpers.h"
+#include "base/tick_clock.h"
+#include "widgets/qt_text.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
-#include <QWebEngineCookieStore>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -287,7 +288,8 @@ bool WebEngineBrowser::FindText(const std::string& text, bool forward)
 void WebEngineBrowser::MarkSelection(const std::string& style)
 {
     if (SelectionLength() > 0)
-        RunScript(QStringLiteral("vexory.mark(%1)").arg(style.empty() ? QStringLiteral("null") : jsString(FromGbk(style))));
+        RunScript(
+            QStringLiteral("vexory.mark(%1)").arg(style.empty() ? QStringLiteral("null") : jsString(FromGbk(style))));
 }
 
 bool WebEngineBrowser::RemoveMarks(const std::string& colour)
@@ -323,11 +325,11 @@ void WebEngineBrowser::WriteDocument(const std::string& html)
 bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs)
 {
     QPointer<WebEngineBrowser> guard(&browser);
-    const uint32_t start = MonitorCore::TickCount();
+    const uint32_t start = TickCount();
     uint32_t loads = browser.State().loadsStarted;
     bool seenBusy = false;
     auto failed = [&] { return !guard || !browser.HasWindow() || QCoreApplication::closingDown() || stopFlag; };
-    auto timedOut = [&] { return timeoutMs > 0 && MonitorCore::TickCount() - start > timeoutMs; };
+    auto timedOut = [&] { return timeoutMs > 0 && TickCount() - start > timeoutMs; };
     for (;;) {
         if (failed())
             return false;

@@ -1,13 +1,13 @@
 #include "service/protocol_codec.h"
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
-#include "formula/text_helpers.h"
 #include "platform/codepage.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <random>
 
 namespace vexory {
@@ -254,7 +254,8 @@ std::string FormValue(std::string_view body, std::string_view key)
     size_t start = 0;
     for (;;) {
         const size_t amp = body.find('&', start);
-        const std::string_view pair = body.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+        const std::string_view pair =
+            body.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
         if (pair.size() > key.size() && pair.substr(0, key.size()) == key && pair[key.size()] == '=')
             return std::string(pair.substr(key.size() + 1));
         if (amp == std::string_view::npos)

@@ -1,6 +1,6 @@
 #include "service/service_client.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/http_client.h"
 

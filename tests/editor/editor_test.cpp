@@ -4,21 +4,17 @@
 // editor that then runs.
 
 #include "app/Unit1.h"
-#include "app/message_box.h"
 #include "app/myFrame2.h"
-#include "app/screen_fit.h"
+#include "base/text_helpers.h"
 #include "editor/Unit2.h"
 #include "editor/editor_rules.h"
-#include "editor/hint_edit.h"
 #include "editor/myFrame5.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
 #include "editor/pseudo_code.h"
-#include "formula/text_helpers.h"
 #include "model/task_store.h"
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
-#include "platform/qt_text.h"
 #include "service/service_client.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
@@ -26,6 +22,10 @@
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
+#include "widgets/hint_edit.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
+#include "widgets/screen_fit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

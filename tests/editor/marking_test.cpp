@@ -2,18 +2,18 @@
 // cells of a listing, deriving the formula, the three test runs, and a run of the
 // task so made. Offscreen, against pages served on 127.0.0.1.
 
-#include "app/message_box.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
-#include "editor/hint_edit.h"
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/test_http_server.h"
+#include "widgets/hint_edit.h"
+#include "widgets/message_box.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -83,11 +83,12 @@ private:
 // Selects the text of one table cell, as a user's drag over it would.
 void selectCell(WebEngineBrowser& browser, int cell)
 {
-    const QString script = QStringLiteral(
-        "(function () { var td = document.getElementsByTagName('td')[%1]; var r = document.createRange();"
-        " r.selectNodeContents(td); var s = window.getSelection(); s.removeAllRanges(); s.addRange(r);"
-        " return s.toString(); })()")
-                               .arg(cell);
+    const QString script =
+        QStringLiteral(
+            "(function () { var td = document.getElementsByTagName('td')[%1]; var r = document.createRange();"
+            " r.selectNodeContents(td); var s = window.getSelection(); s.removeAllRanges(); s.addRange(r);"
+            " return s.toString(); })()")
+            .arg(cell);
     QVERIFY(!browser.RunScript(script).toString().isEmpty());
 }
 
@@ -118,7 +119,7 @@ void MarkingTest::findWraps()
 {
     const QString text = QStringLiteral("abc ABC abc");
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 0, true), 0);
-    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 3, true), 4); // case ignored
+    QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 3, true), 4);  // case ignored
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 8, 11, true), 0); // past the last: wraps
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 8, 11, false), 4);
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 3, false), 8); // before the first: wraps
@@ -181,7 +182,8 @@ void MarkingTest::wizardSteps()
         QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
         QCOMPARE(wizard.Step(), 10);
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("页面元素已点击！请点击下一步.."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("页面元素已点击！请点击下一步.."),
+                                  20000);
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
     });
     wizard.exec();
@@ -202,7 +204,8 @@ void MarkingTest::wizardSteps()
     QTimer::singleShot(0, &wizard, [&] {
         QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), 10, 20000);
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("获取页面元素失败！请稍后重试.."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("获取页面元素失败！请稍后重试.."),
+                                  20000);
         QCOMPARE(wizard.Step(), 10);
         wizard.close();
     });
@@ -252,7 +255,8 @@ void MarkingTest::markDeriveTestAndRun()
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
     QVERIFY(g_messages.shown.isEmpty());
     const QString pseudo = p->RichEdit2->toPlainText();
-    QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")), qPrintable(pseudo));
+    QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")),
+             qPrintable(pseudo));
     QVERIFY(p->RichEdit2->textCursor().position() > pseudo.indexOf(QStringLiteral("{>ab<}")));
     vexory::test::SaveScreen(editor, QStringLiteral("marking_browser"));
 

@@ -1,6 +1,6 @@
+#include "base/text_helpers.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
-#include "formula/text_helpers.h"
 #include "formula/tag_scanner.h"
 #include "formula/wild.h"
 
@@ -44,7 +44,8 @@ TEST(PagePrep, UnwrapHighlightsPutsTheSentinelBeforeTheText)
     std::string upper = wrapped;
     for (char& ch : upper)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    EXPECT_EQ(UnwrapHighlights(upper, HighlightTemplate, MarkedSentinel, true), "A" + std::string(MarkedSentinel) + "BC");
+    EXPECT_EQ(UnwrapHighlights(upper, HighlightTemplate, MarkedSentinel, true),
+              "A" + std::string(MarkedSentinel) + "BC");
     EXPECT_EQ(UnwrapHighlights(upper, HighlightTemplate, MarkedSentinel, false), upper);
     // Nested highlights: the outer one takes the first closing.
     const std::string head(MarkOpening(HighlightTemplate));
@@ -79,8 +80,10 @@ TEST(PagePrep, DoubleByteCharactersSurviveEveryCaseInsensitiveStep)
                              "</P><SCRIPT>" + xue + "</SCRIPT></BODY>";
     PreparedPage p = PreparePage(page);
     // Class words sort as their lowered bytes: "b" (62) before 0x81 before 0x8C.
-    EXPECT_EQ(p.text, "<BODY><P Class=\"B " + up + " " + xue + "\">" + std::string(MarkedSentinel) + xue + up + "</P></BODY>");
-    EXPECT_EQ(p.lower, "<body><p class=\"b " + up + " " + xue + "\">" + std::string(MarkedSentinel) + xue + up + "</p></body>");
+    EXPECT_EQ(p.text,
+              "<BODY><P Class=\"B " + up + " " + xue + "\">" + std::string(MarkedSentinel) + xue + up + "</P></BODY>");
+    EXPECT_EQ(p.lower,
+              "<body><p class=\"b " + up + " " + xue + "\">" + std::string(MarkedSentinel) + xue + up + "</p></body>");
     EXPECT_EQ(StripClassAttributes("<td CLASS=\"" + xue + "\">" + xue + "</td>"), "<td>" + xue + "</td>");
     EXPECT_EQ(WildReplace(xue + "A" + xue, "a[*]" + xue, "-", kReplaceAll | kIgnoreCase), xue + "-");
     // 寃 (8C77) is what lowering the trail byte of 學 made: it must not match.
@@ -119,9 +122,9 @@ TEST(TagScanner, FindTagBalancesAndRetries)
     };
     using P = std::pair<int, int>;
     EXPECT_EQ(tag("x<a>y", 1), P(2, 3));
-    EXPECT_EQ(tag("<a<b>c>", 1), P(1, 7));   // the inner "<" is balanced by the second ">"
-    EXPECT_EQ(tag("<a <b>", 1), P(4, 3));    // unbalanced: retried from the next "<"
-    EXPECT_EQ(tag("<<>", 1), P(1, 3));       // openings are counted from one byte after the opening
+    EXPECT_EQ(tag("<a<b>c>", 1), P(1, 7)); // the inner "<" is balanced by the second ">"
+    EXPECT_EQ(tag("<a <b>", 1), P(4, 3));  // unbalanced: retried from the next "<"
+    EXPECT_EQ(tag("<<>", 1), P(1, 3));     // openings are counted from one byte after the opening
     EXPECT_EQ(tag("abc", 1).first, 0);
     EXPECT_EQ(tag("<abc", 1).first, -1);
     EXPECT_EQ(FindTag("<a <b", "<", ">", true, 1).pos, -1);

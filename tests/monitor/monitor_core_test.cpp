@@ -1,7 +1,7 @@
 // Processing page texts as the monitor thread does, without its thread.
 
+#include "base/text_helpers.h"
 #include "formula/markers.h"
-#include "formula/text_helpers.h"
 #include "monitor/monitor_core.h"
 #include "monitor/monitor_texts.h"
 #include "platform/codepage.h"

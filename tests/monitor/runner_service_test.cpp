@@ -1,18 +1,18 @@
 // The runner panel logged in to a real vexory-server: every kind of push reply as
 // the user sees it, the no-data warnings, and two chained tasks in their panels.
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "monitor/monitor_texts.h"
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
-#include "platform/qt_text.h"
 #include "service/service_client.h"
 #include "support/gui_main.h"
 #include "support/server_process.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
+#include "widgets/qt_text.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

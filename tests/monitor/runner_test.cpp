@@ -7,10 +7,10 @@
 #include "monitor/monitor_texts.h"
 #include "monitor/myFrame4.h"
 #include "monitor/webengine_browser.h"
-#include "platform/qt_text.h"
 #include "support/gui_main.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
+#include "widgets/qt_text.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,7 @@
 // The program keeps its texts as code page 936 bytes; each must be the exact GBK
 // form of the text it stands for.
 
+#include "base/base_texts.h"
 #include "formula/formula_texts.h"
 #include "model/model_texts.h"
 #include "platform/codepage.h"

@@ -1,5 +1,5 @@
+#include "base/text_helpers.h"
 #include "formula/markers.h"
-#include "formula/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"
 

@@ -1,7 +1,7 @@
 // The service's database on both engines: schema versions, the counters and the
 // outbox shared by several instances (here, several handles on one database).
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "server_db.h"
 #include "sql.h"
 #include "support/postgres_server.h"

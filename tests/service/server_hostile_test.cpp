@@ -2,7 +2,7 @@
 // oversized requests, guessing, floods; and the account's life: deletion,
 // retention, the inbox, forwarding off the request path.
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "server_db.h"
 #include "service/http_client.h"

@@ -1,6 +1,6 @@
 // vexory-server on bad input and under many concurrent pushes.
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"

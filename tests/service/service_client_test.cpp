@@ -1,6 +1,6 @@
 // The client side of the service protocol against a real vexory-server.
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include <mutex>
 
@@ -117,9 +117,8 @@ TEST(ServiceLogin, VersionSuffixesAndUnknownWords)
     // Replies the reference service never gives, from a server of the test's own.
     TestHttpServer odd;
     std::string reply;
-    odd.routes().Post("/client/LogIn.php", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(reply, "text/plain");
-    });
+    odd.routes().Post("/client/LogIn.php",
+                      [&](const httplib::Request&, httplib::Response& res) { res.set_content(reply, "text/plain"); });
     odd.start();
     TAccountRecord a = account(kNick, "secret");
     reply = "error"; // "ror" is no number: version 6, and "er" no known word
@@ -291,9 +290,9 @@ TEST_F(ServiceTest, CommandLineLoginAndPush)
     EXPECT_EQ(out, "11112353\n"); // stored in the inbox (that is sent, with or without a webhook), plug-in allowed
     ASSERT_EQ(m_server.admin("results 张三", &out), 0);
     EXPECT_NE(out.find("标题=新品\\r\\n价格=5"), std::string::npos);
-    EXPECT_EQ(RunCommand(cli + " push --server " + m_server.host() + " --nick 张三 " +
-                         ShellQuote(dir.file("result.txt"))),
-              2);
+    EXPECT_EQ(
+        RunCommand(cli + " push --server " + m_server.host() + " --nick 张三 " + ShellQuote(dir.file("result.txt"))),
+        2);
 }
 
 // The network library is loaded only by commands that go to the network: loading it

@@ -3,7 +3,7 @@
 // Message boxes in a GUI test: each text is recorded and questions get the answer
 // the test has set, without a modal loop.
 
-#include "app/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QStringList>
 

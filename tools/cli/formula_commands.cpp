@@ -2,11 +2,11 @@
 
 #include "commands.h"
 
+#include "base/text_helpers.h"
 #include "formula/grab_formula.h"
 #include "formula/html_text_list.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
-#include "formula/text_helpers.h"
 #include "formula/verify_formula.h"
 #include "platform/codepage.h"
 
@@ -50,7 +50,8 @@ std::string unescapeArgument(std::string_view arg)
             out += static_cast<char>(hex(arg[i + 2]) * 16 + hex(arg[i + 3]));
             i += 3;
         } else {
-            throw UsageError("bad escape in \"" + std::string(arg) + "\": use \\xNN for a byte and \\\\ for a backslash");
+            throw UsageError("bad escape in \"" + std::string(arg) +
+                             "\": use \\xNN for a byte and \\\\ for a backslash");
         }
     }
     flush();

@@ -2,7 +2,7 @@
 
 #include "commands.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 #include "model/settings.h"
 #include "platform/codepage.h"
 #include "service/service_client.h"

@@ -1,4 +1,4 @@
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -43,10 +43,16 @@ constexpr const char* kTrailLetters = "\x8C\x57\xE9\x54\xEA\x50\x81\x41\x81\x5A\
 TEST(Lowercase, KeepsDoubleByteCharactersWhole)
 {
     EXPECT_EQ(LowerAscii(kTrailLetters), kTrailLetters);
-    EXPECT_EQ(LowerAscii(std::string("<TD>") + kTrailLetters + "</TD>X"), std::string("<td>") + kTrailLetters + "</td>x");
+    EXPECT_EQ(LowerAscii(std::string("<TD>") + kTrailLetters + "</TD>X"),
+              std::string("<td>") + kTrailLetters + "</td>x");
     // A lead byte at the very end has no trail; 0x80 and 0xFF stand alone.
     EXPECT_EQ(LowerAscii("A\x81"), "a\x81");
-    EXPECT_EQ(LowerAscii("\x80" "A\xFF" "B"), "\x80" "a\xFF" "b");
+    EXPECT_EQ(LowerAscii("\x80"
+                         "A\xFF"
+                         "B"),
+              "\x80"
+              "a\xFF"
+              "b");
     // Long runs go through the wide path and must agree with the byte walk.
     std::string page, expect;
     for (int i = 0; i < 40; ++i) {
@@ -78,7 +84,9 @@ TEST(CompactHtml, RemovesControlBytesAndBlanksAroundTagPunctuation)
     EXPECT_EQ(CompactHtml(" x "), " x ");
     EXPECT_EQ(CompactHtml(" <p>"), "<p>"); // the first byte is only exempt from dropping
     EXPECT_EQ(CompactHtml("<br> "), "<br>");
-    EXPECT_EQ(CompactHtml("a\tb\x7F" "c"), "abc");
+    EXPECT_EQ(CompactHtml("a\tb\x7F"
+                          "c"),
+              "abc");
     EXPECT_EQ(CompactHtml("   "), " ");
     EXPECT_EQ(CompactHtml("\r\n"), "");
     EXPECT_EQ(CompactHtml("\xB2\xE2 \xCA\xD4"), "\xB2\xE2 \xCA\xD4");
@@ -112,22 +120,19 @@ TEST_P(NumberTests, IntegerAndNumberTests)
     EXPECT_EQ(IsNumber(GetParam().text), GetParam().number) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, NumberTests,
-                         ::testing::Values(IntegerCase{"2147483647", true, true}, IntegerCase{"-2147483648", true, true},
-                                           IntegerCase{"2147483648", false, true},
-                                           IntegerCase{"-2147483649", false, true},
-                                           IntegerCase{"3000000000", false, true},
-                                           IntegerCase{"12345678901", false, true},
-                                           IntegerCase{"1999999999", true, true}, IntegerCase{"0000000001", true, true},
-                                           IntegerCase{"  +7", true, true}, IntegerCase{"7 ", false, false},
-                                           IntegerCase{"", false, false}, IntegerCase{"   ", false, false},
-                                           IntegerCase{"-", false, false}, IntegerCase{"+", false, false},
-                                           IntegerCase{"12", true, true}, IntegerCase{"-3.5", false, true},
-                                           IntegerCase{"1e9", false, true}, IntegerCase{"2.5E-3", false, true},
-                                           IntegerCase{".5", false, false}, IntegerCase{"5.", false, false},
-                                           IntegerCase{"1e", false, false}, IntegerCase{"1 ", false, false},
-                                           IntegerCase{"1e+", false, false}, IntegerCase{"1.5e3x", false, false},
-                                           IntegerCase{"0x10", false, false}, IntegerCase{"1,000", false, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, NumberTests,
+    ::testing::Values(IntegerCase{"2147483647", true, true}, IntegerCase{"-2147483648", true, true},
+                      IntegerCase{"2147483648", false, true}, IntegerCase{"-2147483649", false, true},
+                      IntegerCase{"3000000000", false, true}, IntegerCase{"12345678901", false, true},
+                      IntegerCase{"1999999999", true, true}, IntegerCase{"0000000001", true, true},
+                      IntegerCase{"  +7", true, true}, IntegerCase{"7 ", false, false}, IntegerCase{"", false, false},
+                      IntegerCase{"   ", false, false}, IntegerCase{"-", false, false}, IntegerCase{"+", false, false},
+                      IntegerCase{"12", true, true}, IntegerCase{"-3.5", false, true}, IntegerCase{"1e9", false, true},
+                      IntegerCase{"2.5E-3", false, true}, IntegerCase{".5", false, false},
+                      IntegerCase{"5.", false, false}, IntegerCase{"1e", false, false}, IntegerCase{"1 ", false, false},
+                      IntegerCase{"1e+", false, false}, IntegerCase{"1.5e3x", false, false},
+                      IntegerCase{"0x10", false, false}, IntegerCase{"1,000", false, false}));
 
 TEST(StrToInt, ValuesOfIntegerTexts)
 {

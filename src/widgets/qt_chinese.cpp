@@ -1,4 +1,4 @@
-#include "app/qt_chinese.h"
+#include "widgets/qt_chinese.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

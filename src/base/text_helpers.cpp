@@ -1,7 +1,7 @@
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 
-#include "formula/ascii_fold.h"
-#include "formula/formula_texts.h"
+#include "base/ascii_fold.h"
+#include "base/base_texts.h"
 
 #include <algorithm>
 #include <cmath>

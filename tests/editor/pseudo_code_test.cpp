@@ -1,11 +1,11 @@
 // Pseudo-code rendering, formula derivation from marked pseudo-code, and the
 // test runs' output, all without a browser.
 
+#include "base/text_helpers.h"
 #include "editor/editor_rules.h"
 #include "editor/pseudo_code.h"
 #include "editor/test_run.h"
 #include "formula/grab_formula.h"
-#include "formula/text_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -71,8 +71,7 @@ TEST(PseudoCode, MarksBecomeFieldMarkersNamedAfreshEachTime)
 
 TEST(PseudoCode, SelectionPlaceholderMarksWhereTheSelectionWas)
 {
-    const std::string page =
-        table(2, "<font style=\"background-color:rgb(31,34,57)\">apple</font>");
+    const std::string page = table(2, "<font style=\"background-color:rgb(31,34,57)\">apple</font>");
     const std::string pseudo = SelectionPseudoCode(page);
     const size_t at = pseudo.find(kSelectionPlaceholder);
     ASSERT_NE(at, std::string::npos) << pseudo;
@@ -199,8 +198,9 @@ TEST(TestRuns, LinesOfEveryKind)
     bad.verify.clear();
     Output o4;
     EXPECT_EQ(RunTest(bad, o4.callbacks(pseudo)), TestEnd::Listed);
-    EXPECT_NE(o4.text.find("\xCE\xDE\xD0\xA7\xB5\xC4"), std::string::npos);         // 无效的
-    EXPECT_NE(o4.text.find("\xCA\xFD\xBE\xDD\xD1\xE9\xD6\xA4\xB9\xAB\xCA\xBD"), std::string::npos); // 数据验证公式未设置
+    EXPECT_NE(o4.text.find("\xCE\xDE\xD0\xA7\xB5\xC4"), std::string::npos); // 无效的
+    EXPECT_NE(o4.text.find("\xCA\xFD\xBE\xDD\xD1\xE9\xD6\xA4\xB9\xAB\xCA\xBD"),
+              std::string::npos); // 数据验证公式未设置
     bad.kind = 0;
     Output o5;
     EXPECT_EQ(RunTest(bad, o5.callbacks(pseudo)), TestEnd::PageShown);
@@ -211,8 +211,10 @@ TEST(TestRuns, TraditionalCharactersInPageFormulaAndCheck)
 {
     // 學門關 (8C57 E954 EA50) and 汚 (9B41): trail bytes that look like capitals.
     const std::string xue = "\x8C\x57\xE9\x54\xEA\x50", wu = "\x9B\x41";
-    const std::string pseudo = PlainPseudoCode("<html><body><table><tr><td>" + xue + "</td><td>A</td></tr>"
-                                               "<tr><td>" + wu + "</td><td>B</td></tr></table></body></html>");
+    const std::string pseudo = PlainPseudoCode("<html><body><table><tr><td>" + xue +
+                                               "</td><td>A</td></tr>"
+                                               "<tr><td>" +
+                                               wu + "</td><td>B</td></tr></table></body></html>");
     EXPECT_NE(pseudo.find(xue), std::string::npos);
     TestInput in;
     in.kind = 2;

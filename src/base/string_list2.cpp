@@ -1,6 +1,6 @@
-#include "formula/string_list2.h"
+#include "base/string_list2.h"
 
-#include "formula/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace vexory {
 
@@ -27,7 +27,8 @@ void TStringList2::Split(std::string_view text)
     size_t start = 0;
     for (;;) {
         size_t hit = text.find(m_separator, start);
-        std::string_view piece = text.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start);
+        std::string_view piece =
+            text.substr(start, hit == std::string_view::npos ? std::string_view::npos : hit - start);
         if (KeepEmpty)
             m_items.emplace_back(piece);
         else if (std::string_view trimmed = Trim(piece); !trimmed.empty())

@@ -1,4 +1,4 @@
-#include "formula/string_list2.h"
+#include "base/string_list2.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,11 @@ TEST(StringList2, SplitKeepsOrDropsEmptyPieces)
     EXPECT_EQ(split(",", "", false), Items{});
     EXPECT_EQ(split(";", " a ; b\t;", false), (Items{"a", "b"}));
     EXPECT_EQ(split(";", " a ; b", true), (Items{" a ", " b"}));
-    EXPECT_EQ(split("\x07", "a\x07" "b", true), (Items{"a", "b"}));
+    EXPECT_EQ(split("\x07",
+                    "a\x07"
+                    "b",
+                    true),
+              (Items{"a", "b"}));
     EXPECT_EQ(split("aa", "aaa", true), (Items{"", "a"})); // each search starts after the previous separator
 }
 

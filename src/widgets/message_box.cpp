@@ -1,6 +1,6 @@
-#include "app/message_box.h"
+#include "widgets/message_box.h"
 
-#include "app/screen_fit.h"
+#include "widgets/screen_fit.h"
 
 #include <QGuiApplication>
 

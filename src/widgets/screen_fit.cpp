@@ -1,4 +1,4 @@
-#include "app/screen_fit.h"
+#include "widgets/screen_fit.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -35,8 +35,8 @@ void FitOnScreen(QWidget* window, QSize wanted, bool fixed)
     QSize decoration(frame.width() - inner.width(), frame.height() - inner.height());
     if (!window->isVisible() && HasDisplay())
         decoration = decoration.expandedTo(QSize(2, 32));
-    const QRect fitted = FittedRect(wanted + decoration, window->minimumSizeHint() + decoration,
-                                    screen->availableGeometry());
+    const QRect fitted =
+        FittedRect(wanted + decoration, window->minimumSizeHint() + decoration, screen->availableGeometry());
     const QSize size = fitted.size() - decoration;
     if (fixed)
         window->setFixedSize(size);

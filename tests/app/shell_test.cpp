@@ -3,26 +3,26 @@
 
 #include "app/Unit1.h"
 #include "app/autostart.h"
-#include "app/message_box.h"
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
-#include "app/qt_chinese.h"
-#include "app/screen_fit.h"
+#include "base/text_helpers.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
-#include "editor/hint_edit.h"
 #include "editor/myFrame5.h"
-#include "formula/text_helpers.h"
 #include "model/task_store.h"
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
-#include "platform/qt_text.h"
 #include "service/service_client.h"
 #include "support/gui_main.h"
 #include "support/server_process.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
+#include "widgets/hint_edit.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_chinese.h"
+#include "widgets/qt_text.h"
+#include "widgets/screen_fit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,6 +33,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -40,7 +41,6 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "editor/hint_edit.h"
+#include "widgets/hint_edit.h"
 
 #include <QKeyEvent>
 #include <QPalette>
