@@ -73,7 +73,7 @@ void BM_LongRunAllRecords(benchmark::State& state)
         TAccountRecord account = listingAccount("<td class=\"name\">{>name<}</td><td>{>price<}</td>");
         int results = 0;
         MonitorEvents events;
-        events.result = [&](const std::string&) { ++results; };
+        events.result = [&](Delivery, const std::string&) { ++results; };
         MonitorCore core(account, nullptr, "127.0.0.1:1", events);
         core.SetTask(0);
         double first = 0, last = 0;

@@ -46,6 +46,14 @@ namespace vexory {
 
 namespace {
 
+// Timer 3's job.
+enum Timer3Job
+{
+    Timer3None = 0,
+    Timer3Logout = 1, // the service logged the user out: back to the login panel
+};
+
+// Timer 1's jobs, asked for by request().
 enum Request
 {
     RequestNone = 0,
@@ -182,8 +190,8 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
     m_timer3.setInterval(1000);
     connect(&m_timer3, &QTimer::timeout, this, [this] {
         m_timer3.stop();
-        if (m_timer3Tag == 1) {
-            m_timer3Tag = 0;
+        if (m_timer3Tag == Timer3Logout) {
+            m_timer3Tag = Timer3None;
             ShowLoggedOut();
         }
     });
@@ -430,13 +438,14 @@ void TForm1::launchEach(const std::vector<int>& indexes)
             if (m_timer1Tag == RequestNone)
                 request(RequestStatus);
         });
-        connect(runner, &TFrame4::Notice, this, &TForm1::RunnerMessage);
+        connect(runner, &TFrame4::Notice, this, &TForm1::StatusLine);
+        connect(runner, &TFrame4::Remote, this, &TForm1::RemoteCommand);
         connect(runner, &TFrame4::ChainRequest, this, [this] { request(RequestStartTasks); });
         connect(runner, &TFrame4::ChainDone, this, [this] { request(RequestCycleFinished); });
 
         runner->SetTask(index);
         m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
-        const bool waitsForUser = !t.GuideUrl.empty() && runner->Step() % 2 == 1;
+        const bool waitsForUser = !t.GuideUrl.empty() && runner->OpensAtGuidePage();
         runner->PrepareStart();
         if (ending())
             return;
@@ -451,11 +460,7 @@ void TForm1::launchEach(const std::vector<int>& indexes)
             loop.exec();
             if (ending())
                 return;
-            const int cells = static_cast<int>(std::lround(count / 12.5));
-            QString bar = texts::kBlock;
-            for (int c = 0; c < 8; ++c)
-                bar += c < cells ? QStringLiteral("■") : QStringLiteral("□");
-            runner->StatusPanel(1)->setText(bar);
+            runner->ShowLaunchProgress(count);
         }
         if (waitsForUser && HasDisplay()) {
             runner->Button1()->show();
@@ -531,13 +536,13 @@ void TForm1::RefreshStatus()
         m_trimmer->Step(m_runStartTick, m_nowTick);
     m_panels[4]->setText(texts::kRunTime + FromGbk(RunClockText(m_runStartTick, m_nowTick, m_runEndTick)));
     if (m_runEndTick != 0 && static_cast<int32_t>(m_runEndTick - m_nowTick) <= 0)
-        EndRun(QStringLiteral("timeout"));
+        EndRun(RunEnd::AutoEnd);
 }
 
-void TForm1::EndRun(const QString& reason)
+void TForm1::EndRun(RunEnd reason)
 {
-    const bool shutdown = (reason == QLatin1String("remote") && (m_account.ShutdownFlags & 2)) ||
-                          (reason == QLatin1String("timeout") && (m_account.ShutdownFlags & 1));
+    const bool shutdown = (reason == RunEnd::Remote && (m_account.ShutdownFlags & ShutdownAfterRemoteEnd)) ||
+                          (reason == RunEnd::AutoEnd && (m_account.ShutdownFlags & ShutdownAfterAutoEnd));
     emit RunEnded(reason);
     if (shutdown) {
         // The machine goes down after five seconds; tests give a harmless command instead.
@@ -550,20 +555,22 @@ void TForm1::EndRun(const QString& reason)
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
-void TForm1::RunnerMessage(const QString& text)
+void TForm1::RemoteCommand(TFrame4::RemoteCommand command)
 {
-    if (text == QLatin1String("[ shutoff ]")) {
-        EndRun(QStringLiteral("remote"));
-    } else if (text == QLatin1String("[ usernameerror ]")) {
-        m_timer3Tag = 1;
+    switch (command) {
+    case TFrame4::RemoteCommand::EndRun:
+        EndRun(RunEnd::Remote);
+        break;
+    case TFrame4::RemoteCommand::NicknameLogout:
+        m_timer3Tag = Timer3Logout;
         m_timer3.start();
         StatusLine(texts::kNicknameLogout);
-    } else if (text == QLatin1String("[ loginerror ]")) {
-        m_timer3Tag = 1;
+        break;
+    case TFrame4::RemoteCommand::ElsewhereLogout:
+        m_timer3Tag = Timer3Logout;
         m_timer3.start();
         StatusLine(texts::kElsewhereLogout);
-    } else {
-        StatusLine(text);
+        break;
     }
 }
 
@@ -600,15 +607,14 @@ bool TForm1::stopThreads()
         (*it)->disconnect(this);
     m_account.StopAll = 1;
     for (TFrame4* runner : m_runners)
-        if (TMonitorThread* thread = runner->MonitorThread())
-            thread->RequestStop();
+        runner->Stop();
     MonitorCore::WakeWaiting();
     // A thread that feeds a linked task waits for that task to stop, so every task
     // without a running thread is marked stopped, those that never got a panel
     // included, and the waiting threads are woken.
     auto threadRuns = [this](int index) {
         for (TFrame4* runner : m_runners)
-            if (runner->TaskIndex() == index && runner->MonitorThread() && runner->MonitorThread()->isRunning())
+            if (runner->TaskIndex() == index && !runner->IsStopped())
                 return true;
         return false;
     };
@@ -617,7 +623,7 @@ bool TForm1::stopThreads()
         MonitorCore::ReleaseStoppedTasks(m_account, threadRuns);
         bool running = false;
         for (TFrame4* runner : m_runners)
-            if (runner->MonitorThread() && runner->MonitorThread()->isRunning())
+            if (!runner->IsStopped())
                 running = true;
         if (!running)
             return true;

@@ -8,6 +8,7 @@
 #include "app/mem_manager.h"
 #include "app/scheduler.h"
 #include "model/task_record.h"
+#include "monitor/myFrame4.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -25,7 +26,6 @@ namespace vexory {
 
 class TFrame1;
 class TFrame2;
-class TFrame4;
 class TFrame8;
 class TForm2;
 class TForm3;
@@ -65,9 +65,18 @@ public:
     void ShowRunView();
     void StartRun();
     void RefreshStatus();
-    void RunnerMessage(const QString& text);
+    // How a run ends by itself.
+    enum class RunEnd
+    {
+        Remote,  // the service ended it
+        AutoEnd, // the automatic end came
+    };
+    Q_ENUM(RunEnd)
+
+    // What a runner's push reply tells the window to do.
+    void RemoteCommand(TFrame4::RemoteCommand command);
     void StatusLine(const QString& text);
-    void EndRun(const QString& reason);
+    void EndRun(RunEnd reason);
     bool ClaimRecord(int taskIndex, const std::string& digest) { return m_claims.ClaimRecord(taskIndex, digest); }
     // The shutdown order: log, detach, stop, write the store. Idempotent.
     void Shutdown();
@@ -87,7 +96,7 @@ public:
 
 signals:
     // The run ended (remote order or automatic end) and the window is closing.
-    void RunEnded(const QString& reason);
+    void RunEnded(vexory::TForm1::RunEnd reason);
 
 protected:
     void showEvent(QShowEvent* event) override;

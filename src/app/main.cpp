@@ -80,7 +80,7 @@ int main(int argc, char** argv)
             form.Terminate();
         });
     }
-    QObject::connect(&form, &TForm1::RunEnded, &app, [](const QString&) {});
+    QObject::connect(&form, &TForm1::RunEnded, &app, [](TForm1::RunEnd) {});
     form.show();
     const int code = app.exec();
     form.Shutdown();

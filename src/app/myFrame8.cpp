@@ -91,8 +91,8 @@ void TFrame8::Load()
     if (m_account.LoggedIn)
         m_loggedIn->setChecked(true);
     m_autostart->setChecked(AutostartEnabled());
-    m_afterEnd->setChecked(m_account.ShutdownFlags & 1);
-    m_afterRemote->setChecked(m_account.ShutdownFlags & 2);
+    m_afterEnd->setChecked(m_account.ShutdownFlags & ShutdownAfterAutoEnd);
+    m_afterRemote->setChecked(m_account.ShutdownFlags & ShutdownAfterRemoteEnd);
     const int autoEnd = m_account.AutoEnd;
     if (autoEnd >= 26) {
         m_hoursSlider->setValue(std::min(autoEnd - 25, 200));
@@ -120,7 +120,8 @@ void TFrame8::Apply()
     else
         m_account.AutoEnd = static_cast<uint8_t>(m_clockSlider->value() + 1);
     m_account.ShutdownFlags =
-        static_cast<uint8_t>((m_afterEnd->isChecked() ? 1 : 0) | (m_afterRemote->isChecked() ? 2 : 0));
+        static_cast<uint8_t>((m_afterEnd->isChecked() ? ShutdownAfterAutoEnd : 0) |
+                             (m_afterRemote->isChecked() ? ShutdownAfterRemoteEnd : 0));
     if (m_autostart->isChecked() != AutostartEnabled()) {
         std::string error;
         if (m_autostart->isChecked()) {

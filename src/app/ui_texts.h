@@ -23,7 +23,6 @@ inline const QString kNoTaskChosen = QStringLiteral("没有选中的任务！");
 inline const QString kNoTaskMade = QStringLiteral("没有创建任务！");
 inline const QString kNicknameLogout = QStringLiteral("昵称错误，退出登录！");
 inline const QString kElsewhereLogout = QStringLiteral("账户异地登录，退出登录！");
-inline const QString kBlock = QStringLiteral("■");
 
 // Automatic login messages.
 inline const QString kAutoLoginNoAnswer = QStringLiteral("远程错误，无法自动登录！");

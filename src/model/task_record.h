@@ -81,6 +81,13 @@ private:
 
 // The root of all kept state: credentials, options, rights and the tasks.
 // Fields 1 to 5 and Tasks are stored in the task store.
+// The bits of TAccountRecord::ShutdownFlags: the machine is shut down when the run ends so.
+enum ShutdownFlag : uint8_t
+{
+    ShutdownAfterAutoEnd = 1,
+    ShutdownAfterRemoteEnd = 2,
+};
+
 struct TAccountRecord
 {
     TAccountRecord() = default;
@@ -93,7 +100,7 @@ struct TAccountRecord
     std::string Nickname;       // 1
     std::string PasswordDigest; // 2, lowercase hex SHA-1 of the password
     uint8_t AutoEnd = 0;        // 3
-    uint8_t ShutdownFlags = 0;  // 4, bit 0: after the automatic end; bit 1: after a remote end
+    uint8_t ShutdownFlags = 0;  // 4, ShutdownAfterAutoEnd | ShutdownAfterRemoteEnd
     uint16_t Reserved = 0;      // 5
 
     int32_t UserNumber = 0;           // 6

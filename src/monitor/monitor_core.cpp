@@ -334,7 +334,7 @@ int MonitorCore::deliver(int outcome)
         if (!t.PendingResult().empty()) {
             outcome = OutcomeDelivered;
             if (m_events.result)
-                m_events.result(t.PendingResult());
+                m_events.result(Delivery::Verified, t.PendingResult());
             t.SetPendingResult({});
         }
     }
@@ -347,29 +347,29 @@ int MonitorCore::deliverPush()
     TTaskRecord& t = task();
     const std::string result = t.PendingResult();
     const PushReply reply = ReadPushReply(PushResult(t, m_account, m_server, result));
-    auto raise = [&](std::string text) {
+    auto raise = [&](Delivery delivery, const std::string& text = {}) {
         if (m_events.result)
-            m_events.result(text);
+            m_events.result(delivery, text);
     };
     if (!reply.valid || !reply.readOn)
         return OutcomeNotConfirmed;
     if (reply.nicknameInvalid) {
-        raise(std::string(texts::kUsernameError));
+        raise(Delivery::NicknameUnknown);
         return OutcomeNotConfirmed;
     }
     if (reply.loggedInElsewhere) {
-        raise(std::string(texts::kLoginError));
+        raise(Delivery::LoggedInElsewhere);
         return OutcomeNotConfirmed;
     }
     if (reply.shutoff) {
-        raise(std::string(texts::kShutoff));
+        raise(Delivery::RemoteEnd);
         return OutcomeDelivered;
     }
     if (!reply.taken)
         return OutcomeNotConfirmed;
     bool sent = false;
     if (reply.forwarded) {
-        raise(result);
+        raise(Delivery::Sent, result);
         sent = true;
     }
     if (reply.pluginAllowed && t.PushToPlugin) {
@@ -378,12 +378,12 @@ int MonitorCore::deliverPush()
         if (!SplitServer(m_server, host, port))
             host = m_server;
         if (SendToPluginWindow(static_cast<uint32_t>(m_taskIndex + 1), result, host) && !sent) {
-            raise(result);
+            raise(Delivery::Sent, result);
             sent = true;
         }
     }
     if (!sent)
-        raise(std::string(1, '\0') + result); // shown as not sent
+        raise(Delivery::NotSent, result);
     return OutcomeDelivered;
 }
 

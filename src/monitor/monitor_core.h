@@ -47,6 +47,17 @@ enum ProcessOutcome : int
     OutcomeNotConfirmed = 6,
 };
 
+// What became of a result: shown (not logged in), or the service's answer to its push.
+enum class Delivery
+{
+    Verified,          // not logged in: shown in the log only
+    Sent,              // forwarded by the service, or taken by the plug-in
+    NotSent,           // taken by the service, but nobody got it
+    RemoteEnd,         // the service ends the run
+    NicknameUnknown,   // the service does not know the nickname: logged out
+    LoggedInElsewhere, // the account logged in elsewhere: logged out
+};
+
 // The events of a monitor thread; each is raised only when set. They run on the
 // monitor thread: a GUI must queue them to its own thread (accept excepted, which
 // must answer at once and therefore has to be thread-safe).
@@ -56,7 +67,7 @@ struct MonitorEvents
     std::function<void()> sourceRequest;
     std::function<void()> refresh;
     std::function<void(const std::string& text)> message;
-    std::function<void(const std::string& text)> result;
+    std::function<void(Delivery delivery, const std::string& result)> result; // result: "" unless shown
     std::function<void()> noSource;
     std::function<void(int target)> chainRequest;
     std::function<void()> chainDone;

@@ -17,9 +17,4 @@ inline constexpr std::string_view kNoElement =
 // "错误：Url未设置..."
 inline constexpr std::string_view kNoUrl = "\xB4\xED\xCE\xF3\xA3\xBAUrl\xCE\xB4\xC9\xE8\xD6\xC3...";
 
-// Remote commands a push reply carries to the panel and the main window.
-inline constexpr std::string_view kShutoff = "[ shutoff ]";
-inline constexpr std::string_view kUsernameError = "[ usernameerror ]";
-inline constexpr std::string_view kLoginError = "[ loginerror ]";
-
 } // namespace vexory::texts

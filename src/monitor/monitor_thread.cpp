@@ -25,7 +25,9 @@ TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* brow
         emit RefreshRequest();
     };
     events.message = [this](const std::string& m) { emit Message(QByteArray::fromStdString(m)); };
-    events.result = [this](const std::string& r) { emit Result(QByteArray::fromStdString(r)); };
+    events.result = [this](Delivery delivery, const std::string& r) {
+        emit Result(delivery, QByteArray::fromStdString(r));
+    };
     events.noSource = [this] { emit NoSource(); };
     events.chainRequest = [this](int target) { emit ChainRequest(target); };
     events.chainDone = [this] { emit ChainDone(); };

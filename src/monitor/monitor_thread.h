@@ -40,7 +40,7 @@ signals:
     void SourceRequest();
     void RefreshRequest();
     void Message(const QByteArray& gbk);
-    void Result(const QByteArray& gbk);
+    void Result(vexory::Delivery delivery, const QByteArray& gbk);
     void NoSource();
     void ChainRequest(int target);
     void ChainDone();
@@ -56,3 +56,5 @@ private:
 };
 
 } // namespace vexory
+
+Q_DECLARE_METATYPE(vexory::Delivery)

@@ -1,5 +1,6 @@
 #include "monitor/myFrame4.h"
 
+#include "base/base_texts.h"
 #include "base/text_helpers.h"
 #include "monitor/memo_log.h"
 #include "monitor/monitor_texts.h"
@@ -166,8 +167,9 @@ void TFrame4::SetTask(int index)
         return;
     }
     const TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
-    const int code = (t.GuideUrl.empty() ? 0 : 1) + (t.PageUrl().empty() ? 0 : 2) + (t.ElementId.empty() ? 0 : 4);
-    if (code == 0 || code == 4) {
+    const int code = (t.GuideUrl.empty() ? 0 : StepGuide) + (t.PageUrl().empty() ? 0 : StepPage) +
+                     (t.ElementId.empty() ? 0 : StepClick);
+    if (code == 0 || code == StepClick) {
         LogLine(FromGbk(texts::kNoUrl));
         notice(taskNotice(FromGbk(t.TaskName), texts::kWarning), true);
         return;
@@ -203,49 +205,49 @@ void TFrame4::PrepareStart()
         return !self.isNull();
     };
     switch (m_step) {
-    case 1:
+    case StepGuide:
         if (!load(guide))
             return;
-        m_step = 0;
+        m_step = StepRefresh;
         break;
-    case 2:
+    case StepPage:
         if (!load(page))
             return;
         m_pageLoaded = true;
         break;
-    case 3:
+    case StepGuide + StepPage:
         if (!load(guide))
             return;
-        m_step = 2;
+        m_step = StepPage;
         break;
-    case 5:
+    case StepGuide + StepClick:
         if (!load(guide))
             return;
-        m_step = 4;
+        m_step = StepClick;
         break;
-    case 6:
+    case StepPage + StepClick:
         if (!load(page))
             return;
-        m_step = 4;
+        m_step = StepClick;
         break;
-    case 7:
+    case StepGuide + StepPage + StepClick:
         if (!load(guide))
             return;
-        m_step = 6;
+        m_step = StepPage + StepClick;
         break;
     // A running panel whose task a linked task asked for a new page: load it,
     // whichever way the panel refreshes.
-    case 0:
-    case 18:
+    case StepRefresh:
+    case StepReloadUrl:
         if (!page.empty() && !load(page))
             return;
-        m_step = 0;
+        m_step = StepRefresh;
         break;
-    case 4:
-    case 22:
+    case StepClick:
+    case StepReloadUrlThenClick:
         if (!page.empty() && !load(page))
             return;
-        m_step = 4;
+        m_step = StepClick;
         break;
     default:
         break;
@@ -272,8 +274,9 @@ void TFrame4::Start()
 
 void TFrame4::AfterTrim()
 {
-    if (m_step == 4 || m_step == 8 || m_step == 12 || m_step == 18 || m_step == 22)
-        m_step += 30;
+    if (m_step == StepClick || m_step == StepRefresh + StepReadSource || m_step == StepClick + StepReadSource ||
+        m_step == StepReloadUrl || m_step == StepReloadUrlThenClick)
+        m_step += StepAfterTrim;
 }
 
 bool TFrame4::NoTaskBusy(const TAccountRecord& account)
@@ -325,18 +328,18 @@ void TFrame4::runOneStep()
     const std::string element = t->ElementId;
     const std::string monitored = page.empty() ? guide : page;
     switch (m_step) {
-    case 0:
+    case StepRefresh:
         m_button->hide();
         if (m_running)
             m_browser->Refresh();
         else
             SetRunning(true);
         break;
-    case 1:
+    case StepGuide:
         m_browser->Navigate(guide);
-        m_step = 0;
+        m_step = StepRefresh;
         break;
-    case 2:
+    case StepPage:
         m_button->hide();
         if (!m_running) {
             m_browser->Navigate(page);
@@ -352,41 +355,41 @@ void TFrame4::runOneStep()
             m_pageLoaded = true;
         }
         break;
-    case 3:
+    case StepGuide + StepPage:
         m_browser->Navigate(guide);
-        m_step = 2;
+        m_step = StepPage;
         break;
-    case 4:
+    case StepClick:
         clickStep(element);
         if (!self)
             return;
         break;
-    case 5:
+    case StepGuide + StepClick:
         m_browser->Navigate(guide);
-        m_step = 4;
+        m_step = StepClick;
         break;
-    case 6:
+    case StepPage + StepClick:
         if (!m_running) {
             m_button->hide();
             m_browser->Navigate(page);
-            m_step = 4;
+            m_step = StepClick;
             waitForPage();
             if (!self)
                 return;
-            if (m_step == 4) // step 4 at once, unless the wait changed the step
+            if (m_step == StepClick) // the click at once, unless the wait changed the step
                 clickStep(element);
             if (!self)
                 return;
         }
         break;
-    case 7:
+    case StepGuide + StepPage + StepClick:
         m_browser->Navigate(guide);
-        m_step = 6;
+        m_step = StepPage + StepClick;
         break;
-    case 8:
-    case 10:
-    case 12: {
-        m_step -= 8;
+    case StepRefresh + StepReadSource:
+    case StepPage + StepReadSource:
+    case StepClick + StepReadSource: {
+        m_step -= StepReadSource;
         std::string text = m_browser->PageSource();
         if (!self)
             return;
@@ -394,33 +397,33 @@ void TFrame4::runOneStep()
         m_browser->Stop();
         break;
     }
-    case 18:
+    case StepReloadUrl:
         m_browser->Navigate(monitored);
-        m_step = 0;
+        m_step = StepRefresh;
         break;
-    case 22:
+    case StepReloadUrlThenClick:
         m_browser->Navigate(monitored);
         handOver("wait");
-        m_step = 4;
+        m_step = StepClick;
         break;
-    case 30:
-    case 48:
+    case StepAfterTrim + StepRefresh:
+    case StepAfterTrim + StepReloadUrl:
         m_browser->Refresh();
-        m_step = 0;
+        m_step = StepRefresh;
         break;
-    case 34:
-    case 52:
+    case StepAfterTrim + StepClick:
+    case StepAfterTrim + StepReloadUrlThenClick:
         m_browser->Refresh();
         handOver("wait");
-        m_step = 4;
+        m_step = StepClick;
         break;
-    case 38:
+    case StepAfterTrim + StepRefresh + StepReadSource:
         handOver("wait");
-        m_step = 30;
+        m_step = StepAfterTrim + StepRefresh;
         break;
-    case 42:
+    case StepAfterTrim + StepClick + StepReadSource:
         handOver("wait");
-        m_step = 34;
+        m_step = StepAfterTrim + StepClick;
         break;
     default:
         break;
@@ -462,8 +465,9 @@ void TFrame4::onCountdown(int remainingMs)
 
 void TFrame4::onSourceRequest()
 {
-    if (m_step == 0 || m_step == 2 || m_step == 4 || m_step == 30 || m_step == 34) {
-        m_step += 8;
+    if (m_step == StepRefresh || m_step == StepPage || m_step == StepClick || m_step == StepAfterTrim + StepRefresh ||
+        m_step == StepAfterTrim + StepClick) {
+        m_step += StepReadSource;
         enableTimer();
     }
 }
@@ -521,54 +525,70 @@ void TFrame4::noTextHandling()
 
 void TFrame4::reloadAtNextRefresh()
 {
-    if (m_step == 0)
-        m_step = 18;
-    else if (m_step == 4)
-        m_step = 22;
-    else if (m_step == 2)
+    if (m_step == StepRefresh)
+        m_step = StepReloadUrl;
+    else if (m_step == StepClick)
+        m_step = StepReloadUrlThenClick;
+    else if (m_step == StepPage)
         m_pageLoaded = false;
 }
 
-void TFrame4::onResult(const QByteArray& gbk)
+void TFrame4::onResult(Delivery delivery, const QByteArray& gbk)
 {
-    if (gbk.isEmpty())
+    switch (delivery) {
+    case Delivery::RemoteEnd:
+        emit Remote(RemoteCommand::EndRun);
         return;
-    TTaskRecord* t = task();
-    const QString name = t ? FromGbk(t->TaskName) : QString();
-    const bool stopping = m_account.StopAll;
-    auto noticeOf = [&](const QString& what) {
-        if (!stopping)
-            emit Notice(taskNotice(name, what));
-    };
-    const std::string r = gbk.toStdString();
-    if (!m_account.LoggedIn) {
-        m_log->Append(QStringLiteral("\r\n") + texts::kVerified + QStringLiteral("：\r\n") + FromGbk(r) +
-                      QStringLiteral("\r\n"));
-        noticeOf(texts::kVerified);
-        playSuccess();
-    } else if (r == texts::kShutoff) {
-        emit Notice(FromGbk(r));
-    } else if (r == texts::kUsernameError) {
+    case Delivery::NicknameUnknown:
         m_log->Append(texts::kNicknameError);
         m_account.LoggedIn = 0;
-        emit Notice(FromGbk(r));
+        emit Remote(RemoteCommand::NicknameLogout);
         playError();
-    } else if (r == texts::kLoginError) {
+        return;
+    case Delivery::LoggedInElsewhere:
         m_log->Append(texts::kLoggedInElsewhere);
         m_account.LoggedIn = 0;
-        emit Notice(FromGbk(r));
+        emit Remote(RemoteCommand::ElsewhereLogout);
         playError();
-    } else if (r.front() == '\0') {
-        m_log->Append(QStringLiteral("\r\n") + texts::kNotSent + QStringLiteral("：\r\n") + FromGbk(Trim(r)) +
-                      QStringLiteral("\r\n"));
-        noticeOf(texts::kNotSent);
-        playError();
-    } else {
-        m_log->Append(QStringLiteral("\r\n") + texts::kSent + QStringLiteral("：\r\n") + FromGbk(r) +
-                      QStringLiteral("\r\n"));
-        noticeOf(texts::kSent);
-        playSuccess();
+        return;
+    case Delivery::Verified:
+    case Delivery::Sent:
+    case Delivery::NotSent:
+        break;
     }
+    if (gbk.isEmpty())
+        return;
+    // A result nobody got is shown trimmed, as it always was.
+    const std::string all = gbk.toStdString();
+    const std::string r = delivery == Delivery::NotSent ? std::string(Trim(all)) : all;
+    const QString& heading = delivery == Delivery::Verified ? texts::kVerified
+                             : delivery == Delivery::Sent   ? texts::kSent
+                                                            : texts::kNotSent;
+    m_log->Append(QStringLiteral("\r\n") + heading + QStringLiteral("：\r\n") + FromGbk(r) + QStringLiteral("\r\n"));
+    TTaskRecord* t = task();
+    if (!m_account.StopAll)
+        emit Notice(taskNotice(t ? FromGbk(t->TaskName) : QString(), heading));
+    if (delivery == Delivery::NotSent)
+        playError();
+    else
+        playSuccess();
+}
+
+void TFrame4::ShowLaunchProgress(int percent)
+{
+    // A mark, then eight cells.
+    m_status[1]->setText(FromGbk(std::string(texts::kBlockFull) + ProgressBlocks(percent)));
+}
+
+void TFrame4::Stop()
+{
+    if (m_thread)
+        m_thread->RequestStop();
+}
+
+bool TFrame4::IsStopped() const
+{
+    return !m_thread || !m_thread->isRunning();
 }
 
 void TFrame4::onFinished()

@@ -30,6 +30,30 @@ class TFrame4 : public QWidget
 {
     Q_OBJECT
 public:
+    // What a push reply tells the main window to do.
+    enum class RemoteCommand
+    {
+        EndRun,          // the service ends the run
+        NicknameLogout,  // the service does not know the nickname
+        ElsewhereLogout, // the account logged in elsewhere
+    };
+    Q_ENUM(RemoteCommand)
+
+    // The step codes. A task starts at the sum of what it has: a guide page to load
+    // first, its page, an element to click instead of reloading; once those are
+    // loaded it refreshes (StepRefresh) or clicks (StepClick) every cycle.
+    enum Step : int
+    {
+        StepRefresh = 0,
+        StepGuide = 1,
+        StepPage = 2,
+        StepClick = 4,
+        StepReadSource = 8,          // added to StepRefresh, StepPage, StepClick: read the page text, then back
+        StepReloadUrl = 18,          // no page text: load the monitored URL, then refresh
+        StepReloadUrlThenClick = 22, // the same, then click
+        StepAfterTrim = 30,          // added after a memory trim: the page is refreshed first
+    };
+
     // `accept` answers the thread's record claims at once, from the thread: it must be thread-safe.
     TFrame4(TAccountRecord& account, std::string server, TMonitorThread::AcceptHandler accept = {},
             QWidget* parent = nullptr);
@@ -43,6 +67,13 @@ public:
     void Start();
 
     int Step() const { return m_step; }
+    // The task opens at its guide page and, with a display, waits for "开始".
+    bool OpensAtGuidePage() const { return m_step > 0 && (m_step & StepGuide); }
+    // The launch's progress (0 to 100) in the status bar, as blocks.
+    void ShowLaunchProgress(int percent);
+    // Tells the monitor thread to end at its next look; IsStopped once it has ended.
+    void Stop();
+    bool IsStopped() const;
     int TaskIndex() const { return m_taskIndex; }
     bool Running() const { return m_running; }
     int RefreshCount() const { return m_refreshCount; }
@@ -65,7 +96,9 @@ public:
 
 signals:
     void StatusChanged(TFrame4* panel);
+    // A line for the main window's status bar.
     void Notice(const QString& text);
+    void Remote(vexory::TFrame4::RemoteCommand command);
     void ChainRequest(TFrame4* panel, int target);
     void ChainDone(TFrame4* panel);
 
@@ -85,7 +118,7 @@ private:
     void connectThread();
     void onCountdown(int remainingMs);
     void onSourceRequest();
-    void onResult(const QByteArray& gbk);
+    void onResult(Delivery delivery, const QByteArray& gbk);
     void onFinished();
     void onBeforeNavigate(const QUrl& url);
     void onDownload(const QUrl& url);

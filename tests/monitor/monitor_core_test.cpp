@@ -33,6 +33,7 @@ struct Recorder
 {
     std::mutex mutex;
     std::vector<std::string> messages, results;
+    std::vector<Delivery> deliveries;
     std::vector<std::string> refused; // digests to refuse
 
     MonitorEvents events()
@@ -42,8 +43,9 @@ struct Recorder
             std::lock_guard lock(mutex);
             messages.push_back(m);
         };
-        e.result = [this](const std::string& r) {
+        e.result = [this](Delivery delivery, const std::string& r) {
             std::lock_guard lock(mutex);
+            deliveries.push_back(delivery);
             results.push_back(r);
         };
         e.accept = [this](int, const std::string& digest) {
@@ -204,7 +206,8 @@ TEST_F(MonitorCoreTest, ATakenResultNobodyForwardedIsShownAsNotSent)
     core(service.host());
     feed(page({{"a", "1"}}));
     EXPECT_EQ(feed(page({{"a", "1"}, {"b", "2"}})), OutcomeDelivered);
-    EXPECT_EQ(recorder.results.back(), std::string(1, '\0') + "name=b\r\nprice=2");
+    EXPECT_EQ(recorder.deliveries.back(), Delivery::NotSent);
+    EXPECT_EQ(recorder.results.back(), "name=b\r\nprice=2");
 }
 
 TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
@@ -221,6 +224,7 @@ TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
 
     // Stored in the user's inbox, no webhook, no plug-in: that is a delivery, shown as sent.
     EXPECT_EQ(feed(page({{"a", "1"}, {"b", "2"}})), OutcomeDelivered);
+    EXPECT_EQ(recorder.deliveries.back(), Delivery::Sent);
     EXPECT_EQ(recorder.results.back(), "name=b\r\nprice=2");
 
     // The plug-in takes it: shown as sent.
@@ -246,15 +250,15 @@ TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
     // A remote end, then a login elsewhere, then an unknown nickname.
     ASSERT_EQ(server.admin("user shutoff alice"), 0);
     feed(page({{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}}));
-    EXPECT_EQ(recorder.results.back(), texts::kShutoff);
+    EXPECT_EQ(recorder.deliveries.back(), Delivery::RemoteEnd);
     TAccountRecord other;
     other.Nickname = "alice";
     other.PasswordDigest = Sha1Hex("pw");
     ASSERT_EQ(Login(other, server.host(), false, version), LoginDone);
     EXPECT_EQ(feed(page({{"a", "1"}, {"e", "5"}})), OutcomeNotConfirmed);
-    EXPECT_EQ(recorder.results.back(), texts::kLoginError);
+    EXPECT_EQ(recorder.deliveries.back(), Delivery::LoggedInElsewhere);
     account.Nickname = "bob";
     feed(page({{"a", "1"}, {"f", "6"}}));
-    EXPECT_EQ(recorder.results.back(), texts::kUsernameError);
+    EXPECT_EQ(recorder.deliveries.back(), Delivery::NicknameUnknown);
     EXPECT_TRUE(account.Tasks[0].PendingResult().empty());
 }

@@ -46,7 +46,7 @@ struct FakeRunner
             std::lock_guard lock(mutex);
             messages.push_back(m);
         };
-        e.result = [this](const std::string& r) {
+        e.result = [this](Delivery, const std::string& r) {
             std::lock_guard lock(mutex);
             results.push_back(r);
         };

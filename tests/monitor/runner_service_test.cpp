@@ -107,6 +107,7 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     qputenv("XDG_RUNTIME_DIR", runtime.path().c_str());
     TFrame4 panel(account, server.host());
     QSignalSpy notices(&panel, &TFrame4::Notice);
+    QSignalSpy remote(&panel, &TFrame4::Remote);
     panel.SetTask(0);
     panel.PrepareStart();
     panel.SetRunning(true);
@@ -146,7 +147,8 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     // The service ends the run remotely.
     QCOMPARE(server.admin("user shutoff alice"), 0);
     m_site.add("fifth");
-    QTRY_VERIFY_WITH_TIMEOUT(notices.contains(QVariantList{QStringLiteral("[ shutoff ]")}), 20000);
+    const QVariantList endRun{QVariant::fromValue(TFrame4::RemoteCommand::EndRun)};
+    QTRY_VERIFY_WITH_TIMEOUT(remote.contains(endRun), 20000);
 
     // Logged in elsewhere: the panel logs out.
     TAccountRecord other;
@@ -155,7 +157,9 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     QCOMPARE(Login(other, server.host(), false, version), int(LoginDone));
     m_site.add("sixth");
     QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("账户异地登录，退出登录！")), 20000);
-    QVERIFY(notices.contains(QVariantList{QStringLiteral("[ loginerror ]")}));
+    QVERIFY(remote.contains(QVariantList{QVariant::fromValue(TFrame4::RemoteCommand::ElsewhereLogout)}));
+    for (const auto& n : notices) // remote commands are no status lines
+        QVERIFY(!n.at(0).toString().startsWith(QLatin1String("[ ")) || n.at(0).toString().startsWith("[ list ]"));
     QVERIFY(!account.LoggedIn);
     account.StopAll = 1;
 
