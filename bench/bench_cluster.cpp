@@ -8,6 +8,7 @@
 // Starts its own PostgreSQL (a throwaway cluster), instances and nginx, and stops
 // them at the end. Needs the packages scripts/setup installs (postgresql, nginx).
 
+#include "latencies.h"
 #include "support/nginx_proxy.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
@@ -94,19 +95,15 @@ Figures measure(const std::string& database, int instances, int clients, double 
     for (auto& t : threads)
         t.join();
     const double took = std::chrono::duration<double>(Clock::now() - start).count();
-    std::vector<double> all;
-    for (auto& l : latencies)
-        all.insert(all.end(), l.begin(), l.end());
-    std::sort(all.begin(), all.end());
+    const bench::Latencies all(latencies);
     if (all.empty())
         return f;
-    auto percentile = [&](double p) { return all[std::min(all.size() - 1, static_cast<size_t>(p * all.size()))]; };
     f.pushes = all.size();
     f.failed = failed;
     f.perSecond = static_cast<double>(all.size() - f.failed) / took;
-    f.p50 = percentile(0.50);
-    f.p99 = percentile(0.99);
-    f.max = all.back();
+    f.p50 = all.percentile(0.50);
+    f.p99 = all.percentile(0.99);
+    f.max = all.max();
     return f;
 }
 

@@ -12,6 +12,7 @@
 // port with a fresh data folder, and stops it at the end.
 
 #include "base/text_helpers.h"
+#include "latencies.h"
 #include "service/service_client.h"
 
 #include <algorithm>
@@ -184,11 +185,7 @@ int main(int argc, char** argv)
         th.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-    std::vector<double> all;
-    for (auto& l : latencies)
-        all.insert(all.end(), l.begin(), l.end());
-    std::sort(all.begin(), all.end());
-    auto percentile = [&](double p) { return all[std::min(all.size() - 1, static_cast<size_t>(p * all.size()))]; };
+    const bench::Latencies all(latencies);
     const std::string rows = run(server + " results --data " + data + " bench | wc -l");
     const auto memory = memoryOf(pid);
 
@@ -205,7 +202,7 @@ int main(int argc, char** argv)
     std::printf("clients %d, pushes %d, acknowledged %d, stored rows %s", clients, clients * pushes,
                 acknowledged.load(), rows.c_str());
     std::printf("pushes/s %.0f, latency ms p50 %.2f p90 %.2f p99 %.2f max %.2f\n", acknowledged / seconds,
-                percentile(0.50), percentile(0.90), percentile(0.99), all.back());
+                all.percentile(0.50), all.percentile(0.90), all.percentile(0.99), all.max());
     std::printf("held connections %zu (idle %d, slow %d); server RSS MB: %.1f with them, %.1f after the pushes, "
                 "peak %.1f; SIGTERM took %.2f s\n",
                 held.size(), idle, slow, heldMemory.first, memory.first, memory.second, stopSeconds);

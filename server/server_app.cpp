@@ -552,31 +552,34 @@ void ServiceApp::Install(HttpServer& server)
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const int hashing = server.AddPool({m_options.hashThreads ? m_options.hashThreads : cores, 64});
     auto route = [this](auto method) { return [this, method](const HttpRequest& r) { return (this->*method)(r); }; };
-    server.Route("POST", "/client/LogIn.php", route(&ServiceApp::Login), hashing,
+    server.Route("POST", std::string(kLoginScript), route(&ServiceApp::Login), hashing,
                  [this](const HttpRequest& r) { return admit(r, true); });
-    server.Route("POST", "/client/SendInfo.php", route(&ServiceApp::Push), 0,
+    server.Route("POST", std::string(kPushScript), route(&ServiceApp::Push), 0,
                  [this](const HttpRequest& r) { return admit(r, false); });
-    server.Route("POST", "/client/Svn.php", route(&ServiceApp::Share), 0,
+    server.Route("POST", std::string(kShareScript), route(&ServiceApp::Share), 0,
                  [this](const HttpRequest& r) { return admit(r, false); });
 
-    server.Route("GET", "/advert.php", [](const HttpRequest& req) {
+    server.Route("GET", std::string(kAdvertPage), [](const HttpRequest& req) {
         // The help page's whole address, as the client reached this service.
         std::string page = pages::kAdvert;
         const std::string host = req.Header("Host");
-        const std::string help = escapeHtml("http://" + (host.empty() ? std::string("127.0.0.1") : host) + "/Help.php");
+        const std::string help =
+            escapeHtml("http://" + (host.empty() ? std::string("127.0.0.1") : host) + std::string(kHelpPage));
         page.replace(page.find("{HELP}"), 6, help);
         return html(page);
     });
-    server.Route("GET", "/Help.php", [](const HttpRequest&) { return html(pages::kHelp); });
-    server.Route("GET", "/register", [](const HttpRequest&) { return html(pages::kRegisterForm); });
-    server.Route("POST", "/register", route(&ServiceApp::Register), hashing, [this](const HttpRequest& r) {
-        HttpServer::Admission a;
-        if (!m_registerRate.Take(r.peer))
-            a.refuse = html("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title>"
-                            "</head><body><p>注册太频繁，请稍后再试。</p></body></html>",
-                            429);
-        return a;
-    });
+    server.Route("GET", std::string(kHelpPage), [](const HttpRequest&) { return html(pages::kHelp); });
+    server.Route("GET", std::string(kRegisterPage), [](const HttpRequest&) { return html(pages::kRegisterForm); });
+    server.Route(
+        "POST", std::string(kRegisterPage), route(&ServiceApp::Register), hashing, [this](const HttpRequest& r) {
+            HttpServer::Admission a;
+            if (!m_registerRate.Take(r.peer))
+                a.refuse =
+                    html("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title>"
+                         "</head><body><p>注册太频繁，请稍后再试。</p></body></html>",
+                         429);
+            return a;
+        });
     server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
 }
 

@@ -303,7 +303,7 @@ void TForm1::OpenOptions()
 
 void TForm1::ShowRegistration()
 {
-    m_form3->SetRegistration(QStringLiteral("http://") + FromGbk(m_values.Server) + QStringLiteral("/register"));
+    m_form3->SetRegistration(QStringLiteral("http://") + FromGbk(m_values.Server) + QString::fromLatin1(kRegisterPage));
     m_form3->exec();
 }
 
@@ -396,7 +396,7 @@ void TForm1::StartRun()
     layout->setSpacing(0);
     m_advert = new WebEngineBrowser(central);
     m_advert->View()->setFixedHeight(60);
-    m_advert->Navigate("http://" + m_values.Server + "/advert.php");
+    m_advert->Navigate("http://" + m_values.Server + std::string(kAdvertPage));
     layout->addWidget(m_advert->View());
     m_tabs = new QTabWidget(central);
     layout->addWidget(m_tabs, 1);

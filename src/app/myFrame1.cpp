@@ -1,5 +1,6 @@
 #include "app/myFrame1.h"
 
+#include "app/ui_texts.h"
 #include "base/text_helpers.h"
 #include "service/service_client.h"
 #include "widgets/hint_edit.h"
@@ -21,33 +22,29 @@ TFrame1::TFrame1(TAccountRecord& account, TProcessValues& values, QWidget* paren
 {
     setFixedSize(256, 253);
     auto* outer = new QVBoxLayout(this);
-    auto* group = new QGroupBox(QStringLiteral("[ 登录与注册 ]"), this);
+    auto* group = new QGroupBox(texts::kLoginGroup, this);
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel(QStringLiteral("昵称 "), group), 0, 0);
+    grid->addWidget(new QLabel(texts::kNicknameCaption, group), 0, 0);
     m_name = new THintEdit(group);
-    m_name->SetHintText(QStringLiteral("请输入昵称"));
-    m_name->setToolTip(QStringLiteral("请输入Vexory公众号的昵称"));
+    m_name->SetHintText(texts::kNicknameHint);
+    m_name->setToolTip(texts::kNicknameTip);
     grid->addWidget(m_name, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("密码   "), group), 1, 0);
+    grid->addWidget(new QLabel(texts::kPasswordCaption, group), 1, 0);
     m_password = new THintEdit(group);
-    m_password->SetHintText(QStringLiteral("仅限数字和大小写字母"));
-    m_password->setToolTip(QStringLiteral("仅限数字和大小写字母"));
+    m_password->SetHintText(texts::kPasswordHint);
+    m_password->setToolTip(texts::kPasswordHint);
     m_password->SetPasswordChar(QLatin1Char('x'));
     m_password->SetFormatQuery(&TFrame1::PasswordFormat);
     grid->addWidget(m_password, 1, 1);
-    m_login = new QPushButton(QStringLiteral("登录"), group);
-    m_register = new QPushButton(QStringLiteral("注册"), group);
+    m_login = new QPushButton(texts::kLoginButton, group);
+    m_register = new QPushButton(texts::kRegisterButton, group);
     grid->addWidget(m_login, 2, 1);
     grid->addWidget(m_register, 3, 1);
     outer->addWidget(group);
-    auto* version = new QLabel(QStringLiteral("v 1.9.1"), this);
+    auto* version = new QLabel(texts::kVersionLabel, this);
     version->setEnabled(false);
     outer->addWidget(version);
-    const QString site = QStringLiteral("http://") + FromGbk(values.Server);
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1/Help.php\">%1</a>").arg(site), this);
-    link->setCursor(Qt::PointingHandCursor);
-    connect(link, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
-    outer->addWidget(link);
+    outer->addWidget(HelpLink(values.Server, this));
 
     if (!account.Nickname.empty())
         m_name->SetText(FromGbk(account.Nickname));
@@ -74,35 +71,35 @@ void TFrame1::Login()
     // The fields hold what was typed, even while one of them has the focus.
     const QString name = m_name->hasFocus() ? m_name->text() : m_name->Text();
     if (name.trimmed().isEmpty()) {
-        MessageBox::Information(this, QStringLiteral("用户名不能为空！"));
+        MessageBox::Information(this, texts::kNicknameEmpty);
         return;
     }
     m_account.Nickname = ToGbk(name);
     const QString password = m_password->hasFocus() ? m_password->text() : m_password->Text();
     if (password.trimmed().isEmpty()) {
-        MessageBox::Information(this, QStringLiteral("密码不能为空！"));
+        MessageBox::Information(this, texts::kPasswordEmpty);
         return;
     }
     if (!PasswordFormat(password)) {
-        MessageBox::Information(this, QStringLiteral("密码仅限数字和大小写字母！"));
+        MessageBox::Information(this, texts::kPasswordCharacters);
         return;
     }
     m_account.PasswordDigest = Sha1Hex(ToGbk(password));
     int32_t version = kClientVersion;
     switch (vexory::Login(m_account, m_values.Server, false, version)) {
     case LoginNoAnswer:
-        MessageBox::Information(this, QStringLiteral("远程错误，无法登录！"));
+        MessageBox::Information(this, texts::kLoginNoAnswer);
         return;
     case LoginNotRegistered:
         m_account.Nickname.clear();
         m_account.PasswordDigest.clear();
-        MessageBox::Information(this, QStringLiteral("未注册用户，无法登录！"));
+        MessageBox::Information(this, texts::kLoginNotRegistered);
         return;
     case LoginWrongPassword:
-        MessageBox::Information(this, QStringLiteral("密码错误，无法登录！"));
+        MessageBox::Information(this, texts::kLoginWrongPassword);
         return;
     case LoginServerError:
-        MessageBox::Information(this, QStringLiteral("服务器错误，无法登录！"));
+        MessageBox::Information(this, texts::kLoginServerError);
         return;
     default:
         break;
@@ -111,6 +108,17 @@ void TFrame1::Login()
         emit NewVersion();
     ApplyRightsToTasks(m_account);
     emit LoggedIn();
+}
+
+QLabel* HelpLink(const std::string& server, QWidget* parent)
+{
+    const QString site = QStringLiteral("http://") + FromGbk(server);
+    auto* link =
+        new QLabel(QStringLiteral("<a href=\"%1%2\">%1</a>").arg(site, QString::fromLatin1(kHelpPage)), parent);
+    link->setCursor(Qt::PointingHandCursor);
+    QObject::connect(link, &QLabel::linkActivated, link,
+                     [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    return link;
 }
 
 } // namespace vexory

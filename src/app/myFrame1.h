@@ -9,7 +9,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <string>
 
+class QLabel;
 class QPushButton;
 
 namespace vexory {
@@ -33,9 +35,9 @@ public:
     void Login();
 
 signals:
-    void LoggedIn();                  // EnterTaskList
-    void NewVersion();                // the service has a newer client
-    void RegisterRequested();         // show the registration picture
+    void LoggedIn();          // EnterTaskList
+    void NewVersion();        // the service has a newer client
+    void RegisterRequested(); // show the registration picture
 
 private:
     TAccountRecord& m_account;
@@ -45,5 +47,9 @@ private:
     QPushButton* m_login = nullptr;
     QPushButton* m_register = nullptr;
 };
+
+// The link to the service's help page (the service's address as its text), opened
+// in the desktop's browser; the login panel and the task list show it.
+QLabel* HelpLink(const std::string& server, QWidget* parent);
 
 } // namespace vexory

@@ -1,5 +1,6 @@
 #include "app/myFrame2.h"
 
+#include "app/myFrame1.h"
 #include "app/ui_texts.h"
 #include "base/tick_clock.h"
 #include "editor/Unit2.h"
@@ -8,6 +9,7 @@
 #include "formula/grab_formula.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
+#include "service/protocol_codec.h"
 #include "widgets/message_box.h"
 #include "widgets/qt_text.h"
 
@@ -51,14 +53,6 @@ protected:
     }
 };
 
-} // namespace
-
-namespace {
-
-const char* const kOverviewCaptions[11] = {"任务名称：", "导引URL：",  "网页URL：",  "页面元素：",
-                                           "连接超时：", "刷新频率：", "抓取公式：", "更新检查：",
-                                           "清除标记：", "验证公式：", "推送外挂："};
-
 QString storeFilter()
 {
     return QStringLiteral("Vexory (*%1)").arg(QString::fromLatin1(kStoreExtension.data(), kStoreExtension.size()));
@@ -70,10 +64,10 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     : QWidget(parent), m_account(account), m_processValues(values)
 {
     auto* layout = new QHBoxLayout(this);
-    auto* overview = new QGroupBox(QStringLiteral("[ 任务概要 ]"), this);
+    auto* overview = new QGroupBox(texts::kOverviewGroup, this);
     auto* grid = new QGridLayout(overview);
     for (int i = 0; i < 11; ++i) {
-        grid->addWidget(new QLabel(QString::fromUtf8(kOverviewCaptions[i]), overview), i, 0, Qt::AlignRight);
+        grid->addWidget(new QLabel(texts::kOverviewCaptions[i], overview), i, 0, Qt::AlignRight);
         m_values[i] = new QLabel(overview);
         m_values[i]->setTextFormat(Qt::PlainText); // formulas are markup, not for rendering
         m_values[i]->setMinimumWidth(300);
@@ -83,7 +77,7 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     layout->addWidget(overview, 1);
 
     auto* right = new QVBoxLayout;
-    auto* manage = new QGroupBox(QStringLiteral("[ 任务管理 ]"), this);
+    auto* manage = new QGroupBox(texts::kManageGroup, this);
     auto* manageLayout = new QVBoxLayout(manage);
     m_list = new TaskListWidget(manage);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -92,52 +86,46 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     m_list->setMinimumWidth(260);
     manageLayout->addWidget(m_list, 1);
     auto* buttons = new QHBoxLayout;
-    for (const char* text : {"新建", "修改", "删除"}) {
-        auto* b = new QPushButton(QString::fromUtf8(text), manage);
-        b->setObjectName(QString::fromUtf8(text));
+    for (const QString& text : {texts::kNewTask, texts::kModifyTask, texts::kDeleteTask}) {
+        auto* b = new QPushButton(text, manage);
+        b->setObjectName(text);
         buttons->addWidget(b);
     }
     manageLayout->addLayout(buttons);
     right->addWidget(manage, 1);
     auto* bottom = new QHBoxLayout;
-    auto* execute = new QPushButton(QStringLiteral("执行"), this);
-    execute->setObjectName(QStringLiteral("执行"));
+    auto* execute = new QPushButton(texts::kExecute, this);
+    execute->setObjectName(texts::kExecute);
     auto* settings = new QPushButton(QStringLiteral("···"), this);
     settings->setObjectName(QStringLiteral("···"));
-    settings->setToolTip(QStringLiteral("设置"));
+    settings->setToolTip(texts::kSettings);
     bottom->addWidget(execute, 1);
     bottom->addWidget(settings);
     right->addLayout(bottom);
     m_version = new QLabel(texts::kVersionLabel, this);
     m_version->setEnabled(false);
     right->addWidget(m_version);
-    const QString site = QStringLiteral("http://") + FromGbk(values.Server);
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1/Help.php\">%1</a>").arg(site), this);
-    link->setCursor(Qt::PointingHandCursor);
-    connect(link, &QLabel::linkActivated, this, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
-    right->addWidget(link);
+    right->addWidget(HelpLink(values.Server, this));
     layout->addLayout(right);
 
     m_menu = new QMenu(this);
-    m_up = m_menu->addAction(QStringLiteral("上移(点选)"), this, [this] { MoveSelected(-1); });
-    m_down = m_menu->addAction(QStringLiteral("下移(点选)"), this, [this] { MoveSelected(+1); });
-    m_menu->addAction(QStringLiteral("全选(勾选)"), this, &TFrame2::TickAll);
-    m_menu->addAction(QStringLiteral("反选(勾选)"), this, &TFrame2::InvertTicks);
-    m_clone = m_menu->addAction(QStringLiteral("克隆(点选)"), this, &TFrame2::CloneSelected);
-    m_menu->addAction(QStringLiteral("导入"), this, [this] {
+    m_up = m_menu->addAction(texts::kMoveUp, this, [this] { MoveSelected(-1); });
+    m_down = m_menu->addAction(texts::kMoveDown, this, [this] { MoveSelected(+1); });
+    m_menu->addAction(texts::kTickAll, this, &TFrame2::TickAll);
+    m_menu->addAction(texts::kInvertTicks, this, &TFrame2::InvertTicks);
+    m_clone = m_menu->addAction(texts::kClone, this, &TFrame2::CloneSelected);
+    m_menu->addAction(texts::kImport, this, [this] {
         const QString path = AskImportFile();
         if (!path.isEmpty())
             ImportFile(path);
     });
-    m_export = m_menu->addAction(QStringLiteral("另存(勾选)为..."), this, &TFrame2::ExportTicked);
+    m_export = m_menu->addAction(texts::kExportTicked, this, &TFrame2::ExportTicked);
     connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         UpdateMenu();
         m_menu->popup(m_list->viewport()->mapToGlobal(at));
     });
 
-    AskImportFile = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("导入"), QString(), storeFilter());
-    };
+    AskImportFile = [this] { return QFileDialog::getOpenFileName(this, texts::kImport, QString(), storeFilter()); };
     AskExportFile = [this](const QString& title) {
         QString path = QFileDialog::getSaveFileName(this, title, QString(), storeFilter());
         const QString ext = QString::fromLatin1(kStoreExtension.data(), kStoreExtension.size());
@@ -148,7 +136,7 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
 
     connect(m_list, &QListWidget::itemClicked, this, [this] { ShowOverview(selectedPosition()); });
     connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) { ShowOverview(row); });
-    connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { Button(QStringLiteral("修改"))->click(); });
+    connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { Button(texts::kModifyTask)->click(); });
     connect(m_list->model(), &QAbstractItemModel::rowsMoved, this,
             [this](const QModelIndex&, int start, int, const QModelIndex&, int row) {
                 renumber(std::min(start, row > start ? row - 1 : row));
@@ -161,9 +149,9 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
         if (p >= 0 && (item->checkState() == Qt::Checked) != (taskOf(p).Checked != 0))
             changed();
     });
-    connect(Button(QStringLiteral("新建")), &QPushButton::clicked, this, &TFrame2::NewTaskClick);
-    connect(Button(QStringLiteral("修改")), &QPushButton::clicked, this, &TFrame2::ModifyClick);
-    connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
+    connect(Button(texts::kNewTask), &QPushButton::clicked, this, &TFrame2::NewTaskClick);
+    connect(Button(texts::kModifyTask), &QPushButton::clicked, this, &TFrame2::ModifyClick);
+    connect(Button(texts::kDeleteTask), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
     connect(execute, &QPushButton::clicked, this, [this] {
         WriteBack();
         emit ExecuteRun();
@@ -269,7 +257,7 @@ void TFrame2::ShowOverview(int position)
     const TTaskRecord& t = taskOf(position);
     auto text = [](QLabel* label, const std::string& value) {
         if (value.empty()) {
-            label->setText(QStringLiteral("未设置"));
+            label->setText(texts::kNotSet);
             label->setToolTip(QString());
         } else {
             label->setText(FromGbk(value));
@@ -280,13 +268,13 @@ void TFrame2::ShowOverview(int position)
     text(m_values[1], t.GuideUrl);
     text(m_values[2], t.PageUrl());
     text(m_values[3], t.ElementId);
-    m_values[4]->setText(QStringLiteral("%1 秒").arg(t.ConnectTimeout / 1000));
-    m_values[5]->setText(QStringLiteral("%1 秒").arg(t.RefreshInterval / 1000));
+    m_values[4]->setText(texts::kSecondsValue.arg(t.ConnectTimeout / 1000));
+    m_values[5]->setText(texts::kSecondsValue.arg(t.RefreshInterval / 1000));
     text(m_values[6], t.GrabFormula);
-    m_values[7]->setText(t.CompareLastScreen ? QStringLiteral("比较上一屏记录") : QStringLiteral("比较所有记录"));
-    m_values[8]->setText(t.ClearTags ? QStringLiteral("是") : QStringLiteral("否"));
+    m_values[7]->setText(t.CompareLastScreen ? texts::kCompareLastScreenValue : texts::kCompareAllValue);
+    m_values[8]->setText(t.ClearTags ? texts::kYes : texts::kNo);
     text(m_values[9], ReadableVerifyFormula(t.VerifyFormula, t.GrabFormula));
-    m_values[10]->setText(t.PushToPlugin ? QStringLiteral("是") : QStringLiteral("否"));
+    m_values[10]->setText(t.PushToPlugin ? texts::kYes : texts::kNo);
 }
 
 void TFrame2::WriteBack()
@@ -318,7 +306,7 @@ void TFrame2::ModifyClick()
 {
     const int p = selectedPosition();
     if (p < 0) {
-        MessageBox::Information(this, QStringLiteral("先选择要修改的任务！"));
+        MessageBox::Information(this, texts::kChooseTaskFirst);
         return;
     }
     if (!m_editor)
@@ -440,7 +428,7 @@ bool TFrame2::ImportFile(const QString& path)
 {
     TAccountRecord imported;
     if (!ReadStore(path.toStdString(), imported)) {
-        MessageBox::Information(this, QStringLiteral("错误:文件内部错误，无法读取..."));
+        MessageBox::Information(this, texts::kStoreUnreadable);
         return false;
     }
     for (auto& t : imported.Tasks) {
@@ -458,17 +446,16 @@ void TFrame2::ExportTicked()
         if (m_list->item(p)->checkState() == Qt::Checked)
             file.Tasks.emplace_back(taskOf(p));
     if (file.Tasks.empty()) {
-        MessageBox::Information(this, QStringLiteral("请先勾选需要另存的任务！"));
+        MessageBox::Information(this, texts::kTickTasksFirst);
         return;
     }
-    const QString path = AskExportFile(QStringLiteral("%1个监控任务另存为").arg(file.Tasks.size()));
+    const QString path = AskExportFile(texts::kExportCaption.arg(file.Tasks.size()));
     if (path.isEmpty())
         return;
     file.AutoEnd = m_account.AutoEnd;
     file.ShutdownFlags = m_account.ShutdownFlags;
     if (!m_account.Nickname.empty() && !m_account.PasswordDigest.empty() &&
-        MessageBox::Question(this, QStringLiteral("另存配置文件，是否保存用户名、密码？"),
-                             QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        MessageBox::Question(this, texts::kExportAskAccount, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         file.Nickname = m_account.Nickname;
         file.PasswordDigest = m_account.PasswordDigest;
     }

@@ -1,6 +1,7 @@
 #include "app/myFrame8.h"
 
 #include "app/autostart.h"
+#include "app/ui_texts.h"
 #include "platform/program_folder.h"
 #include "widgets/message_box.h"
 
@@ -21,17 +22,17 @@ TFrame8::TFrame8(TAccountRecord& account, QWidget* parent) : QWidget(parent), m_
 {
     setFixedSize(337, 298);
     auto* layout = new QVBoxLayout(this);
-    auto* login = new QGroupBox(QStringLiteral("[ 登录设置 ]"), this);
+    auto* login = new QGroupBox(texts::kLoginSettingsGroup, this);
     auto* loginLayout = new QHBoxLayout(login);
-    m_loggedIn = new QRadioButton(QStringLiteral("已登录"), login);
-    m_relogin = new QRadioButton(QStringLiteral("重新登录"), login);
+    m_loggedIn = new QRadioButton(texts::kLoggedIn, login);
+    m_relogin = new QRadioButton(texts::kRelogin, login);
     loginLayout->addWidget(m_loggedIn);
     loginLayout->addWidget(m_relogin);
     layout->addWidget(login);
 
-    auto* end = new QGroupBox(QStringLiteral("[ 自动结束时间 ]"), this);
+    auto* end = new QGroupBox(texts::kAutoEndGroup, this);
     auto* grid = new QGridLayout(end);
-    m_off = new QRadioButton(QStringLiteral("不启用"), end);
+    m_off = new QRadioButton(texts::kAutoEndOff, end);
     m_hours = new QRadioButton(end);
     m_clock = new QRadioButton(end);
     auto* endGroup = new QButtonGroup(this);
@@ -43,8 +44,8 @@ TFrame8::TFrame8(TAccountRecord& account, QWidget* parent) : QWidget(parent), m_
     m_clockSlider = new QSlider(Qt::Horizontal, end);
     m_clockSlider->setRange(1, 24);
     m_clockSlider->setValue(24);
-    m_hoursLabel = new QLabel(QStringLiteral("200小时后"), end);
-    m_clockLabel = new QLabel(QStringLiteral("24 点整"), end);
+    m_hoursLabel = new QLabel(texts::kHoursStart, end);
+    m_clockLabel = new QLabel(texts::kClockStart, end);
     grid->addWidget(m_off, 0, 0, 1, 3);
     grid->addWidget(m_hours, 1, 0);
     grid->addWidget(m_hoursSlider, 1, 1);
@@ -55,23 +56,23 @@ TFrame8::TFrame8(TAccountRecord& account, QWidget* parent) : QWidget(parent), m_
     m_off->setChecked(true);
     layout->addWidget(end);
 
-    m_afterEnd = new QCheckBox(QStringLiteral("结束后关闭计算机"), this);
-    m_autostart = new QCheckBox(QStringLiteral("开机自动执行"), this);
-    m_afterRemote = new QCheckBox(QStringLiteral("远程结束后关闭计算机"), this);
+    m_afterEnd = new QCheckBox(texts::kShutdownAfterEnd, this);
+    m_autostart = new QCheckBox(texts::kRunAtLogin, this);
+    m_afterRemote = new QCheckBox(texts::kShutdownAfterRemote, this);
     auto* boxes = new QGridLayout;
     boxes->addWidget(m_afterEnd, 0, 0);
     boxes->addWidget(m_autostart, 0, 1);
     boxes->addWidget(m_afterRemote, 1, 0);
     layout->addLayout(boxes);
-    m_ok = new QPushButton(QStringLiteral("确定"), this);
+    m_ok = new QPushButton(texts::kOk, this);
     layout->addWidget(m_ok, 0, Qt::AlignRight);
 
     connect(m_hoursSlider, &QSlider::valueChanged, this, [this](int v) {
-        m_hoursLabel->setText(QStringLiteral("%1小时后").arg(v));
+        m_hoursLabel->setText(texts::kHoursLater.arg(v));
         m_hours->setChecked(true);
     });
     connect(m_clockSlider, &QSlider::valueChanged, this, [this](int v) {
-        m_clockLabel->setText(QStringLiteral("%1 点整").arg(v));
+        m_clockLabel->setText(texts::kOClock.arg(v));
         m_clock->setChecked(true);
     });
     connect(m_off, &QRadioButton::toggled, this, [this](bool on) { m_afterEnd->setEnabled(!on); });
@@ -119,9 +120,8 @@ void TFrame8::Apply()
         m_account.AutoEnd = static_cast<uint8_t>(m_hoursSlider->value() + 25);
     else
         m_account.AutoEnd = static_cast<uint8_t>(m_clockSlider->value() + 1);
-    m_account.ShutdownFlags =
-        static_cast<uint8_t>((m_afterEnd->isChecked() ? ShutdownAfterAutoEnd : 0) |
-                             (m_afterRemote->isChecked() ? ShutdownAfterRemoteEnd : 0));
+    m_account.ShutdownFlags = static_cast<uint8_t>((m_afterEnd->isChecked() ? ShutdownAfterAutoEnd : 0) |
+                                                   (m_afterRemote->isChecked() ? ShutdownAfterRemoteEnd : 0));
     if (m_autostart->isChecked() != AutostartEnabled()) {
         std::string error;
         if (m_autostart->isChecked()) {

@@ -37,4 +37,63 @@ inline const QString kStopRunTip = QStringLiteral("停止运行，回到任务�
 inline const QString kStopFailed = QStringLiteral("错误：监控线程未能停止");
 inline const QString kStoreKeptAs = QStringLiteral("原文件已另存为：%1");
 
+// The login panel, the task list and the options panel.
+inline const QString kLoginGroup = QStringLiteral("[ 登录与注册 ]");
+inline const QString kNicknameCaption = QStringLiteral("昵称 ");
+inline const QString kNicknameHint = QStringLiteral("请输入昵称");
+inline const QString kNicknameTip = QStringLiteral("请输入Vexory公众号的昵称");
+inline const QString kPasswordCaption = QStringLiteral("密码   ");
+inline const QString kPasswordHint = QStringLiteral("仅限数字和大小写字母");
+inline const QString kLoginButton = QStringLiteral("登录");
+inline const QString kRegisterButton = QStringLiteral("注册");
+inline const QString kNicknameEmpty = QStringLiteral("用户名不能为空！");
+inline const QString kPasswordEmpty = QStringLiteral("密码不能为空！");
+inline const QString kPasswordCharacters = QStringLiteral("密码仅限数字和大小写字母！");
+inline const QString kLoginNoAnswer = QStringLiteral("远程错误，无法登录！");
+inline const QString kLoginNotRegistered = QStringLiteral("未注册用户，无法登录！");
+inline const QString kLoginWrongPassword = QStringLiteral("密码错误，无法登录！");
+inline const QString kLoginServerError = QStringLiteral("服务器错误，无法登录！");
+inline const QString kOverviewCaptions[11] = {
+    QStringLiteral("任务名称："), QStringLiteral("导引URL："),  QStringLiteral("网页URL："),
+    QStringLiteral("页面元素："), QStringLiteral("连接超时："), QStringLiteral("刷新频率："),
+    QStringLiteral("抓取公式："), QStringLiteral("更新检查："), QStringLiteral("清除标记："),
+    QStringLiteral("验证公式："), QStringLiteral("推送外挂："),
+};
+inline const QString kOverviewGroup = QStringLiteral("[ 任务概要 ]");
+inline const QString kManageGroup = QStringLiteral("[ 任务管理 ]");
+inline const QString kExecute = QStringLiteral("执行");
+inline const QString kSettings = QStringLiteral("设置");
+inline const QString kNewTask = QStringLiteral("新建");
+inline const QString kModifyTask = QStringLiteral("修改");
+inline const QString kDeleteTask = QStringLiteral("删除");
+inline const QString kMoveUp = QStringLiteral("上移(点选)");
+inline const QString kMoveDown = QStringLiteral("下移(点选)");
+inline const QString kTickAll = QStringLiteral("全选(勾选)");
+inline const QString kInvertTicks = QStringLiteral("反选(勾选)");
+inline const QString kClone = QStringLiteral("克隆(点选)");
+inline const QString kImport = QStringLiteral("导入");
+inline const QString kExportTicked = QStringLiteral("另存(勾选)为...");
+inline const QString kNotSet = QStringLiteral("未设置");
+inline const QString kSecondsValue = QStringLiteral("%1 秒");
+inline const QString kCompareLastScreenValue = QStringLiteral("比较上一屏记录");
+inline const QString kCompareAllValue = QStringLiteral("比较所有记录");
+inline const QString kYes = QStringLiteral("是");
+inline const QString kNo = QStringLiteral("否");
+inline const QString kChooseTaskFirst = QStringLiteral("先选择要修改的任务！");
+inline const QString kTickTasksFirst = QStringLiteral("请先勾选需要另存的任务！");
+inline const QString kExportCaption = QStringLiteral("%1个监控任务另存为");
+inline const QString kExportAskAccount = QStringLiteral("另存配置文件，是否保存用户名、密码？");
+inline const QString kLoginSettingsGroup = QStringLiteral("[ 登录设置 ]");
+inline const QString kRelogin = QStringLiteral("重新登录");
+inline const QString kAutoEndGroup = QStringLiteral("[ 自动结束时间 ]");
+inline const QString kAutoEndOff = QStringLiteral("不启用");
+inline const QString kHoursStart = QStringLiteral("200小时后");
+inline const QString kClockStart = QStringLiteral("24 点整");
+inline const QString kShutdownAfterEnd = QStringLiteral("结束后关闭计算机");
+inline const QString kRunAtLogin = QStringLiteral("开机自动执行");
+inline const QString kShutdownAfterRemote = QStringLiteral("远程结束后关闭计算机");
+inline const QString kOk = QStringLiteral("确定");
+inline const QString kHoursLater = QStringLiteral("%1小时后");
+inline const QString kOClock = QStringLiteral("%1 点整");
+
 } // namespace vexory::texts

@@ -47,8 +47,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     auto* top = new QHBoxLayout(m_top);
     top->setContentsMargins(12, 4, 168 - 90, 4);
     m_status = new QLabel(m_top);
-    m_next = new QPushButton(QStringLiteral("下一步"), m_top);
-    m_next->setObjectName(QStringLiteral("下一步"));
+    m_next = new QPushButton(texts::kNextStep, m_top);
+    m_next->setObjectName(texts::kNextStep);
     m_next->setFixedWidth(90);
     top->addWidget(m_status, 1);
     top->addWidget(m_next);
@@ -263,9 +263,9 @@ QImage TForm3::SplashPicture()
     p.drawText(QRect(0, 60, 480, 80), Qt::AlignCenter, QStringLiteral("Vexory"));
     QFont subtitle(QStringLiteral("Noto Sans CJK SC"), 15);
     p.setFont(subtitle);
-    p.drawText(QRect(0, 150, 480, 40), Qt::AlignCenter, QStringLiteral("网页记录监控 · 新数据推送到手机"));
+    p.drawText(QRect(0, 150, 480, 40), Qt::AlignCenter, texts::kSplashTagline);
     p.setFont(QFont(QStringLiteral("Noto Sans CJK SC"), 10));
-    p.drawText(QRect(0, 225, 470, 30), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("正在载入任务…"));
+    p.drawText(QRect(0, 225, 470, 30), Qt::AlignRight | Qt::AlignVCenter, texts::kSplashLoading);
     return image;
 }
 
@@ -309,7 +309,7 @@ void TForm3::SetRegistration(const QString& registerUrl)
     m_top->hide();
     m_browserHost->hide();
     setWindowFlags(Qt::Tool);
-    setWindowTitle(QStringLiteral("微信扫码完成注册"));
+    setWindowTitle(texts::kRegisterCaption);
     if (m_panel)
         m_panel->hide();
     const QImage picture = QrPicture(registerUrl);
@@ -331,7 +331,7 @@ void TForm3::SetOptions(QWidget* panel)
     m_top->hide();
     m_browserHost->hide();
     setWindowFlags(Qt::Tool);
-    setWindowTitle(QStringLiteral("Vexory  -  设置"));
+    setWindowTitle(texts::kOptionsCaption);
     m_picture->hide();
     m_link->hide();
     if (m_panel != panel) {

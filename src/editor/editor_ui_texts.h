@@ -42,4 +42,66 @@ inline const QString kMarkFirst = QStringLiteral("请先在页面上标记出需
 inline const QString kDeriveFailed = QStringLiteral("错误：提取公式失败！");
 inline const QString kDeriveReplace = QStringLiteral("提取到公式 ：\"%1\"，替换现有公式？");
 
+// The editor panel's captions, buttons, tabs and context menu.
+inline const QString kTaskNameCaption = QStringLiteral("任务名称");
+inline const QString kGuideUrlCaption = QStringLiteral("导引URL");
+inline const QString kPageUrlCaption = QStringLiteral("网页URL");
+inline const QString kElementCaption = QStringLiteral("页面元素ID");
+inline const QString kRefreshCaption = QStringLiteral("刷新频率");
+inline const QString kSecondsUnit = QStringLiteral("秒");
+inline const QString kTimeoutCaption = QStringLiteral("连接超时");
+inline const QString kTestSource = QStringLiteral("测试1>>");
+inline const QString kGrabGroup = QStringLiteral("[ 数据抓取公式 ]");
+inline const QString kFieldMarkerButton = QStringLiteral("字段符{><}");
+inline const QString kWildcardButton = QStringLiteral("通配符[*]");
+inline const QString kShareButton = QStringLiteral("共享");
+inline const QString kTestGrab = QStringLiteral("测试2>>");
+inline const QString kConfirmFormula = QStringLiteral("确定 ∨");
+inline const QString kClearTags = QStringLiteral("清除HTML标签");
+inline const QString kUpdateCheckCaption = QStringLiteral("数据更新检查");
+inline const QString kCompareAll = QStringLiteral("比较所有记录");
+inline const QString kCompareLastScreen = QStringLiteral("比较上一屏记录");
+inline const QString kVerifyGroup = QStringLiteral("[ 数据验证公式 ]");
+inline const QString kAddRow = QStringLiteral("增加");
+inline const QString kTestVerify = QStringLiteral("测试3>>");
+inline const QString kNotifyInterval = QStringLiteral("每次通知至少间隔                         小时");
+inline const QString kPushToPlugin = QStringLiteral("推送给外挂");
+inline const QString kSaveAndClose = QStringLiteral("保存并关闭");
+inline const QString kTestResultsTab = QStringLiteral("测试结果");
+inline const QString kPseudoCodeTab = QStringLiteral("伪代码");
+inline const QString kBrowserTab = QStringLiteral("浏览器");
+inline const QString kMenuCut = QStringLiteral("剪切");
+inline const QString kMenuCopy = QStringLiteral("复制");
+inline const QString kMenuPaste = QStringLiteral("粘贴");
+inline const QString kDelete = QStringLiteral("删除");
+inline const QString kMenuSelectAll = QStringLiteral("全选");
+inline const QString kMenuSend = QStringLiteral("传送");
+inline const QString kMenuRecolour = QStringLiteral("刷新");
+inline const QString kMenuFieldMarker = QStringLiteral("字段符");
+inline const QString kMenuWildcard = QStringLiteral("通配符");
+inline const QString kMarkButton = QStringLiteral("标记");
+
+// Verification rows, the marking toolbar, the wizard's windows.
+inline const QString kAnd = QStringLiteral("并且");
+inline const QString kOr = QStringLiteral("或者");
+inline const QString kPlus = QStringLiteral("加");
+inline const QString kMinus = QStringLiteral("减");
+inline const QString kTimes = QStringLiteral("乘");
+inline const QString kDividedBy = QStringLiteral("除");
+inline const QString kEquals = QStringLiteral("等于");
+inline const QString kLessThan = QStringLiteral("小于");
+inline const QString kGreaterThan = QStringLiteral("大于");
+inline const QString kNotEqual = QStringLiteral("不等于");
+inline const QString kContains = QStringLiteral("包含");
+inline const QString kNotContains = QStringLiteral("不包含");
+inline const QString kFindHint = QStringLiteral(" 查找...");
+inline const QString kClearMarks = QStringLiteral("清除");
+inline const QString kDeriveFormula = QStringLiteral("提取公式");
+inline const QString kKeepTestResults = QStringLiteral("保存测试结果");
+inline const QString kNextStep = QStringLiteral("下一步");
+inline const QString kSplashTagline = QStringLiteral("网页记录监控 · 新数据推送到手机");
+inline const QString kSplashLoading = QStringLiteral("正在载入任务…");
+inline const QString kRegisterCaption = QStringLiteral("微信扫码完成注册");
+inline const QString kOptionsCaption = QStringLiteral("Vexory  -  设置");
+
 } // namespace vexory::texts

@@ -32,6 +32,7 @@ class QTextEdit;
 
 namespace vexory {
 
+class MarkerHighlighter;
 class TForm3;
 class TFrame6;
 class TFrame7;
@@ -67,8 +68,6 @@ public:
     // "共享": upload the formula for the page, or fetch the ones shared for it.
     void Button1Click();
 
-    // Colours the markers of a rich-text box; the pseudo-code box shows field markers only.
-    static void ColourMarkers(QTextEdit* box, bool formulaBox);
     // The field list of a grab formula: an empty entry, then the field names.
     static QStringList FieldList(const std::string& grabFormula);
 
@@ -161,12 +160,22 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static constexpr int kScrollBoxWidth = 560;
+    static constexpr int kGroupWidth = 524;
+    static constexpr int kFirstRowTop = 50;  // of the first added row
+    static constexpr int kRestackTop = 46;   // of the rows left after a removal
+    static constexpr int kGroup2Height = 96; // without added rows
+
+    void buildFields();
+    void buildPages();
+    void buildPopupMenu();
+    void connectControls();
     EditorFields fields() const;
     TTaskRecord& editedTask();
     void moveBelowGroup(int dy);
-    void formulaChanged();
     void tabChanged();
-    void insertMarkerAt(QTextEdit* box, const QString& marker, bool formulaBox);
+    void insertMarkerAt(QTextEdit* box, const QString& marker);
+    MarkerHighlighter* highlighterOf(QTextEdit* box) const;
 
     WebEngineBrowser* browser() const;
     void addLine(std::string_view text);
@@ -174,6 +183,8 @@ private:
     TAccountRecord& m_account;
     TProcessValues& m_values;
     TForm3* m_wizard = nullptr;
+    MarkerHighlighter* m_formulaColours = nullptr;
+    MarkerHighlighter* m_pseudoColours = nullptr;
     QWidget* m_content = nullptr;
     int m_rowCounter = 0;
     QWidget* m_menuBox = nullptr;
@@ -191,5 +202,7 @@ private:
 // Text box contents as the program keeps them (code page 936, CR LF) and back.
 std::string BoxText(const QString& text);
 QString FromBoxText(const std::string& text);
+// A field marker around `name`, made from its template.
+QString FieldMarker(const std::string& name);
 
 } // namespace vexory

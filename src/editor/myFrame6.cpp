@@ -1,5 +1,6 @@
 #include "editor/myFrame6.h"
 
+#include "editor/editor_ui_texts.h"
 #include "widgets/qt_text.h"
 
 #include <QComboBox>
@@ -24,7 +25,7 @@ TFrame6::TFrame6(QWidget* parent) : QWidget(parent)
 {
     resize(kWidth, kHeight);
     ComboBox0 = dropDown(this, 200, 2, 72);
-    ComboBox0->addItems({QStringLiteral("并且"), QStringLiteral("或者")});
+    ComboBox0->addItems({texts::kAnd, texts::kOr});
     ComboBox1 = dropDown(this, 8, 32, 84);
     ComboBox2 = dropDown(this, 96, 32, 52);
     FillArithmetic(ComboBox2);
@@ -33,8 +34,8 @@ TFrame6::TFrame6(QWidget* parent) : QWidget(parent)
     FillComparison(ComboBox4);
     Edit1 = new QLineEdit(this);
     Edit1->setGeometry(320, 32, 100, 24);
-    Button1 = new QPushButton(QStringLiteral("删除"), this);
-    Button1->setObjectName(QStringLiteral("删除"));
+    Button1 = new QPushButton(texts::kDelete, this);
+    Button1->setObjectName(texts::kDelete);
     Button1->setGeometry(424, 31, 75, 26);
     Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { emit OnDelete(this); });
@@ -42,13 +43,13 @@ TFrame6::TFrame6(QWidget* parent) : QWidget(parent)
 
 void TFrame6::FillArithmetic(QComboBox* box)
 {
-    box->addItems({QString(), QStringLiteral("加"), QStringLiteral("减"), QStringLiteral("乘"), QStringLiteral("除")});
+    box->addItems({QString(), texts::kPlus, texts::kMinus, texts::kTimes, texts::kDividedBy});
 }
 
 void TFrame6::FillComparison(QComboBox* box)
 {
-    box->addItems({QStringLiteral("等于"), QStringLiteral("小于"), QStringLiteral("大于"), QStringLiteral("不等于"),
-                   QStringLiteral("包含"), QStringLiteral("不包含")});
+    box->addItems({texts::kEquals, texts::kLessThan, texts::kGreaterThan, texts::kNotEqual, texts::kContains,
+                   texts::kNotContains});
 }
 
 void TFrame6::SetFieldItems(QComboBox* box, const QStringList& items)

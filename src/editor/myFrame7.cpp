@@ -1,5 +1,6 @@
 #include "editor/myFrame7.h"
 
+#include "editor/editor_ui_texts.h"
 #include "widgets/hint_edit.h"
 
 #include <QCheckBox>
@@ -35,7 +36,7 @@ TFrame7::TFrame7(QWidget* parent) : QWidget(parent)
     setFont(small);
     Edit1 = new THintEdit(this);
     Edit1->setObjectName(QStringLiteral("find"));
-    Edit1->SetHintText(QStringLiteral(" 查找..."));
+    Edit1->SetHintText(texts::kFindHint);
     Edit1->setFrame(false);
     Edit1->setFixedSize(80, 17);
 
@@ -57,12 +58,12 @@ TFrame7::TFrame7(QWidget* parent) : QWidget(parent)
 
     SpeedButton7 = flatButton(QStringLiteral("|"), this);
     SpeedButton7->setEnabled(false);
-    SpeedButton2 = flatButton(QStringLiteral("标记"), this, QStringLiteral("字段符"));
-    SpeedButton3 = flatButton(QStringLiteral("清除"), this);
+    SpeedButton2 = flatButton(texts::kMarkButton, this, texts::kMenuFieldMarker);
+    SpeedButton3 = flatButton(texts::kClearMarks, this);
     SpeedButton8 = flatButton(QStringLiteral("|"), this);
     SpeedButton8->setEnabled(false);
-    SpeedButton4 = flatButton(QStringLiteral("提取公式"), this);
-    CheckBox1 = new QCheckBox(QStringLiteral("保存测试结果"), this);
+    SpeedButton4 = flatButton(texts::kDeriveFormula, this);
+    CheckBox1 = new QCheckBox(texts::kKeepTestResults, this);
     CheckBox1->setFixedSize(CheckBox1->sizeHint().width() + 4, kHeight);
 
     m_controls[0] = Edit1;

@@ -233,4 +233,33 @@ DeriveResult DeriveGrabFormula(std::string_view pseudoCode, std::string& formula
     return formula.empty() ? DeriveResult::Failed : DeriveResult::Done;
 }
 
+size_t SelectionEnd(std::u16string_view text, size_t start, int length)
+{
+    size_t end = start;
+    int counted = 0;
+    bool inTag = false, lineStart = false;
+    char16_t previous = 0;
+    while (end < text.size() && counted < length) {
+        const char16_t c = text[end++];
+        if (inTag) {
+            inTag = c != u'>';
+            continue;
+        }
+        if (c == u'<') {
+            inTag = true;
+            continue;
+        }
+        if (c == u'\n') {
+            lineStart = true;
+            continue;
+        }
+        if (c == u' ' && (lineStart || previous == u' '))
+            continue;
+        lineStart = false;
+        previous = c;
+        ++counted;
+    }
+    return end;
+}
+
 } // namespace vexory

@@ -27,7 +27,13 @@ std::string PlainPseudoCode(std::string_view source);
 // by the selection placeholder followed by their content.
 std::string SelectionPseudoCode(std::string_view source);
 
-enum class DeriveResult {
+// Where a selection of `length` visible characters that starts at `start` of a
+// pseudo-code ends: tags, line breaks and the indentation after them do not count,
+// a run of blanks counts once. Positions in UTF-16 units, as the browser counts.
+size_t SelectionEnd(std::u16string_view text, size_t start, int length);
+
+enum class DeriveResult
+{
     NoFieldMarker, // the body holds no valid field marker
     Failed,        // nothing came out
     Done,

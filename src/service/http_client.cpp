@@ -7,8 +7,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -32,8 +32,7 @@ struct Curl
     bool loaded = false;
 };
 
-template <typename F>
-bool resolve(void* library, const char* name, F& target)
+template <typename F> bool resolve(void* library, const char* name, F& target)
 {
     target = reinterpret_cast<F>(dlsym(library, name));
     return target != nullptr;
@@ -71,10 +70,10 @@ size_t collect(char* data, size_t size, size_t count, void* target)
 // Ends a transfer that has not moved a byte for the limit: a stalled send or receive.
 struct Stall
 {
-    CURL* handle;
+    CURL* handle = nullptr;
     std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
     curl_off_t down = 0, up = 0;
-    long limitMs;
+    long limitMs = 0;
 };
 
 int checkStall(void* data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow)
@@ -116,6 +115,23 @@ struct Easy
             curl().easy_cleanup(handle);
     }
     void header(const std::string& h) { headers = curl().slist_append(headers, h.c_str()); }
+
+    // Limits: connecting (resolution included), a send or receive that does not move
+    // a byte, and, when `totalMs` is given, the whole transfer.
+    void limit(long connectMs, long stallMs, long totalMs = 0)
+    {
+        auto set = curl().easy_setopt;
+        stall = {.handle = handle, .limitMs = stallMs};
+        set(handle, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+        set(handle, CURLOPT_XFERINFOFUNCTION, checkStall);
+        set(handle, CURLOPT_XFERINFODATA, &stall);
+        set(handle, CURLOPT_NOPROGRESS, 0L);
+        if (totalMs > 0)
+            set(handle, CURLOPT_TIMEOUT_MS, totalMs);
+    }
+
+private:
+    Stall stall{};
 };
 
 // The charset parameter of a Content-Type value, lower-cased; "" when none.
@@ -160,12 +176,7 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
     set(h, CURLOPT_NOSIGNAL, 1L);
     // Resolution and connection within the limit; sending or receiving may not stall
     // for longer than it either. The overall cap covers all four stages.
-    Stall stall{.handle = h, .limitMs = timeoutMs};
-    set(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-    set(h, CURLOPT_XFERINFOFUNCTION, checkStall);
-    set(h, CURLOPT_XFERINFODATA, &stall);
-    set(h, CURLOPT_NOPROGRESS, 0L);
-    set(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs) * 4);
+    easy.limit(timeoutMs, timeoutMs, static_cast<long>(timeoutMs) * 4);
     set(h, CURLOPT_WRITEFUNCTION, collect);
     set(h, CURLOPT_WRITEDATA, &reply);
     if (api.easy_perform(h) != CURLE_OK)
@@ -192,11 +203,7 @@ std::string HttpGet(const std::string& url, const std::string& cookies)
     set(h, CURLOPT_NOSIGNAL, 1L);
     if (!cookies.empty())
         set(h, CURLOPT_COOKIE, cookies.c_str());
-    Stall stall{.handle = h, .limitMs = 30000};
-    set(h, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
-    set(h, CURLOPT_XFERINFOFUNCTION, checkStall);
-    set(h, CURLOPT_XFERINFODATA, &stall);
-    set(h, CURLOPT_NOPROGRESS, 0L);
+    easy.limit(60000, 30000);
     set(h, CURLOPT_WRITEFUNCTION, collect);
     set(h, CURLOPT_WRITEDATA, &body);
     set(h, CURLOPT_HEADERFUNCTION, collectHeader);

@@ -13,6 +13,14 @@ namespace vexory {
 // This client's version number.
 inline constexpr int32_t kProtocolVersion = 6;
 
+// The service's addresses, for the client and the server alike.
+inline constexpr std::string_view kLoginScript = "/client/LogIn.php";
+inline constexpr std::string_view kPushScript = "/client/SendInfo.php";
+inline constexpr std::string_view kShareScript = "/client/Svn.php";
+inline constexpr std::string_view kAdvertPage = "/advert.php";
+inline constexpr std::string_view kHelpPage = "/Help.php";
+inline constexpr std::string_view kRegisterPage = "/register";
+
 // The request code that goes with a request number: 40 lowercase hex digits.
 std::string RequestCode(uint32_t number);
 
@@ -62,15 +70,15 @@ std::string EncodeLoginRecord(const LoginRecord& record);
 // The 8-digit push reply.
 struct PushReply
 {
-    bool valid = false;           // exactly 8 decimal digits
-    bool accepted = false;        // byte 1 is 1
-    bool readOn = false;          // byte 2 is 1
-    bool nicknameInvalid = false; // byte 3 is 2
+    bool valid = false;             // exactly 8 decimal digits
+    bool accepted = false;          // byte 1 is 1
+    bool readOn = false;            // byte 2 is 1
+    bool nicknameInvalid = false;   // byte 3 is 2
     bool loggedInElsewhere = false; // byte 4 is 2
-    bool shutoff = false;         // byte 5 is 1
-    bool taken = false;           // byte 5 is 2
-    bool forwarded = false;       // byte 6 is 3 or byte 7 is 5
-    bool pluginAllowed = false;   // byte 8 is 3
+    bool shutoff = false;           // byte 5 is 1
+    bool taken = false;             // byte 5 is 2
+    bool forwarded = false;         // byte 6 is 3 or byte 7 is 5
+    bool pluginAllowed = false;     // byte 8 is 3
 };
 PushReply ReadPushReply(std::string_view reply);
 std::string MakePushReply(bool nicknameValid, bool loginValid, bool shutoff, bool forwarded, bool pluginAllowed);

@@ -33,7 +33,7 @@ int Login(TAccountRecord& account, std::string_view server, bool automatic, int3
     const std::string body = FormField("username", encodeValue(account.Nickname)) + "&" +
                              FormField("password", account.PasswordDigest) + "&" +
                              FormField("version", std::to_string(version));
-    std::string url = ServiceUrl(server, "/client/LogIn.php", RequestNumber(), version);
+    std::string url = ServiceUrl(server, kLoginScript, RequestNumber(), version);
     if (automatic)
         url += "&action=auto";
     std::string reply = HttpPost(url, body, kServiceTimeoutMs);
@@ -98,7 +98,7 @@ std::string PushPayload(TTaskRecord& task, const TAccountRecord& account, std::s
 std::string PushResult(TTaskRecord& task, const TAccountRecord& account, std::string_view server,
                        std::string_view result)
 {
-    const std::string url = ServiceUrl(server, "/client/SendInfo.php", RequestNumber(), kProtocolVersion);
+    const std::string url = ServiceUrl(server, kPushScript, RequestNumber(), kProtocolVersion);
     const std::string payload = AddPushFiller(PushPayload(task, account, result));
     return HttpPost(url, EncodePushBody(GbkToUtf8(payload)), kServiceTimeoutMs);
 }
@@ -133,6 +133,34 @@ std::string ShareLookupBody(std::string_view nickname, std::string_view key)
 std::string DecodeShareReply(std::string_view reply)
 {
     return Utf8ToGbk(Base64UrlDecode(reply));
+}
+
+ShareUpload UploadSharedFormula(std::string_view server, std::string_view nickname, std::string_view key,
+                                std::string_view formula, std::string_view note)
+{
+    const std::string url = ServiceUrl(server, kShareScript, RequestNumber(), kProtocolVersion);
+    const std::string reply = HttpPost(url, ShareUploadBody(nickname, key, formula, note), kServiceTimeoutMs);
+    if (reply == "success")
+        return ShareUpload::Uploaded;
+    if (reply == "exist")
+        return ShareUpload::AlreadyShared;
+    return ShareUpload::Failed;
+}
+
+ShareLookup LookUpSharedFormulas(std::string_view server, std::string_view nickname, std::string_view key)
+{
+    const std::string url = ServiceUrl(server, kShareScript, RequestNumber(), kProtocolVersion);
+    const std::string reply = HttpPost(url, ShareLookupBody(nickname, key), kServiceTimeoutMs);
+    ShareLookup found;
+    if (reply == "error")
+        found.answer = ShareLookup::RemoteError;
+    else if (reply == "null")
+        found.answer = ShareLookup::NoneShared;
+    else if (reply.empty())
+        found.answer = ShareLookup::NoConnection;
+    else
+        found = {ShareLookup::Found, DecodeShareReply(reply)};
+    return found;
 }
 
 } // namespace vexory

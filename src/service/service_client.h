@@ -12,9 +12,10 @@
 namespace vexory {
 
 // Login result codes.
-enum LoginResult : int {
-    LoginNotTried = 0,    // no stored nickname or password digest
-    LoginNoAnswer = 1,    // no reply
+enum LoginResult : int
+{
+    LoginNotTried = 0, // no stored nickname or password digest
+    LoginNoAnswer = 1, // no reply
     LoginNotRegistered = 3,
     LoginWrongPassword = 4,
     LoginServerError = 5, // a reply that is neither a known word nor a login record
@@ -50,5 +51,29 @@ std::string ShareUploadBody(std::string_view nickname, std::string_view key, std
 std::string ShareLookupBody(std::string_view nickname, std::string_view key);
 // The formulas of a lookup reply, in code page 936.
 std::string DecodeShareReply(std::string_view reply);
+
+// Offers a grab formula (and its note) for the page `key` to the other users.
+enum class ShareUpload
+{
+    Uploaded,
+    AlreadyShared,
+    Failed, // refused, or no answer
+};
+ShareUpload UploadSharedFormula(std::string_view server, std::string_view nickname, std::string_view key,
+                                std::string_view formula, std::string_view note);
+
+// The formulas shared for the page `key`.
+struct ShareLookup
+{
+    enum Answer
+    {
+        Found, // `formulas` holds them, in code page 936
+        NoneShared,
+        RemoteError,
+        NoConnection,
+    } answer = NoConnection;
+    std::string formulas;
+};
+ShareLookup LookUpSharedFormulas(std::string_view server, std::string_view nickname, std::string_view key);
 
 } // namespace vexory

@@ -45,6 +45,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 
@@ -87,11 +88,17 @@ void choose(QComboBox* box, int index)
     QCOMPARE(box->currentIndex(), index);
 }
 
+// The colour a character is shown in (the markers' colours are the layout's, not the text's).
 QColor colourAt(QTextEdit* box, int position)
 {
-    QTextCursor c(box->document());
-    c.setPosition(position + 1); // the format of the character before the cursor
-    return c.charFormat().foreground().color();
+    const QTextBlock block = box->document()->findBlock(position);
+    const int inBlock = position - block.position();
+    QColor colour = box->palette().color(QPalette::Text);
+    for (const QTextLayout::FormatRange& range : block.layout()->formats())
+        if (inBlock >= range.start && inBlock < range.start + range.length &&
+            range.format.hasProperty(QTextFormat::ForegroundBrush))
+            colour = range.format.foreground().color();
+    return colour;
 }
 
 QAction* menuItem(QMenu* menu, const QString& text)
@@ -452,6 +459,15 @@ void EditorTest::formulaBox()
     QCOMPARE(colourAt(box, static_cast<int>(text.indexOf(QStringLiteral("<td>")))),
              box->palette().color(QPalette::Text));
     QVERIFY(!box->document()->isUndoAvailable());
+    // A note may run over lines; a field marker stays on its line.
+    box->setPlainText(QStringLiteral("<b>{>aa<}</b>|>one\ntwo<|<i>\nnext"));
+    const QString lines = box->toPlainText();
+    QCOMPARE(colourAt(box, static_cast<int>(lines.indexOf(QStringLiteral("two")))), QColor(0, 128, 0));
+    QCOMPARE(colourAt(box, static_cast<int>(lines.indexOf(QStringLiteral("<i>")))),
+             box->palette().color(QPalette::Text));
+    QCOMPARE(colourAt(box, static_cast<int>(lines.indexOf(QStringLiteral("next")))),
+             box->palette().color(QPalette::Text));
+    box->clear();
 
     // Marker buttons replace the selection; the name sequence is shared.
     ResetFieldNames();

@@ -78,6 +78,28 @@ TEST(PseudoCode, SelectionPlaceholderMarksWhereTheSelectionWas)
     EXPECT_EQ(pseudo.compare(at + kSelectionPlaceholder.size(), 5, "apple"), 0);
 }
 
+TEST(PseudoCode, SelectionEndCountsOnlyWhatThePageShows)
+{
+    struct Case
+    {
+        std::u16string text;
+        size_t start;
+        int length;
+        size_t end;
+    } cases[] = {
+        {u"abcdef", 1, 3, 4},                       // plain text
+        {u"a<b>bc</b>d", 0, 3, 6},                  // tags do not count
+        {u"ab\n    cd", 0, 3, 8},                   // nor a line break and its indentation
+        {u"a   b", 0, 3, 5},                        // a run of blanks counts once
+        {u"\u5B78\u9580 x", 0, 2, 2},               // characters of any script count one each
+        {u"abc", 1, 9, 3},                          // never beyond the end
+        {u"abc", 2, 0, 2},                          // an empty selection
+        {u"<td>\n  <b>price</b>\n</td>", 0, 5, 15}, // markup only before and after
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SelectionEnd(c.text, c.start, c.length), c.end) << c.start << " " << c.length;
+}
+
 TEST(Derivation, TwoCellsOfARowGiveTheRowLevelNegated)
 {
     const std::string page = table(4, kMark + "apple</font>", kMark + "5</font>");

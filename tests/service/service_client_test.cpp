@@ -238,7 +238,7 @@ TEST_F(ServiceTest, FormulaSharing)
 
     auto post = [&](const std::string& body) {
         const uint32_t n = RequestNumber();
-        return HttpPost(ServiceUrl(m_server.host(), "/client/Svn.php", n, 6), body, 3000);
+        return HttpPost(ServiceUrl(m_server.host(), kShareScript, n, 6), body, 3000);
     };
     const std::string formula = "<td>{>\xC3\xFB<}</td>"; // 名
     EXPECT_EQ(post(ShareLookupBody(kNick, key)), "null");
@@ -261,6 +261,19 @@ TEST_F(ServiceTest, FormulaSharing)
 
     const std::string reply = post(ShareLookupBody(kNick, key));
     EXPECT_EQ(DecodeShareReply(reply), formula);
+
+    // The same requests as the editor makes them.
+    const ShareLookup found = LookUpSharedFormulas(m_server.host(), kNick, key);
+    EXPECT_EQ(found.answer, ShareLookup::Found);
+    EXPECT_EQ(found.formulas, formula);
+    EXPECT_EQ(LookUpSharedFormulas(m_server.host(), kNick, "http://example.com/other").answer, ShareLookup::NoneShared);
+    EXPECT_EQ(UploadSharedFormula(m_server.host(), kNick, key, formula, "note"), ShareUpload::AlreadyShared);
+    EXPECT_EQ(UploadSharedFormula(m_server.host(), kNick, "http://example.com/other", formula, ""),
+              ShareUpload::Uploaded);
+    EXPECT_EQ(UploadSharedFormula(m_server.host(), "nobody", "http://example.com/third", formula, ""),
+              ShareUpload::Failed);
+    EXPECT_EQ(LookUpSharedFormulas("127.0.0.1:1", kNick, key).answer, ShareLookup::NoConnection);
+    EXPECT_EQ(UploadSharedFormula("127.0.0.1:1", kNick, key, formula, ""), ShareUpload::Failed);
     // A request whose code does not belong to its number.
     EXPECT_EQ(HttpPost("http://" + m_server.host() + "/client/Svn.php?value=1&code=00&level=6",
                        ShareLookupBody(kNick, key), 3000),

@@ -167,14 +167,7 @@ void PostgresServer::Stop(bool immediate)
 {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, immediate ? SIGQUIT : SIGINT);
-    int status = 0;
-    for (int i = 0; i < 1500 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (::waitpid(m_pid, &status, WNOHANG) == 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-    }
+    EndChild(m_pid, immediate ? SIGQUIT : SIGINT, 30000);
     m_pid = -1;
 }
 

@@ -72,14 +72,7 @@ double ServerProcess::Stop()
     if (m_pid <= 0)
         return 0;
     const auto start = std::chrono::steady_clock::now();
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 3000 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (::waitpid(m_pid, &status, WNOHANG) == 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-    }
+    EndChild(m_pid, SIGTERM, 60000);
     m_pid = -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

@@ -1,11 +1,14 @@
 #include "support/temp_dir.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 
 namespace vexory::test {
 
@@ -61,6 +64,20 @@ int RunCommand(const std::string& command, std::string* out, std::string* err)
     if (err)
         *err = ReadBytes(errFile);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void EndChild(int pid, int signal, int graceMs)
+{
+    ::kill(pid, signal);
+    for (int waited = 0; waited < graceMs; waited += 20) {
+        if (::waitpid(pid, nullptr, WNOHANG) != 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (::waitpid(pid, nullptr, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
 }
 
 } // namespace vexory::test

@@ -27,6 +27,10 @@ void WriteBytes(const std::string& path, std::string_view bytes);
 // Runs a command line with /bin/sh; returns the exit code and fills stdout/stderr.
 int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
 
+// Sends `signal` to a child process and waits up to `graceMs` for it to end; kills
+// it after that. The child is reaped either way.
+void EndChild(int pid, int signal, int graceMs);
+
 // Single-quotes a word for /bin/sh.
 std::string ShellQuote(std::string_view word);
 

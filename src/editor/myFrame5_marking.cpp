@@ -1,0 +1,265 @@
+#include "editor/myFrame5.h"
+
+#include "base/text_helpers.h"
+#include "editor/Unit3.h"
+#include "editor/editor_ui_texts.h"
+#include "editor/myFrame6.h"
+#include "editor/myFrame7.h"
+#include "editor/pseudo_code.h"
+#include "editor/test_run.h"
+#include "formula/grab_formula.h"
+#include "formula/markers.h"
+#include "monitor/webengine_browser.h"
+#include "widgets/hint_edit.h"
+#include "widgets/message_box.h"
+#include "widgets/qt_text.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QClipboard>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextEdit>
+
+// The right half's work: test runs, marking the page, the pseudo-code, derivation and find.
+
+namespace vexory {
+
+// Page marking, derivation and test runs ------------------------------------
+
+WebEngineBrowser* TFrame5::browser() const
+{
+    return m_wizard ? m_wizard->Browser() : nullptr;
+}
+
+void TFrame5::addLine(std::string_view text)
+{
+    QString line = FromGbk(text);
+    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QTextCursor end(Memo1->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(line + QLatin1Char('\n'));
+}
+
+void TFrame5::RunTest(int kind)
+{
+    Memo1->clear();
+    TestInput input;
+    input.kind = kind;
+    input.name = ToGbk(Edit1->text());
+    input.guide = ToGbk(Edit2->text());
+    input.page = ToGbk(Edit3->text());
+    input.element = ToGbk(Edit4->text());
+    input.timeout = ToGbk(Edit5->text());
+    input.grabBox = BoxText(RichEdit1->toPlainText());
+    input.clearTags = CheckBox1->isChecked();
+    input.verify = BuildVerifyFormula();
+
+    TestCallbacks callbacks;
+    callbacks.add = [this](std::string_view text) { addLine(text); };
+    callbacks.repair = [this](std::string_view message) { MessageBox::Information(this, FromGbk(message)); };
+    callbacks.pseudoCode = [this, &input, kind](uint32_t timeoutMs) {
+        if (kind == 0 || PseudoCode.empty()) {
+            // The wizard loads the page and sets the pseudo-code when it reads the source.
+            SetTabShown(TabSheet2, false);
+            SetTabShown(TabSheet1, false);
+            PseudoCode.clear();
+            if (m_wizard) {
+                m_wizard->SetBrowserMode();
+                m_wizard->PrepareWizard(StripSpace(input.guide), StripSpace(input.page), timeoutMs,
+                                        StripSpace(input.element));
+                m_wizard->exec();
+            }
+        } else if (WebEngineBrowser* b = browser()) {
+            // The page already in the browser, without the marks.
+            PseudoCode = PlainPseudoCode(b->PageSource());
+        }
+        if (!PseudoCode.empty() && !TabShown(TabSheet2)) {
+            SetTabShown(TabSheet2, true);
+            PageControl1->setCurrentWidget(TabSheet2);
+            ShowPseudoCode(PseudoCode);
+        }
+        return PseudoCode;
+    };
+    const TestEnd end = vexory::RunTest(input, callbacks);
+    if (end == TestEnd::PageShown && TabShown(TabSheet1))
+        PageControl1->setCurrentWidget(TabSheet1);
+    Memo1->moveCursor(QTextCursor::End);
+    Memo1->ensureCursorVisible();
+    if (kind != 0)
+        PageControl1->setCurrentWidget(TabSheet3);
+}
+
+void TFrame5::ShowPseudoCode(const std::string& pseudoCode)
+{
+    RichEdit2->setPlainText(FromBoxText(pseudoCode));
+}
+
+void TFrame5::MarkClick()
+{
+    if (PageControl1->currentWidget() == TabSheet2) {
+        insertMarkerAt(RichEdit2, FieldMarker(NextFieldName()));
+        return;
+    }
+    WebEngineBrowser* b = browser();
+    if (!b || b->SelectionLength() == 0) {
+        MessageBox::Information(this, texts::kSelectFirst);
+        return;
+    }
+    b->MarkSelection();
+    b->ClearSelection();
+    PseudoCode = MakePseudoCode(b->PageSource());
+    ShowPseudoCode(PseudoCode);
+    // The caret goes behind the newest marker.
+    const QString marker = FieldMarker(CurrentFieldName());
+    const qsizetype at = RichEdit2->toPlainText().indexOf(marker);
+    if (at >= 0) {
+        QTextCursor cursor = RichEdit2->textCursor();
+        cursor.setPosition(static_cast<int>(at + marker.size()));
+        RichEdit2->setTextCursor(cursor);
+        CentreCaretLine();
+    }
+}
+
+void TFrame5::ClearMarksClick()
+{
+    WebEngineBrowser* b = browser();
+    if (!b)
+        return;
+    b->RemoveMarks(kMarkColour);
+    PseudoCode = MakePseudoCode(b->PageSource());
+    ShowPseudoCode(PseudoCode);
+}
+
+void TFrame5::DeriveClick()
+{
+    std::string formula;
+    switch (DeriveGrabFormula(BoxText(RichEdit2->toPlainText()), formula)) {
+    case DeriveResult::NoFieldMarker:
+        if (PageControl1->currentWidget() == TabSheet2)
+            MessageBox::Information(this, texts::kAddFieldFirst);
+        else if (PageControl1->currentWidget() == TabSheet1)
+            MessageBox::Information(this, texts::kMarkFirst);
+        return;
+    case DeriveResult::Failed:
+        MessageBox::Information(this, texts::kDeriveFailed);
+        return;
+    case DeriveResult::Done:
+        break;
+    }
+    const QString text = FromGbk(formula);
+    if (RichEdit1->toPlainText().trimmed().isEmpty()) {
+        RichEdit1->setPlainText(text);
+        RefreshFieldLists(formula); // the condition rows offer the new fields at once
+        return;
+    }
+    switch (MessageBox::Question(this, texts::kDeriveReplace.arg(text),
+                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        RichEdit1->setPlainText(text);
+        break;
+    case QMessageBox::No: {
+        QTextCursor end(RichEdit1->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(QStringLiteral("\n") + text);
+        break;
+    }
+    default:
+        return;
+    }
+    RefreshFieldLists(BoxText(RichEdit1->toPlainText()));
+}
+
+qsizetype TFrame5::FindWrapped(const QString& text, const QString& needle, qsizetype selectionStart,
+                               qsizetype selectionEnd, bool forward)
+{
+    if (needle.isEmpty())
+        return -1;
+    if (forward) {
+        const qsizetype at = text.indexOf(needle, selectionEnd, Qt::CaseInsensitive);
+        return at >= 0 ? at : text.indexOf(needle, 0, Qt::CaseInsensitive);
+    }
+    // The last match that begins before the selection, else the last one of all.
+    const qsizetype at = selectionStart > 0 ? text.lastIndexOf(needle, selectionStart - 1, Qt::CaseInsensitive) : -1;
+    return at >= 0 ? at : text.lastIndexOf(needle, -1, Qt::CaseInsensitive);
+}
+
+void TFrame5::FindClick(bool forward)
+{
+    const QString needle = Frame7->FindString();
+    if (needle.isEmpty())
+        return;
+    if (PageControl1->currentWidget() == TabSheet2) {
+        RichEdit2->setFocus();
+        QTextCursor cursor = RichEdit2->textCursor();
+        const qsizetype at =
+            FindWrapped(RichEdit2->toPlainText(), needle, cursor.selectionStart(), cursor.selectionEnd(), forward);
+        if (at < 0)
+            return;
+        cursor.setPosition(static_cast<int>(at));
+        cursor.setPosition(static_cast<int>(at + needle.size()), QTextCursor::KeepAnchor);
+        RichEdit2->setTextCursor(cursor);
+        RichEdit2->ensureCursorVisible();
+        CentreCaretLine();
+        return;
+    }
+    if (WebEngineBrowser* b = browser()) {
+        if (b->View())
+            b->View()->setFocus();
+        b->FindText(ToGbk(needle), forward);
+    }
+}
+
+void TFrame5::CentreCaretLine()
+{
+    // Measured now, from the box as laid out: a height taken before the box was
+    // first shown would put the caret line just out of sight.
+    QWidget* viewport = RichEdit2->viewport();
+    const int lineHeight = std::max(1, QFontMetrics(RichEdit2->font()).lineSpacing());
+    VisibleLines = std::max(1, viewport->height() / lineHeight);
+    const QRect caret = RichEdit2->cursorRect();
+    const int margin = std::min(3 * lineHeight, viewport->height() / 4);
+    if (caret.top() >= margin && caret.bottom() <= viewport->height() - margin)
+        return;
+    QScrollBar* bar = RichEdit2->verticalScrollBar();
+    bar->setValue(bar->value() + caret.center().y() - viewport->height() / 2);
+}
+
+void TFrame5::SyncSelection()
+{
+    WebEngineBrowser* b = browser();
+    if (!b)
+        return;
+    const std::pair<int, int> bookmark = b->SelectionBookmark();
+    if (bookmark.first < 0)
+        return;
+    const int length = b->SelectionLength();
+    const std::string temporary = "background-color:" + std::string(kTemporaryColour);
+    b->MarkSelection(temporary);
+    const std::string source = b->PageSource();
+    b->RemoveMarks(std::string(kTemporaryColour));
+    b->RestoreSelection(bookmark);
+
+    QString text = FromBoxText(SelectionPseudoCode(source));
+    const QString placeholder = QString::fromLatin1(kSelectionPlaceholder.data(), kSelectionPlaceholder.size());
+    const qsizetype start = text.indexOf(placeholder);
+    if (start < 0)
+        return;
+    text.remove(placeholder);
+    RichEdit2->setPlainText(text);
+    const size_t end = SelectionEnd(
+        std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())),
+        static_cast<size_t>(start), length);
+    QTextCursor cursor = RichEdit2->textCursor();
+    cursor.setPosition(static_cast<int>(start));
+    cursor.setPosition(static_cast<int>(end), QTextCursor::KeepAnchor);
+    RichEdit2->setTextCursor(cursor);
+    CentreCaretLine();
+}
+
+} // namespace vexory
