@@ -146,6 +146,24 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
         });
 
     LoadAndLogin(m_account, m_values, m_paths, true, this);
+    setCaption();
+    buildStatusBar();
+    setUpTimers();
+    buildViews();
+    if (m_account.LoggedIn)
+        EnterTaskList();
+    else
+        ShowLoginPanel();
+    if (m_values.AutoRun) {
+        if (!m_account.LoggedIn)
+            EnterTaskList();
+        ShowRunView();
+    }
+}
+
+// The title tells whether the user is logged in, and of a newer version.
+void TForm1::setCaption()
+{
     QString caption = texts::kAppTitle;
     if (m_account.LoggedIn) {
         ApplyRightsToTasks(m_account);
@@ -157,7 +175,11 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
         caption += QStringLiteral("  -  ") + texts::kNewVersion;
     setWindowTitle(caption);
     setFixedSize(1072, 525);
+}
 
+// Nickname, task counts, run time, the latest line, and "停止"; shown with the run view.
+void TForm1::buildStatusBar()
+{
     QStatusBar* bar = statusBar();
     m_panels[0] = panel(m_account.LoggedIn ? FromGbk(m_account.Nickname) : texts::kNotLoggedIn, 150, bar);
     m_panels[1] = panel(texts::kTotal.arg(0), 100, bar);
@@ -176,7 +198,12 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
     bar->hide();
     if (m_values.ServerVersion > kClientVersion)
         StatusLine(texts::kNewVersion);
+}
 
+// Timer 1 runs the requested jobs, timer 2 closes the pages' pop-ups during a run,
+// timer 3 logs out after the service said so.
+void TForm1::setUpTimers()
+{
     m_timer1.setSingleShot(true);
     m_timer1.setInterval(1000);
     connect(&m_timer1, &QTimer::timeout, this, &TForm1::timer1Tick);
@@ -195,6 +222,11 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
             ShowLoggedOut();
         }
     });
+}
+
+// The login panel, the task list's place, and the windows they open.
+void TForm1::buildViews()
+{
     m_form3 = new TForm3(this);
     m_options = new TFrame8(m_account);
     m_views = new QStackedWidget(this);
@@ -215,15 +247,6 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
     m_form2 = new TForm2(m_account, m_values, this);
     m_form2->SetWizard(m_form3);
     m_form3->SetStopFlag(&m_account.StopAll);
-    if (m_account.LoggedIn)
-        EnterTaskList();
-    else
-        ShowLoginPanel();
-    if (m_values.AutoRun) {
-        if (!m_account.LoggedIn)
-            EnterTaskList();
-        ShowRunView();
-    }
 }
 
 void TForm1::fitTo(QWidget* view)

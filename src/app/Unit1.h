@@ -103,6 +103,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void setCaption();
+    void buildStatusBar();
+    void setUpTimers();
+    void buildViews();
     bool writeStoreFile(std::string* error);
     void request(int code);
     void timer1Tick();
@@ -138,7 +142,7 @@ private:
     uint32_t m_runStartTick = 0, m_runEndTick = 0, m_nowTick = 0;
     bool m_shutDown = false;
     bool m_runViewShown = false;
-    int m_launching = 0;         // launches (page waits) under way
+    int m_launching = 0;          // launches (page waits) under way
     bool m_stopRequested = false; // "停止" came during a launch
     QPushButton* m_stopButton = nullptr;
 };

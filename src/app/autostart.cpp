@@ -1,5 +1,7 @@
 #include "app/autostart.h"
 
+#include "app/app_texts.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +20,7 @@ std::string AutostartEntryPath()
         config = ".config";
     while (config.size() > 1 && config.back() == '/')
         config.pop_back();
-    return config + "/autostart/Vexory\xE5\xBC\x80\xE6\x9C\xBA\xE5\x90\xAF\xE5\x8A\xA8.desktop"; // "开机启动"
+    return config + "/autostart/" + std::string(texts::kAutostartFile);
 }
 
 bool AutostartEnabled()
@@ -34,8 +36,7 @@ bool CreateAutostartEntry(const std::string& path, const std::string& program, c
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
     if (ext != ".DESKTOP") {
         if (error)
-            *error = "\xE5\xBF\xAB\xE6\x8D\xB7\xE6\x96\xB9\xE5\xBC\x8F\xE7\x9A\x84\xE6\x89\xA9\xE5\xB1\x95\xE5\x90\x8D"
-                     "\xE5\xBF\x85\xE9\xA1\xBB\xE6\x98\xAF \xE2\x80\xB2\xE2\x80\xB2" "DESKTOP\xE2\x80\xB2\xE2\x80\xB2!";
+            *error = texts::kAutostartNotDesktop;
         return false;
     }
     std::error_code ec;
@@ -64,8 +65,12 @@ bool CreateAutostartEntry(const std::string& path, const std::string& program, c
     out << "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Vexory\n"
-           "Exec=env " << quoted("VEXORY_HOME=" + folder) << " " << quoted(program) << " autorun\n"
-           "Path=" << folder << "\n"
+           "Exec=env "
+        << quoted("VEXORY_HOME=" + folder) << " " << quoted(program)
+        << " autorun\n"
+           "Path="
+        << folder
+        << "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
     return static_cast<bool>(out);

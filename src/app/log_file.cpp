@@ -1,5 +1,7 @@
 #include "app/log_file.h"
 
+#include "app/app_texts.h"
+
 #include <cstdio>
 
 namespace vexory {
@@ -41,7 +43,7 @@ std::string StatusLineText(std::string_view message, const std::string& dateTime
 
 std::string ProgramEndEntry()
 {
-    return "\xB3\xCC\xD0\xF2\xBD\xE1\xCA\xF8\r\n"; // "程序结束"
+    return std::string(texts::kProgramEnd) + "\r\n";
 }
 
 } // namespace vexory

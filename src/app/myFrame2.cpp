@@ -1,5 +1,6 @@
 #include "app/myFrame2.h"
 
+#include "app/app_texts.h"
 #include "app/myFrame1.h"
 #include "app/ui_texts.h"
 #include "base/tick_clock.h"
@@ -53,6 +54,8 @@ protected:
     }
 };
 
+const QString kOptionsButton = QStringLiteral("···");
+
 QString storeFilter()
 {
     return QStringLiteral("Vexory (*%1)").arg(QString::fromLatin1(kStoreExtension.data(), kStoreExtension.size()));
@@ -64,6 +67,17 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     : QWidget(parent), m_account(account), m_processValues(values)
 {
     auto* layout = new QHBoxLayout(this);
+    layout->addWidget(buildOverview(), 1);
+    layout->addLayout(buildManagement(values.Server));
+    buildMenu();
+    connectControls();
+    Fill();
+    ShowOverview(selectedPosition());
+}
+
+// "[ 任务概要 ]": the chosen task's fields, caption and value.
+QGroupBox* TFrame2::buildOverview()
+{
     auto* overview = new QGroupBox(texts::kOverviewGroup, this);
     auto* grid = new QGridLayout(overview);
     for (int i = 0; i < 11; ++i) {
@@ -74,8 +88,13 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
         m_values[i]->setMaximumWidth(420);
         grid->addWidget(m_values[i], i, 1);
     }
-    layout->addWidget(overview, 1);
+    return overview;
+}
 
+// "[ 任务管理 ]": the task list and its buttons, "执行", the options button, the
+// version and the help link.
+QVBoxLayout* TFrame2::buildManagement(const std::string& server)
+{
     auto* right = new QVBoxLayout;
     auto* manage = new QGroupBox(texts::kManageGroup, this);
     auto* manageLayout = new QVBoxLayout(manage);
@@ -96,8 +115,8 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     auto* bottom = new QHBoxLayout;
     auto* execute = new QPushButton(texts::kExecute, this);
     execute->setObjectName(texts::kExecute);
-    auto* settings = new QPushButton(QStringLiteral("···"), this);
-    settings->setObjectName(QStringLiteral("···"));
+    auto* settings = new QPushButton(kOptionsButton, this);
+    settings->setObjectName(kOptionsButton);
     settings->setToolTip(texts::kSettings);
     bottom->addWidget(execute, 1);
     bottom->addWidget(settings);
@@ -105,9 +124,13 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     m_version = new QLabel(texts::kVersionLabel, this);
     m_version->setEnabled(false);
     right->addWidget(m_version);
-    right->addWidget(HelpLink(values.Server, this));
-    layout->addLayout(right);
+    right->addWidget(HelpLink(server, this));
+    return right;
+}
 
+// The task list's context menu, and the file dialogs of import and export.
+void TFrame2::buildMenu()
+{
     m_menu = new QMenu(this);
     m_up = m_menu->addAction(texts::kMoveUp, this, [this] { MoveSelected(-1); });
     m_down = m_menu->addAction(texts::kMoveDown, this, [this] { MoveSelected(+1); });
@@ -133,7 +156,10 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
             path += ext;
         return path;
     };
+}
 
+void TFrame2::connectControls()
+{
     connect(m_list, &QListWidget::itemClicked, this, [this] { ShowOverview(selectedPosition()); });
     connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) { ShowOverview(row); });
     connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { Button(texts::kModifyTask)->click(); });
@@ -152,14 +178,11 @@ TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* paren
     connect(Button(texts::kNewTask), &QPushButton::clicked, this, &TFrame2::NewTaskClick);
     connect(Button(texts::kModifyTask), &QPushButton::clicked, this, &TFrame2::ModifyClick);
     connect(Button(texts::kDeleteTask), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
-    connect(execute, &QPushButton::clicked, this, [this] {
+    connect(Button(texts::kExecute), &QPushButton::clicked, this, [this] {
         WriteBack();
         emit ExecuteRun();
     });
-    connect(settings, &QPushButton::clicked, this, &TFrame2::OpenOptions);
-
-    Fill();
-    ShowOverview(selectedPosition());
+    connect(Button(kOptionsButton), &QPushButton::clicked, this, &TFrame2::OpenOptions);
 }
 
 QPushButton* TFrame2::Button(const QString& text) const
@@ -236,9 +259,9 @@ std::string TFrame2::ReadableVerifyFormula(const std::string& verify, const std:
     std::string readable;
     for (char c : out) {
         if (c == '&')
-            readable += "_\xB2\xA2\xC7\xD2_"; // "_并且_"
+            readable += texts::kReadableAnd;
         else if (c == '|')
-            readable += "_\xBB\xF2\xD5\xDF_"; // "_或者_"
+            readable += texts::kReadableOr;
         else
             readable += c;
     }

@@ -12,11 +12,13 @@
 
 #include <functional>
 
+class QGroupBox;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
 class QPushButton;
+class QVBoxLayout;
 
 namespace vexory {
 
@@ -76,6 +78,10 @@ signals:
     void OpenOptions();
 
 private:
+    QGroupBox* buildOverview();
+    QVBoxLayout* buildManagement(const std::string& server);
+    void buildMenu();
+    void connectControls();
     void renumber(int from);
     void changed();
     void unloadEditor();

@@ -1,5 +1,6 @@
 #include "app/scheduler.h"
 
+#include "app/app_texts.h"
 #include "base/text_helpers.h"
 
 namespace vexory {
@@ -59,7 +60,7 @@ std::string RunClockText(uint32_t runStartTick, uint32_t nowTick, uint32_t runEn
     text.pop_back(); // the closing "]" gives way to the time left
     text += '|';
     if (runEndTick == 0) {
-        text += " \xA1\xDE:\xA1\xDE:\xA1\xDE ]"; // " ∞:∞:∞ ]"
+        text += texts::kNoEndLeft;
     } else {
         const int64_t left = static_cast<int64_t>(runEndTick) - static_cast<int64_t>(nowTick);
         text += FormatElapsed(left > 0 ? left / 1000 : 0, 3).substr(1);

@@ -322,11 +322,24 @@ void TFrame4::runOneStep()
     if (!t)
         return;
     t->RunState = RunBusy;
+    const bool here = m_step < StepReadSource  ? openingStep(*t)
+                      : m_step < StepReloadUrl ? readSourceStep()
+                                               : reloadStep(*t);
+    if (!here)
+        return; // the panel was closed during the step
+    m_timer.stop();
+    if ((t = task()))
+        t->RunState = RunBetweenCycles;
+}
+
+// The steps up to the running page: the guide page, the page, the first click; then
+// each cycle's refresh or click. False when the panel was closed meanwhile.
+bool TFrame4::openingStep(const TTaskRecord& t)
+{
     QPointer<TFrame4> self(this);
-    const std::string guide = t->GuideUrl;
-    const std::string page = t->PageUrl();
-    const std::string element = t->ElementId;
-    const std::string monitored = page.empty() ? guide : page;
+    const std::string guide = t.GuideUrl;
+    const std::string page = t.PageUrl();
+    const std::string element = t.ElementId;
     switch (m_step) {
     case StepRefresh:
         m_button->hide();
@@ -346,7 +359,7 @@ void TFrame4::runOneStep()
             m_pageLoaded = true;
             waitForPage();
             if (!self)
-                return;
+                return false;
             SetRunning(true);
         } else if (m_pageLoaded) {
             m_browser->Refresh();
@@ -362,7 +375,7 @@ void TFrame4::runOneStep()
     case StepClick:
         clickStep(element);
         if (!self)
-            return;
+            return false;
         break;
     case StepGuide + StepClick:
         m_browser->Navigate(guide);
@@ -375,28 +388,51 @@ void TFrame4::runOneStep()
             m_step = StepClick;
             waitForPage();
             if (!self)
-                return;
+                return false;
             if (m_step == StepClick) // the click at once, unless the wait changed the step
                 clickStep(element);
             if (!self)
-                return;
+                return false;
         }
         break;
     case StepGuide + StepPage + StepClick:
         m_browser->Navigate(guide);
         m_step = StepPage + StepClick;
         break;
+    default:
+        break;
+    }
+    return true;
+}
+
+// The page text for the thread, then back to the step before.
+bool TFrame4::readSourceStep()
+{
+    QPointer<TFrame4> self(this);
+    switch (m_step) {
     case StepRefresh + StepReadSource:
     case StepPage + StepReadSource:
     case StepClick + StepReadSource: {
         m_step -= StepReadSource;
         std::string text = m_browser->PageSource();
         if (!self)
-            return;
+            return false;
         handOver(std::move(text));
         m_browser->Stop();
         break;
     }
+    default:
+        break;
+    }
+    return true;
+}
+
+// A page that gave no text is loaded again from its URL, and after a memory trim
+// the page is refreshed; a click task's thread waits meanwhile.
+bool TFrame4::reloadStep(const TTaskRecord& t)
+{
+    const std::string monitored = t.PageUrl().empty() ? t.GuideUrl : t.PageUrl();
+    switch (m_step) {
     case StepReloadUrl:
         m_browser->Navigate(monitored);
         m_step = StepRefresh;
@@ -428,9 +464,7 @@ void TFrame4::runOneStep()
     default:
         break;
     }
-    m_timer.stop();
-    if ((t = task()))
-        t->RunState = RunBetweenCycles;
+    return true;
 }
 
 // Step 4: the element is clicked instead of reloading; before the run, a click

@@ -106,6 +106,9 @@ private:
     TTaskRecord* task();
     void runStep();
     void runOneStep();
+    bool openingStep(const TTaskRecord& t);
+    bool readSourceStep();
+    bool reloadStep(const TTaskRecord& t);
     void clickStep(const std::string& element);
     void enableTimer() { m_timer.start(1); }
     void handOver(std::string text);
