@@ -15,6 +15,7 @@
 #include "platform/codepage.h"
 #include "service/service_client.h"
 #include "support/gui_main.h"
+#include "support/message_boxes.h"
 #include "support/server_process.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
@@ -52,8 +53,7 @@ using namespace vexory::test;
 
 namespace {
 
-QStringList g_boxes;                                    // every message box shown
-QMessageBox::StandardButton g_answer = QMessageBox::No; // the answer to questions
+test::MessageBoxes g_boxes; // every message box shown, and the answer to questions
 
 TTaskRecord task(const std::string& name, const std::string& url)
 {
@@ -113,13 +113,11 @@ class ShellTest : public QObject
 private slots:
     void initTestCase()
     {
-        MessageBox::SetHook([](const QString& text) {
-            g_boxes << text;
-            return g_answer;
-        });
+        g_boxes.install();
+        g_boxes.answer = QMessageBox::No;
         qputenv("XDG_CONFIG_HOME", m_config.path().c_str());
     }
-    void init() { g_boxes.clear(); }
+    void init() { g_boxes.shown.clear(); }
 
     void hintEdit();
     void loginPanel();
@@ -192,26 +190,26 @@ void ShellTest::loginPanel()
     vexory::test::SaveScreen(panel, QStringLiteral("login"));
 
     QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
-    QCOMPARE(g_boxes.last(), QStringLiteral("用户名不能为空！"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("用户名不能为空！"));
     panel.NameEdit()->setFocus();
     QTRY_VERIFY(panel.NameEdit()->hasFocus());
     QTest::keyClick(panel.NameEdit(), Qt::Key_Space);
     panel.NameEdit()->insert(QStringLiteral("张三")); // what an input method commits
     QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
-    QCOMPARE(g_boxes.last(), QStringLiteral("密码不能为空！"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("密码不能为空！"));
     QCOMPARE(GbkToUtf8(account.Nickname), std::string(" 张三")); // kept as typed, blanks too
     panel.PasswordEdit()->setFocus();
     QTest::keyClicks(panel.PasswordEdit(), QStringLiteral("pa ss"));
     QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
-    QCOMPARE(g_boxes.last(), QStringLiteral("密码仅限数字和大小写字母！"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("密码仅限数字和大小写字母！"));
     panel.PasswordEdit()->SetText(QStringLiteral("wrong1"));
     QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
-    QCOMPARE(g_boxes.last(), QStringLiteral("未注册用户，无法登录！")); // " 张三" is not 张三
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("未注册用户，无法登录！")); // " 张三" is not 张三
     QVERIFY(account.Nickname.empty());
 
     panel.NameEdit()->SetText(QStringLiteral("张三"));
     QTest::mouseClick(panel.LoginButton(), Qt::LeftButton);
-    QCOMPARE(g_boxes.last(), QStringLiteral("密码错误，无法登录！"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("密码错误，无法登录！"));
     panel.PasswordEdit()->SetText(QStringLiteral("pass123"));
     // Enter in the name field moves on, Enter in the password field logs in.
     panel.NameEdit()->setFocus();
@@ -235,14 +233,14 @@ void ShellTest::loginPanel()
     TFrame1 confused(account, oddValues);
     confused.PasswordEdit()->SetText(QStringLiteral("pass123"));
     confused.Login();
-    QCOMPARE(g_boxes.last(), QStringLiteral("服务器错误，无法登录！"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("服务器错误，无法登录！"));
 
     TProcessValues unreachable;
     unreachable.Server = "127.0.0.1:1";
     TFrame1 offline(account, unreachable);
     offline.PasswordEdit()->SetText(QStringLiteral("pass123"));
     offline.Login();
-    QCOMPARE(g_boxes.last(), QStringLiteral("远程错误，无法登录！"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("远程错误，无法登录！"));
 }
 
 void ShellTest::taskList()
@@ -299,15 +297,15 @@ void ShellTest::taskList()
     TempDir dir;
     const QString file = QString::fromStdString(dir.file("out.vxt"));
     list.AskExportFile = [&](const QString& title) {
-        g_boxes << title;
+        g_boxes.shown << title;
         return file;
     };
     account.Nickname = "n";
     account.PasswordDigest = "d";
-    g_answer = QMessageBox::Yes;
+    g_boxes.answer = QMessageBox::Yes;
     list.ExportTicked();
-    QCOMPARE(g_boxes.at(g_boxes.size() - 2), QStringLiteral("2个监控任务另存为"));
-    QCOMPARE(g_boxes.last(), QStringLiteral("另存配置文件，是否保存用户名、密码？"));
+    QCOMPARE(g_boxes.shown.at(g_boxes.shown.size() - 2), QStringLiteral("2个监控任务另存为"));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("另存配置文件，是否保存用户名、密码？"));
     TAccountRecord exported;
     QVERIFY(ReadStore(file.toStdString(), exported));
     QCOMPARE(exported.Nickname, std::string("n"));
@@ -319,7 +317,7 @@ void ShellTest::taskList()
     QCOMPARE(list.List()->count(), 7);
     WriteBytes(dir.file("bad.vxt"), "garbage");
     QVERIFY(!list.ImportFile(QString::fromStdString(dir.file("bad.vxt"))));
-    QCOMPARE(g_boxes.last(), QStringLiteral("错误:文件内部错误，无法读取..."));
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("错误:文件内部错误，无法读取..."));
 
     // Written back: the list order, ticks and selection become the tasks.
     list.List()->setCurrentRow(1);
@@ -334,8 +332,8 @@ void ShellTest::taskList()
     list.List()->clearSelection();
     list.List()->setCurrentRow(-1);
     QTest::mouseClick(list.Button(QStringLiteral("修改")), Qt::LeftButton);
-    QCOMPARE(g_boxes.last(), QStringLiteral("先选择要修改的任务！"));
-    g_answer = QMessageBox::No;
+    QCOMPARE(g_boxes.shown.last(), QStringLiteral("先选择要修改的任务！"));
+    g_boxes.answer = QMessageBox::No;
 }
 
 void ShellTest::options()
@@ -440,7 +438,7 @@ void ShellTest::startWithoutAStore()
             QVERIFY(account.Tasks.empty());
         }
         // Nothing shown, at the start or at the end, which wrote the first store.
-        QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.join(QStringLiteral(" | "))));
+        QVERIFY2(g_boxes.shown.isEmpty(), qPrintable(g_boxes.shown.join(QStringLiteral(" | "))));
         QVERIFY(ReadStore(paths.store, account));
     }
     std::filesystem::remove(home.file("vexory.vxt"));
@@ -450,9 +448,9 @@ void ShellTest::startWithoutAStore()
     TProcessValues values = testValues();
     const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
-    QVERIFY2(g_boxes.size() == 1, qPrintable(g_boxes.join(QStringLiteral(" | "))));
-    QVERIFY(g_boxes[0].startsWith(QStringLiteral("错误:文件内部错误，无法读取...")));
-    QVERIFY(g_boxes[0].contains(QString::fromStdString(home.file("vexory.vxt.bad"))));
+    QVERIFY2(g_boxes.shown.size() == 1, qPrintable(g_boxes.shown.join(QStringLiteral(" | "))));
+    QVERIFY(g_boxes.shown[0].startsWith(QStringLiteral("错误:文件内部错误，无法读取...")));
+    QVERIFY(g_boxes.shown[0].contains(QString::fromStdString(home.file("vexory.vxt.bad"))));
     QCOMPARE(ReadBytes(home.file("vexory.vxt.bad")), std::string("not a store"));
 }
 
@@ -572,7 +570,7 @@ void ShellTest::terminateWithTheEditorOpenAsksNothing()
     form.show();
     form.EnterTaskList();
     form.TaskList()->List()->setCurrentRow(0);
-    g_answer = QMessageBox::No; // were anything asked, "否" would keep the editor open
+    g_boxes.answer = QMessageBox::No; // were anything asked, "否" would keep the editor open
     // SIGTERM arrives while the editor holds a changed name.
     QTimer::singleShot(800, [&] {
         QVERIFY(form.Form2()->isVisible());
@@ -580,7 +578,7 @@ void ShellTest::terminateWithTheEditorOpenAsksNothing()
         form.Terminate();
     });
     form.TaskList()->ModifyClick(); // returns when the editor has closed
-    QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.join(QStringLiteral(" | "))));
+    QVERIFY2(g_boxes.shown.isEmpty(), qPrintable(g_boxes.shown.join(QStringLiteral(" | "))));
     QVERIFY(!form.Form2()->isVisible());
     QVERIFY(!form.isVisible());
     TAccountRecord stored;
@@ -729,13 +727,13 @@ void ShellTest::aFailedStoreWriteIsShownInChinese()
         form.show();
         form.EnterTaskList();
         form.TaskList()->List()->item(0)->setCheckState(Qt::Checked);
-        QCOMPARE(g_boxes.size(), 1);
-        QVERIFY2(g_boxes[0].startsWith(QStringLiteral("错误：任务文件保存失败")), qPrintable(g_boxes[0]));
+        QCOMPARE(g_boxes.shown.size(), 1);
+        QVERIFY2(g_boxes.shown[0].startsWith(QStringLiteral("错误：任务文件保存失败")), qPrintable(g_boxes.shown[0]));
         QVERIFY(form.StatusPanel(5)->text().contains(QStringLiteral("任务文件保存失败")));
     }
     // At the end of the program too.
-    QCOMPARE(g_boxes.size(), 2);
-    QVERIFY(g_boxes[1].startsWith(QStringLiteral("错误：任务文件保存失败")));
+    QCOMPARE(g_boxes.shown.size(), 2);
+    QVERIFY(g_boxes.shown[1].startsWith(QStringLiteral("错误：任务文件保存失败")));
 }
 
 void ShellTest::mainWindowRunView()
