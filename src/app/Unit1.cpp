@@ -468,7 +468,7 @@ void TForm1::launchEach(const std::vector<int>& indexes)
 
         runner->SetTask(index);
         m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
-        const bool waitsForUser = !t.GuideUrl.empty() && runner->OpensAtGuidePage();
+        const bool waitsForUser = runner->OpensAtGuidePage();
         runner->PrepareStart();
         if (ending())
             return;

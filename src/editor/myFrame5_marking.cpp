@@ -16,9 +16,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QClipboard>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -49,16 +49,16 @@ void TFrame5::addLine(std::string_view text)
 void TFrame5::RunTest(int kind)
 {
     Memo1->clear();
-    TestInput input;
-    input.kind = kind;
-    input.name = ToGbk(Edit1->text());
-    input.guide = ToGbk(Edit2->text());
-    input.page = ToGbk(Edit3->text());
-    input.element = ToGbk(Edit4->text());
-    input.timeout = ToGbk(Edit5->text());
-    input.grabBox = BoxText(RichEdit1->toPlainText());
-    input.clearTags = CheckBox1->isChecked();
-    input.verify = BuildVerifyFormula();
+    const EditorFields f = fields();
+    const TestInput input{.kind = kind,
+                          .name = f.name,
+                          .guide = f.guide,
+                          .page = f.page,
+                          .element = f.element,
+                          .timeout = f.timeout,
+                          .grabBox = f.grabBox,
+                          .clearTags = f.clearTags,
+                          .verify = f.verify};
 
     TestCallbacks callbacks;
     callbacks.add = [this](std::string_view text) { addLine(text); };
