@@ -1,7 +1,9 @@
 // vexory-server: the reference Vexory service and its admin command line.
 
 #include "cli/options.h"
+#include "channels.h"
 #include "http_server.h"
+#include "outbound.h"
 #include "server_app.h"
 #include "server_db.h"
 
@@ -14,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -31,7 +34,10 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
   serve [--listen HOST:PORT] [--client-version N] [--register-rights RIGHTS]
         [--keep-results N] [--push-rate N] [--max-result BYTES]
         [--forward-timeout MS] [--forward-retry MS] [--trust-proxy ADDRESS,...]
-        [--connections N]
+        [--connections N] [--forwarders N] [--merge-ms MS] [--public-url URL]
+        [--forward-allow RANGE,...] [--channel-api KIND=URL,...]
+        [--smtp-url smtp://HOST:PORT] [--smtp-from ADDRESS] [--smtp-user USER]
+        [--smtp-password-file FILE]
                                       run the service (default 127.0.0.1:8086; port 0 picks a free
                                       one and the first line printed says which). Each account keeps
                                       its newest N results (default 10000, 0: all), may push N
@@ -40,7 +46,18 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
                                       (default 2000) and failed ones are tried again after MS
                                       (default 10000), doubling up to an hour, for a day. Requests
                                       from a trusted proxy count as coming from its X-Real-IP.
-                                      N connections to PostgreSQL (default 8)
+                                      N connections to PostgreSQL (default 8).
+                                      Results go to the channels users bind on /account:
+                                      N forwarders (default 2) send them, merging results that
+                                      arrive within MS (default 1000). Forwarders never call
+                                      loopback, private, link-local or this machine's addresses
+                                      unless a RANGE (10.0.0.0/8, fd00::/8, ...) allows it;
+                                      --channel-api sends a kind's calls elsewhere (wecom,
+                                      dingtalk, feishu, serverchan, pushplus, bark, ntfy,
+                                      telegram). --public-url: the service's address as people
+                                      reach it, for links in messages and mail. E-mail channels
+                                      need --smtp-url and --smtp-from (the password is read
+                                      from FILE, never from the command line)
   user add NICK PASSWORD [--rights RIGHTS] [--webhook URL]
   user list
   user delete NICK
@@ -92,6 +109,16 @@ std::pair<std::string, int> parseListen(const std::string& listen)
     return {host, std::stoi(port)};
 }
 
+std::vector<std::string> commaList(const std::string& list)
+{
+    std::vector<std::string> out;
+    std::stringstream in(list);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty())
+            out.push_back(item);
+    return out;
+}
+
 int serve(ServerDb& db, std::vector<std::string> args)
 {
     ServerOptions options;
@@ -105,13 +132,38 @@ int serve(ServerDb& db, std::vector<std::string> args)
     options.maxResultBytes = static_cast<size_t>(TakeNumber(args, "--max-result", 65536, 1, 1 << 20));
     options.webhookTimeoutMs = static_cast<int>(TakeNumber(args, "--forward-timeout", 2000, 1, 60000));
     options.forwardRetryMs = static_cast<int>(TakeNumber(args, "--forward-retry", 10000, 1, 3600000));
-    std::vector<std::string> proxies;
-    if (const std::optional<std::string> list = TakeOption(args, "--trust-proxy")) {
-        std::stringstream in(*list);
-        for (std::string address; std::getline(in, address, ',');)
-            if (!address.empty())
-                proxies.push_back(address);
+    const std::vector<std::string> proxies = commaList(TakeOption(args, "--trust-proxy").value_or(""));
+    options.forwarders = static_cast<unsigned>(TakeNumber(args, "--forwarders", 2, 1, 64));
+    options.mergeMs = static_cast<int>(TakeNumber(args, "--merge-ms", 1000, 0, 60000));
+    options.publicUrl = TakeOption(args, "--public-url").value_or("");
+    while (!options.publicUrl.empty() && options.publicUrl.back() == '/')
+        options.publicUrl.pop_back();
+    if (!options.publicUrl.empty() && options.publicUrl.rfind("http://", 0) != 0 &&
+        options.publicUrl.rfind("https://", 0) != 0)
+        throw UsageError("--public-url takes an http:// or https:// address");
+    for (const std::string& range : commaList(TakeOption(args, "--forward-allow").value_or(""))) {
+        std::string error;
+        OutboundPolicy check;
+        if (!check.Allow(range, &error))
+            throw UsageError("--forward-allow: " + error);
+        options.forwardAllow.push_back(range);
     }
+    for (const std::string& pair : commaList(TakeOption(args, "--channel-api").value_or(""))) {
+        const size_t eq = pair.find('=');
+        if (eq == std::string::npos || !FindChannelType(pair.substr(0, eq)))
+            throw UsageError("--channel-api takes KIND=URL with a channel kind, not \"" + pair + "\"");
+        options.channelApi[pair.substr(0, eq)] = pair.substr(eq + 1);
+    }
+    options.smtp.url = TakeOption(args, "--smtp-url").value_or("");
+    options.smtp.from = TakeOption(args, "--smtp-from").value_or("");
+    options.smtp.user = TakeOption(args, "--smtp-user").value_or("");
+    if (const std::optional<std::string> file = TakeOption(args, "--smtp-password-file")) {
+        std::ifstream in(*file);
+        if (!in || !std::getline(in, options.smtp.password))
+            throw UsageError("cannot read the SMTP password from " + *file);
+    }
+    if (options.smtp.url.empty() != options.smtp.from.empty() || (!options.smtp.from.empty() && !ValidMailAddress(options.smtp.from)))
+        throw UsageError("e-mail needs both --smtp-url and --smtp-from ADDRESS");
     expect(args, 0);
 
     // Every connection is a descriptor: take all the process may have.

@@ -1,14 +1,12 @@
 #include "server_app.h"
 
+#include "account_pages.h"
 #include "server_pages.h"
 
 #include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"
 
-#include <curl/curl.h>
-#include <microhttpd.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,30 +82,6 @@ std::string versionSuffix(int version)
     return buffer;
 }
 
-std::string escapeHtml(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> splitLines(const std::string& s, size_t first)
 {
     std::vector<std::string> out;
@@ -121,37 +95,6 @@ std::vector<std::string> splitLines(const std::string& s, size_t first)
     }
     out.push_back(s.substr(std::min(start, s.size())));
     return out;
-}
-
-size_t collectNothing(char*, size_t size, size_t count, void*)
-{
-    return size * count;
-}
-
-int cancelled(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
-}
-
-// One value of an application/x-www-form-urlencoded body, decoded.
-std::string formField(const std::string& body, const std::string& key)
-{
-    size_t at = 0;
-    while (at <= body.size()) {
-        size_t end = body.find('&', at);
-        if (end == std::string::npos)
-            end = body.size();
-        const std::string pair = body.substr(at, end - at);
-        const size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == key) {
-            std::string v = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
-            std::replace(v.begin(), v.end(), '+', ' ');
-            v.resize(MHD_http_unescape(v.data()));
-            return v;
-        }
-        at = end + 1;
-    }
-    return {};
 }
 
 // The first `limit` bytes of UTF-8 text, not cutting a character.
@@ -180,13 +123,13 @@ std::string inboxPage(const User& user, const std::vector<StoredResult>& results
 {
     const std::string base = "/inbox/" + user.inboxToken;
     std::string out = "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>" +
-                      escapeHtml(user.nick) + " 的收件箱</title></head><body><h1>" + escapeHtml(user.nick) +
+                      pages::EscapeHtml(user.nick) + " 的收件箱</title></head><body><h1>" + pages::EscapeHtml(user.nick) +
                       " 的收件箱</h1><p>共 " + std::to_string(total) + " 条结果</p>";
     for (const StoredResult& r : results) {
         const std::string state = forwardStateText(r);
-        out += "<h3>[ " + escapeHtml(r.task) + " ] " + escapeHtml(r.received) +
-               (state.empty() ? std::string() : " · " + state) + "</h3><p>" + escapeHtml(r.url) + "</p><pre>" +
-               escapeHtml(utf8Prefix(r.records, kInboxShown)) + "</pre>";
+        out += "<h3>[ " + pages::EscapeHtml(r.task) + " ] " + pages::EscapeHtml(r.received) +
+               (state.empty() ? std::string() : " · " + state) + "</h3><p>" + pages::EscapeHtml(r.url) + "</p><pre>" +
+               pages::EscapeHtml(utf8Prefix(r.records, kInboxShown)) + "</pre>";
         if (r.records.size() > kInboxShown)
             out += "<p><a href=\"" + base + "/" + std::to_string(r.id) + "\">全文（" +
                    std::to_string(r.records.size()) + " 字节）</a></p>";
@@ -221,58 +164,31 @@ std::string NicknameProblem(const std::string& nick)
     return {};
 }
 
-bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error,
-                 const std::atomic<bool>* cancel)
-{
-    CURL* h = curl_easy_init();
-    if (!h)
-        return false;
-    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8");
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, json.data());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json.size()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collectNothing);
-    if (cancel) {
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, cancelled);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, cancel);
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    }
-    long status = 0;
-    const CURLcode rc = curl_easy_perform(h);
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(h);
-    if (rc != CURLE_OK) {
-        if (error)
-            *error = curl_easy_strerror(rc);
-        return false;
-    }
-    if (status < 200 || status >= 300) {
-        if (error)
-            *error = "HTTP " + std::to_string(status);
-        return false;
-    }
-    return true;
-}
-
 ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
     : m_db(db), m_options(options), m_addressFailures(db, "address", FailureLimiter::Config{}),
       m_nickFailures(
           db, "nick",
           FailureLimiter::Config{5, std::chrono::milliseconds(250), kNickDelayCap, std::chrono::minutes(15)}),
-      m_pushRate(db, "push", options.pushesPerMinute, options.pushBurst), m_registerRate(db, "register", 10, 5)
-{}
+      m_pushRate(db, "push", options.pushesPerMinute, options.pushBurst), m_registerRate(db, "register", 10, 5),
+      m_forwarder(db, m_policy, m_options.smtp,
+                  ForwardOptions{options.forwarders, options.webhookTimeoutMs, options.forwardRetryMs,
+                                 options.forwardForMs, 20, options.channelApi, options.publicUrl}),
+      m_account(db, m_forwarder, m_policy, m_options.smtp,
+                AccountApp::Options{options.publicUrl, options.registerRights, 10},
+                AccountApp::Throttle{[this](const HttpRequest& r, const std::string& nick) { return admit(r, nick); },
+                                     [this](const HttpRequest& r, const std::string& nick) { failed(r, nick); }})
+{
+    // main() checked the ranges.
+    for (const std::string& range : options.forwardAllow)
+        m_policy.Allow(range, nullptr);
+}
 
 ServiceApp::~ServiceApp()
 {
     StopForwarding();
 }
 
-HttpServer::Admission ServiceApp::admit(const HttpRequest& request, bool login)
+HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::string& nick)
 {
     HttpServer::Admission a;
     // An address that keeps failing gets one attempt per turn, however many
@@ -286,8 +202,8 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, bool login)
         return a;
     }
     // A nickname under attack is slowed, never closed: its owner still gets in.
-    if (login)
-        a.delay = m_nickFailures.Delay(formText(request.body, "username"));
+    if (!nick.empty())
+        a.delay = m_nickFailures.Delay(nick);
     return a;
 }
 
@@ -382,78 +298,25 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
     result.url = lines[3];
     result.formula = lines[4] == " " ? std::string() : lines[4];
     result.records = lines[5];
-    const ServerDb::Stored stored = m_db.StorePush(result, m_options.keepResults);
+    const ServerDb::Stored stored = m_db.StorePush(result, m_options.keepResults, m_options.mergeMs);
     if (stored.id == 0)
         return PlainResponse(500, "cannot store the result\n");
     if (stored.shutoff)
         return text(MakePushReply(true, true, true, false, false));
-    {
-        std::lock_guard lock(m_forwardMutex);
-        m_forwardWake.notify_one();
-    }
-    // Stored for the user is delivered: the inbox holds it, and a webhook gets it
-    // from the outbox.
+    m_forwarder.Wake();
+    // Stored for the user is delivered: the inbox holds it, and the channels the
+    // user bound get it from the outbox.
     return text(MakePushReply(true, true, false, true, user->rights & RightPlugin));
 }
 
 void ServiceApp::StartForwarding()
 {
-    std::lock_guard lock(m_forwardMutex);
-    m_forwardStop = false;
-    for (unsigned i = 0; i < std::max(1u, m_options.forwarders); ++i)
-        m_forwarders.emplace_back([this] { forwardLoop(); });
+    m_forwarder.Start();
 }
 
 void ServiceApp::StopForwarding()
 {
-    {
-        std::lock_guard lock(m_forwardMutex);
-        m_forwardStop = true;
-        m_forwardWake.notify_all();
-    }
-    for (std::thread& t : m_forwarders)
-        t.join();
-    m_forwarders.clear();
-}
-
-void ServiceApp::forwardLoop()
-{
-    // A claimed entry stays hidden from the other forwarders while its call runs.
-    const int64_t lease = m_options.webhookTimeoutMs + 30000;
-    for (;;) {
-        {
-            std::lock_guard lock(m_forwardMutex);
-            if (m_forwardStop)
-                return;
-        }
-        std::optional<OutboxItem> item = m_db.ClaimForward(NowMs(), lease);
-        if (!item) {
-            const int64_t next = m_db.NextForwardInMs(NowMs());
-            std::unique_lock lock(m_forwardMutex);
-            if (!m_forwardStop)
-                m_forwardWake.wait_for(lock,
-                                       std::chrono::milliseconds(next < 0 ? 1000 : std::min<int64_t>(next, 1000)));
-            continue;
-        }
-        const StoredResult& r = item->result;
-        std::string error = "no webhook";
-        bool sent = false;
-        if (!item->webhook.empty()) {
-            nlohmann::json j = {{"nick", r.nick},       {"task", r.task}, {"url", r.url},
-                                {"records", r.records}, {"id", r.id},     {"text", "[ " + r.task + " ]\n" + r.records}};
-            sent = PostWebhook(item->webhook, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                               m_options.webhookTimeoutMs, &error, &m_forwardStop);
-        }
-        if (sent) {
-            m_db.ForwardSent(r.id);
-            continue;
-        }
-        const int attempts = item->attempts + 1;
-        const int64_t backoff =
-            std::min<int64_t>(int64_t{m_options.forwardRetryMs} << std::min(attempts - 1, 20), 3600 * 1000);
-        const int64_t retryAt = NowMs() + backoff;
-        m_db.ForwardFailed(r.id, error, retryAt - item->createdMs > m_options.forwardForMs ? 0 : retryAt);
-    }
+    m_forwarder.Stop();
 }
 
 HttpResponse ServiceApp::Share(const HttpRequest& request)
@@ -492,30 +355,6 @@ HttpResponse ServiceApp::Share(const HttpRequest& request)
     return text(Base64UrlEncode(joined));
 }
 
-HttpResponse ServiceApp::Register(const HttpRequest& request)
-{
-    if (request.Header("Content-Type").find("application/x-www-form-urlencoded") == std::string::npos)
-        return PlainResponse(415, "the form must be sent as application/x-www-form-urlencoded\n");
-    const std::string nick = TrimNickname(formField(request.body, "nick"));
-    const std::string password = formField(request.body, "password");
-    std::string message = NicknameProblem(nick);
-    if (!message.empty()) {
-    } else if (password.empty() || password != formField(request.body, "password2")) {
-        message = "两次输入的密码不一致。";
-    } else if (const std::optional<std::string> gbk = Utf8ToGbkStrict(password); !gbk) {
-        message = "密码里有 Vexory 无法输入的字符。";
-    } else {
-        // The client sends the SHA-1 of the password as its GBK bytes.
-        std::string error;
-        message = m_db.AddUser(nick, Sha1Hex(*gbk), m_options.registerRights, "", &error)
-                      ? "注册成功，请在 Vexory 中登录。"
-                      : "这个昵称已经有人使用。";
-    }
-    return html("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title></head>"
-                "<body><p>" +
-                escapeHtml(message) + "</p><p><a href=\"/register\">返回</a></p></body></html>");
-}
-
 HttpResponse ServiceApp::Inbox(const HttpRequest& request)
 {
     // /inbox/TOKEN, /inbox/TOKEN?page=N or /inbox/TOKEN/ID (one result whole)
@@ -545,41 +384,57 @@ HttpResponse ServiceApp::Inbox(const HttpRequest& request)
     return html(inboxPage(*user, m_db.Results(user->nick, kInboxPage, (page - 1) * kInboxPage), page, total));
 }
 
+HttpResponse ServiceApp::Advert(const HttpRequest& request)
+{
+    // The program names its user (nickname and current user number) so that the
+    // banner can say whether results reach a phone yet.
+    const std::string host = request.Header("Host");
+    const std::string base = "http://" + (host.empty() ? std::string("127.0.0.1") : host);
+    const std::string account = (m_options.publicUrl.empty() ? base : m_options.publicUrl) + std::string(kAccountPage);
+    std::string text = "Vexory 正在为您监控网页 · 登录后在 " + account + " 绑定推送渠道";
+    const std::string nick = Base64UrlDecode(request.Query("nick"));
+    const std::string number = request.Query("n");
+    if (!nick.empty() && validText(nick, kMaxNick) && !number.empty()) {
+        const std::optional<User> user = m_db.FindUser(nick);
+        if (user && user->userNumber != 0 && std::to_string(user->userNumber) == number)
+            text = m_db.ConfirmedChannels(nick) > 0
+                       ? std::string("Vexory 正在为您监控网页 · 新记录会推送到您的手机")
+                       : "还没有绑定推送渠道：在手机上打开 " + account + " 绑定后，新记录会推送到您的手机";
+    }
+    std::string page = pages::kAdvert;
+    page.replace(page.find("{TEXT}"), 6, pages::EscapeHtml(text));
+    page.replace(page.find("{HELP}"), 6, pages::EscapeHtml(base + std::string(kHelpPage)));
+    HttpResponse r = html(page);
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
 void ServiceApp::Install(HttpServer& server)
 {
     // Password checks are slow by design: they have threads of their own, so that a
     // burst of logins never holds up pushes.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const int hashing = server.AddPool({m_options.hashThreads ? m_options.hashThreads : cores, 64});
+    // Calls that wait on other servers (tests of a channel, confirmation mail).
+    const int outbound = server.AddPool({2, 32});
     auto route = [this](auto method) { return [this, method](const HttpRequest& r) { return (this->*method)(r); }; };
     server.Route("POST", std::string(kLoginScript), route(&ServiceApp::Login), hashing,
-                 [this](const HttpRequest& r) { return admit(r, true); });
+                 [this](const HttpRequest& r) { return admit(r, formText(r.body, "username")); });
     server.Route("POST", std::string(kPushScript), route(&ServiceApp::Push), 0,
-                 [this](const HttpRequest& r) { return admit(r, false); });
+                 [this](const HttpRequest& r) { return admit(r, {}); });
     server.Route("POST", std::string(kShareScript), route(&ServiceApp::Share), 0,
-                 [this](const HttpRequest& r) { return admit(r, false); });
+                 [this](const HttpRequest& r) { return admit(r, {}); });
 
-    server.Route("GET", std::string(kAdvertPage), [](const HttpRequest& req) {
-        // The help page's whole address, as the client reached this service.
-        std::string page = pages::kAdvert;
-        const std::string host = req.Header("Host");
-        const std::string help =
-            escapeHtml("http://" + (host.empty() ? std::string("127.0.0.1") : host) + std::string(kHelpPage));
-        page.replace(page.find("{HELP}"), 6, help);
-        return html(page);
-    });
+    server.Route("GET", std::string(kAdvertPage), route(&ServiceApp::Advert));
     server.Route("GET", std::string(kHelpPage), [](const HttpRequest&) { return html(pages::kHelp); });
-    server.Route("GET", std::string(kRegisterPage), [](const HttpRequest&) { return html(pages::kRegisterForm); });
-    server.Route(
-        "POST", std::string(kRegisterPage), route(&ServiceApp::Register), hashing, [this](const HttpRequest& r) {
-            HttpServer::Admission a;
-            if (!m_registerRate.Take(r.peer))
-                a.refuse =
-                    html("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>Vexory</title>"
-                         "</head><body><p>注册太频繁，请稍后再试。</p></body></html>",
-                         429);
-            return a;
-        });
+    server.Route("POST", std::string(kRegisterPage), [this](const HttpRequest& r) { return m_account.Register(r); },
+                 hashing, [this](const HttpRequest& r) {
+                     HttpServer::Admission a;
+                     if (!m_registerRate.Take(r.peer))
+                         a.refuse = html(pages::Page("Vexory", "<p>注册太频繁，请稍后再试。</p>"), 429);
+                     return a;
+                 });
+    m_account.Install(server, hashing, outbound);
     server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
 }
 

@@ -2,19 +2,19 @@
 
 // The routes of vexory-server: the client scripts (/client/LogIn.php,
 // /client/SendInfo.php, /client/Svn.php), the pages (/advert.php, /Help.php,
-// /register, /inbox/TOKEN) and the forwarders that post results to webhooks from
-// the outbox, off the request path.
+// /inbox/TOKEN, and the account pages with /register) and the forwarders that
+// hand results to their owners' channels from the outbox, off the request path.
 
+#include "account.h"
+#include "forwarder.h"
 #include "http_server.h"
+#include "outbound.h"
 #include "server_db.h"
 #include "throttle.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
+#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vexory::server {
@@ -33,6 +33,11 @@ struct ServerOptions
     double pushesPerMinute = 120;     // per account, after a burst of
     double pushBurst = 60;
     unsigned hashThreads = 0; // password checks at once (0: one per core)
+    int mergeMs = 1000;       // results this close together go out as one message
+    std::vector<std::string> forwardAllow;         // address ranges the forwarders may call after all
+    std::map<std::string, std::string> channelApi; // a channel kind's API at another address
+    std::string publicUrl;                         // the service as people reach it ("": from Host)
+    SmtpSettings smtp;
 };
 
 // The nickname rule of /register and `user add`: "" when NICK (already trimmed) is
@@ -56,13 +61,15 @@ public:
     HttpResponse Login(const HttpRequest& request);
     HttpResponse Push(const HttpRequest& request);
     HttpResponse Share(const HttpRequest& request);
-    HttpResponse Register(const HttpRequest& request);
     HttpResponse Inbox(const HttpRequest& request);
+    HttpResponse Advert(const HttpRequest& request);
+
+    const OutboundPolicy& Policy() const { return m_policy; }
 
 private:
-    HttpServer::Admission admit(const HttpRequest& request, bool login);
+    // NICK: the nickname a login names ("" for requests that name none).
+    HttpServer::Admission admit(const HttpRequest& request, const std::string& nick);
     void failed(const HttpRequest& request, const std::string& nick);
-    void forwardLoop();
 
     ServerDb& m_db;
     ServerOptions m_options;
@@ -70,17 +77,9 @@ private:
     FailureLimiter m_nickFailures;
     RateLimiter m_pushRate;
     RateLimiter m_registerRate; // per address: each account costs a slow hash
-
-    std::mutex m_forwardMutex;
-    std::condition_variable m_forwardWake;
-    std::atomic<bool> m_forwardStop{false};
-    std::vector<std::thread> m_forwarders;
+    OutboundPolicy m_policy;
+    Forwarder m_forwarder;
+    AccountApp m_account;
 };
-
-// Posts a result to a webhook as JSON (http and https only); true when the
-// endpoint answered 2xx, otherwise *error says what went wrong.
-// A call under way ends early once *cancel turns true.
-bool PostWebhook(const std::string& url, const std::string& json, int timeoutMs, std::string* error = nullptr,
-                 const std::atomic<bool>* cancel = nullptr);
 
 } // namespace vexory::server

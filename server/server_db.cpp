@@ -1,8 +1,12 @@
 #include "server_db.h"
 
+#include "db_util.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -84,40 +88,51 @@ CREATE TABLE quotas(
     last_ms {BIG} NOT NULL);
 CREATE INDEX quotas_last ON quotas(last_ms);
 )sql",
+    R"sql(
+CREATE TABLE channels(
+    id {ID},
+    nick TEXT NOT NULL,
+    kind TEXT NOT NULL,
+    config TEXT NOT NULL,
+    label TEXT NOT NULL DEFAULT '',
+    confirmed INTEGER NOT NULL DEFAULT 1,
+    confirm_token TEXT NOT NULL DEFAULT '',
+    created TEXT NOT NULL,
+    lease_until {BIG} NOT NULL DEFAULT 0,
+    next_ms {BIG} NOT NULL DEFAULT 0,
+    last_error TEXT NOT NULL DEFAULT '');
+CREATE INDEX channels_nick ON channels(nick);
+CREATE INDEX channels_confirm ON channels(confirm_token);
+CREATE TABLE deliveries(
+    result_id {BIG} NOT NULL,
+    channel_id {BIG} NOT NULL,
+    nick TEXT NOT NULL,
+    state TEXT NOT NULL,
+    created {BIG} NOT NULL,
+    due {BIG} NOT NULL,
+    attempts INTEGER NOT NULL DEFAULT 0,
+    last_error TEXT NOT NULL DEFAULT '',
+    PRIMARY KEY(result_id, channel_id));
+CREATE INDEX deliveries_due ON deliveries(state, due);
+CREATE INDEX deliveries_channel ON deliveries(channel_id, state, due);
+CREATE INDEX deliveries_nick ON deliveries(nick, result_id);
+CREATE TABLE sessions(
+    token TEXT PRIMARY KEY,
+    nick TEXT NOT NULL,
+    csrf TEXT NOT NULL,
+    created_ms {BIG} NOT NULL,
+    seen_ms {BIG} NOT NULL);
+CREATE INDEX sessions_nick ON sessions(nick);
+INSERT INTO channels(nick, kind, config, label, created)
+    SELECT nick, 'webhook', '{"url":"' || REPLACE(REPLACE(webhook, '\', '\\'), '"', '\"') || '"}', '管理员设置', created
+    FROM users WHERE webhook <> '';
+INSERT INTO deliveries(result_id, channel_id, nick, state, created, due, attempts, last_error)
+    SELECT o.result_id, c.id, o.nick, 'pending', o.created, o.due, o.attempts, o.last_error
+    FROM outbox o JOIN channels c ON c.nick = o.nick AND c.kind = 'webhook';
+DROP TABLE outbox;
+)sql",
 };
 static_assert(std::size(kMigrations) == ServerDb::kSchemaVersion);
-
-std::string now()
-{
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
-    return buffer;
-}
-
-std::string randomBytes(size_t n)
-{
-    std::string out(n, '\0');
-    if (RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n)) != 1) {
-        std::random_device rd;
-        for (char& c : out)
-            c = static_cast<char>(rd());
-    }
-    return out;
-}
-
-std::string hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 std::string dialect(const char* step, bool postgres)
 {
@@ -135,7 +150,8 @@ std::string dialect(const char* step, bool postgres)
 constexpr const char* kUserColumns = "nick, rights, webhook, user_number, shutoff, inbox_token, created, login_address";
 constexpr const char* kResultColumns =
     "r.id, r.nick, r.task, r.url, r.formula, r.records, r.forwarded, r.received, r.forward_state, "
-    "COALESCE(o.attempts, 0), COALESCE(o.last_error, '')";
+    "COALESCE((SELECT MAX(d.attempts) FROM deliveries d WHERE d.result_id = r.id), 0), "
+    "COALESCE((SELECT MAX(d.last_error) FROM deliveries d WHERE d.result_id = r.id AND d.state <> 'sent'), '')";
 // "No limit" that both engines read.
 constexpr int64_t kAll = INT64_MAX;
 
@@ -319,17 +335,16 @@ bool ServerDb::migrate(SqlConnection& c, std::string* error)
 bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDigest, int rights,
                        const std::string& webhook, std::string* error)
 {
-    const std::string salt = randomBytes(16);
+    const std::string salt = db::RandomBytes(16);
     const int iterations = m_iterations;
     const std::string hash = HashPassword(passwordDigest, salt, iterations);
-    SqlPool::Lease c = m_pool->Take();
-    const SqlResult r = c->Run(
+    const SqlResult r = m_pool->Take()->Run(
         "INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
         "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
-        {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, hex(randomBytes(16)), now()});
+        {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, db::Hex(db::RandomBytes(16)), db::NowText()});
     if (!r.ok() && error)
         *error = r.fault == SqlResult::Duplicate ? "the nickname is taken: " + nick : r.error;
-    return r.ok();
+    return r.ok() && (webhook.empty() || SetWebhook(nick, webhook));
 }
 
 std::optional<User> ServerDb::FindUser(const std::string& nick, bool* failed)
@@ -371,7 +386,8 @@ bool ServerDb::DeleteUser(const std::string& nick)
         return false;
     // The inbox token goes with the users row; whoever takes the nickname later
     // starts with nothing of the old owner's.
-    for (const char* sql : {"DELETE FROM outbox WHERE nick = $1", "DELETE FROM results WHERE nick = $1",
+    for (const char* sql : {"DELETE FROM deliveries WHERE nick = $1", "DELETE FROM channels WHERE nick = $1",
+                            "DELETE FROM sessions WHERE nick = $1", "DELETE FROM results WHERE nick = $1",
                             "DELETE FROM formulas WHERE nick = $1"})
         if (!c->Run(sql, {nick}).ok())
             return false;
@@ -379,28 +395,41 @@ bool ServerDb::DeleteUser(const std::string& nick)
     return r.ok() && r.changes == 1 && t.commit();
 }
 
-namespace {
-
-bool changedOne(const SqlResult& r)
-{
-    return r.ok() && r.changes == 1;
-}
-
-} // namespace
 
 bool ServerDb::SetRights(const std::string& nick, int rights)
 {
-    return changedOne(m_pool->Take()->Run("UPDATE users SET rights = $1 WHERE nick = $2", {rights, nick}));
+    return db::ChangedOne(m_pool->Take()->Run("UPDATE users SET rights = $1 WHERE nick = $2", {rights, nick}));
 }
 
 bool ServerDb::SetWebhook(const std::string& nick, const std::string& url)
 {
-    return changedOne(m_pool->Take()->Run("UPDATE users SET webhook = $1 WHERE nick = $2", {url, nick}));
+    SqlPool::Lease c = m_pool->Take();
+    SqlTransaction t(*c);
+    if (!t.ok() || !db::ChangedOne(c->Run("UPDATE users SET webhook = $1 WHERE nick = $2", {url, nick})))
+        return false;
+    const SqlResult old = c->Run("SELECT id FROM channels WHERE nick = $1 AND kind = 'webhook' AND label = '管理员设置' ORDER BY id", {nick});
+    if (!old.ok())
+        return false;
+    // A new address takes over what waits for the old one.
+    for (size_t i = url.empty() ? 0 : 1; i < old.rows.size(); ++i)
+        if (!c->Run("DELETE FROM deliveries WHERE channel_id = $1 AND state = 'pending'", {old.rows[i].integer(0)})
+                 .ok() ||
+            !c->Run("DELETE FROM channels WHERE id = $1", {old.rows[i].integer(0)}).ok())
+            return false;
+    const std::string config = nlohmann::json({{"url", url}}).dump();
+    if (!url.empty() &&
+        !(old.rows.empty()
+              ? c->Run("INSERT INTO channels(nick, kind, config, label, created) VALUES($1, 'webhook', $2, '管理员设置', $3)",
+                       {nick, config, db::NowText()})
+              : c->Run("UPDATE channels SET config = $1 WHERE id = $2", {config, old.rows[0].integer(0)}))
+             .ok())
+        return false;
+    return t.commit();
 }
 
 bool ServerDb::SetShutoff(const std::string& nick, bool on)
 {
-    return changedOne(m_pool->Take()->Run("UPDATE users SET shutoff = $1 WHERE nick = $2", {on ? 1 : 0, nick}));
+    return db::ChangedOne(m_pool->Take()->Run("UPDATE users SET shutoff = $1 WHERE nick = $2", {on ? 1 : 0, nick}));
 }
 
 bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwordDigest, bool* failed)
@@ -422,7 +451,7 @@ bool ServerDb::CheckPassword(const std::string& nick, const std::string& passwor
     if (computed.size() != hash.size() || CRYPTO_memcmp(computed.data(), hash.data(), hash.size()) != 0)
         return false;
     if (iterations < m_iterations) {
-        const std::string newSalt = randomBytes(16);
+        const std::string newSalt = db::RandomBytes(16);
         const std::string newHash = HashPassword(passwordDigest, newSalt, m_iterations);
         // Only the hash that was checked is replaced (a password change in between wins).
         m_pool->Take()->Run(
@@ -448,18 +477,18 @@ int64_t ServerDb::NewLogin(const std::string& nick, const std::string& address)
     // 31 random bits from the system's generator: one number tells nothing of the next.
     int64_t number;
     do {
-        const std::string bytes = randomBytes(4);
+        const std::string bytes = db::RandomBytes(4);
         uint32_t v = 0;
         std::memcpy(&v, bytes.data(), 4);
         number = v & 0x7fffffff;
     } while (number == 0 || number == 2147483647 || number == old);
-    return changedOne(
+    return db::ChangedOne(
                c->Run("UPDATE users SET user_number = $1, login_address = $2 WHERE nick = $3", {number, address, nick}))
                ? number
                : 0;
 }
 
-ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
+ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep, int64_t dueInMs)
 {
     Stored out;
     SqlPool::Lease c = m_pool->Take();
@@ -470,22 +499,26 @@ ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
     if (!taken.ok())
         return out;
     const bool shutoff = taken.changes == 1;
-    const SqlResult user = c->Run("SELECT webhook FROM users WHERE nick = $1", {r.nick});
-    const std::string webhook = user.first() ? user.first()->text(0) : std::string();
+    const SqlResult channels = c->Run("SELECT id FROM channels WHERE nick = $1 AND confirmed = 1", {r.nick});
+    if (!channels.ok())
+        return out;
     // A result that ends the run is not forwarded.
-    const bool forward = !shutoff && !webhook.empty();
+    const bool forward = !shutoff && !channels.rows.empty();
     const SqlResult inserted =
         c->Run("INSERT INTO results(nick, task, url, formula, records, forwarded, received, forward_state) "
                "VALUES($1, $2, $3, $4, $5, 0, $6, $7) RETURNING id",
-               {r.nick, r.task, r.url, r.formula, r.records, now(), forward ? "pending" : ""});
+               {r.nick, r.task, r.url, r.formula, r.records, db::NowText(), forward ? "pending" : ""});
     if (!inserted.first())
         return out;
     const int64_t id = inserted.first()->integer(0);
     if (forward) {
         const int64_t ms = NowMs();
-        if (!c->Run("INSERT INTO outbox(result_id, nick, created, due) VALUES($1, $2, $3, $4)", {id, r.nick, ms, ms})
-                 .ok())
-            return out;
+        for (const SqlRow& channel : channels.rows)
+            if (!c->Run("INSERT INTO deliveries(result_id, channel_id, nick, state, created, due) VALUES($1, $2, $3, "
+                        "'pending', $4, $5)",
+                        {id, channel.integer(0), r.nick, ms, ms + dueInMs})
+                     .ok())
+                return out;
     }
     // Finding the cut costs a walk over `keep` index entries: done once every
     // keep/100 pushes of the user (on each instance), so that an account holds at
@@ -503,7 +536,7 @@ ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
             c->Run("SELECT id FROM results WHERE nick = $1 ORDER BY id DESC LIMIT 1 OFFSET $2", {r.nick, keep});
         if (cut.first()) {
             const int64_t oldest = cut.first()->integer(0);
-            for (const char* sql : {"DELETE FROM outbox WHERE nick = $1 AND result_id <= $2",
+            for (const char* sql : {"DELETE FROM deliveries WHERE nick = $1 AND result_id <= $2",
                                     "DELETE FROM results WHERE nick = $1 AND id <= $2"})
                 if (!c->Run(sql, {r.nick, oldest}).ok())
                     return out;
@@ -519,7 +552,7 @@ ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep)
 std::vector<StoredResult> ServerDb::Results(const std::string& nick, int limit, int offset)
 {
     const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kResultColumns +
-                                                " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE "
+                                                " FROM results r WHERE "
                                                 "r.nick = $1 ORDER BY r.id DESC LIMIT $2 OFFSET $3",
                                             {nick, limit > 0 ? int64_t{limit} : kAll, std::max(0, offset)});
     std::vector<StoredResult> out;
@@ -531,7 +564,7 @@ std::vector<StoredResult> ServerDb::Results(const std::string& nick, int limit, 
 std::optional<StoredResult> ServerDb::Result(const std::string& nick, int64_t id)
 {
     const SqlResult r = m_pool->Take()->Run(std::string("SELECT ") + kResultColumns +
-                                                " FROM results r LEFT JOIN outbox o ON o.result_id = r.id WHERE "
+                                                " FROM results r WHERE "
                                                 "r.nick = $1 AND r.id = $2",
                                             {nick, id});
     if (!r.first())
@@ -547,77 +580,15 @@ int64_t ServerDb::ResultCount(const std::string& nick)
     return r.first() ? r.first()->integer(0) : 0;
 }
 
-std::optional<OutboxItem> ServerDb::ClaimForward(int64_t nowMs, int64_t leaseMs)
-{
-    SqlPool::Lease c = m_pool->Take();
-    // One statement takes the entry due first and hides it for the lease; on
-    // PostgreSQL an entry another instance is taking is passed over, not waited for.
-    const SqlResult claimed =
-        c->Run(std::string("UPDATE outbox SET due = $1 WHERE result_id = (SELECT result_id FROM outbox WHERE due <= "
-                           "$2 ORDER BY due LIMIT 1") +
-                   c->ForUpdateSkipLocked() + ") RETURNING result_id, nick, attempts, created",
-               {nowMs + leaseMs, nowMs});
-    if (!claimed.first())
-        return std::nullopt;
-    OutboxItem item;
-    item.resultId = claimed.first()->integer(0);
-    item.nick = claimed.first()->text(1);
-    item.attempts = static_cast<int>(claimed.first()->integer(2));
-    item.createdMs = claimed.first()->integer(3);
-    const SqlResult detail = c->Run("SELECT u.webhook, r.task, r.url, r.records FROM results r LEFT JOIN users u ON "
-                                    "u.nick = r.nick WHERE r.id = $1",
-                                    {item.resultId});
-    if (!detail.first())
-        return std::nullopt;
-    item.webhook = detail.first()->text(0);
-    item.result.id = item.resultId;
-    item.result.nick = item.nick;
-    item.result.task = detail.first()->text(1);
-    item.result.url = detail.first()->text(2);
-    item.result.records = detail.first()->text(3);
-    return item;
-}
-
-void ServerDb::ForwardSent(int64_t resultId)
-{
-    SqlPool::Lease c = m_pool->Take();
-    SqlTransaction t(*c);
-    if (c->Run("DELETE FROM outbox WHERE result_id = $1", {resultId}).ok() &&
-        c->Run("UPDATE results SET forwarded = 1, forward_state = 'sent' WHERE id = $1", {resultId}).ok())
-        t.commit();
-}
-
-void ServerDb::ForwardFailed(int64_t resultId, const std::string& error, int64_t retryAtMs)
-{
-    SqlPool::Lease c = m_pool->Take();
-    if (retryAtMs > 0) {
-        c->Run("UPDATE outbox SET due = $1, attempts = attempts + 1, last_error = $2 WHERE result_id = $3",
-               {retryAtMs, error, resultId});
-        return;
-    }
-    SqlTransaction t(*c);
-    if (c->Run("DELETE FROM outbox WHERE result_id = $1", {resultId}).ok() &&
-        c->Run("UPDATE results SET forward_state = 'failed' WHERE id = $1", {resultId}).ok())
-        t.commit();
-}
-
-int64_t ServerDb::NextForwardInMs(int64_t nowMs)
-{
-    const SqlResult r = m_pool->Take()->Run("SELECT MIN(due) FROM outbox");
-    if (!r.first() || r.first()->isNull(0))
-        return -1;
-    return std::max<int64_t>(0, r.first()->integer(0) - nowMs);
-}
-
 bool ServerDb::AddFormula(const std::string& nick, const std::string& pageKey, const std::string& formula,
                           const std::string& note)
 {
     // A rejected copy may be offered again; a waiting or approved one exists already.
-    return changedOne(m_pool->Take()->Run(
+    return db::ChangedOne(m_pool->Take()->Run(
         "INSERT INTO formulas(nick, page_key, formula, note, status, created) VALUES($1, $2, $3, $4, 'pending', $5) "
         "ON CONFLICT(page_key, formula) DO UPDATE SET status = 'pending', nick = excluded.nick, note = excluded.note "
         "WHERE formulas.status = 'rejected'",
-        {nick, pageKey, formula, note, now()}));
+        {nick, pageKey, formula, note, db::NowText()}));
 }
 
 std::vector<std::string> ServerDb::ApprovedFormulas(const std::string& pageKey)
@@ -651,7 +622,7 @@ std::vector<SharedFormula> ServerDb::Formulas()
 
 bool ServerDb::SetFormulaStatus(int64_t id, const std::string& status)
 {
-    return changedOne(m_pool->Take()->Run("UPDATE formulas SET status = $1 WHERE id = $2", {status, id}));
+    return db::ChangedOne(m_pool->Take()->Run("UPDATE formulas SET status = $1 WHERE id = $2", {status, id}));
 }
 
 std::optional<ServerDb::Failures> ServerDb::ReadFailures(const std::string& key)
@@ -720,5 +691,41 @@ int64_t NowMs()
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
+
+namespace db {
+
+std::string NowText()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+    return buffer;
+}
+
+std::string RandomBytes(size_t n)
+{
+    std::string out(n, '\0');
+    if (RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n)) != 1) {
+        std::random_device rd;
+        for (char& c : out)
+            c = static_cast<char>(rd());
+    }
+    return out;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+} // namespace db
 
 } // namespace vexory::server

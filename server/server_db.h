@@ -47,19 +47,44 @@ struct StoredResult
     int64_t id = 0;
     std::string nick, task, url, formula, records, received;
     bool forwarded = false;
-    // "" (no webhook), "pending" (in the outbox), "sent", "failed" (gave up)
+    // "" (no channel), "pending" (in the outbox), "sent" (on at least one
+    // channel), "failed" (every channel gave up)
     std::string forwardState;
     int attempts = 0;
     std::string lastError;
 };
 
-// A result waiting for its webhook.
-struct OutboxItem
+// A place the results of an account go: a kind of ChannelTypes() and its
+// settings (JSON). An e-mail address is used only once its owner confirmed it.
+struct Channel
 {
-    int64_t resultId = 0;
-    std::string nick, webhook;
-    StoredResult result;
+    int64_t id = 0;
+    std::string nick, kind, config, label, created, lastError, confirmToken;
+    bool confirmed = true;
+};
+
+// The state of one result on one channel.
+struct Delivery
+{
+    int64_t resultId = 0, channelId = 0;
+    std::string state; // "pending", "sent", "failed" (given up)
     int attempts = 0;
+    std::string lastError;
+};
+
+// Results due on one channel, claimed together: they go out as one message.
+struct ChannelBatch
+{
+    Channel channel;
+    std::vector<StoredResult> results;
+    int attempts = 0;         // the most any of them had
+    int64_t oldestCreatedMs = 0;
+};
+
+// A browser logged in on the account page.
+struct AccountSession
+{
+    std::string nick, csrf;
     int64_t createdMs = 0;
 };
 
@@ -78,7 +103,7 @@ public:
     ServerDb& operator=(const ServerDb&) = delete;
 
     static constexpr int kPasswordIterations = 600000;
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // "sqlite:PATH" or "postgresql://..." (a libpq URL); anything else is refused.
     // Opens, creating or upgrading the schema when needed; read-only opens change
@@ -102,6 +127,7 @@ public:
     // The user with every result, shared formula and queued forward, in one transaction.
     bool DeleteUser(const std::string& nick);
     bool SetRights(const std::string& nick, int rights);
+    // The administrator's webhook: replaces the account's webhook channels ("" removes them).
     bool SetWebhook(const std::string& nick, const std::string& url);
     bool SetShutoff(const std::string& nick, bool on);
     // A hash made with fewer rounds than today's is made again on a good password.
@@ -113,25 +139,50 @@ public:
 
     // Results. A push is stored in one transaction with taking a pending remote end
     // (nothing is taken when the insert fails) and, for a user with a webhook, its
-    // outbox entry; the user's results beyond the newest `keep` go (0: all kept),
+    // deliveries, due `dueInMs` from now (results close together then go out as
+    // one message); the user's results beyond the newest `keep` go (0: all kept),
     // looked for every keep/100 pushes of the user.
     struct Stored
     {
         int64_t id = 0; // 0: not stored
         bool shutoff = false;
     };
-    Stored StorePush(const StoredResult& result, int keep = 0);
+    Stored StorePush(const StoredResult& result, int keep = 0, int64_t dueInMs = 0);
     std::vector<StoredResult> Results(const std::string& nick, int limit = 0, int offset = 0);
     std::optional<StoredResult> Result(const std::string& nick, int64_t id);
     int64_t ResultCount(const std::string& nick = {});
 
-    // The outbox. Claim takes the entry due first and hides it for `leaseMs`.
-    std::optional<OutboxItem> ClaimForward(int64_t nowMs, int64_t leaseMs);
-    void ForwardSent(int64_t resultId);
-    // Due again at `retryAtMs`, or given up ("failed") when that is 0.
-    void ForwardFailed(int64_t resultId, const std::string& error, int64_t retryAtMs);
-    // Milliseconds until the next entry is due (-1: the outbox is empty).
-    int64_t NextForwardInMs(int64_t nowMs);
+    // Channels of an account (server_db_channels.cpp).
+    int64_t AddChannel(const Channel& channel); // its id, 0 when not stored
+    std::vector<Channel> Channels(const std::string& nick);
+    std::optional<Channel> FindChannel(const std::string& nick, int64_t id);
+    // The channel goes with what waits for it; what it sent stays in the history.
+    bool DeleteChannel(const std::string& nick, int64_t id);
+    // The e-mail channel whose confirmation link this is, now confirmed.
+    std::optional<Channel> ConfirmChannel(const std::string& token);
+    int ConfirmedChannels(const std::string& nick);
+    void SetChannelError(int64_t id, const std::string& error);
+
+    // The outbox: a delivery for each result on each confirmed channel. Claim takes
+    // the channel with the delivery due first, unless the channel may not be called
+    // yet or its account has a call under way, hides it for `leaseMs` and returns
+    // its due results (at most `maxResults`).
+    std::optional<ChannelBatch> ClaimChannel(int64_t nowMs, int64_t leaseMs, size_t maxResults);
+    // The results of a claimed batch went out (or failed: due again at `retryAtMs`,
+    // given up when that is 0); the channel is free again and may be called from
+    // `nextMs` on.
+    void DeliveriesDone(int64_t channelId, const std::vector<int64_t>& resultIds, bool sent, const std::string& error,
+                        int64_t retryAtMs, int64_t nextMs);
+    // Milliseconds until the next delivery is due (-1: the outbox is empty).
+    int64_t NextDeliveryInMs(int64_t nowMs);
+    // Delivery states of the account's results from `fromResultId` on.
+    std::vector<Delivery> Deliveries(const std::string& nick, int64_t fromResultId);
+
+    // Sessions of the account page, by the digest of their cookie.
+    bool AddSession(const std::string& tokenDigest, const AccountSession& session);
+    std::optional<AccountSession> FindSession(const std::string& tokenDigest, int64_t notBeforeMs);
+    void DeleteSession(const std::string& tokenDigest);
+    bool SetPassword(const std::string& nick, const std::string& passwordDigest);
 
     // Shared formulas: false when the same formula waits or was approved for the key.
     bool AddFormula(const std::string& nick, const std::string& pageKey, const std::string& formula,

@@ -20,6 +20,8 @@ inline constexpr std::string_view kShareScript = "/client/Svn.php";
 inline constexpr std::string_view kAdvertPage = "/advert.php";
 inline constexpr std::string_view kHelpPage = "/Help.php";
 inline constexpr std::string_view kRegisterPage = "/register";
+// Where people bind the channels their results go to.
+inline constexpr std::string_view kAccountPage = "/account";
 
 // The request code that goes with a request number: 40 lowercase hex digits.
 std::string RequestCode(uint32_t number);

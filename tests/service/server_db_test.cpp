@@ -126,7 +126,7 @@ TEST_F(TwoInstances, CountersAreTheSameForEveryInstance)
     EXPECT_TRUE(quotaB.Take("bob"));
 }
 
-TEST_F(TwoInstances, EachOutboxEntryIsClaimedOnce)
+TEST_F(TwoInstances, EachDeliveryIsClaimedOnce)
 {
     ASSERT_TRUE(a.AddUser("alice", Sha1Hex("pw"), 0, "http://127.0.0.1:1/hook", nullptr));
     constexpr int kResults = 200;
@@ -142,9 +142,23 @@ TEST_F(TwoInstances, EachOutboxEntryIsClaimedOnce)
     for (int t = 0; t < 6; ++t) {
         forwarders.emplace_back([&, t] {
             server::ServerDb& db = t % 2 ? a : b;
-            while (std::optional<server::OutboxItem> item = db.ClaimForward(server::NowMs(), 60000)) {
-                std::lock_guard lock(mutex);
-                ++claims[item->resultId];
+            // A claimed channel is hidden from the others until its calls are done.
+            for (int idle = 0; idle < 200;) {
+                std::optional<server::ChannelBatch> batch = db.ClaimChannel(server::NowMs(), 60000, 7);
+                if (!batch) {
+                    ++idle;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                std::vector<int64_t> ids;
+                {
+                    std::lock_guard lock(mutex);
+                    for (const server::StoredResult& r : batch->results) {
+                        ++claims[r.id];
+                        ids.push_back(r.id);
+                    }
+                }
+                db.DeliveriesDone(batch->channel.id, ids, true, {}, 0, 0);
             }
         });
     }

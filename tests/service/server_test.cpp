@@ -5,6 +5,7 @@
 #include "service/http_client.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/service_helpers.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -70,15 +71,17 @@ TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
     auto odd = client.Get("/advert.php", {{"Host", "<b>x"}});
     ASSERT_TRUE(odd);
     EXPECT_EQ(odd->body.find("<b>x"), std::string::npos); // escaped
-    auto reg = client.Post("/register", "nick=bob&password=p1&password2=p1", "application/x-www-form-urlencoded");
+    const httplib::Headers form = {{"Cookie", kFormCookie}};
+    auto reg = client.Post("/register", form, registerForm("bob", "p1", "p1"), "application/x-www-form-urlencoded");
     ASSERT_TRUE(reg);
-    EXPECT_NE(reg->body.find("注册成功"), std::string::npos);
+    EXPECT_EQ(reg->status, 303); // registered, and on to the account page
+    EXPECT_EQ(reg->get_header_value("Location"), "/account?m=welcome");
     TAccountRecord bob;
     bob.Nickname = "bob";
     bob.PasswordDigest = Sha1Hex("p1");
     int32_t version = 6;
     EXPECT_EQ(Login(bob, server.host(), false, version), LoginDone);
-    auto taken = client.Post("/register", "nick=bob&password=p&password2=p", "application/x-www-form-urlencoded");
+    auto taken = client.Post("/register", form, registerForm("bob", "p", "p"), "application/x-www-form-urlencoded");
     EXPECT_NE(taken->body.find("已经有人使用"), std::string::npos);
 }
 

@@ -44,6 +44,15 @@ inline bool acknowledged(const PushReply& r)
     return r.taken && !r.nicknameInvalid && !r.loggedInElsewhere;
 }
 
+// The form token a browser holds in a cookie and sends again with each form
+// of the register and login pages.
+inline constexpr const char* kFormToken = "0123456789abcdef0123456789abcdef";
+inline const std::string kFormCookie = std::string("vexory_form=") + kFormToken;
+inline std::string registerForm(const std::string& nick, const std::string& password, const std::string& again)
+{
+    return std::string("csrf=") + kFormToken + "&nick=" + nick + "&password=" + password + "&password2=" + again;
+}
+
 inline std::vector<nlohmann::json> jsonLines(const std::string& out)
 {
     std::vector<nlohmann::json> rows;

@@ -1,0 +1,135 @@
+#include "forwarder.h"
+
+#include <algorithm>
+
+namespace vexory::server {
+
+Forwarder::Forwarder(ServerDb& db, const OutboundPolicy& policy, const SmtpSettings& smtp, ForwardOptions options)
+    : m_db(db), m_policy(policy), m_smtp(smtp), m_options(std::move(options))
+{}
+
+Forwarder::~Forwarder()
+{
+    Stop();
+}
+
+void Forwarder::Start()
+{
+    std::lock_guard lock(m_mutex);
+    m_stop = false;
+    for (unsigned i = 0; i < std::max(1u, m_options.threads); ++i)
+        m_threads.emplace_back([this] { loop(); });
+}
+
+void Forwarder::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_wake.notify_all();
+    }
+    for (std::thread& t : m_threads)
+        t.join();
+    m_threads.clear();
+}
+
+void Forwarder::Wake()
+{
+    std::lock_guard lock(m_mutex);
+    m_wake.notify_one();
+}
+
+std::string Forwarder::Send(const Channel& channel, const std::vector<ResultText>& results,
+                            const std::string& inboxUrl)
+{
+    const ChannelType* type = FindChannelType(channel.kind);
+    if (!type)
+        return "unknown channel kind " + channel.kind;
+    const ChannelConfig config = ConfigFromJson(channel.config);
+    const ChannelMessage message = ComposeMessage(results, type->textLimit, inboxUrl);
+    std::string error;
+    if (channel.kind == "email") {
+        const auto found = config.find("address");
+        return SendMail(m_smtp, found == config.end() ? std::string() : found->second, message.title,
+                        message.text + "\n\n—— Vexory", &error, &m_stop)
+                   ? std::string()
+                   : error;
+    }
+    const auto base = m_options.apiBase.find(channel.kind);
+    OutboundRequest request = BuildChannelRequest(*type, config, message, results,
+                                                  base == m_options.apiBase.end() ? std::string() : base->second,
+                                                  NowMs());
+    request.timeoutMs = m_options.timeoutMs;
+    return ChannelAccepted(*type, CallOut(m_policy, request, &m_stop), &error) ? std::string() : error;
+}
+
+std::string Forwarder::SendTest(const Channel& channel, const std::string& inboxUrl)
+{
+    ResultText r;
+    r.nick = channel.nick;
+    r.task = "测试消息";
+    r.url = m_options.publicUrl.empty() ? std::string() : m_options.publicUrl + "/account";
+    r.records = "说明=这是 Vexory 账户页发出的测试消息，收到它说明推送渠道已经接通。\r\n";
+    return Send(channel, {r}, inboxUrl);
+}
+
+void Forwarder::loop()
+{
+    // A claimed channel stays hidden from the other forwarders while its calls run.
+    const int64_t lease = int64_t{m_options.timeoutMs} * static_cast<int64_t>(m_options.maxMerged) + 30000;
+    while (!m_stop) {
+        std::optional<ChannelBatch> batch = m_db.ClaimChannel(NowMs(), lease, m_options.maxMerged);
+        if (!batch) {
+            const int64_t next = m_db.NextDeliveryInMs(NowMs());
+            std::unique_lock lock(m_mutex);
+            if (!m_stop)
+                m_wake.wait_for(lock, std::chrono::milliseconds(next < 0 ? 1000 : std::min<int64_t>(next, 1000)));
+            continue;
+        }
+        sendBatch(*batch);
+    }
+}
+
+void Forwarder::sendBatch(const ChannelBatch& batch)
+{
+    const ChannelType* type = FindChannelType(batch.channel.kind);
+    std::string inboxUrl;
+    if (!m_options.publicUrl.empty())
+        if (const std::optional<User> user = m_db.FindUser(batch.channel.nick))
+            inboxUrl = m_options.publicUrl + "/inbox/" + user->inboxToken;
+    std::vector<ResultText> texts;
+    for (const StoredResult& r : batch.results)
+        texts.push_back({r.id, r.nick, r.task, r.url, r.records});
+    // Messengers get the results as one message; a webhook one call a result.
+    std::vector<std::vector<ResultText>> messages;
+    if (type && type->merges)
+        messages.push_back(texts);
+    else
+        for (const ResultText& t : texts)
+            messages.push_back({t});
+    std::vector<int64_t> sent;
+    std::vector<int64_t> unsent;
+    std::string error = type ? std::string() : "unknown channel kind " + batch.channel.kind;
+    for (const std::vector<ResultText>& message : messages) {
+        if (error.empty() && !m_stop)
+            error = Send(batch.channel, message, inboxUrl);
+        else if (error.empty())
+            error = "the service stopped";
+        for (const ResultText& t : message)
+            (error.empty() ? sent : unsent).push_back(t.id);
+    }
+    const int64_t now = NowMs();
+    const int64_t next = now + (type ? static_cast<int64_t>(60000.0 / type->perMinute) : 0);
+    if (!sent.empty())
+        m_db.DeliveriesDone(batch.channel.id, sent, true, {}, 0, next);
+    if (unsent.empty())
+        return;
+    const int attempts = batch.attempts + 1;
+    const int64_t backoff =
+        std::min<int64_t>(int64_t{m_options.retryMs} << std::min(attempts - 1, 20), 3600 * 1000);
+    const int64_t retryAt = now + backoff;
+    m_db.DeliveriesDone(batch.channel.id, unsent, false, error,
+                        retryAt - batch.oldestCreatedMs > m_options.giveUpMs ? 0 : retryAt, sent.empty() ? now : next);
+}
+
+} // namespace vexory::server
