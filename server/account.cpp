@@ -46,7 +46,7 @@ const Notice kNotices[] = {
     {"wrongpassword", "密码不对。", true},
     {"mismatch", "两次输入的新密码不一致，或含有数字和字母以外的字符。", true},
     {"notsure", "请勾选“我确定要删除这个账户”。", true},
-    {"toomany", "一个账户最多绑定 10 个渠道。", true},
+    {"toomany", "一个账户最多绑定 16 个渠道。", true},
 };
 
 HttpResponse page(std::string body, int status = 200)

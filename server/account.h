@@ -32,7 +32,7 @@ public:
     {
         std::string publicUrl; // "" : links are built from the request's Host
         int registerRights = 0;
-        int maxChannels = 10;
+        int maxChannels = 16;
     };
 
     AccountApp(ServerDb& db, Forwarder& forwarder, const OutboundPolicy& policy, const SmtpSettings& smtp,

@@ -174,7 +174,7 @@ ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
                   ForwardOptions{options.forwarders, options.webhookTimeoutMs, options.forwardRetryMs,
                                  options.forwardForMs, 20, options.channelApi, options.publicUrl}),
       m_account(db, m_forwarder, m_policy, m_options.smtp,
-                AccountApp::Options{options.publicUrl, options.registerRights, 10},
+                AccountApp::Options{options.publicUrl, options.registerRights, 16},
                 AccountApp::Throttle{[this](const HttpRequest& r, const std::string& nick) { return admit(r, nick); },
                                      [this](const HttpRequest& r, const std::string& nick) { failed(r, nick); }})
 {

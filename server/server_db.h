@@ -166,7 +166,7 @@ public:
     // The outbox: a delivery for each result on each confirmed channel. Claim takes
     // the channel with the delivery due first, unless the channel may not be called
     // yet or its account has a call under way, hides it for `leaseMs` and returns
-    // its due results (at most `maxResults`).
+    // the results waiting for it (at most `maxResults`, the oldest first).
     std::optional<ChannelBatch> ClaimChannel(int64_t nowMs, int64_t leaseMs, size_t maxResults);
     // The results of a claimed batch went out (or failed: due again at `retryAtMs`,
     // given up when that is 0); the channel is free again and may be called from

@@ -113,11 +113,12 @@ std::optional<ChannelBatch> ServerDb::ClaimChannel(int64_t nowMs, int64_t leaseM
         return std::nullopt;
     ChannelBatch batch;
     batch.channel = readChannel(*claimed.first());
+    // Once the channel is called, everything waiting for it goes along, also what
+    // came in after the first result and what waits to be tried again.
     const SqlResult due = c->Run(
         "SELECT d.result_id, d.attempts, d.created, r.task, r.url, r.records, r.nick FROM deliveries d JOIN results r "
-        "ON r.id = d.result_id WHERE d.channel_id = $1 AND d.state = 'pending' AND d.due <= $2 ORDER BY d.result_id "
-        "LIMIT $3",
-        {batch.channel.id, nowMs, static_cast<int64_t>(maxResults)});
+        "ON r.id = d.result_id WHERE d.channel_id = $1 AND d.state = 'pending' ORDER BY d.result_id LIMIT $2",
+        {batch.channel.id, static_cast<int64_t>(maxResults)});
     for (const SqlRow& row : due.rows) {
         StoredResult r;
         r.id = row.integer(0);

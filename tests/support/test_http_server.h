@@ -20,10 +20,11 @@ public:
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     httplib::Server& routes() { return m_server; }
-    // Starts listening (call after adding the routes).
-    void start()
+    // Starts listening (call after adding the routes) on a loopback address.
+    void start(const std::string& address = "127.0.0.1")
     {
-        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_address = address;
+        m_port = m_server.bind_to_any_port(address);
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
         while (!m_server.is_running())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -36,13 +37,14 @@ public:
         }
     }
     int port() const { return m_port; }
-    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string host() const { return m_address + ":" + std::to_string(m_port); }
     std::string url(const std::string& path) const { return "http://" + host() + path; }
 
 private:
     httplib::Server m_server;
     std::thread m_thread;
     int m_port = 0;
+    std::string m_address = "127.0.0.1";
 };
 
 } // namespace vexory::test
