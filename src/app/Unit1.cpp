@@ -13,6 +13,7 @@
 #include "editor/myFrame5.h"
 #include "model/settings.h"
 #include "model/task_store.h"
+#include "platform/codepage.h"
 #include "monitor/monitor_core.h"
 #include "monitor/monitor_thread.h"
 #include "monitor/myFrame4.h"
@@ -277,11 +278,13 @@ void TForm1::EnterTaskList()
         connect(m_taskList, &TFrame2::ShowLoginPanel, this, &TForm1::ShowLoginPanel);
         connect(m_taskList, &TFrame2::ShowLoggedOut, this, &TForm1::ShowLoggedOut);
         connect(m_taskList, &TFrame2::OpenOptions, this, &TForm1::OpenOptions);
+        connect(m_taskList, &TFrame2::BindPhoneRequested, this, &TForm1::ShowAccountPage);
         connect(m_taskList, &TFrame2::Changed, this, &TForm1::SaveStore);
         m_taskList->SetEditor(m_form2);
     }
     m_versionPrefix = m_account.LoggedIn ? FromGbk(m_account.Nickname) + QStringLiteral("      ") : QString();
     m_taskList->VersionLabel()->setText(m_versionPrefix + texts::kVersionLabel);
+    m_taskList->PhoneLink()->setVisible(m_account.LoggedIn);
     fitTo(m_taskList);
 }
 
@@ -296,8 +299,10 @@ void TForm1::ShowLoggedOut()
         return;
     replaceCaption(texts::kLoggedIn, texts::kNotLoggedIn);
     m_panels[0]->setText(texts::kNotLoggedIn);
-    if (m_taskList)
+    if (m_taskList) {
         m_taskList->VersionLabel()->setText(texts::kVersionLabel);
+        m_taskList->PhoneLink()->setVisible(false);
+    }
     m_versionPrefix.clear();
 }
 
@@ -326,7 +331,14 @@ void TForm1::OpenOptions()
 
 void TForm1::ShowRegistration()
 {
-    m_form3->SetRegistration(QStringLiteral("http://") + FromGbk(m_values.Server) + QString::fromLatin1(kRegisterPage));
+    const QString site = QStringLiteral("http://") + FromGbk(m_values.Server);
+    m_form3->SetRegistration(site + QString::fromLatin1(kRegisterPage), site + QString::fromLatin1(kAccountPage));
+    m_form3->exec();
+}
+
+void TForm1::ShowAccountPage()
+{
+    m_form3->SetAccountPage(QStringLiteral("http://") + FromGbk(m_values.Server) + QString::fromLatin1(kAccountPage));
     m_form3->exec();
 }
 
@@ -419,7 +431,12 @@ void TForm1::StartRun()
     layout->setSpacing(0);
     m_advert = new WebEngineBrowser(central);
     m_advert->View()->setFixedHeight(60);
-    m_advert->Navigate("http://" + m_values.Server + std::string(kAdvertPage));
+    // Logged in, the banner is told who watches, to say whether results reach a phone yet.
+    std::string advert = "http://" + m_values.Server + std::string(kAdvertPage);
+    if (m_account.LoggedIn)
+        advert += "?nick=" + Base64UrlEncode(GbkToUtf8(m_account.Nickname)) +
+                  "&n=" + std::to_string(m_account.UserNumber);
+    m_advert->Navigate(advert);
     layout->addWidget(m_advert->View());
     m_tabs = new QTabWidget(central);
     layout->addWidget(m_tabs, 1);

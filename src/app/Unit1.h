@@ -56,6 +56,8 @@ public:
     // Writes the task list back and the store to disk; a failure is shown.
     bool SaveStore();
     void ShowRegistration();
+    // The account page's code and address: where results are bound to a phone.
+    void ShowAccountPage();
     TFrame1* LoginPanel() const { return m_login; }
     TFrame2* TaskList() const { return m_taskList; }
     TFrame8* OptionsPanel() const { return m_options; }

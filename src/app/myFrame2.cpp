@@ -124,6 +124,14 @@ QVBoxLayout* TFrame2::buildManagement(const std::string& server)
     m_version = new QLabel(texts::kVersionLabel, this);
     m_version->setEnabled(false);
     right->addWidget(m_version);
+    m_phone = new QLabel(texts::kPhoneLink.arg(QStringLiteral("http://") + FromGbk(server) +
+                                                QString::fromLatin1(kAccountPage)),
+                         this);
+    m_phone->setToolTip(texts::kPhoneLinkTip);
+    m_phone->setCursor(Qt::PointingHandCursor);
+    m_phone->setVisible(false);
+    connect(m_phone, &QLabel::linkActivated, this, &TFrame2::BindPhoneRequested);
+    right->addWidget(m_phone);
     right->addWidget(HelpLink(server, this));
     return right;
 }

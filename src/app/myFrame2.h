@@ -58,6 +58,8 @@ public:
     QMenu* Menu() const { return m_menu; }
     QLabel* OverviewValue(int i) const { return m_values[i]; }
     QLabel* VersionLabel() const { return m_version; }
+    // The account page's address, shown while logged in.
+    QLabel* PhoneLink() const { return m_phone; }
     QPushButton* Button(const QString& text) const;
     // Updates the menu's enabled states, as when it opens.
     void UpdateMenu();
@@ -76,6 +78,7 @@ signals:
     void ShowLoginPanel();
     void ShowLoggedOut();
     void OpenOptions();
+    void BindPhoneRequested();
 
 private:
     QGroupBox* buildOverview();
@@ -95,6 +98,7 @@ private:
     QListWidget* m_list = nullptr;
     QLabel* m_values[11] = {};
     QLabel* m_version = nullptr;
+    QLabel* m_phone = nullptr;
     QMenu* m_menu = nullptr;
     QAction* m_up = nullptr;
     QAction* m_down = nullptr;

@@ -10,6 +10,9 @@ inline const QString kAppTitle = QStringLiteral("Vexory");
 // The program's version as the task list shows it.
 inline const QString kVersionLabel = QStringLiteral("v 1.9.1");
 inline const QString kNotLoggedIn = QStringLiteral("未登录");
+// Where a logged-in user binds the channels results go to (a link that shows its code).
+inline const QString kPhoneLink = QStringLiteral("手机推送：<a href=\"%1\">%1</a>");
+inline const QString kPhoneLinkTip = QStringLiteral("打开二维码，在手机上绑定推送渠道");
 inline const QString kLoggedIn = QStringLiteral("已登录");
 inline const QString kCaptionNotLoggedIn = QStringLiteral("  -  未登录");
 inline const QString kCaptionLoggedIn = QStringLiteral("  -  已登录");

@@ -303,22 +303,38 @@ void TForm3::ShowSplash()
     show();
 }
 
-void TForm3::SetRegistration(const QString& registerUrl)
+void TForm3::SetRegistration(const QString& registerUrl, const QString& accountUrl)
+{
+    QString under = QStringLiteral("<a href=\"%1\">%1</a>").arg(registerUrl.toHtmlEscaped());
+    if (!accountUrl.isEmpty())
+        under += QStringLiteral("<br>") + texts::kRegisterThenBind.toHtmlEscaped() +
+                 QStringLiteral("<br><a href=\"%1\">%1</a>").arg(accountUrl.toHtmlEscaped());
+    showCode(texts::kRegisterCaption, registerUrl, under);
+}
+
+void TForm3::SetAccountPage(const QString& accountUrl)
+{
+    showCode(texts::kAccountCaption, accountUrl,
+             QStringLiteral("<a href=\"%1\">%1</a><br>").arg(accountUrl.toHtmlEscaped()) +
+                 texts::kAccountNote.toHtmlEscaped());
+}
+
+void TForm3::showCode(const QString& caption, const QString& url, const QString& under)
 {
     m_mode = Mode::Registration;
     m_top->hide();
     m_browserHost->hide();
     setWindowFlags(Qt::Tool);
-    setWindowTitle(texts::kRegisterCaption);
+    setWindowTitle(caption);
     if (m_panel)
         m_panel->hide();
-    const QImage picture = QrPicture(registerUrl);
+    const QImage picture = QrPicture(url);
     m_picture->setPixmap(QPixmap::fromImage(picture));
-    m_picture->setToolTip(registerUrl);
+    m_picture->setToolTip(url);
     m_picture->show();
     // A phone cannot open a loopback address: the address goes under the code too,
     // as a link to the desktop's browser.
-    m_link->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(registerUrl.toHtmlEscaped()));
+    m_link->setText(under);
     m_link->show();
     setFixedSize(std::max(picture.width(), m_link->sizeHint().width() + 16),
                  picture.height() + m_link->sizeHint().height() + 8);

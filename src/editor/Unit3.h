@@ -36,7 +36,10 @@ public:
     // Borderless, sized to the splash picture, centred.
     void ShowSplash();
     // Tool window sized to the QR code of `registerUrl`, caption "微信扫码完成注册".
-    void SetRegistration(const QString& registerUrl);
+    // ACCOUNTURL, when given, is named under the code as the next step.
+    void SetRegistration(const QString& registerUrl, const QString& accountUrl = {});
+    // The account page's code, where the user binds the channels results go to.
+    void SetAccountPage(const QString& accountUrl);
     // Tool window holding `panel` (337 x 298), caption "Vexory  -  设置".
     void SetOptions(QWidget* panel);
     // Tool window with the status line, "下一步" and the browser.
@@ -73,6 +76,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void showCode(const QString& caption, const QString& url, const QString& under);
     void centre();
     bool load(const std::string& url);
     void runStep();

@@ -102,6 +102,10 @@ inline const QString kNextStep = QStringLiteral("下一步");
 inline const QString kSplashTagline = QStringLiteral("网页记录监控 · 新数据推送到手机");
 inline const QString kSplashLoading = QStringLiteral("正在载入任务…");
 inline const QString kRegisterCaption = QStringLiteral("微信扫码完成注册");
+inline const QString kRegisterThenBind = QStringLiteral("注册后在账户页绑定推送渠道，新记录才会推送到您的手机：");
+inline const QString kAccountCaption = QStringLiteral("扫码绑定手机推送");
+inline const QString kAccountNote =
+    QStringLiteral("在账户页登录后，绑定企业微信、钉钉、飞书、微信、Telegram 或邮箱等渠道");
 inline const QString kOptionsCaption = QStringLiteral("Vexory  -  设置");
 
 } // namespace vexory::texts

@@ -2,6 +2,7 @@
 // outbox shared by several instances (here, several handles on one database).
 
 #include "base/text_helpers.h"
+#include "channels.h"
 #include "server_db.h"
 #include "sql.h"
 #include "support/postgres_server.h"
@@ -68,10 +69,20 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
         std::string error;
         ASSERT_TRUE(db.OpenUrl(url, &error)) << error;
         ASSERT_TRUE(db.AddUser("alice", Sha1Hex("pw"), server::RightPlugin, "", nullptr));
+        server::StoredResult r;
+        r.nick = "alice";
+        r.records = "n=1";
+        ASSERT_NE(db.StorePush(r).id, 0);
     }
-    // Back to the schema before the counters were kept in the database.
+    // Back to the schema before the counters were kept in the database, with a
+    // webhook given by the administrator and a result waiting for it.
     auto raw = connect(url);
-    ASSERT_TRUE(raw->Script("DROP TABLE failures; DROP TABLE quotas;", nullptr));
+    ASSERT_TRUE(raw->Script("DROP TABLE failures; DROP TABLE quotas; DROP TABLE channels; DROP TABLE deliveries; "
+                            "DROP TABLE sessions; CREATE TABLE outbox(result_id BIGINT PRIMARY KEY, nick TEXT NOT "
+                            "NULL, created BIGINT NOT NULL, due BIGINT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+                            "last_error TEXT NOT NULL DEFAULT ''); UPDATE users SET webhook = 'http://h.example/\\\"x'; "
+                            "INSERT INTO outbox(result_id, nick, created, due) SELECT id, nick, 1, 1 FROM results;",
+                            nullptr));
     ASSERT_TRUE(
         raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 2" : "PRAGMA user_version = 2", nullptr));
 
@@ -84,6 +95,14 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
     ASSERT_TRUE(db.OpenUrl(url, &error)) << error;
     ASSERT_TRUE(db.FindUser("alice"));
     EXPECT_EQ(db.FindUser("alice")->rights, server::RightPlugin);
+    // The webhook became a channel, and the waiting result waits for it.
+    const std::vector<server::Channel> channels = db.Channels("alice");
+    ASSERT_EQ(channels.size(), 1u);
+    EXPECT_EQ(channels[0].kind, "webhook");
+    EXPECT_EQ(server::ConfigFromJson(channels[0].config)["url"], "http://h.example/\\\"x");
+    const std::optional<server::ChannelBatch> waiting = db.ClaimChannel(server::NowMs(), 1000, 10);
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(waiting->results.size(), 1u);
     server::FailureLimiter limiter(db, "nick", {});
     limiter.Failed("alice");
     EXPECT_EQ(limiter.Failures("alice"), 1);
