@@ -53,10 +53,11 @@ HttpResponse page(std::string body, int status = 200)
 {
     HttpResponse r = PlainResponse(status, std::move(body));
     r.contentType = kHtml;
-    // Pages with tokens are never kept, framed, or given away in a Referer.
+    // Pages with tokens are never kept, framed, or named to another site in a
+    // Referer (no-referrer would make the browser send "Origin: null" with forms).
     r.headers.emplace_back("Cache-Control", "no-store");
     r.headers.emplace_back("X-Frame-Options", "DENY");
-    r.headers.emplace_back("Referrer-Policy", "no-referrer");
+    r.headers.emplace_back("Referrer-Policy", "same-origin");
     r.headers.emplace_back("Content-Security-Policy",
                            "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'");
     return r;

@@ -18,7 +18,7 @@ constexpr const char* kStyle =
     ".card{border:1px solid #ddd;border-radius:6px;padding:8px 10px;margin:8px 0;word-break:break-all}"
     "form.inline{display:inline}form.inline button{margin:.4em .4em 0 0;padding:.3em .9em}"
     "pre{white-space:pre-wrap;word-break:break-all;background:#f6f6f6;padding:6px;font-size:.9em;margin:.3em 0}"
-    "ul{padding-left:1.2em}li{margin:.3em 0}";
+    "ul{padding-left:1.2em}li{margin:.3em 0}summary{margin:.8em 0;cursor:pointer}";
 
 std::string hidden(const std::string& csrf)
 {
@@ -145,9 +145,9 @@ std::string RegisterForm(const std::string& csrf, const std::string& message)
 std::string Account(const AccountView& v)
 {
     const std::string& csrf = v.csrf;
-    std::string body = "<h1>Vexory 账户</h1><p>昵称：<b>" + EscapeHtml(v.user.nick) +
+    std::string body = "<h1>Vexory 账户</h1><div>昵称：<b>" + EscapeHtml(v.user.nick) +
                        "</b> <form class=\"inline\" method=\"post\" action=\"/account/logout\">" + hidden(csrf) +
-                       "<button type=\"submit\">退出登录</button></form></p>" + notice(v.message, v.messageIsError);
+                       "<button type=\"submit\">退出登录</button></form></div>" + notice(v.message, v.messageIsError);
 
     body += "<h2>推送渠道</h2>";
     int confirmed = 0;
@@ -169,14 +169,15 @@ std::string Account(const AccountView& v)
         body += "<br>" + postButton("/account/channels/test", csrf, c.id, "发送测试消息") +
                 postButton("/account/channels/delete", csrf, c.id, "删除") + "</div>";
     }
-    body += "<h3>添加渠道</h3><ul>";
+    // With a channel bound the list of kinds folds away (no script: a details element).
+    body += std::string(confirmed == 0 ? "<details open>" : "<details>") + "<summary><b>添加渠道</b></summary><ul>";
     for (const ChannelType& t : ChannelTypes()) {
         if (std::string(t.id) == "email" && !v.mailEnabled)
             continue;
         body += std::string("<li><a href=\"/account/add?kind=") + t.id + "\">" + t.title +
                 "</a><br><span class=\"note\">" + EscapeHtml(t.help) + "</span></li>";
     }
-    body += "</ul>";
+    body += "</ul></details>";
 
     body += "<h2>最近的结果</h2><p>共 " + std::to_string(v.resultCount) + " 条。<a href=\"/inbox/" +
             EscapeHtml(v.user.inboxToken) + "\">打开收件箱</a>（可以收藏这个地址）</p>";

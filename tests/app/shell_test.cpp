@@ -124,6 +124,7 @@ private slots:
     void taskList();
     void options();
     void splashAndRegistration();
+    void phoneBindingIsShownAfterLogin();
     void mainWindowRunView();
     void startWithoutAStore();
     void everyChangeIsStoredAtOnce();
@@ -408,18 +409,59 @@ void ShellTest::splashAndRegistration()
     form.ShowSplash();
     vexory::test::SaveScreen(form, QStringLiteral("splash"));
     form.hide();
-    form.SetRegistration(QStringLiteral("http://127.0.0.1:8086/register"));
+    form.SetRegistration(QStringLiteral("http://127.0.0.1:8086/register"),
+                         QStringLiteral("http://127.0.0.1:8086/account"));
     form.show();
     QCOMPARE(form.windowTitle(), QStringLiteral("微信扫码完成注册"));
     QVERIFY(!form.Picture()->pixmap().isNull());
     // The address is under the code as a link, inside the window.
     QVERIFY(form.RegistrationLink()->isVisible());
     QVERIFY(form.RegistrationLink()->text().contains(QStringLiteral("href=\"http://127.0.0.1:8086/register\"")));
+    // And the next step: the account page, where results are bound to a phone.
+    QVERIFY(form.RegistrationLink()->text().contains(QStringLiteral("href=\"http://127.0.0.1:8086/account\"")));
     QVERIFY(form.rect().contains(form.RegistrationLink()->geometry()));
     vexory::test::SaveScreen(form, QStringLiteral("registration"));
     form.hide();
     form.ShowSplash();
     QVERIFY(!form.RegistrationLink()->isVisible());
+}
+
+void ShellTest::phoneBindingIsShownAfterLogin()
+{
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = true;
+    values.Server = "vexory.example.com:8086"; // a remote service: its own address, never loopback
+    const AppPaths paths = pathsIn(home.path());
+    TForm1 form(account, values, paths);
+    form.show();
+    form.EnterTaskList();
+    QVERIFY(!form.TaskList()->PhoneLink()->isVisible()); // not logged in: nothing to bind
+    account.LoggedIn = true;
+    form.EnterTaskList();
+    QLabel* link = form.TaskList()->PhoneLink();
+    QVERIFY(link->isVisible());
+    QVERIFY(link->text().contains(QStringLiteral("http://vexory.example.com:8086/account")));
+    vexory::test::SaveScreen(form, QStringLiteral("tasklist_phone"));
+
+    // A click shows the page's code, to be scanned with the phone.
+    bool shown = false;
+    QTimer::singleShot(0, this, [&] {
+        TForm3* code = form.Form3();
+        QTRY_VERIFY(code->isVisible());
+        QCOMPARE(code->windowTitle(), QStringLiteral("扫码绑定手机推送"));
+        QVERIFY(code->RegistrationLink()->text().contains(QStringLiteral("http://vexory.example.com:8086/account")));
+        QCOMPARE(code->Picture()->toolTip(), QStringLiteral("http://vexory.example.com:8086/account"));
+        vexory::test::SaveScreen(*code, QStringLiteral("account_code"));
+        shown = true;
+        code->reject();
+    });
+    emit link->linkActivated(QStringLiteral("http://vexory.example.com:8086/account"));
+    QVERIFY(shown);
+    form.close();
 }
 
 void ShellTest::startWithoutAStore()

@@ -2,7 +2,7 @@
 // origins, guessers, a password change, deleting the account, and the banner
 // that tells the program's user whether results reach a phone.
 
-#include "channel_standins.h"
+#include "support/channel_standins.h"
 
 #include "base/text_helpers.h"
 #include "service/service_client.h"

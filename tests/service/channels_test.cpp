@@ -2,7 +2,7 @@
 // set up through the account page; merging and pacing; the messages' shape; and
 // the addresses the forwarders refuse to call.
 
-#include "channel_standins.h"
+#include "support/channel_standins.h"
 
 #include "base/text_helpers.h"
 #include "channels.h"

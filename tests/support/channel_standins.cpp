@@ -1,4 +1,4 @@
-#include "channel_standins.h"
+#include "support/channel_standins.h"
 
 #include "base/text_helpers.h"
 #include "support/wait.h"
