@@ -3,12 +3,12 @@
 #include "account_pages.h"
 #include "db_util.h"
 #include "server_app.h"
+#include "web_text.h"
 
 #include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"
 
-#include <microhttpd.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
@@ -154,26 +154,6 @@ bool formTokenMatches(const HttpRequest& request)
 }
 
 } // namespace
-
-std::string FormField(const std::string& body, const std::string& key)
-{
-    size_t at = 0;
-    while (at <= body.size()) {
-        size_t end = body.find('&', at);
-        if (end == std::string::npos)
-            end = body.size();
-        const std::string pair = body.substr(at, end - at);
-        const size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == key) {
-            std::string v = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
-            std::replace(v.begin(), v.end(), '+', ' ');
-            v.resize(MHD_http_unescape(v.data()));
-            return v;
-        }
-        at = end + 1;
-    }
-    return {};
-}
 
 AccountApp::AccountApp(ServerDb& db, Forwarder& forwarder, const OutboundPolicy& policy, const SmtpSettings& smtp,
                        Options options, Throttle throttle)

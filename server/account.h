@@ -76,7 +76,4 @@ private:
     Throttle m_throttle;
 };
 
-// Values of an application/x-www-form-urlencoded body, decoded.
-std::string FormField(const std::string& body, const std::string& key);
-
 } // namespace vexory::server

@@ -1,5 +1,7 @@
 #include "account_pages.h"
 
+#include "web_text.h"
+
 #include <map>
 
 namespace vexory::server::pages {
@@ -32,15 +34,10 @@ std::string notice(const std::string& message, bool error)
     return std::string("<p class=\"") + (error ? "err" : "ok") + "\">" + EscapeHtml(message) + "</p>";
 }
 
-// The first `limit` bytes of UTF-8 text, not cutting a character.
+// The first `limit` bytes of UTF-8 text, marked when cut.
 std::string prefix(const std::string& s, size_t limit)
 {
-    if (s.size() <= limit)
-        return s;
-    size_t n = limit;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return s.substr(0, n) + "…";
+    return s.size() <= limit ? s : Utf8Prefix(s, limit) + "…";
 }
 
 std::string channelTitle(const Channel& c)

@@ -1,5 +1,7 @@
 #include "channels.h"
 
+#include "web_text.h"
+
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
@@ -106,22 +108,6 @@ bool httpUrl(const std::string& url)
            splitUrl(url, &host, nullptr, nullptr);
 }
 
-// The value of KEY in a query text ("" when absent).
-std::string queryValue(const std::string& query, const std::string& key)
-{
-    size_t at = 0;
-    while (at <= query.size()) {
-        size_t end = query.find('&', at);
-        if (end == std::string::npos)
-            end = query.size();
-        const std::string pair = query.substr(at, end - at);
-        if (pair.rfind(key + "=", 0) == 0)
-            return pair.substr(key.size() + 1);
-        at = end + 1;
-    }
-    return {};
-}
-
 std::string base64(const unsigned char* bytes, size_t n)
 {
     std::string out(4 * ((n + 2) / 3) + 1, '\0');
@@ -137,17 +123,6 @@ std::string hmacSha256Base64(const std::string& key, const std::string& message)
     HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
          reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &n);
     return base64(digest, n);
-}
-
-// The first `limit` bytes of UTF-8 text, not cutting a character.
-std::string utf8Prefix(const std::string& s, size_t limit)
-{
-    if (s.size() <= limit)
-        return s;
-    size_t n = limit;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return s.substr(0, n);
 }
 
 // The first `count` characters of UTF-8 text.
@@ -260,13 +235,13 @@ static std::string checkTrimmed(const ChannelType& type, ChannelConfig& clean)
     if (kind == "wecom") {
         std::string& key = clean["key"];
         if (key.rfind("http", 0) == 0 && splitUrl(key, &host, &path, &query))
-            key = queryValue(query, "key");
+            key = FormField(query, "key");
         return token("key", "webhook 地址或 key");
     }
     if (kind == "dingtalk") {
         std::string& t = clean["token"];
         if (t.rfind("http", 0) == 0 && splitUrl(t, &host, &path, &query))
-            t = queryValue(query, "access_token");
+            t = FormField(query, "access_token");
         if (clean.count("secret") && !plainToken(clean["secret"]))
             return "加签密钥不对。";
         return token("token", "webhook 地址或 access_token");
@@ -427,7 +402,7 @@ ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t lim
     }
     const std::string note = "\n……（内容过长，已截断；共 " + std::to_string(total) + " 条新记录" +
                              (inboxUrl.empty() ? std::string() : "，全文见 " + inboxUrl) + "）";
-    m.text = utf8Prefix(text, limit > note.size() ? limit - note.size() : 0) + note;
+    m.text = Utf8Prefix(text, limit > note.size() ? limit - note.size() : 0) + note;
     return m;
 }
 

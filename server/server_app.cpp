@@ -2,6 +2,7 @@
 
 #include "account_pages.h"
 #include "server_pages.h"
+#include "web_text.h"
 
 #include "base/text_helpers.h"
 #include "platform/codepage.h"
@@ -97,16 +98,6 @@ std::vector<std::string> splitLines(const std::string& s, size_t first)
     return out;
 }
 
-// The first `limit` bytes of UTF-8 text, not cutting a character.
-std::string utf8Prefix(const std::string& s, size_t limit)
-{
-    if (s.size() <= limit)
-        return s;
-    size_t n = limit;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return s.substr(0, n);
-}
 
 const char* forwardStateText(const StoredResult& r)
 {
@@ -129,7 +120,7 @@ std::string inboxPage(const User& user, const std::vector<StoredResult>& results
         const std::string state = forwardStateText(r);
         out += "<h3>[ " + pages::EscapeHtml(r.task) + " ] " + pages::EscapeHtml(r.received) +
                (state.empty() ? std::string() : " · " + state) + "</h3><p>" + pages::EscapeHtml(r.url) + "</p><pre>" +
-               pages::EscapeHtml(utf8Prefix(r.records, kInboxShown)) + "</pre>";
+               pages::EscapeHtml(Utf8Prefix(r.records, kInboxShown)) + "</pre>";
         if (r.records.size() > kInboxShown)
             out += "<p><a href=\"" + base + "/" + std::to_string(r.id) + "\">全文（" +
                    std::to_string(r.records.size()) + " 字节）</a></p>";

@@ -112,6 +112,16 @@ void AccountPageTest::aNewUserBindsAChannelAndGetsTheNextRecord()
     QCOMPARE(apis.count("wecom"), 1u);
     SaveScreen(view, QStringLiteral("account_channel_phone"));
 
+    // Out, and in again as on another day.
+    fillAndSubmit(view, {}, QStringLiteral("'form[action=\"/account/logout\"] button'"));
+    QVERIFY(text(view).contains(QStringLiteral("登录 Vexory 账户")));
+    fillAndSubmit(view, {{QStringLiteral("nick"), QStringLiteral("小明")}, {QStringLiteral("password"), QStringLiteral("nope1")}},
+                  QStringLiteral("'button[type=submit]'"));
+    QVERIFY(text(view).contains(QStringLiteral("昵称或密码不对")));
+    SaveScreen(view, QStringLiteral("account_login_phone"));
+    fillAndSubmit(view, {{QStringLiteral("password"), QStringLiteral("abc123")}}, QStringLiteral("'button[type=submit]'"));
+    QVERIFY(text(view).contains(QStringLiteral("企业微信群机器人 · 已启用")));
+
     // The program logs in with the same nickname and password and pushes a record.
     TAccountRecord a = account(Utf8ToGbk("小明"), "abc123");
     QVERIFY(loggedIn(a, server.host()));
