@@ -33,8 +33,8 @@ struct Notice
     bool error;
 };
 const Notice kNotices[] = {
-    {"welcome", "注册成功。请在下面绑定一个推送渠道，新记录就会推送到您的手机；然后在 Vexory 程序里用这个昵称和密码登录。",
-     false},
+    {"welcome",
+     "注册成功。请在下面绑定一个推送渠道，新记录就会推送到您的手机；然后在 Vexory 程序里用这个昵称和密码登录。", false},
     {"added", "渠道已添加。可以点“发送测试消息”试一下。", false},
     {"confirm", "确认邮件已发出，请打开邮件里的链接。确认之前不会向这个邮箱发送结果。", false},
     {"mailfail", "确认邮件发送失败，请删除这个渠道后稍后再添加。", true},
@@ -165,8 +165,13 @@ std::string AccountApp::baseUrl(const HttpRequest& request) const
 {
     if (!m_options.publicUrl.empty())
         return m_options.publicUrl;
+    // Without a configured address the request's Host stands for it: only a
+    // plain host[:port] is taken, never text that would change a link's meaning.
     const std::string host = request.Header("Host");
-    return "http://" + (host.empty() ? std::string("127.0.0.1") : host);
+    const bool plain = !host.empty() && host.size() <= 255 &&
+                       host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") ==
+                           std::string::npos;
+    return "http://" + (plain ? host : std::string("127.0.0.1"));
 }
 
 std::optional<AccountApp::Session> AccountApp::session(const HttpRequest& request)
@@ -332,11 +337,11 @@ HttpResponse AccountApp::AddChannel(const HttpRequest& request)
         return redirect("/account?m=added");
     const std::string link = baseUrl(request) + "/account/confirm/" + c.confirmToken;
     std::string error;
-    const bool mailed =
-        SendMail(m_smtp, config["address"], "请确认您的 Vexory 推送邮箱",
-                 "您好，\n\nVexory 账户“" + c.nick + "”要把新记录发送到这个邮箱。如果这是您本人的操作，请打开下面的链接确认：\n\n" +
-                     link + "\n\n如果不是，请忽略这封邮件，我们不会再给您发邮件。\n\n—— Vexory",
-                 &error);
+    const bool mailed = SendMail(m_smtp, config["address"], "请确认您的 Vexory 推送邮箱",
+                                 "您好，\n\nVexory 账户“" + c.nick +
+                                     "”要把新记录发送到这个邮箱。如果这是您本人的操作，请打开下面的链接确认：\n\n" +
+                                     link + "\n\n如果不是，请忽略这封邮件，我们不会再给您发邮件。\n\n—— Vexory",
+                                 &error);
     return redirect(mailed ? "/account?m=confirm" : "/account?m=mailfail");
 }
 

@@ -224,9 +224,9 @@ std::string AddChannelForm(const ChannelType& type, const std::string& csrf, con
         const auto value = typed.find(f.key);
         // A secret that was typed is not sent back to the browser.
         const std::string shown = value == typed.end() || f.secret ? std::string() : value->second;
-        body += std::string("<label for=\"") + f.key + "\">" + f.label + "</label><input id=\"" + f.key +
-                "\" name=\"" + f.key + "\" maxlength=\"2048\" autocomplete=\"off\" placeholder=\"" +
-                EscapeHtml(f.hint) + "\" value=\"" + EscapeHtml(shown) + "\"" + (f.required ? " required" : "") + ">";
+        body += std::string("<label for=\"") + f.key + "\">" + f.label + "</label><input id=\"" + f.key + "\" name=\"" +
+                f.key + "\" maxlength=\"2048\" autocomplete=\"off\" placeholder=\"" + EscapeHtml(f.hint) +
+                "\" value=\"" + EscapeHtml(shown) + "\"" + (f.required ? " required" : "") + ">";
     }
     body += "<label for=\"label\">备注（可选）</label><input id=\"label\" name=\"label\" maxlength=\"40\" value=\"" +
             EscapeHtml(typed.count("label") ? typed.at("label") : std::string()) +

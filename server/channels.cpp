@@ -18,40 +18,99 @@ using nlohmann::json;
 
 // Limits and rates as each service publishes them, kept a little inside.
 const std::vector<ChannelType> kTypes = {
-    {"wecom", "企业微信群机器人", "在企业微信群里添加“群机器人”，复制它的 webhook 地址。",
+    {"wecom",
+     "企业微信群机器人",
+     "在企业微信群里添加“群机器人”，复制它的 webhook 地址。",
      {{"key", "webhook 地址或 key", "https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=…", true, true}},
-     2000, 20, true, "https://qyapi.weixin.qq.com"},
-    {"dingtalk", "钉钉群机器人", "在钉钉群设置里添加“自定义机器人”，复制 webhook 地址；安全设置选“加签”时填写密钥。",
+     2000,
+     20,
+     true,
+     "https://qyapi.weixin.qq.com"},
+    {"dingtalk",
+     "钉钉群机器人",
+     "在钉钉群设置里添加“自定义机器人”，复制 webhook 地址；安全设置选“加签”时填写密钥。",
      {{"token", "webhook 地址或 access_token", "https://oapi.dingtalk.com/robot/send?access_token=…", true, true},
       {"secret", "加签密钥（可选）", "SEC 开头", true, false}},
-     18000, 20, true, "https://oapi.dingtalk.com"},
-    {"feishu", "飞书 / Lark 机器人", "在群设置里添加“自定义机器人”，复制 webhook 地址；开启签名校验时填写密钥。",
+     18000,
+     20,
+     true,
+     "https://oapi.dingtalk.com"},
+    {"feishu",
+     "飞书 / Lark 机器人",
+     "在群设置里添加“自定义机器人”，复制 webhook 地址；开启签名校验时填写密钥。",
      {{"token", "webhook 地址", "https://open.feishu.cn/open-apis/bot/v2/hook/…", true, true},
       {"secret", "签名校验密钥（可选）", "", true, false}},
-     18000, 100, true, "https://open.feishu.cn"},
-    {"serverchan", "Server酱", "在 Server酱 网站登录后复制 SendKey，消息会推送到您绑定的微信。",
-     {{"sendkey", "SendKey", "SCT…", true, true}}, 30000, 1, true, "https://sctapi.ftqq.com"},
-    {"pushplus", "PushPlus 推送加", "在 PushPlus 网站登录后复制您的 token，消息会推送到微信。",
-     {{"token", "token", "", true, true}}, 18000, 5, true, "https://www.pushplus.plus"},
-    {"bark", "Bark（iPhone）", "在 iPhone 上安装 Bark，复制它显示的设备 key；自建服务器时填写服务器地址。",
+     18000,
+     100,
+     true,
+     "https://open.feishu.cn"},
+    {"serverchan",
+     "Server酱",
+     "在 Server酱 网站登录后复制 SendKey，消息会推送到您绑定的微信。",
+     {{"sendkey", "SendKey", "SCT…", true, true}},
+     30000,
+     1,
+     true,
+     "https://sctapi.ftqq.com"},
+    {"pushplus",
+     "PushPlus 推送加",
+     "在 PushPlus 网站登录后复制您的 token，消息会推送到微信。",
+     {{"token", "token", "", true, true}},
+     18000,
+     5,
+     true,
+     "https://www.pushplus.plus"},
+    {"bark",
+     "Bark（iPhone）",
+     "在 iPhone 上安装 Bark，复制它显示的设备 key；自建服务器时填写服务器地址。",
      {{"server", "服务器地址（可选）", "https://api.day.app", false, false},
       {"device_key", "设备 key", "", true, true}},
-     3000, 30, true, "https://api.day.app"},
-    {"ntfy", "ntfy", "在 ntfy 应用里订阅一个只有您知道的主题名；自建服务器时填写地址和访问令牌。",
+     3000,
+     30,
+     true,
+     "https://api.day.app"},
+    {"ntfy",
+     "ntfy",
+     "在 ntfy 应用里订阅一个只有您知道的主题名；自建服务器时填写地址和访问令牌。",
      {{"server", "服务器地址（可选）", "https://ntfy.sh", false, false},
       {"topic", "主题", "", true, true},
       {"token", "访问令牌（可选）", "tk_…", true, false}},
-     4000, 12, true, "https://ntfy.sh"},
-    {"gotify", "Gotify", "在您的 Gotify 服务器上新建一个应用，填写服务器地址和应用的 token。",
+     4000,
+     12,
+     true,
+     "https://ntfy.sh"},
+    {"gotify",
+     "Gotify",
+     "在您的 Gotify 服务器上新建一个应用，填写服务器地址和应用的 token。",
      {{"server", "服务器地址", "https://gotify.example.com", false, true}, {"token", "应用 token", "", true, true}},
-     16000, 60, true, ""},
-    {"telegram", "Telegram 机器人", "向 @BotFather 创建机器人得到 token，先给机器人发一条消息，再填写您的 chat id。",
+     16000,
+     60,
+     true,
+     ""},
+    {"telegram",
+     "Telegram 机器人",
+     "向 @BotFather 创建机器人得到 token，先给机器人发一条消息，再填写您的 chat id。",
      {{"token", "机器人 token", "123456:ABC…", true, true}, {"chat_id", "chat id", "数字，群组以 - 开头", false, true}},
-     4000, 20, true, "https://api.telegram.org"},
-    {"email", "电子邮件", "填写邮箱地址；我们会发一封确认邮件，点击其中的链接后才开始发送。",
-     {{"address", "邮箱地址", "name@example.com", false, true}}, 60000, 10, true, ""},
-    {"webhook", "JSON webhook", "每条结果以 JSON（nick、task、url、records、id、text）POST 到您的地址。",
-     {{"url", "网址", "https://example.com/hook", true, true}}, 64 << 10, 60, false, ""},
+     4000,
+     20,
+     true,
+     "https://api.telegram.org"},
+    {"email",
+     "电子邮件",
+     "填写邮箱地址；我们会发一封确认邮件，点击其中的链接后才开始发送。",
+     {{"address", "邮箱地址", "name@example.com", false, true}},
+     60000,
+     10,
+     true,
+     ""},
+    {"webhook",
+     "JSON webhook",
+     "每条结果以 JSON（nick、task、url、records、id、text）POST 到您的地址。",
+     {{"url", "网址", "https://example.com/hook", true, true}},
+     64 << 10,
+     60,
+     false,
+     ""},
 };
 
 std::string trim(const std::string& s)
@@ -120,8 +179,8 @@ std::string hmacSha256Base64(const std::string& key, const std::string& message)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &n);
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
+         message.size(), digest, &n);
     return base64(digest, n);
 }
 
@@ -230,7 +289,8 @@ static std::string checkTrimmed(const ChannelType& type, ChannelConfig& clean)
     const std::string kind = type.id;
     std::string host, path, query;
     auto token = [&](const char* key, const char* name) -> std::string {
-        return plainToken(field(clean, key)) ? std::string() : std::string("“") + name + "”不对：请复制完整的地址或 key。";
+        return plainToken(field(clean, key)) ? std::string()
+                                             : std::string("“") + name + "”不对：请复制完整的地址或 key。";
     };
     if (kind == "wecom") {
         std::string& key = clean["key"];
@@ -296,7 +356,6 @@ static std::string checkTrimmed(const ChannelType& type, ChannelConfig& clean)
     }
     return {};
 }
-
 
 std::string CheckChannelConfig(const ChannelType& type, ChannelConfig& config)
 {
@@ -393,9 +452,9 @@ ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t lim
         while (!text.empty() && text.back() == '\n')
             text.pop_back();
     }
-    m.title = results.size() == 1 ? "Vexory「" + utf8Chars(results[0].task, 40) + "」" + std::to_string(total) + " 条新记录"
-                                   : "Vexory " + std::to_string(total) + " 条新记录（" +
-                                         std::to_string(results.size()) + " 个结果）";
+    m.title = results.size() == 1
+                  ? "Vexory「" + utf8Chars(results[0].task, 40) + "」" + std::to_string(total) + " 条新记录"
+                  : "Vexory " + std::to_string(total) + " 条新记录（" + std::to_string(results.size()) + " 个结果）";
     if (text.size() <= limit) {
         m.text = text;
         return m;
@@ -406,9 +465,8 @@ ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t lim
     return m;
 }
 
-OutboundRequest BuildChannelRequest(const ChannelType& type, const ChannelConfig& config,
-                                    const ChannelMessage& message, const std::vector<ResultText>& results,
-                                    const std::string& apiBase, int64_t nowMs)
+OutboundRequest BuildChannelRequest(const ChannelType& type, const ChannelConfig& config, const ChannelMessage& message,
+                                    const std::vector<ResultText>& results, const std::string& apiBase, int64_t nowMs)
 {
     OutboundRequest q;
     const std::string kind = type.id;
@@ -439,7 +497,8 @@ OutboundRequest BuildChannelRequest(const ChannelType& type, const ChannelConfig
             q.url += "&timestamp=" + std::to_string(nowMs) + "&sign=" + UrlEncode(DingTalkSign(secret, nowMs));
         q.body = dumpJson({{"msgtype", "text"}, {"text", {{"content", both}}}});
     } else if (kind == "feishu") {
-        const std::string host = apiBase.empty() && field(config, "region") == "lark" ? "https://open.larksuite.com" : base;
+        const std::string host =
+            apiBase.empty() && field(config, "region") == "lark" ? "https://open.larksuite.com" : base;
         q.url = host + "/open-apis/bot/v2/hook/" + UrlEncode(field(config, "token"));
         json body = {{"msg_type", "text"}, {"content", {{"text", both}}}};
         if (const std::string& secret = field(config, "secret"); !secret.empty()) {

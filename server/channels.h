@@ -19,7 +19,7 @@ struct ChannelField
     const char* key;
     const char* label;
     const char* hint;
-    bool secret;   // never shown back whole
+    bool secret; // never shown back whole
     bool required;
 };
 
@@ -29,9 +29,9 @@ struct ChannelType
     const char* title;
     const char* help;
     std::vector<ChannelField> fields;
-    size_t textLimit;  // bytes of UTF-8 text in one message
-    double perMinute;  // messages a minute the service accepts
-    bool merges;       // results close together go out as one message
+    size_t textLimit;    // bytes of UTF-8 text in one message
+    double perMinute;    // messages a minute the service accepts
+    bool merges;         // results close together go out as one message
     const char* apiBase; // "" when the user names the server
 };
 
@@ -72,9 +72,8 @@ ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t lim
 
 // The HTTP request that hands the message to the channel's API. `apiBase`
 // replaces the published API's address (tests, a proxy); `nowMs` signs.
-OutboundRequest BuildChannelRequest(const ChannelType& type, const ChannelConfig& config,
-                                    const ChannelMessage& message, const std::vector<ResultText>& results,
-                                    const std::string& apiBase, int64_t nowMs);
+OutboundRequest BuildChannelRequest(const ChannelType& type, const ChannelConfig& config, const ChannelMessage& message,
+                                    const std::vector<ResultText>& results, const std::string& apiBase, int64_t nowMs);
 // Whether the API took the message; otherwise *error says why.
 bool ChannelAccepted(const ChannelType& type, const OutboundAnswer& answer, std::string* error);
 

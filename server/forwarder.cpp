@@ -39,8 +39,7 @@ void Forwarder::Wake()
     m_wake.notify_one();
 }
 
-std::string Forwarder::Send(const Channel& channel, const std::vector<ResultText>& results,
-                            const std::string& inboxUrl)
+std::string Forwarder::Send(const Channel& channel, const std::vector<ResultText>& results, const std::string& inboxUrl)
 {
     const ChannelType* type = FindChannelType(channel.kind);
     if (!type)
@@ -56,9 +55,8 @@ std::string Forwarder::Send(const Channel& channel, const std::vector<ResultText
                    : error;
     }
     const auto base = m_options.apiBase.find(channel.kind);
-    OutboundRequest request = BuildChannelRequest(*type, config, message, results,
-                                                  base == m_options.apiBase.end() ? std::string() : base->second,
-                                                  NowMs());
+    OutboundRequest request = BuildChannelRequest(
+        *type, config, message, results, base == m_options.apiBase.end() ? std::string() : base->second, NowMs());
     request.timeoutMs = m_options.timeoutMs;
     return ChannelAccepted(*type, CallOut(m_policy, request, &m_stop), &error) ? std::string() : error;
 }
@@ -125,8 +123,7 @@ void Forwarder::sendBatch(const ChannelBatch& batch)
     if (unsent.empty())
         return;
     const int attempts = batch.attempts + 1;
-    const int64_t backoff =
-        std::min<int64_t>(int64_t{m_options.retryMs} << std::min(attempts - 1, 20), 3600 * 1000);
+    const int64_t backoff = std::min<int64_t>(int64_t{m_options.retryMs} << std::min(attempts - 1, 20), 3600 * 1000);
     const int64_t retryAt = now + backoff;
     m_db.DeliveriesDone(batch.channel.id, unsent, false, error,
                         retryAt - batch.oldestCreatedMs > m_options.giveUpMs ? 0 : retryAt, sent.empty() ? now : next);

@@ -23,12 +23,12 @@ namespace vexory::server {
 struct ForwardOptions
 {
     unsigned threads = 2;
-    int timeoutMs = 2000;                      // one call
-    int retryMs = 10000;                       // first retry of a failed channel
-    int64_t giveUpMs = 24ll * 3600 * 1000;     // then its results are given up
-    size_t maxMerged = 20;                     // results in one message
+    int timeoutMs = 2000;                       // one call
+    int retryMs = 10000;                        // first retry of a failed channel
+    int64_t giveUpMs = 24ll * 3600 * 1000;      // then its results are given up
+    size_t maxMerged = 20;                      // results in one message
     std::map<std::string, std::string> apiBase; // a channel kind's API elsewhere (tests, a relay)
-    std::string publicUrl;                     // the service as people reach it, for links in messages
+    std::string publicUrl;                      // the service as people reach it, for links in messages
 };
 
 class Forwarder

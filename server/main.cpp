@@ -1,7 +1,7 @@
 // vexory-server: the reference Vexory service and its admin command line.
 
-#include "cli/options.h"
 #include "channels.h"
+#include "cli/options.h"
 #include "http_server.h"
 #include "outbound.h"
 #include "server_app.h"
@@ -162,7 +162,8 @@ int serve(ServerDb& db, std::vector<std::string> args)
         if (!in || !std::getline(in, options.smtp.password))
             throw UsageError("cannot read the SMTP password from " + *file);
     }
-    if (options.smtp.url.empty() != options.smtp.from.empty() || (!options.smtp.from.empty() && !ValidMailAddress(options.smtp.from)))
+    if (options.smtp.url.empty() != options.smtp.from.empty() ||
+        (!options.smtp.from.empty() && !ValidMailAddress(options.smtp.from)))
         throw UsageError("e-mail needs both --smtp-url and --smtp-from ADDRESS");
     expect(args, 0);
 

@@ -359,8 +359,8 @@ std::string ComposeMail(const SmtpSettings& smtp, const std::string& to, const s
     std::string wrapped;
     for (size_t i = 0; i < body.size(); i += 76)
         wrapped += body.substr(i, 76) + "\r\n";
-    return "Date: " + std::string(date) + "\r\nFrom: Vexory <" + smtp.from + ">\r\nTo: <" + to +
-           ">\r\nMessage-ID: <" + messageId + "@" + domain + ">\r\nSubject: =?UTF-8?B?" + base64(subject) +
+    return "Date: " + std::string(date) + "\r\nFrom: Vexory <" + smtp.from + ">\r\nTo: <" + to + ">\r\nMessage-ID: <" +
+           messageId + "@" + domain + ">\r\nSubject: =?UTF-8?B?" + base64(subject) +
            "?=\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: "
            "base64\r\n\r\n" +
            wrapped;

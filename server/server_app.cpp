@@ -8,7 +8,6 @@
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -98,7 +97,6 @@ std::vector<std::string> splitLines(const std::string& s, size_t first)
     return out;
 }
 
-
 const char* forwardStateText(const StoredResult& r)
 {
     if (r.forwardState == "sent")
@@ -114,8 +112,8 @@ std::string inboxPage(const User& user, const std::vector<StoredResult>& results
 {
     const std::string base = "/inbox/" + user.inboxToken;
     std::string out = "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\"><title>" +
-                      pages::EscapeHtml(user.nick) + " 的收件箱</title></head><body><h1>" + pages::EscapeHtml(user.nick) +
-                      " 的收件箱</h1><p>共 " + std::to_string(total) + " 条结果</p>";
+                      pages::EscapeHtml(user.nick) + " 的收件箱</title></head><body><h1>" +
+                      pages::EscapeHtml(user.nick) + " 的收件箱</h1><p>共 " + std::to_string(total) + " 条结果</p>";
     for (const StoredResult& r : results) {
         const std::string state = forwardStateText(r);
         out += "<h3>[ " + pages::EscapeHtml(r.task) + " ] " + pages::EscapeHtml(r.received) +
@@ -418,13 +416,14 @@ void ServiceApp::Install(HttpServer& server)
 
     server.Route("GET", std::string(kAdvertPage), route(&ServiceApp::Advert));
     server.Route("GET", std::string(kHelpPage), [](const HttpRequest&) { return html(pages::kHelp); });
-    server.Route("POST", std::string(kRegisterPage), [this](const HttpRequest& r) { return m_account.Register(r); },
-                 hashing, [this](const HttpRequest& r) {
-                     HttpServer::Admission a;
-                     if (!m_registerRate.Take(r.peer))
-                         a.refuse = html(pages::Page("Vexory", "<p>注册太频繁，请稍后再试。</p>"), 429);
-                     return a;
-                 });
+    server.Route(
+        "POST", std::string(kRegisterPage), [this](const HttpRequest& r) { return m_account.Register(r); }, hashing,
+        [this](const HttpRequest& r) {
+            HttpServer::Admission a;
+            if (!m_registerRate.Take(r.peer))
+                a.refuse = html(pages::Page("Vexory", "<p>注册太频繁，请稍后再试。</p>"), 429);
+            return a;
+        });
     m_account.Install(server, hashing, outbound);
     server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
 }

@@ -32,8 +32,8 @@ struct ServerOptions
     size_t maxResultBytes = 64 << 10; // records of one push
     double pushesPerMinute = 120;     // per account, after a burst of
     double pushBurst = 60;
-    unsigned hashThreads = 0; // password checks at once (0: one per core)
-    int mergeMs = 1000;       // results this close together go out as one message
+    unsigned hashThreads = 0;                      // password checks at once (0: one per core)
+    int mergeMs = 1000;                            // results this close together go out as one message
     std::vector<std::string> forwardAllow;         // address ranges the forwarders may call after all
     std::map<std::string, std::string> channelApi; // a channel kind's API at another address
     std::string publicUrl;                         // the service as people reach it ("": from Host)

@@ -338,10 +338,11 @@ bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDiges
     const std::string salt = db::RandomBytes(16);
     const int iterations = m_iterations;
     const std::string hash = HashPassword(passwordDigest, salt, iterations);
-    const SqlResult r = m_pool->Take()->Run(
-        "INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
-        "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
-        {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, db::Hex(db::RandomBytes(16)), db::NowText()});
+    const SqlResult r =
+        m_pool->Take()->Run("INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
+                            "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
+                            {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook,
+                             db::Hex(db::RandomBytes(16)), db::NowText()});
     if (!r.ok() && error)
         *error = r.fault == SqlResult::Duplicate ? "the nickname is taken: " + nick : r.error;
     return r.ok() && (webhook.empty() || SetWebhook(nick, webhook));
@@ -395,7 +396,6 @@ bool ServerDb::DeleteUser(const std::string& nick)
     return r.ok() && r.changes == 1 && t.commit();
 }
 
-
 bool ServerDb::SetRights(const std::string& nick, int rights)
 {
     return db::ChangedOne(m_pool->Take()->Run("UPDATE users SET rights = $1 WHERE nick = $2", {rights, nick}));
@@ -407,7 +407,8 @@ bool ServerDb::SetWebhook(const std::string& nick, const std::string& url)
     SqlTransaction t(*c);
     if (!t.ok() || !db::ChangedOne(c->Run("UPDATE users SET webhook = $1 WHERE nick = $2", {url, nick})))
         return false;
-    const SqlResult old = c->Run("SELECT id FROM channels WHERE nick = $1 AND kind = 'webhook' AND label = '管理员设置' ORDER BY id", {nick});
+    const SqlResult old = c->Run(
+        "SELECT id FROM channels WHERE nick = $1 AND kind = 'webhook' AND label = '管理员设置' ORDER BY id", {nick});
     if (!old.ok())
         return false;
     // A new address takes over what waits for the old one.
@@ -418,10 +419,10 @@ bool ServerDb::SetWebhook(const std::string& nick, const std::string& url)
             return false;
     const std::string config = nlohmann::json({{"url", url}}).dump();
     if (!url.empty() &&
-        !(old.rows.empty()
-              ? c->Run("INSERT INTO channels(nick, kind, config, label, created) VALUES($1, 'webhook', $2, '管理员设置', $3)",
-                       {nick, config, db::NowText()})
-              : c->Run("UPDATE channels SET config = $1 WHERE id = $2", {config, old.rows[0].integer(0)}))
+        !(old.rows.empty() ? c->Run("INSERT INTO channels(nick, kind, config, label, created) VALUES($1, 'webhook', "
+                                    "$2, '管理员设置', $3)",
+                                    {nick, config, db::NowText()})
+                           : c->Run("UPDATE channels SET config = $1 WHERE id = $2", {config, old.rows[0].integer(0)}))
              .ok())
         return false;
     return t.commit();

@@ -77,7 +77,7 @@ struct ChannelBatch
 {
     Channel channel;
     std::vector<StoredResult> results;
-    int attempts = 0;         // the most any of them had
+    int attempts = 0; // the most any of them had
     int64_t oldestCreatedMs = 0;
 };
 

@@ -62,9 +62,8 @@ bool ServerDb::DeleteChannel(const std::string& nick, int64_t id)
 {
     SqlPool::Lease c = m_pool->Take();
     SqlTransaction t(*c);
-    if (!t.ok() || !c->Run("DELETE FROM deliveries WHERE channel_id = $1 AND nick = $2 AND state = 'pending'",
-                           {id, nick})
-                        .ok())
+    if (!t.ok() ||
+        !c->Run("DELETE FROM deliveries WHERE channel_id = $1 AND nick = $2 AND state = 'pending'", {id, nick}).ok())
         return false;
     return db::ChangedOne(c->Run("DELETE FROM channels WHERE id = $1 AND nick = $2", {id, nick})) && t.commit();
 }
@@ -85,8 +84,7 @@ std::optional<Channel> ServerDb::ConfirmChannel(const std::string& token)
 
 int ServerDb::ConfirmedChannels(const std::string& nick)
 {
-    const SqlResult r =
-        m_pool->Take()->Run("SELECT COUNT(*) FROM channels WHERE nick = $1 AND confirmed = 1", {nick});
+    const SqlResult r = m_pool->Take()->Run("SELECT COUNT(*) FROM channels WHERE nick = $1 AND confirmed = 1", {nick});
     return r.first() ? static_cast<int>(r.first()->integer(0)) : 0;
 }
 
@@ -151,9 +149,10 @@ void ServerDb::DeliveriesDone(int64_t channelId, const std::vector<int64_t>& res
                           "result_id = $1 AND channel_id = $2",
                           {id, channelId})
             : retryAtMs > 0
-                ? c->Run("UPDATE deliveries SET due = $1, attempts = attempts + 1, last_error = $2 WHERE result_id = $3 "
-                         "AND channel_id = $4",
-                         {retryAtMs, error, id, channelId})
+                ? c->Run(
+                      "UPDATE deliveries SET due = $1, attempts = attempts + 1, last_error = $2 WHERE result_id = $3 "
+                      "AND channel_id = $4",
+                      {retryAtMs, error, id, channelId})
                 : c->Run("UPDATE deliveries SET state = 'failed', attempts = attempts + 1, last_error = $1 WHERE "
                          "result_id = $2 AND channel_id = $3",
                          {error, id, channelId});
@@ -161,7 +160,8 @@ void ServerDb::DeliveriesDone(int64_t channelId, const std::vector<int64_t>& res
         const SqlResult state = c->Run(
             "UPDATE results SET forward_state = CASE WHEN EXISTS(SELECT 1 FROM deliveries d WHERE d.result_id = $1 AND "
             "d.state = 'sent') THEN 'sent' WHEN EXISTS(SELECT 1 FROM deliveries d WHERE d.result_id = $1 AND d.state = "
-            "'pending') THEN 'pending' ELSE 'failed' END, forwarded = CASE WHEN EXISTS(SELECT 1 FROM deliveries d WHERE "
+            "'pending') THEN 'pending' ELSE 'failed' END, forwarded = CASE WHEN EXISTS(SELECT 1 FROM deliveries d "
+            "WHERE "
             "d.result_id = $1 AND d.state = 'sent') THEN 1 ELSE 0 END WHERE id = $1",
             {id});
         if (!w.ok() || !state.ok())
@@ -198,8 +198,9 @@ bool ServerDb::AddSession(const std::string& tokenDigest, const AccountSession& 
     SqlPool::Lease c = m_pool->Take();
     // Sessions idle for a month are forgotten on the way.
     c->Run("DELETE FROM sessions WHERE seen_ms < $1", {int64_t{session.createdMs - int64_t{30} * 24 * 3600 * 1000}});
-    return c->Run("INSERT INTO sessions(token, nick, csrf, created_ms, seen_ms) VALUES($1, $2, $3, $4, $4)",
-                  {tokenDigest, session.nick, session.csrf, session.createdMs})
+    return c
+        ->Run("INSERT INTO sessions(token, nick, csrf, created_ms, seen_ms) VALUES($1, $2, $3, $4, $4)",
+              {tokenDigest, session.nick, session.csrf, session.createdMs})
         .ok();
 }
 

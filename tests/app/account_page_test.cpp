@@ -101,10 +101,10 @@ void AccountPageTest::aNewUserBindsAChannelAndGetsTheNextRecord()
     evaluate(view, QStringLiteral("document.querySelector('a[href=\"/account/add?kind=wecom\"]').click(); true"));
     QVERIFY(loaded.wait(30000));
     QVERIFY(text(view).contains(QStringLiteral("企业微信群机器人")));
-    fillAndSubmit(view,
-                  {{QStringLiteral("key"),
-                    QStringLiteral("https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=wecom-key-1")}},
-                  QStringLiteral("'button[type=submit]'"));
+    fillAndSubmit(
+        view,
+        {{QStringLiteral("key"), QStringLiteral("https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=wecom-key-1")}},
+        QStringLiteral("'button[type=submit]'"));
     QVERIFY(text(view).contains(QStringLiteral("渠道已添加")));
     QVERIFY(!text(view).contains(QStringLiteral("wecom-key-1"))); // the key is never shown back
     fillAndSubmit(view, {}, QStringLiteral("'form[action=\"/account/channels/test\"] button'"));
@@ -115,11 +115,13 @@ void AccountPageTest::aNewUserBindsAChannelAndGetsTheNextRecord()
     // Out, and in again as on another day.
     fillAndSubmit(view, {}, QStringLiteral("'form[action=\"/account/logout\"] button'"));
     QVERIFY(text(view).contains(QStringLiteral("登录 Vexory 账户")));
-    fillAndSubmit(view, {{QStringLiteral("nick"), QStringLiteral("小明")}, {QStringLiteral("password"), QStringLiteral("nope1")}},
-                  QStringLiteral("'button[type=submit]'"));
+    fillAndSubmit(
+        view, {{QStringLiteral("nick"), QStringLiteral("小明")}, {QStringLiteral("password"), QStringLiteral("nope1")}},
+        QStringLiteral("'button[type=submit]'"));
     QVERIFY(text(view).contains(QStringLiteral("昵称或密码不对")));
     SaveScreen(view, QStringLiteral("account_login_phone"));
-    fillAndSubmit(view, {{QStringLiteral("password"), QStringLiteral("abc123")}}, QStringLiteral("'button[type=submit]'"));
+    fillAndSubmit(view, {{QStringLiteral("password"), QStringLiteral("abc123")}},
+                  QStringLiteral("'button[type=submit]'"));
     QVERIFY(text(view).contains(QStringLiteral("企业微信群机器人 · 已启用")));
 
     // The program logs in with the same nickname and password and pushes a record.

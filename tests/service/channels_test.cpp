@@ -6,8 +6,8 @@
 
 #include "base/text_helpers.h"
 #include "channels.h"
-#include "platform/codepage.h"
 #include "outbound.h"
+#include "platform/codepage.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
 #include "support/service_helpers.h"
@@ -67,7 +67,7 @@ TEST(ChannelMessages, CutToTheLimitSayingSoAndCounted)
         EXPECT_LE(cut.text.size(), limit);
         EXPECT_NE(cut.text.find("已截断；共 502 条新记录，全文见 https://v.example/inbox/t"), std::string::npos);
         EXPECT_NE(cut.text.find("网页：http://example.com/big"), std::string::npos); // the address survives
-        EXPECT_TRUE(Utf8ToGbkStrict(cut.text).has_value());                             // no character cut
+        EXPECT_TRUE(Utf8ToGbkStrict(cut.text).has_value());                          // no character cut
     }
     EXPECT_EQ(server::ComposeMessage({big, r}, 4000).title, "Vexory 502 条新记录（2 个结果）");
 }
@@ -132,9 +132,8 @@ TEST(Outbound, OwnNetworkRefusedAfterResolutionAndRedirects)
 
     // An allowed address that redirects to a refused one.
     TestHttpServer redirector;
-    redirector.routes().Post("/go", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_redirect(target.url("/x"), 307);
-    });
+    redirector.routes().Post(
+        "/go", [&](const httplib::Request&, httplib::Response& res) { res.set_redirect(target.url("/x"), 307); });
     redirector.start("127.0.0.2");
     ASSERT_TRUE(policy.Allow("127.0.0.2/32", nullptr));
     q.url = redirector.url("/go");
@@ -160,8 +159,8 @@ TEST(Outbound, OwnNetworkRefusedAfterResolutionAndRedirects)
     registerThrough(browser, "dave", "pw1");
     EXPECT_EQ(browser.addChannel("webhook", {{"url", target.url("/x")}}), "");
     EXPECT_EQ(browser.addChannel("gotify", {{"server", "http://10.0.0.7"}, {"token", "t"}}), "");
-    const httplib::Result refused = browser.post(
-        "/account/channels", "csrf=" + browser.csrf() + "&kind=webhook&url=" + target.url("/x"));
+    const httplib::Result refused =
+        browser.post("/account/channels", "csrf=" + browser.csrf() + "&kind=webhook&url=" + target.url("/x"));
     ASSERT_TRUE(refused);
     EXPECT_NE(refused->body.find("这个地址不能使用"), std::string::npos);
     EXPECT_EQ(hits.load(), 0);
@@ -218,16 +217,15 @@ TEST(ServiceChannels, EachChannelGetsTheNextRecordAsItsApiWants)
     const auto pushed = std::chrono::steady_clock::now();
     // The program sends its records as code page 936 text.
     ASSERT_TRUE(acknowledged(push(a, server.host(), *Utf8ToGbkStrict(kRecords))));
-    const std::vector<std::string> kinds = {"wecom", "dingtalk", "feishu",   "serverchan", "pushplus",
-                                            "bark",  "ntfy",     "gotify",   "telegram",   "webhook"};
+    const std::vector<std::string> kinds = {"wecom", "dingtalk", "feishu", "serverchan", "pushplus",
+                                            "bark",  "ntfy",     "gotify", "telegram",   "webhook"};
     ASSERT_TRUE(waitFor(
         [&] {
             return mail.mails().size() == 2 &&
                    std::all_of(kinds.begin(), kinds.end(), [&](const std::string& k) { return apis.count(k) == 1; });
         },
         std::chrono::seconds(30)));
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - pushed).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pushed).count();
     std::printf("every channel had the result %.2f s after the push\n", seconds);
     for (const std::string& kind : kinds) {
         const Received r = apis.got(kind).front();

@@ -30,8 +30,8 @@ std::string hmacBase64(const std::string& key, const std::string& message)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &n);
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
+         message.size(), digest, &n);
     std::string out(4 * ((n + 2) / 3) + 1, '\0');
     out.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), digest, n)));
     return out;
@@ -122,9 +122,9 @@ ChannelStandIns::ChannelStandIns()
         if (ts.empty() || req.get_param_value("sign") != hmacBase64(kDingTalkSecret, ts + "\n" + kDingTalkSecret))
             problem += "sign; ";
         const long long ms = ts.empty() ? 0 : std::stoll(ts);
-        const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count();
+        const long long now =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         if (std::llabs(now - ms) > 3600 * 1000)
             problem += "timestamp not in milliseconds of now; ";
         keep("dingtalk", req, j.is_object() && j.contains("text") ? str(j["text"], "content") : "", problem);
@@ -229,8 +229,7 @@ std::string ChannelStandIns::apiOption() const
     return out;
 }
 
-void ChannelStandIns::keep(const std::string& kind, const httplib::Request& req, std::string text,
-                           std::string problem)
+void ChannelStandIns::keep(const std::string& kind, const httplib::Request& req, std::string text, std::string problem)
 {
     std::lock_guard lock(m_mutex);
     m_got.push_back({kind, std::move(text), std::move(problem), rawOf(req)});
