@@ -54,14 +54,14 @@ enum Timer3Job
     Timer3Logout = 1, // the service logged the user out: back to the login panel
 };
 
-// Timer 1's jobs, asked for by request().
-enum Request
+// Timer 1's jobs, asked for by request(). They are kept as a set: a request never
+// overwrites another (a chained task's start is not lost to a status refresh),
+// and one asked for while a tick is handled is handled at the next tick.
+enum Request : unsigned
 {
-    RequestNone = 0,
-    RequestStartTasks = 2,
-    RequestCycleFinished = 3,
-    RequestStartRun = 5,
-    RequestStatus = 20
+    RequestStartTasks = 1,
+    RequestStartRun = 2,
+    RequestStatus = 4,
 };
 
 QLabel* panel(const QString& text, int width, QWidget* parent)
@@ -350,10 +350,13 @@ TForm1::~TForm1()
     m_runners.clear();
 }
 
-void TForm1::request(int code)
+void TForm1::request(unsigned job)
 {
-    m_timer1Tag = code;
-    m_timer1.start();
+    m_requests |= job;
+    // A second within which requests fold into one tick; a request does not
+    // put the pending tick off.
+    if (!m_timer1.isActive())
+        m_timer1.start();
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -366,20 +369,14 @@ void TForm1::showEvent(QShowEvent* event)
 void TForm1::timer1Tick()
 {
     m_timer1.stop();
-    switch (m_timer1Tag) {
-    case RequestStartTasks:
-        startRequestedTasks();
-        break;
-    case RequestStartRun:
+    const unsigned jobs = m_requests;
+    m_requests = 0;
+    if (jobs & RequestStartRun)
         StartRun();
-        break;
-    case RequestStatus:
+    if ((jobs & RequestStartTasks) && m_runViewShown && !m_shutDown)
+        startRequestedTasks();
+    if ((jobs & RequestStatus) && m_runViewShown && !m_shutDown)
         RefreshStatus();
-        break;
-    default:
-        break;
-    }
-    m_timer1Tag = RequestNone;
 }
 
 void TForm1::ShowRunView()
@@ -474,14 +471,10 @@ void TForm1::launchEach(const std::vector<int>& indexes)
         m_runners.push_back(runner);
         m_tabs->addTab(runner, FromGbk(t.TaskName));
         m_tabs->setCurrentWidget(runner);
-        connect(runner, &TFrame4::StatusChanged, this, [this] {
-            if (m_timer1Tag == RequestNone)
-                request(RequestStatus);
-        });
+        connect(runner, &TFrame4::StatusChanged, this, [this] { request(RequestStatus); });
         connect(runner, &TFrame4::Notice, this, &TForm1::StatusLine);
         connect(runner, &TFrame4::Remote, this, &TForm1::RemoteCommand);
         connect(runner, &TFrame4::ChainRequest, this, [this] { request(RequestStartTasks); });
-        connect(runner, &TFrame4::ChainDone, this, [this] { request(RequestCycleFinished); });
 
         runner->SetTask(index);
         m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
@@ -683,7 +676,9 @@ void TForm1::StopRun()
         return;
     }
     m_stopRequested = false;
+    // Nothing asked for during this run is left for the next one to trip over.
     m_timer1.stop();
+    m_requests = 0;
     m_timer2.stop();
     if (!stopThreads()) {
         StatusLine(texts::kStopFailed);

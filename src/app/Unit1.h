@@ -95,6 +95,8 @@ public:
     QLabel* StatusPanel(int i) const { return m_panels[i]; }
     uint32_t RunStartTick() const { return m_runStartTick; }
     uint32_t RunEndTick() const { return m_runEndTick; }
+    // Moves the automatic end of the run under way (tests bring it near).
+    void SetRunEndTick(uint32_t tick) { m_runEndTick = tick; }
 
 signals:
     // The run ended (remote order or automatic end) and the window is closing.
@@ -110,7 +112,7 @@ private:
     void setUpTimers();
     void buildViews();
     bool writeStoreFile(std::string* error);
-    void request(int code);
+    void request(unsigned job);
     void timer1Tick();
     void launchRunners(const std::vector<int>& indexes);
     void launchEach(const std::vector<int>& indexes);
@@ -139,7 +141,7 @@ private:
     WebEngineBrowser* m_advert = nullptr;
     std::vector<TFrame4*> m_runners;
     QTimer m_timer1, m_timer2, m_timer3;
-    int m_timer1Tag = 0;
+    unsigned m_requests = 0; // timer 1's jobs, a set of Request bits
     int m_timer3Tag = 0;
     uint32_t m_runStartTick = 0, m_runEndTick = 0, m_nowTick = 0;
     bool m_shutDown = false;

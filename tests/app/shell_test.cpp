@@ -14,6 +14,7 @@
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
 #include "service/service_client.h"
+#include "base/tick_clock.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/server_process.h"
@@ -134,6 +135,7 @@ private slots:
     void qtTextsAreChinese();
     void windowsStayOnScreen();
     void stopEndsTheRunAndShowsTheList();
+    void aSecondRunRefreshesAndEndsByItself();
     void aFailedStoreWriteIsShownInChinese();
 
 private:
@@ -752,6 +754,43 @@ void ShellTest::stopEndsTheRunAndShowsTheList()
     QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form.Runners().empty() && form.TaskList()->isVisible(), 30000);
     QCOMPARE(account.StopAll.load(), uint8_t{0});
+}
+
+void ShellTest::aSecondRunRefreshesAndEndsByItself()
+{
+    OneRowSite site;
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values = testValues(true);
+    account.Tasks.push_back(task(Utf8ToGbk("一"), site.url()));
+    account.Tasks.back().Checked = 1;
+    account.Tasks.back().RefreshInterval = 2000;
+    account.AutoEnd = 26; // an hour after the start
+    const AppPaths paths = pathsIn(home.path());
+    TForm1 form(account, values, paths);
+    QSignalSpy ended(&form, &TForm1::RunEnded);
+    form.show();
+    form.EnterTaskList();
+    for (int run = 0; run < 2; ++run) {
+        QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.Runners().empty() && form.Runners()[0]->Running(), 30000);
+        // The status is refreshed: the counts, the clock, and the end it aims at.
+        QTRY_VERIFY_WITH_TIMEOUT(form.RunEndTick() != 0, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(form.StatusPanel(2)->text(), QStringLiteral("运行中： [ 1 ]"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(form.StatusPanel(3)->text(), QStringLiteral("等待中： [ 0 ]"), 30000);
+        const QString clock = form.StatusPanel(4)->text();
+        QTRY_VERIFY_WITH_TIMEOUT(form.StatusPanel(4)->text() != clock, 30000);
+        if (run == 0) {
+            // "停止" while a status refresh is asked for and not yet made.
+            emit form.Runners()[0]->StatusChanged(form.Runners()[0]);
+            QTest::mouseClick(form.StopButton(), Qt::LeftButton);
+        }
+    }
+    // The second run ends by itself when its time comes.
+    form.SetRunEndTick(TickCount() + 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
+    QCOMPARE(ended.first().first().value<TForm1::RunEnd>(), TForm1::RunEnd::AutoEnd);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 30000);
 }
 
 void ShellTest::aFailedStoreWriteIsShownInChinese()
