@@ -204,6 +204,10 @@ void TFrame4::PrepareStart()
         }
         return !self.isNull();
     };
+    // A memory trim marked the next step to refresh first: the new page a linked
+    // task asked for is loaded instead, by the step under the mark.
+    if (m_step >= StepAfterTrim)
+        m_step -= StepAfterTrim;
     switch (m_step) {
     case StepGuide:
         if (!load(guide))
@@ -248,6 +252,12 @@ void TFrame4::PrepareStart()
         if (!page.empty() && !load(page))
             return;
         m_step = StepClick;
+        break;
+    // About to read its page: the page read is the new one.
+    case StepRefresh + StepReadSource:
+    case StepClick + StepReadSource:
+        if (!page.empty() && !load(page))
+            return;
         break;
     default:
         break;

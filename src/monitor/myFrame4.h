@@ -67,6 +67,7 @@ public:
     void Start();
 
     int Step() const { return m_step; }
+    void SetStepForTest(int step) { m_step = step; }
     // The task opens at its guide page and, with a display, waits for "开始".
     bool OpensAtGuidePage() const { return m_step > 0 && (m_step & StepGuide); }
     // The launch's progress (0 to 100) in the status bar, as blocks.

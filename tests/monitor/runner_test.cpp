@@ -134,6 +134,7 @@ private slots:
     void twoPanelsClaimTheSameRecordOnce();
     void pagePlusElementChainTargetLoadsTheRequestedPage();
     void sixthNoDataWarningReloadsThePage();
+    void aTrimmedChainTargetLoadsTheRequestedPage();
     void countdownTexts();
     void memoKeepsTheNewestLinesWithoutHistory();
     void countdownWakesThePanelOnlyForWhatItShows();
@@ -419,6 +420,29 @@ void RunnerTest::sixthNoDataWarningReloadsThePage()
     QVERIFY(memoText(panel).count(warning) >= 6);
     QVERIFY(notices.count() >= 6); // the sixth warning's notice, from the reload
     account.StopAll = 1;
+}
+
+void RunnerTest::aTrimmedChainTargetLoadsTheRequestedPage()
+{
+    // A chain target that clicks its element, marked by a memory trim while it
+    // waits, is asked for another page: it loads that page, not its old one.
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(m_site.url("/list")));
+    account.Tasks[0].ElementId = "more";
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    panel.PrepareStart();
+    QCOMPARE(panel.Step(), int(TFrame4::StepClick));
+    for (int steps : {int(TFrame4::StepClick), int(TFrame4::StepClick + TFrame4::StepReadSource)}) {
+        panel.SetStepForTest(steps);
+        panel.AfterTrim();
+        QVERIFY(panel.Step() >= TFrame4::StepAfterTrim);
+        const std::string next = m_site.url("/list?n=" + std::to_string(steps));
+        account.Tasks[0].SetPageUrl(next);
+        panel.PrepareStart();
+        QTRY_COMPARE_WITH_TIMEOUT(panel.CurrentUrl(), QString::fromStdString(next), 20000);
+        QCOMPARE(panel.Step(), steps);
+    }
 }
 
 void RunnerTest::countdownTexts()
