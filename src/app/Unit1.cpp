@@ -39,7 +39,9 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 
@@ -88,11 +90,21 @@ void TForm1::LoadAndLogin(TAccountRecord& account, TProcessValues& values, const
                 t.MainField = 0;
         } else if (messages) {
             // Kept aside before anything writes over it, and the user is told where.
+            // A store that cannot even be copied is never written in this session.
             const std::string copy = CopyStoreAside(paths.store);
             QString text = texts::kStoreUnreadable;
-            if (!copy.empty())
+            if (!copy.empty()) {
                 text += QStringLiteral("\n") + texts::kStoreKeptAs.arg(QString::fromStdString(copy));
-            MessageBox::Information(parent, text);
+            } else {
+                const int error = StoreReadError(paths.store);
+                const QString why = error == EACCES || error == EPERM ? texts::kStoreNoPermission
+                                    : error == EISDIR                 ? texts::kStoreIsFolder
+                                    : error == 0                      ? texts::kStoreDamagedNoCopy
+                                                                      : texts::kStoreSystemError.arg(error);
+                values.StoreNotWritten = why.toStdString();
+                text = texts::kStoreNotReadable.arg(why, QString::fromStdString(paths.store));
+            }
+            MessageBox::Information(parent, text); // on the error output without a display
         }
     }
     if (!values.SettingsRead) {
@@ -401,7 +413,9 @@ bool TForm1::SaveStore()
     std::string error;
     if (writeStoreFile(&error))
         return true;
-    const QString text = texts::kStoreWriteFailed.arg(QString::fromStdString(error));
+    const bool blocked = !m_values.StoreNotWritten.empty();
+    const QString text =
+        blocked ? QString::fromStdString(error) : texts::kStoreWriteFailed.arg(QString::fromStdString(error));
     StatusLine(text);
     MessageBox::Information(this, text);
     return false;
@@ -723,12 +737,24 @@ void TForm1::Shutdown()
     else if (m_taskList)
         m_taskList->WriteBack();
     std::string error;
-    if (!writeStoreFile(&error))
+    if (writeStoreFile(&error))
+        return;
+    // The user was told at the start why this store is not written: no box on the way out.
+    if (!m_values.StoreNotWritten.empty())
+        std::fprintf(stderr, "vexory: %s\n", error.c_str());
+    else
         MessageBox::Information(nullptr, texts::kStoreWriteFailed.arg(QString::fromStdString(error)));
 }
 
 bool TForm1::writeStoreFile(std::string* error)
 {
+    if (!m_values.StoreNotWritten.empty()) {
+        if (error)
+            *error = texts::kStoreNotStored.arg(QString::fromStdString(m_values.StoreNotWritten),
+                                                QString::fromStdString(m_paths.store))
+                         .toStdString();
+        return false;
+    }
     // A program folder named but not made yet is made with the first store.
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(m_paths.store).parent_path(), ec);

@@ -39,6 +39,15 @@ inline const QString kStopRun = QStringLiteral("停止");
 inline const QString kStopRunTip = QStringLiteral("停止运行，回到任务列表");
 inline const QString kStopFailed = QStringLiteral("错误：监控线程未能停止");
 inline const QString kStoreKeptAs = QStringLiteral("原文件已另存为：%1");
+// A store that could neither be read nor copied aside: %1 why, %2 where.
+inline const QString kStoreNotReadable =
+    QStringLiteral("错误：无法读取任务文件，%1。\n位置：%2\n为了不覆盖其中的任务，本次运行不会写入这个文件，"
+                   "本次的修改不会保存。请改正后重新启动 Vexory。");
+inline const QString kStoreNotStored = QStringLiteral("任务文件无法读取（%1），修改没有保存到 %2");
+inline const QString kStoreNoPermission = QStringLiteral("没有读取它的权限（它可能属于另一个用户，例如用 sudo 运行过）");
+inline const QString kStoreIsFolder = QStringLiteral("这是一个文件夹，不是任务文件");
+inline const QString kStoreDamagedNoCopy = QStringLiteral("文件内容已损坏，而且无法在同一文件夹里另存一份副本");
+inline const QString kStoreSystemError = QStringLiteral("系统错误 %1");
 
 // The login panel, the task list and the options panel.
 inline const QString kLoginGroup = QStringLiteral("[ 登录与注册 ]");

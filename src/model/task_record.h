@@ -124,6 +124,9 @@ struct TProcessValues
     int32_t ServerVersion = 6;             // this client's version, replaced by the service's
     std::string MainFields;                // setting mainfields, as written
     std::string Server = "127.0.0.1:8086"; // setting server: host[:port] of the service
+    // Why the store is not written in this session (UTF-8; "" when it is): a store
+    // that could neither be read nor copied aside is never overwritten.
+    std::string StoreNotWritten;
 };
 
 // This client's version number, sent to and compared with the service's.

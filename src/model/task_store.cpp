@@ -269,6 +269,21 @@ bool ReadStore(const std::string& path, TAccountRecord& account)
     return ok && DecodeStore(bytes, account);
 }
 
+int StoreReadError(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char byte;
+    ssize_t n;
+    do
+        n = ::read(fd, &byte, 1);
+    while (n < 0 && errno == EINTR);
+    const int error = n < 0 ? errno : 0;
+    ::close(fd);
+    return error;
+}
+
 std::string CopyStoreAside(const std::string& path)
 {
     std::error_code ec;

@@ -42,6 +42,10 @@ bool WriteStore(const TAccountRecord& account, const std::string& path, std::str
 // file exists, it cannot be read, or its content is not a whole store.
 bool ReadStore(const std::string& path, TAccountRecord& account);
 
+// Why the file at `path` cannot be read: the errno of opening or reading it, 0
+// when it can be read (its content is then what is wrong).
+int StoreReadError(const std::string& path);
+
 // Copies the file at `path` aside as "<path>.bad" (or "<path>.bad.1", ".bad.2", ...
 // when that name is taken) so that an unreadable store survives being overwritten.
 // Returns the path of the copy, or "" when there was nothing to copy or the copy failed.

@@ -16,6 +16,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -33,11 +35,20 @@ TTaskRecord task(const std::string& name, const std::string& url, bool ticked)
     return t;
 }
 
-// Starts the program as a user would on a server: offscreen, with "autorun".
-pid_t startVexory(const std::string& home, const std::string& shutdownCommand = "true")
+// Starts the program as a user would on a server: offscreen, with "autorun";
+// as another user when `uid` is given (run as root), its error output in `errors`.
+pid_t startVexory(const std::string& home, const std::string& shutdownCommand = "true", uid_t uid = 0,
+                  const std::string& errors = "/dev/null")
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (uid != 0) {
+            const std::string runtime = home + "/run";
+            setenv("HOME", home.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
+                _exit(126);
+        }
         setenv("VEXORY_HOME", home.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
@@ -45,7 +56,7 @@ pid_t startVexory(const std::string& home, const std::string& shutdownCommand = 
                1);
         setenv("VEXORY_SHUTDOWN_COMMAND", shutdownCommand.c_str(), 1);
         freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
+        freopen(errors.c_str(), "w", stderr);
         execl(VEXORY_PATH, VEXORY_PATH, "autorun", nullptr);
         _exit(127);
     }
@@ -114,6 +125,53 @@ TEST(Autorun, TickedTasksReportAndSigtermEndsCleanly)
     TAccountRecord back;
     ASSERT_TRUE(ReadStore(home.file("vexory.vxt"), back)); // written back whole
     EXPECT_EQ(back.Tasks.size(), 3u);
+}
+
+TEST(Autorun, AStoreThatCannotBeReadIsNeverWritten)
+{
+    // As after one run with sudo: the store belongs to another user, in a folder
+    // the user can write. The program starts, runs and ends without touching it.
+    TempDir home;
+    TAccountRecord account;
+    account.Tasks.push_back(task("t1", "http://127.0.0.1:1/x", true));
+    const std::string store = home.file("vexory.vxt");
+    ASSERT_TRUE(WriteStore(account, store));
+    const std::string before = ReadBytes(store);
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nautologin=0\r\nserver=127.0.0.1:1\r\n");
+    TempDir outside;
+    const std::string errors = outside.file("errors");
+    uid_t uid = 0;
+    std::filesystem::create_directories(home.file("run"));
+    if (getuid() == 0) {
+        uid = 65534; // nobody owns the folder; the store stays root's, readable by root alone
+        for (const std::string& path : {home.path(), home.file("run"), home.file("dravik.ini")})
+            ASSERT_EQ(chown(path.c_str(), uid, uid), 0);
+        ::chmod(home.file("run").c_str(), 0700);
+        ::chmod(store.c_str(), 0600);
+        ::chmod(outside.path().c_str(), 0777);
+    } else {
+        ::chmod(store.c_str(), 0);
+    }
+    const pid_t pid = startVexory(home.path(), "true", uid, errors);
+    ASSERT_GE(pid, 0);
+    // The run starts (and writes the store first): the log says it was not stored.
+    const std::string notStored = Utf8ToGbk("修改没有保存到");
+    const bool said = waitFor([&] { return ReadBytes(home.file("dravik.log")).find(notStored) != std::string::npos; },
+                              60s);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    const bool ended = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::chmod(store.c_str(), 0600);
+    EXPECT_TRUE(said) << GbkToUtf8(ReadBytes(home.file("dravik.log")));
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(ReadBytes(store), before); // the task is still there
+    const std::string err = ReadBytes(errors);
+    EXPECT_NE(err.find("没有读取它的权限"), std::string::npos) << err;
+    EXPECT_NE(err.find(store), std::string::npos) << err;
 }
 
 TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
