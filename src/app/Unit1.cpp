@@ -430,6 +430,17 @@ void TForm1::StartRun()
         MessageBox::Information(this, m_account.Tasks.empty() ? texts::kNoTaskMade : texts::kNoTaskChosen);
         return;
     }
+    // Without the multi-task right one ticked task runs: the others are named.
+    QStringList left;
+    for (size_t i = 0; i < m_account.Tasks.size(); ++i)
+        if (m_account.Tasks[i].Checked && static_cast<int>(i) != chosen.front())
+            left << FromGbk(m_account.Tasks[i].TaskName);
+    if (chosen.size() == 1 && !left.isEmpty()) {
+        const QString text = texts::kOnlyOneTaskRuns.arg(
+            FromGbk(m_account.Tasks[static_cast<size_t>(chosen.front())].TaskName), left.join(QStringLiteral("、")));
+        StatusLine(text);
+        MessageBox::Information(this, text);
+    }
     if (!m_runViewShown)
         ShowRunView();
     m_timer2.start();

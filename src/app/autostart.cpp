@@ -1,8 +1,10 @@
 #include "app/autostart.h"
 
 #include "app/app_texts.h"
+#include "platform/system_error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +46,7 @@ bool CreateAutostartEntry(const std::string& path, const std::string& program, c
     std::ofstream out(path, std::ios::trunc);
     if (!out) {
         if (error)
-            *error = "cannot write " + path;
+            *error = "无法写入 " + path + "：" + SystemErrorText(errno);
         return false;
     }
     // An argument of the Exec key: quoted, with the reserved characters escaped
@@ -62,14 +64,18 @@ bool CreateAutostartEntry(const std::string& path, const std::string& program, c
     };
     // The program folder goes along: without it the program would look for its
     // tasks beside the executable.
+    // A relative program folder would mean another folder to the session that starts it.
+    std::string where = std::filesystem::absolute(folder, ec).lexically_normal().string();
+    if (where.empty())
+        where = folder;
     out << "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Vexory\n"
            "Exec=env "
-        << quoted("VEXORY_HOME=" + folder) << " " << quoted(program)
+        << quoted("VEXORY_HOME=" + where) << " " << quoted(program)
         << " autorun\n"
            "Path="
-        << folder
+        << where
         << "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";

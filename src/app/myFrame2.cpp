@@ -17,6 +17,7 @@
 #include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -27,6 +28,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -156,9 +158,19 @@ void TFrame2::buildMenu()
         m_menu->popup(m_list->viewport()->mapToGlobal(at));
     });
 
-    AskImportFile = [this] { return QFileDialog::getOpenFileName(this, texts::kImport, QString(), storeFilter()); };
-    AskExportFile = [this](const QString& title) {
-        QString path = QFileDialog::getSaveFileName(this, title, QString(), storeFilter());
+    // Qt's own dialog, in Chinese whatever the system's locale, opened in the
+    // user's documents (or home) rather than wherever the program was started.
+    auto folder = [] {
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        return QDir(documents).exists() ? documents : QDir::homePath();
+    };
+    AskImportFile = [this, folder] {
+        return QFileDialog::getOpenFileName(this, texts::kImport, folder(), storeFilter(), nullptr,
+                                            QFileDialog::DontUseNativeDialog);
+    };
+    AskExportFile = [this, folder](const QString& title) {
+        QString path = QFileDialog::getSaveFileName(this, title, folder(), storeFilter(), nullptr,
+                                                    QFileDialog::DontUseNativeDialog);
         const QString ext = QString::fromLatin1(kStoreExtension.data(), kStoreExtension.size());
         if (!path.isEmpty() && !path.endsWith(ext))
             path += ext;
@@ -353,8 +365,11 @@ void TFrame2::ModifyClick()
 void TFrame2::EditorSaved(TFrame5* panel)
 {
     m_editor->close();
-    if (panel->NewTaskAdded)
+    if (panel->NewTaskAdded) {
+        // A task just made is meant to run: it comes ticked.
+        m_account.Tasks[static_cast<size_t>(panel->EditedIndex)].Checked = 1;
         AddItem(panel->EditedIndex);
+    }
     SelectTask(panel->EditedIndex);
     changed();
 }

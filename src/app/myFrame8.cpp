@@ -122,14 +122,14 @@ void TFrame8::Apply()
         m_account.AutoEnd = static_cast<uint8_t>(m_clockSlider->value() + 1);
     m_account.ShutdownFlags = static_cast<uint8_t>((m_afterEnd->isChecked() ? ShutdownAfterAutoEnd : 0) |
                                                    (m_afterRemote->isChecked() ? ShutdownAfterRemoteEnd : 0));
-    if (m_autostart->isChecked() != AutostartEnabled()) {
-        std::string error;
-        if (m_autostart->isChecked()) {
-            if (!CreateAutostartEntry(AutostartEntryPath(), ExecutablePath(), ProgramFolder(), &error))
-                MessageBox::Information(this, QString::fromStdString(error));
-        } else {
-            RemoveAutostartEntry(AutostartEntryPath());
-        }
+    // A ticked box writes the entry each time: one left by an older version or
+    // another program folder is put right.
+    std::string error;
+    if (m_autostart->isChecked()) {
+        if (!CreateAutostartEntry(AutostartEntryPath(), ExecutablePath(), ProgramFolder(), &error))
+            MessageBox::Information(this, QString::fromStdString(error));
+    } else if (AutostartEnabled()) {
+        RemoveAutostartEntry(AutostartEntryPath());
     }
     emit Accepted();
 }

@@ -38,6 +38,9 @@ inline const QString kEditorInputDropped = QStringLiteral("程序被终止，编
 inline const QString kStopRun = QStringLiteral("停止");
 inline const QString kStopRunTip = QStringLiteral("停止运行，回到任务列表");
 inline const QString kStopFailed = QStringLiteral("错误：监控线程未能停止");
+// Logged in without the multi-task right, with more than one task ticked.
+inline const QString kOnlyOneTaskRuns =
+    QStringLiteral("您的账户没有多任务权限：只运行“%1”，其余勾选的任务不会运行：%2");
 inline const QString kStoreKeptAs = QStringLiteral("原文件已另存为：%1");
 // A store that could neither be read nor copied aside: %1 why, %2 where.
 inline const QString kStoreNotReadable =

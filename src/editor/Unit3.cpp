@@ -147,7 +147,14 @@ bool TForm3::load(const std::string& url)
     m_status->setText(texts::kWizardLoading);
     WebEngineBrowser* browser = Browser();
     browser->Navigate(url);
-    return WaitReady(*browser, *m_stop, m_timeout);
+    WaitReady(*browser, *m_stop, m_timeout);
+    // A page that did not come says why; the step stays, "下一步" tries again.
+    if (!browser->LoadError().isEmpty()) {
+        m_status->setText(texts::kWizardLoadFailed.arg(browser->LoadError()));
+        setWindowTitle(browser->LoadError());
+        return false;
+    }
+    return true;
 }
 
 void TForm3::RunStep()
@@ -170,17 +177,23 @@ void TForm3::runStep()
     case 3:
     case 5:
     case 7:
-        load(m_guide);
+        if (!load(m_guide))
+            break;
         m_status->setText(texts::kWizardGuideLoaded);
         m_step = m_step == 1 ? 9 : m_step == 3 ? 2 : m_step == 5 ? 10 : 6;
         break;
     case 2:
     case 6:
-        load(m_page);
+        if (!load(m_page))
+            break;
         m_status->setText(texts::kWizardPageLoaded);
         m_step = m_step == 2 ? 9 : 10;
         break;
     case 9: {
+        if (!Browser()->LoadError().isEmpty()) {
+            m_status->setText(texts::kWizardLoadFailed.arg(Browser()->LoadError()));
+            break;
+        }
         const std::string source = Browser()->PageSource();
         if (m_editor)
             m_editor->PseudoCode = source.empty() ? std::string() : MakePseudoCode(source);
@@ -212,14 +225,39 @@ void TForm3::beforeNavigate(const QUrl& url)
         m_lastUrl = url.toString();
 }
 
-void TForm3::downloadRequested()
+void TForm3::downloadRequested(const QUrl& url)
 {
-    // A page the browser would save instead of showing: its text is shown instead.
+    // A page the browser would save instead of showing: its text is shown instead,
+    // fetched at the address as the browser had it (encoded, never decoded first).
     if (m_lastUrl.isEmpty())
         return;
-    const std::string content = HttpGet(ToGbk(m_lastUrl), BrowserCookiesFor(QUrl(m_lastUrl)));
+    const std::string content = HttpGet(url.toEncoded().toStdString(), BrowserCookiesFor(url));
     if (!content.empty())
         Browser()->WriteDocument("<html><head></head><body>" + content + "</body></html>");
+}
+
+void TForm3::takeLoadedPage()
+{
+    // Closed after the page loaded, before its text was taken: the page that is
+    // there is what the user meant, so its text is taken now.
+    if (m_mode != Mode::Browser || m_step != 9 || !m_editor || !m_editor->PseudoCode.empty() || !m_browser ||
+        !m_browser->LoadError().isEmpty() || m_stepRunning)
+        return;
+    const std::string source = m_browser->PageSource();
+    if (!source.empty())
+        m_editor->PseudoCode = MakePseudoCode(source);
+}
+
+void TForm3::closeEvent(QCloseEvent* event)
+{
+    takeLoadedPage();
+    QDialog::closeEvent(event);
+}
+
+void TForm3::reject()
+{
+    takeLoadedPage();
+    QDialog::reject();
 }
 
 void TForm3::showEvent(QShowEvent* event)

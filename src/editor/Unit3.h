@@ -71,17 +71,21 @@ public:
     static QImage SplashPicture();
     static QImage QrPicture(const QString& text, int scale = 6);
 
+    void reject() override;
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     void showCode(const QString& caption, const QString& url, const QString& under);
+    void takeLoadedPage();
     void centre();
     bool load(const std::string& url);
     void runStep();
     void beforeNavigate(const QUrl& url);
-    void downloadRequested();
+    void downloadRequested(const QUrl& url);
 
     Mode m_mode = Mode::Splash;
     QLabel* m_picture = nullptr;

@@ -32,6 +32,8 @@ inline const QString kWizardGuideLoaded = QStringLiteral("引导URL已载入！�
 inline const QString kWizardPageLoaded = QStringLiteral("网页URL已载入！请点击下一步..");
 inline const QString kWizardSourceDone = QStringLiteral("获取源码成功！请关闭窗口或标记所需数据..");
 inline const QString kWizardSourceFailed = QStringLiteral("获取源码失败！请稍后再次点击..");
+// %1: why the page did not load (no such host, refused, an HTTP status, ...).
+inline const QString kWizardLoadFailed = QStringLiteral("网页载入失败（%1）！请检查网址后点击下一步重试..");
 inline const QString kWizardClicked = QStringLiteral("页面元素已点击！请点击下一步..");
 inline const QString kWizardClickFailed = QStringLiteral("获取页面元素失败！请稍后重试..");
 

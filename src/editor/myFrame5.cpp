@@ -272,7 +272,17 @@ void TFrame5::buildPages()
 
     Splitter1 = new QSplitter(Qt::Horizontal, this);
     Splitter1->addWidget(ScrollBox1);
-    Splitter1->addWidget(PageControl1);
+    // Above the pages, a row for the toolbar when the tab row has no room for it.
+    auto* column = new QWidget;
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+    m_toolbarRow = new QWidget(column);
+    m_toolbarRow->setFixedHeight(TFrame7::kHeight + 4);
+    m_toolbarRow->hide();
+    columnLayout->addWidget(m_toolbarRow);
+    columnLayout->addWidget(PageControl1, 1);
+    Splitter1->addWidget(column);
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({kScrollBoxWidth, 610});
@@ -446,7 +456,14 @@ void TFrame5::PlaceToolbar()
     int left = first;
     if (Frame7->x() >= first)
         left = std::max(first, tabsLeft - Frame7->width() - 10);
-    Frame7->move(left, origin.y() + std::max(0, (bar->height() - TFrame7::kHeight) / 2));
+    // On a narrow window the toolbar does not fit beside the tabs: it gets a row of
+    // its own above them rather than covering their labels.
+    const bool ownRow = first + Frame7->width() + 10 > tabsLeft;
+    if (m_toolbarRow->isVisibleTo(this) != ownRow)
+        m_toolbarRow->setVisible(ownRow);
+    const QPoint row = m_toolbarRow->mapTo(this, QPoint(0, 0));
+    Frame7->move(ownRow ? row.x() + 4 : left,
+                 ownRow ? row.y() + 2 : origin.y() + std::max(0, (bar->height() - TFrame7::kHeight) / 2));
     Frame7->raise();
 }
 

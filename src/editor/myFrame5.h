@@ -149,6 +149,7 @@ public:
     QTextEdit* RichEdit2 = nullptr; // pseudo-code
     QPlainTextEdit* Memo1 = nullptr;
     TFrame7* Frame7 = nullptr;
+    QWidget* m_toolbarRow = nullptr; // above the pages, shown when the tab row is too narrow
     QMenu* PopupMenu1 = nullptr;
 
     // Shows or hides a tab of the page control.

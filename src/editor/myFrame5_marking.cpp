@@ -2,6 +2,7 @@
 
 #include "base/text_helpers.h"
 #include "editor/Unit3.h"
+#include "editor/editor_texts.h"
 #include "editor/editor_ui_texts.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
@@ -76,7 +77,9 @@ void TFrame5::RunTest(int kind)
                 m_wizard->exec();
             }
         } else if (WebEngineBrowser* b = browser()) {
-            // The page already in the browser, without the marks.
+            // The page already in the browser, without the marks: said, since the
+            // site may have changed since it was loaded.
+            addLine(std::string(texts::kTestsUseLoadedPage) + "\r\n");
             PseudoCode = PlainPseudoCode(b->PageSource());
         }
         if (!PseudoCode.empty() && !TabShown(TabSheet2)) {

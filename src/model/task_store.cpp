@@ -1,5 +1,7 @@
 #include "model/task_store.h"
 
+#include "platform/system_error.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -109,7 +111,7 @@ bool readTask(Reader& r, TTaskRecord& t)
 
 std::string errnoText(const char* what)
 {
-    return std::string(what) + ": " + std::strerror(errno);
+    return std::string(what) + "：" + SystemErrorText(errno);
 }
 
 bool writeAll(int fd, std::string_view bytes)

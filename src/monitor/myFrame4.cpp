@@ -106,6 +106,13 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     connect(m_button, &QPushButton::clicked, this, &TFrame4::Start);
     connect(m_browser, &WebEngineBrowser::BeforeNavigate, this, &TFrame4::onBeforeNavigate);
     connect(m_browser, &WebEngineBrowser::DownloadRequested, this, &TFrame4::onDownload);
+    // A page that did not load says why, in the memo and the program's log.
+    connect(m_browser, &WebEngineBrowser::LoadFailed, this, [this](const QString& why) {
+        const QString line = texts::kLoadFailed.arg(why);
+        LogLine(line);
+        if (TTaskRecord* t = task())
+            notice(taskNotice(FromGbk(t->TaskName), line), false);
+    });
     // Renderers are shared by several pages; when one ends, each of its pages is
     // loaded again from its URL at the next refresh, instead of reloading a blank page.
     connect(m_browser, &WebEngineBrowser::RendererGone, this, &TFrame4::reloadAtNextRefresh);
@@ -198,6 +205,7 @@ void TFrame4::PrepareStart()
     // The page wait runs the event loop, in which the panel may be closed: false then.
     QPointer<TFrame4> self(this);
     auto load = [&](const std::string& url) {
+        m_download.clear(); // a new address: whether it is a download shows anew
         if (m_browser->HasWindow()) {
             m_browser->Navigate(url);
             waitForPage();
@@ -353,7 +361,9 @@ bool TFrame4::openingStep(const TTaskRecord& t)
     switch (m_step) {
     case StepRefresh:
         m_button->hide();
-        if (m_running)
+        if (m_running && !m_download.isEmpty())
+            fetchDownload();
+        else if (m_running)
             m_browser->Refresh();
         else
             SetRunning(true);
@@ -371,6 +381,8 @@ bool TFrame4::openingStep(const TTaskRecord& t)
             if (!self)
                 return false;
             SetRunning(true);
+        } else if (m_pageLoaded && !m_download.isEmpty()) {
+            fetchDownload();
         } else if (m_pageLoaded) {
             m_browser->Refresh();
         } else {
@@ -661,13 +673,19 @@ void TFrame4::onBeforeNavigate(const QUrl& url)
     }
 }
 
-void TFrame4::onDownload(const QUrl&)
+void TFrame4::onDownload(const QUrl& url)
 {
-    // A page served as a download is monitored as its text.
-    const std::string text = HttpGet(ToGbk(m_currentUrl), BrowserCookiesFor(QUrl(m_currentUrl)));
+    // A page served as a download is monitored as its text: fetched now, and
+    // again at every refresh, at the address as the browser had it (encoded).
+    m_download = url.toEncoded();
+    fetchDownload();
+}
+
+void TFrame4::fetchDownload()
+{
+    const std::string text = HttpGet(m_download.toStdString(), BrowserCookiesFor(QUrl::fromEncoded(m_download)));
     if (!text.empty())
         m_browser->WriteDocument("<html><head></head><body>" + text + "</body></html>");
-    m_pageLoaded = false;
 }
 
 } // namespace vexory

@@ -126,6 +126,7 @@ private:
     void onFinished();
     void onBeforeNavigate(const QUrl& url);
     void onDownload(const QUrl& url);
+    void fetchDownload();
     void waitForPage();
 
     TAccountRecord& m_account;
@@ -148,6 +149,7 @@ private:
     int m_warningCount = 0;
     bool m_running = false;
     bool m_pageLoaded = false;
+    QByteArray m_download; // the page's address when it is served as a download (encoded)
     bool m_inStep = false;      // a step is under way (it may be waiting)
     bool m_stepPending = false; // the timer fired during that step
     QString m_currentUrl;

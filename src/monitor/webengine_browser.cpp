@@ -1,5 +1,7 @@
 #include "monitor/webengine_browser.h"
 
+#include "monitor/runner_texts.h"
+
 #include "base/text_helpers.h"
 #include "base/tick_clock.h"
 #include "widgets/qt_text.h"
@@ -17,6 +19,7 @@
 #include <QTimer>
 #include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -152,6 +155,36 @@ QString jsString(const QString& s)
     return QString::fromUtf8(QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
 }
 
+// A failed load in the user's words (Chromium's network error numbers).
+QString loadErrorText(const QWebEngineLoadingInfo& info)
+{
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        return texts::kHttpStatus.arg(info.errorCode());
+    switch (info.errorCode()) {
+    case -105: // name not resolved
+    case -137: // name resolution failed
+        return texts::kNoSuchHost;
+    case -102: // connection refused
+        return texts::kRefused;
+    case -7:   // timed out
+    case -118: // connection timed out
+        return texts::kTimedOut;
+    case -106: // internet disconnected
+    case -109: // address unreachable
+        return texts::kUnreachable;
+    case -300: // invalid URL
+    case -301: // disallowed URL scheme
+    case -312: // a port browsers never call
+        return texts::kBadUrl;
+    case -324: // empty response
+    case -100: // connection closed
+    case -101: // connection reset
+        return texts::kNoAnswer;
+    default:
+        return info.errorString().isEmpty() ? texts::kNoAnswer : info.errorString();
+    }
+}
+
 } // namespace
 
 WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
@@ -167,6 +200,19 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
 
     connect(m_page, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::loadStarted);
     connect(m_page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::loadFinished);
+    connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+            m_loadError.clear();
+            return;
+        }
+        const bool httpError = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+                               info.errorCode() >= 400;
+        // A load stopped for the next one (or by Stop) did not fail.
+        if ((info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.errorCode() != -3) || httpError) {
+            m_loadError = loadErrorText(info);
+            emit LoadFailed(m_loadError);
+        }
+    });
     connect(m_view, &QObject::destroyed, this, [this] { m_state.hasWindow = false; });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
         m_rendererGone = true;
@@ -319,7 +365,14 @@ bool WebEngineBrowser::RestoreSelection(std::pair<int, int> bookmark)
 
 void WebEngineBrowser::WriteDocument(const std::string& html)
 {
+    QPointer<WebEngineBrowser> self(this);
     RunScript(QStringLiteral("vexory.write(%1)").arg(jsString(FromGbk(html))));
+    if (!self)
+        return; // its panel closed while the script ran
+    // A written document is whole at once: the wait for the page ends here (a
+    // navigation that became a download never reports its end).
+    m_state.busy = false;
+    m_state.readyState = 4;
 }
 
 bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs)

@@ -71,7 +71,13 @@ public:
     // QVariant when the page went away or did not answer in time).
     QVariant RunScript(const QString& call, int limitMs = 15000);
 
+    // Why the last page load failed, in the user's words ("" when it did not):
+    // no such host, refused, an HTTP status, a time-out, ...
+    const QString& LoadError() const { return m_loadError; }
+
 signals:
+    // A page load failed; `why` as LoadError() says it.
+    void LoadFailed(const QString& why);
     // The URL of every navigation, frames included, before it starts.
     void BeforeNavigate(const QUrl& url);
     // A download the page asked for, claimed: nothing was shown or saved.
@@ -91,6 +97,7 @@ private:
     BrowserPage* m_page = nullptr;
     BrowserState m_state;
     bool m_rendererGone = false;
+    QString m_loadError;
 };
 
 // Chromium's process settings, made before the application object exists: at most

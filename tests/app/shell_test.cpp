@@ -376,13 +376,26 @@ void ShellTest::options()
     const std::string entry = ReadBytes(AutostartEntryPath());
     QVERIFY(entry.find(" autorun\n") != std::string::npos);
     QVERIFY(AutostartEntryPath().rfind(m_config.path(), 0) == 0);
+    // An entry left by an older version or another program folder is put right
+    // when the box is confirmed again.
+    WriteBytes(AutostartEntryPath(), "[Desktop Entry]\nExec=/old/vexory autorun\n");
     panel.Load();
     QVERIFY(panel.Autostart()->isChecked());
+    panel.Apply();
+    QCOMPARE(ReadBytes(AutostartEntryPath()), entry);
     panel.Autostart()->setChecked(false);
     panel.Apply();
     QVERIFY(!AutostartEnabled());
     std::string error;
     QVERIFY(!CreateAutostartEntry(m_config.file("x.lnk"), "/bin/true", "/", &error));
+    // A place that cannot be written says why, in Chinese.
+    WriteBytes(m_config.file("file"), "");
+    QVERIFY(!CreateAutostartEntry(m_config.file("file/autostart/v.desktop"), "/bin/true", "/", &error));
+    QVERIFY2(error.find("无法写入") == 0 && error.find("不是文件夹") != std::string::npos, error.c_str());
+    // A relative program folder is written as the whole path it means.
+    QVERIFY(CreateAutostartEntry(m_config.file("autostart/rel.desktop"), "/bin/true", "tasks", &error));
+    QVERIFY(ReadBytes(m_config.file("autostart/rel.desktop"))
+                .find("Path=" + (std::filesystem::current_path() / "tasks").string() + "\n") != std::string::npos);
 
     // The session starts the entry's command in its folder: the program gets the
     // program folder it was set up from, odd characters and all.

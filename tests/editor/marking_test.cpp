@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTabBar>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
@@ -109,6 +110,8 @@ private slots:
 
     void findWraps();
     void wizardSteps();
+    void wizardSaysWhyAPageDidNotLoad();
+    void toolbarLeavesTheTabLabelsFree();
     void markDeriveTestAndRun();
 
 private:
@@ -210,6 +213,72 @@ void MarkingTest::wizardSteps()
         wizard.close();
     });
     wizard.exec();
+}
+
+void MarkingTest::wizardSaysWhyAPageDidNotLoad()
+{
+    TAccountRecord account;
+    TProcessValues values;
+    TForm3 wizard;
+    TForm2 editor(account, values);
+    editor.SetWizard(&wizard);
+    TFrame5* p = editor.Panel();
+    editor.show();
+    const struct
+    {
+        std::string url;
+        QString why;
+    } failures[] = {{vexory::test::ClosedPortUrl("/list"), QStringLiteral("连接被拒绝")},
+                    {m_site.url("/no/such/page"), QStringLiteral("HTTP 404")}};
+    for (const auto& f : failures) {
+        wizard.PrepareWizard("", f.url, 10000, "");
+        QTimer::singleShot(0, &wizard, [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(wizard.StatusLabel()->text().contains(f.why), 30000);
+            QVERIFY(wizard.StatusLabel()->text().startsWith(QStringLiteral("网页载入失败")));
+            QVERIFY(wizard.windowTitle() != QStringLiteral("Loading"));
+            QCOMPARE(wizard.Step(), 2); // "下一步" tries again
+            wizard.close();
+        });
+        wizard.exec();
+        QVERIFY(p->PseudoCode.empty());
+    }
+    // Closed with X after a good load: the loaded page is taken, no access error.
+    wizard.PrepareWizard("", m_site.url("/list"), 15000, "");
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
+        wizard.close();
+    });
+    wizard.exec();
+    QVERIFY(p->PseudoCode.find("fruit") != std::string::npos);
+}
+
+void MarkingTest::toolbarLeavesTheTabLabelsFree()
+{
+    TAccountRecord account;
+    TProcessValues values;
+    TForm2 editor(account, values);
+    TFrame5* p = editor.Panel();
+    for (QWidget* tab : {p->TabSheet1, p->TabSheet2})
+        p->SetTabShown(tab, true);
+    editor.show();
+    for (QWidget* shown : {p->TabSheet1, p->TabSheet2})
+    for (int width : {1024, 1400, 900}) {
+        p->PageControl1->setCurrentWidget(shown);
+        editor.resize(width, 700);
+        QTest::qWait(50);
+        const QTabBar* bar = p->PageControl1->tabBar();
+        const QRect toolbar = p->Frame7->geometry();
+        if (width == 900)
+            vexory::test::SaveScreen(editor, QStringLiteral("editor_900"));
+        for (int i = 0; i < bar->count(); ++i) {
+            if (!bar->isTabVisible(i))
+                continue;
+            const QRect tab(bar->mapTo(p, bar->tabRect(i).topLeft()), bar->tabRect(i).size());
+            QVERIFY2(!toolbar.intersects(tab), qPrintable(QStringLiteral("%1 px: tab %2").arg(width).arg(i)));
+        }
+        if (width == 1024 && shown == p->TabSheet2)
+            vexory::test::SaveScreen(editor, QStringLiteral("editor_1024"));
+    }
 }
 
 void MarkingTest::markDeriveTestAndRun()

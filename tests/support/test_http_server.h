@@ -47,4 +47,14 @@ private:
     std::string m_address = "127.0.0.1";
 };
 
+// An address on loopback where nothing listens (on a port browsers may call).
+inline std::string ClosedPortUrl(const std::string& path)
+{
+    TestHttpServer gone;
+    gone.start();
+    const std::string url = gone.url(path);
+    gone.stop();
+    return url;
+}
+
 } // namespace vexory::test

@@ -6,14 +6,24 @@ var vexory = {
 
     // Links and image sources written back absolute, then the markup.
     pageSource: function () {
+        // Addresses in the text are whole, as the page's links resolve them. The
+        // lists are static snapshots (a live collection changed while it is walked
+        // costs a walk per element), and only relative addresses are rewritten.
         try {
-            var links = document.links;
-            for (var i = 0; i < links.length; i++)
-                links[i].href = links[i].href;
-            var images = document.images;
-            for (var k = 0; k < images.length; k++)
-                if (images[k].getAttribute("src") !== null)
-                    images[k].src = images[k].src;
+            var links = document.querySelectorAll("a[href], area[href]");
+            for (var i = 0; i < links.length; i++) {
+                var link = links[i];
+                var whole = link.href;
+                if (link.getAttribute("href") !== whole)
+                    link.setAttribute("href", whole);
+            }
+            var images = document.querySelectorAll("img[src]");
+            for (var k = 0; k < images.length; k++) {
+                var image = images[k];
+                var source = image.src;
+                if (image.getAttribute("src") !== source)
+                    image.setAttribute("src", source);
+            }
         } catch (e) {
         }
         return document.documentElement ? document.documentElement.innerHTML : "";
