@@ -201,6 +201,9 @@ void TForm1::buildStatusBar()
     m_panels[4] = panel(texts::kRunTimeStart, 220, bar);
     m_panels[5] = panel(QString(), 50, bar);
     m_panels[5]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The latest line takes the room that is left and is cut at its own edge (the
+    // whole line in its tooltip), never running under "停止".
+    m_panels[5]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     for (int i = 0; i < 5; ++i)
         bar->addWidget(m_panels[i]);
     bar->addWidget(m_panels[5], 1);
@@ -404,6 +407,15 @@ void TForm1::ShowRunView()
     // 960 x 750 where the screen has room, inside it where it has not; then maximised.
     FitOnScreen(this, QSize(960, 750));
     setWindowState(windowState() | Qt::WindowMaximized);
+    // A window manager may still hold the fixed size the task list had and refuse
+    // the first request: it is asked again once the new size limits have reached it.
+    QTimer::singleShot(300, this, [this] {
+        const QScreen* shown = screen();
+        if (!m_runViewShown || !shown || width() >= shown->availableGeometry().width() - 40)
+            return;
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+        setWindowState(windowState() | Qt::WindowMaximized);
+    });
 }
 
 bool TForm1::SaveStore()
@@ -636,6 +648,7 @@ void TForm1::StatusLine(const QString& text)
 {
     const std::string line = StatusLineText(ToGbk(text));
     m_panels[5]->setText(FromGbk(line));
+    m_panels[5]->setToolTip(FromGbk(line));
     AppendLog(m_paths.log, line, m_values.Debugging);
 }
 
