@@ -262,8 +262,11 @@ TEST(ServerHostile, GuessersAreSlowedPerAddressWhileTheOwnerGoesOn)
     }
     EXPECT_LE(checked, 8);
     EXPECT_GE(refused, 10);
+    // A busy machine (sanitizers, other tests) may make one password check miss
+    // the client's three seconds: the owner presses "登录" again, as a person would.
     TAccountRecord again = account("alice", "secret");
-    EXPECT_TRUE(loggedIn(again, server));
+    EXPECT_TRUE(
+        waitFor([&] { return loggedIn(again, server); }, std::chrono::seconds(30), std::chrono::milliseconds(200)));
     EXPECT_TRUE(push(again, server, "x=again").taken);
 
     // User numbers differ from login to login.
@@ -524,9 +527,9 @@ TEST(ServerHostile, SmallFaults)
     // Registrations from one address are rationed (each costs a slow hash).
     int refused = 0;
     for (int i = 0; i < 8; ++i)
-        refused += exchange(server.port(), post("/register", registerForm("r" + std::to_string(i), "p", "p")),
-                            "127.0.0.9")
-                       .status == 429;
+        refused +=
+            exchange(server.port(), post("/register", registerForm("r" + std::to_string(i), "p", "p")), "127.0.0.9")
+                .status == 429;
     EXPECT_GE(refused, 2);
 
     // Reading commands work on a data folder that cannot be written.

@@ -21,12 +21,12 @@ TEST(PluginEcho, PrintsEachHandOverInUtf8AndAcceptsIt)
 
     std::string out;
     std::thread plugin([&] {
-        RunCommand("XDG_RUNTIME_DIR=" + ShellQuote(runtime.path()) + " timeout 20 " + ShellQuote(echo) +
+        RunCommand("XDG_RUNTIME_DIR=" + ShellQuote(runtime.path()) + " timeout 120 " + ShellQuote(echo) +
                        " --host 127.0.0.1 --count 2",
                    &out);
     });
     // Wait for the plug-in to register.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!FindWindowByTitle(PluginTitlePrefix("127.0.0.1"), nullptr) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
