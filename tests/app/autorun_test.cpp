@@ -156,8 +156,8 @@ TEST(Autorun, AStoreThatCannotBeReadIsNeverWritten)
     ASSERT_GE(pid, 0);
     // The run starts (and writes the store first): the log says it was not stored.
     const std::string notStored = Utf8ToGbk("修改没有保存到");
-    const bool said = waitFor([&] { return ReadBytes(home.file("dravik.log")).find(notStored) != std::string::npos; },
-                              60s);
+    const bool said =
+        waitFor([&] { return ReadBytes(home.file("dravik.log")).find(notStored) != std::string::npos; }, 60s);
     ::kill(pid, SIGTERM);
     int status = 0;
     const bool ended = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s);

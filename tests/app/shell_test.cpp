@@ -7,6 +7,7 @@
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
 #include "base/text_helpers.h"
+#include "base/tick_clock.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
@@ -14,7 +15,6 @@
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
 #include "service/service_client.h"
-#include "base/tick_clock.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/server_process.h"
@@ -136,6 +136,8 @@ private slots:
     void windowsStayOnScreen();
     void stopEndsTheRunAndShowsTheList();
     void aSecondRunRefreshesAndEndsByItself();
+    void aChainRestartAndACycleEndInOneSecondAreBothKept();
+    void twoChainPairsKeepGoingForManyCycles();
     void aFailedStoreWriteIsShownInChinese();
 
 private:
@@ -804,6 +806,88 @@ void ShellTest::aSecondRunRefreshesAndEndsByItself()
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
     QCOMPARE(ended.first().first().value<TForm1::RunEnd>(), TForm1::RunEnd::AutoEnd);
     QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 30000);
+}
+
+void ShellTest::aChainRestartAndACycleEndInOneSecondAreBothKept()
+{
+    // A linked task asks for its target's start and, within the same second, the
+    // target's cycle ends: the start is not lost to the second request.
+    TProcessValues values = testValues(true);
+    OneRowSite plain;
+    TempDir other;
+    TAccountRecord two;
+    two.Tasks.push_back(task("a", plain.url()));
+    two.Tasks.push_back(task("b", plain.url()));
+    two.Tasks[0].Checked = 1;
+    TForm1 window(two, values, pathsIn(other.path()));
+    window.show();
+    window.EnterTaskList();
+    QTest::mouseClick(window.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Runners().empty() && window.Runners()[0]->Running(), 30000);
+    TFrame4* first = window.Runners()[0];
+    two.Tasks[1].RunState = RunStartRequested;
+    emit first->ChainRequest(first, 1);
+    emit first->ChainDone(first);
+    QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(window.Runners().size()), 2, 30000);
+    window.close();
+}
+
+void ShellTest::twoChainPairsKeepGoingForManyCycles()
+{
+    // Two lists, each growing by a row at every read; each new row's link goes to
+    // the list's own detail task, whose answer the list reports. Every row of both
+    // lists comes back with its price: no restart request is lost on the way.
+    std::atomic<int> reads[2] = {};
+    TestHttpServer site;
+    for (int list = 0; list < 2; ++list)
+        site.routes().Get("/list" + std::to_string(list), [&, list](const httplib::Request&, httplib::Response& res) {
+            const int n = ++reads[list];
+            std::string rows;
+            for (int i = 1; i <= n; ++i) {
+                const std::string item = std::to_string(list) + "-" + std::to_string(i);
+                rows += "<li><b>" + item + "</b><i>" + site.url("/detail/" + item) + "</i></li>";
+            }
+            res.set_content("<html><body><ul>" + rows + "</ul></body></html>", "text/html; charset=utf-8");
+        });
+    site.routes().Get(R"(/detail/([\w-]+))", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("<html><body><p>price of " + std::string(req.matches[1]) + "</p></body></html>",
+                        "text/html; charset=utf-8");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    TProcessValues values = testValues(true);
+    for (int list = 0; list < 2; ++list) {
+        const std::string detail = "detail" + std::to_string(list);
+        account.Tasks.push_back(task("list" + std::to_string(list), site.url("/list" + std::to_string(list))));
+        account.Tasks.back().GrabFormula = "<li><b>{>item<}</b><i>{>link<}</i></li>(>link@" + detail + "<)";
+        account.Tasks.push_back(task(detail, ""));
+        account.Tasks.back().GrabFormula = "<p>{>price<}</p>";
+    }
+    for (auto& t : account.Tasks) {
+        t.Checked = t.TaskName.rfind("list", 0) == 0 ? 1 : 0;
+        t.RefreshInterval = 1500;
+        t.VerifyFormula.clear();
+    }
+    const AppPaths paths = pathsIn(home.path());
+    TForm1 form(account, values, paths);
+    form.show();
+    form.EnterTaskList();
+    QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    auto memoOf = [&](const char* name) {
+        for (TFrame4* r : form.Runners())
+            if (account.Tasks[static_cast<size_t>(r->TaskIndex())].TaskName == name)
+                return r->Memo1()->toPlainText();
+        return QString();
+    };
+    constexpr int kCycles = 6;
+    for (int list = 0; list < 2; ++list)
+        for (int i = 2; i <= kCycles; ++i)
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                memoOf(list ? "list1" : "list0").contains(QStringLiteral("price=price of %1-%2").arg(list).arg(i)),
+                qPrintable(QStringLiteral("list %1, row %2").arg(list).arg(i)), 120000);
+    QCOMPARE(static_cast<int>(form.Runners().size()), 4);
+    form.close();
 }
 
 void ShellTest::aFailedStoreWriteIsShownInChinese()

@@ -22,8 +22,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
@@ -262,23 +262,23 @@ void MarkingTest::toolbarLeavesTheTabLabelsFree()
         p->SetTabShown(tab, true);
     editor.show();
     for (QWidget* shown : {p->TabSheet1, p->TabSheet2})
-    for (int width : {1024, 1400, 900}) {
-        p->PageControl1->setCurrentWidget(shown);
-        editor.resize(width, 700);
-        QTest::qWait(50);
-        const QTabBar* bar = p->PageControl1->tabBar();
-        const QRect toolbar = p->Frame7->geometry();
-        if (width == 900)
-            vexory::test::SaveScreen(editor, QStringLiteral("editor_900"));
-        for (int i = 0; i < bar->count(); ++i) {
-            if (!bar->isTabVisible(i))
-                continue;
-            const QRect tab(bar->mapTo(p, bar->tabRect(i).topLeft()), bar->tabRect(i).size());
-            QVERIFY2(!toolbar.intersects(tab), qPrintable(QStringLiteral("%1 px: tab %2").arg(width).arg(i)));
+        for (int width : {1024, 1400, 900}) {
+            p->PageControl1->setCurrentWidget(shown);
+            editor.resize(width, 700);
+            QTest::qWait(50);
+            const QTabBar* bar = p->PageControl1->tabBar();
+            const QRect toolbar = p->Frame7->geometry();
+            if (width == 900)
+                vexory::test::SaveScreen(editor, QStringLiteral("editor_900"));
+            for (int i = 0; i < bar->count(); ++i) {
+                if (!bar->isTabVisible(i))
+                    continue;
+                const QRect tab(bar->mapTo(p, bar->tabRect(i).topLeft()), bar->tabRect(i).size());
+                QVERIFY2(!toolbar.intersects(tab), qPrintable(QStringLiteral("%1 px: tab %2").arg(width).arg(i)));
+            }
+            if (width == 1024 && shown == p->TabSheet2)
+                vexory::test::SaveScreen(editor, QStringLiteral("editor_1024"));
         }
-        if (width == 1024 && shown == p->TabSheet2)
-            vexory::test::SaveScreen(editor, QStringLiteral("editor_1024"));
-    }
 }
 
 void MarkingTest::markDeriveTestAndRun()

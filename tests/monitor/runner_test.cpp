@@ -15,10 +15,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebEngineView>
@@ -505,8 +505,7 @@ void RunnerTest::anEightMegabytePageIsReadInSeconds()
     clock.start();
     const std::string text = browser.PageSource();
     const qint64 ms = clock.elapsed();
-    std::printf("an 8 MB page came from the browser in %lld ms (%zu bytes)\n", static_cast<long long>(ms),
-                text.size());
+    std::printf("an 8 MB page came from the browser in %lld ms (%zu bytes)\n", static_cast<long long>(ms), text.size());
     QVERIFY(text.size() > (8u << 20));
     QVERIFY(text.find("href=\"" + large.url("/d/12345") + "\"") != std::string::npos);
     // The renderer is free: the next call answers at once.
