@@ -139,6 +139,7 @@ private slots:
     void aChainRestartAndACycleEndInOneSecondAreBothKept();
     void twoChainPairsKeepGoingForManyCycles();
     void aFailedStoreWriteIsShownInChinese();
+    void withoutTheMultiTaskRightTheTasksLeftAreNamed();
 
 private:
     TempDir m_config;
@@ -887,6 +888,26 @@ void ShellTest::twoChainPairsKeepGoingForManyCycles()
                 memoOf(list ? "list1" : "list0").contains(QStringLiteral("price=price of %1-%2").arg(list).arg(i)),
                 qPrintable(QStringLiteral("list %1, row %2").arg(list).arg(i)), 120000);
     QCOMPARE(static_cast<int>(form.Runners().size()), 4);
+    form.close();
+}
+
+void ShellTest::withoutTheMultiTaskRightTheTasksLeftAreNamed()
+{
+    OneRowSite site;
+    TempDir home;
+    TAccountRecord account;
+    account.LoggedIn = true; // without the multi-task right
+    for (const char* name : {"甲", "乙", "丙"}) {
+        account.Tasks.push_back(task(Utf8ToGbk(name), site.url()));
+        account.Tasks.back().Checked = 1;
+    }
+    TProcessValues values = testValues(true);
+    TForm1 form(account, values, pathsIn(home.path()));
+    form.show();
+    form.EnterTaskList();
+    QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(form.Runners().size()), 1, 30000);
+    QVERIFY(g_boxes.shown.contains(QStringLiteral("您的账户没有多任务权限：只运行“甲”，其余勾选的任务不会运行：乙、丙")));
     form.close();
 }
 
