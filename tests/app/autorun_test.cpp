@@ -69,6 +69,19 @@ template <typename Condition> bool waitFor(Condition condition, std::chrono::sec
     return test::waitFor(condition, limit, 200ms);
 }
 
+// SIGTERM, as a service manager ends the program; killed when it has not ended
+// after a minute. Whether it ended by itself; its wait status in *status.
+bool endWithSigterm(pid_t pid, int* status)
+{
+    ::kill(pid, SIGTERM);
+    const bool ended = waitFor([&] { return ::waitpid(pid, status, WNOHANG) == pid; }, 60s);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, status, 0);
+    }
+    return ended;
+}
+
 } // namespace
 
 TEST(Autorun, TickedTasksReportAndSigtermEndsCleanly)
@@ -107,13 +120,8 @@ TEST(Autorun, TickedTasksReportAndSigtermEndsCleanly)
                    text.find("[ t3" + verified) != std::string::npos;
         },
         60s);
-    ::kill(pid, SIGTERM);
     int status = 0;
-    const bool ended = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
+    const bool ended = endWithSigterm(pid, &status);
     const std::string text = ReadBytes(log);
     EXPECT_TRUE(reported) << GbkToUtf8(text);
     EXPECT_TRUE(ended);
@@ -158,13 +166,8 @@ TEST(Autorun, AStoreThatCannotBeReadIsNeverWritten)
     const std::string notStored = Utf8ToGbk("修改没有保存到");
     const bool said =
         waitFor([&] { return ReadBytes(home.file("dravik.log")).find(notStored) != std::string::npos; }, 60s);
-    ::kill(pid, SIGTERM);
     int status = 0;
-    const bool ended = waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
+    const bool ended = endWithSigterm(pid, &status);
     ::chmod(store.c_str(), 0600);
     EXPECT_TRUE(said) << GbkToUtf8(ReadBytes(home.file("dravik.log")));
     EXPECT_TRUE(ended);
@@ -214,12 +217,8 @@ TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
     ASSERT_EQ(server.admin("user shutoff alice"), 0);
     rows = 3;
     const bool shutdown = waitFor([&] { return std::filesystem::exists(marker); }, 60s);
-    ::kill(pid, SIGTERM);
     int status = 0;
-    if (!waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s)) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
+    endWithSigterm(pid, &status);
     const std::string log = ReadBytes(home.file("dravik.log"));
     EXPECT_TRUE(pushed) << GbkToUtf8(log);
     EXPECT_TRUE(shutdown) << GbkToUtf8(log);
@@ -263,12 +262,8 @@ TEST(Autorun, LoginsOnAGuidePageLastAcrossTasksAndRestarts)
         EXPECT_TRUE(WriteStore(account, home.file("vexory.vxt")));
         const pid_t pid = startVexory(home.path());
         const bool reached = waitFor(done, 90s);
-        ::kill(pid, SIGTERM);
         int status = 0;
-        if (!waitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s)) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
+        endWithSigterm(pid, &status);
         return reached;
     };
 
