@@ -366,6 +366,14 @@ struct HttpServer::Impl
                 headerBytes += k.size() + v.size() + 4;
             if (headerBytes > limits.maxHeaderBytes || ex->request.headers.size() > limits.maxHeaderLines)
                 return send(c, PlainResponse(431, "request headers too large\n"));
+            // Two lengths (or a length with a chunked body) would let a proxy in front
+            // and this server read different requests from the same bytes: refused, as
+            // nginx refuses them.
+            size_t lengths = 0;
+            for (const auto& [k, v] : ex->request.headers)
+                lengths += strcasecmp(k.c_str(), "Content-Length") == 0;
+            if (lengths > 1 || (lengths == 1 && !ex->request.Header("Transfer-Encoding").empty()))
+                return send(c, PlainResponse(400, "bad request: more than one body length\n"));
             const std::string length = ex->request.Header("Content-Length");
             if (!length.empty() && (length.size() > 18 || length.find_first_not_of("0123456789") != std::string::npos ||
                                     std::stoull(length) > limits.maxBody))

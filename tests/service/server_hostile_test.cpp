@@ -222,6 +222,15 @@ TEST(ServerHostile, OversizedRequestsAreRefusedUnread)
     EXPECT_EQ(exchange(server.port(), some + "\r\n").status, 200);
     EXPECT_EQ(exchange(server.port(), get + "X-Fine: " + std::string(8 << 10, 'b') + "\r\n\r\n").status, 200);
 
+    // Two body lengths (request smuggling through a proxy) are refused, as nginx does.
+    const std::string body = registerForm("eve", "p1", "p1");
+    std::string twice = post("/register", body);
+    twice.insert(twice.find("Content-Length"), "Content-Length: 3\r\n");
+    EXPECT_EQ(exchange(server.port(), twice).status, 400);
+    std::string chunkedToo = post("/register", body);
+    chunkedToo.insert(chunkedToo.find("Content-Length"), "Transfer-Encoding: chunked\r\n");
+    EXPECT_EQ(exchange(server.port(), chunkedToo).status, 400);
+
     // A multipart form is refused in plain words; nobody is registered by it.
     const Answer multipart =
         exchange(server.port(),
