@@ -369,8 +369,10 @@ void WebEngineBrowser::WriteDocument(const std::string& html)
     RunScript(QStringLiteral("vexory.write(%1)").arg(jsString(FromGbk(html))));
     if (!self)
         return; // its panel closed while the script ran
-    // A written document is whole at once: the wait for the page ends here (a
-    // navigation that became a download never reports its end).
+    // A written document is a page load that is whole at once: the wait for the
+    // page sees it and ends (a navigation that became a download never reports
+    // its end, and a page fetched directly never starts one).
+    m_state.loadsStarted++;
     m_state.busy = false;
     m_state.readyState = 4;
 }

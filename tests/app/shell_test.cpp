@@ -881,7 +881,7 @@ void ShellTest::twoChainPairsKeepGoingForManyCycles()
                 return r->Memo1()->toPlainText();
         return QString();
     };
-    constexpr int kCycles = 6;
+    constexpr int kCycles = 4;
     for (int list = 0; list < 2; ++list)
         for (int i = 2; i <= kCycles; ++i)
             QTRY_VERIFY2_WITH_TIMEOUT(
