@@ -213,7 +213,9 @@ std::optional<AccountSession> ServerDb::FindSession(const std::string& tokenDige
         {tokenDigest, notBeforeMs});
     if (!r.first())
         return std::nullopt;
-    c->Run("UPDATE sessions SET seen_ms = $1 WHERE token = $2", {NowMs(), tokenDigest});
+    // Seen again: written at most once a minute, not at every page.
+    const int64_t now = NowMs();
+    c->Run("UPDATE sessions SET seen_ms = $1 WHERE token = $2 AND seen_ms < $3", {now, tokenDigest, now - 60000});
     return AccountSession{r.first()->text(0), r.first()->text(1), r.first()->integer(2)};
 }
 
