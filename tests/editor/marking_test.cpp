@@ -98,6 +98,20 @@ QString memo(TFrame5* p)
     return p->Memo1->toPlainText();
 }
 
+// The editor window with its wizard, shown, as the main window sets them up.
+struct EditorWithWizard
+{
+    TAccountRecord account;
+    TProcessValues values;
+    TForm3 wizard;
+    TForm2 editor{account, values};
+    EditorWithWizard()
+    {
+        editor.SetWizard(&wizard);
+        editor.show();
+    }
+};
+
 } // namespace
 
 class MarkingTest : public QObject
@@ -139,13 +153,9 @@ void MarkingTest::findWraps()
 
 void MarkingTest::wizardSteps()
 {
-    TAccountRecord account;
-    TProcessValues values;
-    TForm3 wizard;
-    TForm2 editor(account, values);
-    editor.SetWizard(&wizard);
-    TFrame5* p = editor.Panel();
-    editor.show();
+    EditorWithWizard shown;
+    TForm3& wizard = shown.wizard;
+    TFrame5* p = shown.editor.Panel();
     QCOMPARE(wizard.CurrentMode(), TForm3::Mode::Browser);
 
     // Guide and page URL: guide, then page, then the source on the third click.
@@ -217,13 +227,9 @@ void MarkingTest::wizardSteps()
 
 void MarkingTest::wizardSaysWhyAPageDidNotLoad()
 {
-    TAccountRecord account;
-    TProcessValues values;
-    TForm3 wizard;
-    TForm2 editor(account, values);
-    editor.SetWizard(&wizard);
-    TFrame5* p = editor.Panel();
-    editor.show();
+    EditorWithWizard shown;
+    TForm3& wizard = shown.wizard;
+    TFrame5* p = shown.editor.Panel();
     const struct
     {
         std::string url;
