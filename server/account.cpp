@@ -472,14 +472,14 @@ void AccountApp::Install(HttpServer& server, int slow, int outbound)
     };
     const std::string account(kAccountPage);
     server.Route("GET", account, route(&AccountApp::Show));
-    server.Route("POST", account + "/login", route(&AccountApp::LogIn), slow, guarded);
-    server.Route("POST", account + "/logout", route(&AccountApp::LogOut));
+    server.Route("POST", account + "/login", route(&AccountApp::LogIn), slow, guarded, kFormBody);
+    server.Route("POST", account + "/logout", route(&AccountApp::LogOut), 0, {}, kFormBody);
     server.Route("GET", account + "/add", route(&AccountApp::ShowAdd));
-    server.Route("POST", account + "/channels", route(&AccountApp::AddChannel), outbound);
-    server.Route("POST", account + "/channels/test", route(&AccountApp::TestChannel), outbound);
-    server.Route("POST", account + "/channels/delete", route(&AccountApp::DeleteChannel));
-    server.Route("POST", account + "/password", route(&AccountApp::ChangePassword), slow, guarded);
-    server.Route("POST", account + "/delete", route(&AccountApp::DeleteAccount), slow, guarded);
+    server.Route("POST", account + "/channels", route(&AccountApp::AddChannel), outbound, {}, kFormBody);
+    server.Route("POST", account + "/channels/test", route(&AccountApp::TestChannel), outbound, {}, kFormBody);
+    server.Route("POST", account + "/channels/delete", route(&AccountApp::DeleteChannel), 0, {}, kFormBody);
+    server.Route("POST", account + "/password", route(&AccountApp::ChangePassword), slow, guarded, kFormBody);
+    server.Route("POST", account + "/delete", route(&AccountApp::DeleteAccount), slow, guarded, kFormBody);
     server.Route("GET", account + "/confirm/", route(&AccountApp::Confirm));
     server.Route("GET", std::string(kRegisterPage), route(&AccountApp::ShowRegister));
 }

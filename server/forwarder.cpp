@@ -17,20 +17,33 @@ void Forwarder::Start()
 {
     std::lock_guard lock(m_mutex);
     m_stop = false;
-    for (unsigned i = 0; i < std::max(1u, m_options.threads); ++i)
-        m_threads.emplace_back([this] { loop(); });
+    for (unsigned i = 0; i < std::max(1u, m_options.threads); ++i) {
+        ++m_running;
+        m_threads.emplace_back([this] {
+            loop();
+            std::lock_guard ended(m_mutex);
+            --m_running;
+            m_ended.notify_all();
+        });
+    }
 }
 
-void Forwarder::Stop()
+bool Forwarder::Stop(std::chrono::milliseconds wait)
 {
+    bool ended;
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_stop = true;
         m_wake.notify_all();
+        // A database that does not answer holds a forwarder in its call.
+        const auto done = [this] { return m_running == 0; };
+        ended = wait == std::chrono::milliseconds::max() ? (m_ended.wait(lock, done), true)
+                                                         : m_ended.wait_for(lock, wait, done);
     }
     for (std::thread& t : m_threads)
-        t.join();
+        ended ? t.join() : t.detach();
     m_threads.clear();
+    return ended;
 }
 
 void Forwarder::Wake()

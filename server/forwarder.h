@@ -11,6 +11,7 @@
 #include "server_db.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -40,7 +41,9 @@ public:
     Forwarder& operator=(const Forwarder&) = delete;
 
     void Start();
-    void Stop();
+    // Waits at most WAIT for the forwarders to finish their calls; false when one
+    // is still in a call then (it is left behind: the process must end).
+    bool Stop(std::chrono::milliseconds wait = std::chrono::milliseconds::max());
     // Something new is in the outbox.
     void Wake();
 
@@ -58,7 +61,8 @@ private:
     const SmtpSettings& m_smtp;
     ForwardOptions m_options;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    std::condition_variable m_wake, m_ended;
+    unsigned m_running = 0;
     std::atomic<bool> m_stop{false};
     std::vector<std::thread> m_threads;
 };

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <strings.h>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace vexory::server {
 
@@ -50,10 +52,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Threads taking jobs from a bounded queue.
+// Threads taking jobs from a bounded queue, in three tiers: jobs asked to go
+// ahead, then the first job of an address, then the rest in order.
 class WorkerPool
 {
 public:
+    enum class Queued
+    {
+        Yes,
+        Full,
+        OverShare
+    };
+
     explicit WorkerPool(HttpServer::Pool config) : m_config(config) {}
     ~WorkerPool() { Join(); }
 
@@ -62,14 +72,29 @@ public:
         for (unsigned i = 0; i < std::max(1u, m_config.threads); ++i)
             m_threads.emplace_back([this] { run(); });
     }
-    bool Submit(std::function<void()> job)
+    // ADDRESS and ACCOUNT ("" for none) count against the pool's share.
+    Queued Submit(std::function<void()> job, const std::string& address = {}, const std::string& account = {},
+                  bool ahead = false)
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping || m_jobs.size() >= m_config.queue)
-            return false;
-        m_jobs.push_back(std::move(job));
+        if (m_stopping || queued() >= m_config.queue)
+            return Queued::Full;
+        Job j{std::move(job), {}};
+        if (m_config.share > 0) {
+            if (!address.empty())
+                j.keys.push_back("a:" + address);
+            if (!account.empty() && !ahead)
+                j.keys.push_back("n:" + account);
+            for (const std::string& key : j.keys)
+                if (auto at = m_held.find(key); at != m_held.end() && at->second >= m_config.share)
+                    return Queued::OverShare;
+        }
+        const bool first = j.keys.empty() || !m_held.count(j.keys.front());
+        for (const std::string& key : j.keys)
+            ++m_held[key];
+        m_tiers[ahead ? 0 : first ? 1 : 2].push_back(std::move(j));
         m_wake.notify_one();
-        return true;
+        return Queued::Yes;
     }
     // Lets the queued jobs finish, then ends the threads.
     void Join()
@@ -97,26 +122,42 @@ public:
     }
 
 private:
+    struct Job
+    {
+        std::function<void()> run;
+        std::vector<std::string> keys;
+    };
+
+    size_t queued() const { return m_tiers[0].size() + m_tiers[1].size() + m_tiers[2].size(); }
+
     void run()
     {
         for (;;) {
-            std::function<void()> job;
+            Job job;
             {
                 std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-                if (m_jobs.empty())
+                m_wake.wait(lock, [this] { return m_stopping || queued() > 0; });
+                if (queued() == 0)
                     return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
+                auto& tier = !m_tiers[0].empty() ? m_tiers[0] : !m_tiers[1].empty() ? m_tiers[1] : m_tiers[2];
+                job = std::move(tier.front());
+                tier.pop_front();
             }
-            job();
+            job.run();
+            if (!job.keys.empty()) {
+                std::lock_guard lock(m_mutex);
+                for (const std::string& key : job.keys)
+                    if (auto at = m_held.find(key); at != m_held.end() && --at->second == 0)
+                        m_held.erase(at);
+            }
         }
     }
 
     HttpServer::Pool m_config;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_jobs;
+    std::deque<Job> m_tiers[3];
+    std::unordered_map<std::string, size_t> m_held; // jobs queued or running per key
     std::vector<std::thread> m_threads;
     bool m_stopping = false;
 };
@@ -186,6 +227,7 @@ struct RouteEntry
     HttpServer::Handler handler;
     int pool = 0;
     HttpServer::Gate gate;
+    size_t maxBody = 0;
 
     bool matches(const std::string& m, const std::string& p) const
     {
@@ -200,25 +242,50 @@ struct RouteEntry
 // One request on a connection, from its headers to its answer.
 struct Exchange
 {
+    explicit Exchange(std::atomic<size_t>& held) : bodiesHeld(held) {}
+    ~Exchange() { bodiesHeld -= reserved; }
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+    std::atomic<size_t>& bodiesHeld; // the server's count of body bytes held
+    size_t reserved = 0;             // this request's part of it
     HttpRequest request;
     const RouteEntry* route = nullptr;
     std::optional<HttpResponse> reply;
+    HttpServer::Admission admission; // what the route's gate said
     MHD_Connection* connection = nullptr;
     bool dispatched = false;
 };
 
-std::string peerOf(MHD_Connection* c)
+std::string addressText(const sockaddr* a)
 {
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (!info || !info->client_addr)
-        return {};
     char text[INET6_ADDRSTRLEN] = {};
-    const sockaddr* a = info->client_addr;
-    if (a->sa_family == AF_INET)
+    if (a && a->sa_family == AF_INET)
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, text, sizeof text);
-    else if (a->sa_family == AF_INET6)
+    else if (a && a->sa_family == AF_INET6)
         inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, text, sizeof text);
     return text;
+}
+
+int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+constexpr int64_t kNoDeadline = INT64_MAX;
+
+// One open connection: whose it is, and until when its request must have come.
+struct Connection
+{
+    std::string peer;
+    int fd = -1;
+    std::atomic<int64_t> deadlineMs{kNoDeadline};
+};
+
+Connection* connectionOf(MHD_Connection* c)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Connection*>(info->socket_context) : nullptr;
 }
 
 MHD_Result collect(void* cls, MHD_ValueKind, const char* key, const char* value)
@@ -258,6 +325,63 @@ struct HttpServer::Impl
     std::mutex mutex;
     std::condition_variable idle;
     int suspended = 0;
+
+    // Open connections, per address; closed by the sweeper when their deadline passed.
+    std::mutex connectionsMutex;
+    std::unordered_set<Connection*> connections;
+    std::unordered_map<std::string, unsigned> perAddress;
+    std::atomic<size_t> bodiesHeld{0};
+    std::thread sweeper;
+    std::condition_variable sweepWake;
+    bool sweeping = false;
+
+    bool trusted(const std::string& peer) const
+    {
+        return std::find(limits.trustedProxies.begin(), limits.trustedProxies.end(), peer) !=
+               limits.trustedProxies.end();
+    }
+    // Whether a new connection from PEER may open (on the event thread, before accept's work).
+    bool mayConnect(const std::string& peer)
+    {
+        if (trusted(peer))
+            return true;
+        std::lock_guard lock(connectionsMutex);
+        const auto found = perAddress.find(peer);
+        const unsigned held = found == perAddress.end() ? 0 : found->second;
+        if (held >= limits.maxPerAddress)
+            return false;
+        return held < kFewConnections || connections.size() < size_t{limits.maxConnections} * 3 / 4;
+    }
+    void opened(Connection* c)
+    {
+        c->deadlineMs = steadyMs() + int64_t{limits.headSeconds} * 1000;
+        std::lock_guard lock(connectionsMutex);
+        connections.insert(c);
+        ++perAddress[c->peer];
+    }
+    void closed(Connection* c)
+    {
+        std::lock_guard lock(connectionsMutex);
+        connections.erase(c);
+        if (auto at = perAddress.find(c->peer); at != perAddress.end() && --at->second == 0)
+            perAddress.erase(at);
+    }
+    // Cuts the connections whose request is late. Under the lock no connection is
+    // closed (the library tells `closed` before it closes a socket), so each fd is
+    // still the connection's own.
+    void sweep()
+    {
+        std::unique_lock lock(connectionsMutex);
+        while (sweeping) {
+            const int64_t now = steadyMs();
+            for (Connection* c : connections)
+                if (c->deadlineMs <= now) {
+                    c->deadlineMs = kNoDeadline;
+                    ::shutdown(c->fd, SHUT_RDWR);
+                }
+            sweepWake.wait_for(lock, std::chrono::milliseconds(500));
+        }
+    }
 
     const RouteEntry* find(const std::string& method, const std::string& path) const
     {
@@ -302,11 +426,24 @@ struct HttpServer::Impl
         }
         answer(ex, std::move(r));
     }
-    // Queues the handler on its pool; false when the pool is full or closing.
-    bool submit(Exchange* ex)
+    // Queues the handler on its pool, or answers why it cannot be.
+    void submit(Exchange* ex)
     {
         WorkerPool& pool = *pools[static_cast<size_t>(ex->route->pool)];
-        return pool.Submit([this, ex] { run(ex); });
+        switch (pool.Submit([this, ex] { run(ex); }, ex->request.peer, ex->admission.account, ex->admission.ahead)) {
+        case WorkerPool::Queued::Yes:
+            return;
+        case WorkerPool::Queued::Full:
+            answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
+            return;
+        case WorkerPool::Queued::OverShare: {
+            HttpResponse r = PlainResponse(429, "too many requests at once from this address or for this account; "
+                                                "try again in a second\n");
+            r.headers.emplace_back("Retry-After", "1");
+            answer(ex, std::move(r));
+            return;
+        }
+        }
     }
 
     MHD_Result dispatch(Exchange* ex)
@@ -314,32 +451,46 @@ struct HttpServer::Impl
         if (stopping)
             return send(ex->connection, PlainResponse(503, "the service is stopping\n"));
         suspend(ex);
-        const bool queued = ex->route->gate ? pools[0]->Submit([this, ex] { admit(ex); }) : submit(ex);
-        if (!queued)
+        if (!ex->route->gate)
+            submit(ex);
+        else if (pools[0]->Submit([this, ex] { admit(ex); }) != WorkerPool::Queued::Yes)
             answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
         return MHD_YES;
     }
     // On pool 0: the route's gate, then the handler (on this thread when its pool is 0).
     void admit(Exchange* ex)
     {
-        Admission admission;
+        Admission& admission = ex->admission;
         try {
             admission = ex->route->gate(ex->request);
         } catch (const std::exception&) {
             admission.refuse = PlainResponse(500, "internal error\n");
         }
-        if (admission.refuse) {
+        if (admission.refuse)
             answer(ex, std::move(*admission.refuse));
-        } else if (admission.delay.count() > 0) {
-            timer->Schedule(admission.delay, [this, ex] {
-                if (!submit(ex))
-                    answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
-            });
-        } else if (ex->route->pool == 0) {
+        else if (admission.delay.count() > 0)
+            timer->Schedule(admission.delay, [this, ex] { submit(ex); });
+        else if (ex->route->pool == 0)
             run(ex);
-        } else if (!submit(ex)) {
-            answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
-        }
+        else
+            submit(ex);
+    }
+
+    size_t bodyLimit(const Exchange* ex) const
+    {
+        return ex->route && ex->route->maxBody ? std::min(ex->route->maxBody, limits.maxBody) : limits.maxBody;
+    }
+    // Counts BYTES more of EX's body; false when they do not fit under the bound
+    // and it is ENFORCED (small bodies always fit: each connection holds at most one).
+    bool hold(Exchange* ex, size_t bytes, bool enforced)
+    {
+        size_t held = bodiesHeld.load();
+        do {
+            if (enforced && held + bytes > limits.maxBodiesHeld)
+                return false;
+        } while (!bodiesHeld.compare_exchange_weak(held, held + bytes));
+        ex->reserved += bytes;
+        return true;
     }
 
     MHD_Result onRequest(MHD_Connection* c, const char* url, const char* method, const char* upload, size_t* uploadSize,
@@ -347,16 +498,16 @@ struct HttpServer::Impl
     {
         auto* ex = static_cast<Exchange*>(*context);
         if (!ex) {
-            ex = new Exchange;
+            ex = new Exchange(bodiesHeld);
             *context = ex;
             ex->connection = c;
             ex->request.method = method;
             ex->request.path = url;
-            ex->request.peer = peerOf(c);
+            Connection* connection = connectionOf(c);
+            ex->request.peer = connection ? connection->peer : std::string();
             MHD_get_connection_values(c, MHD_HEADER_KIND, collect, &ex->request.headers);
             MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, collect, &ex->request.query);
-            if (std::find(limits.trustedProxies.begin(), limits.trustedProxies.end(), ex->request.peer) !=
-                limits.trustedProxies.end()) {
+            if (trusted(ex->request.peer)) {
                 const std::string client = ex->request.Header("X-Real-IP");
                 if (!client.empty() && client.size() <= 64)
                     ex->request.peer = client;
@@ -384,11 +535,25 @@ struct HttpServer::Impl
             ex->route = find(ex->request.method, ex->request.path);
             if (!ex->route)
                 return send(c, PlainResponse(404, "not found\n"));
+            const bool chunked = !ex->request.Header("Transfer-Encoding").empty();
+            const size_t announced = length.empty() ? 0 : std::stoull(length);
+            if (announced > bodyLimit(ex))
+                return send(c, PlainResponse(413, "request body too large\n"));
+            // The whole body is counted while it arrives: beyond the bound for all
+            // connections, a large one is not read at all.
+            if (announced > 0 && !hold(ex, announced, announced > kFormBody))
+                return send(c, PlainResponse(503, "the service is busy, try again later\n"));
+            ex->request.body.reserve(announced);
+            if (connection)
+                connection->deadlineMs =
+                    announced > 0 || chunked ? steadyMs() + int64_t{limits.bodySeconds} * 1000 : kNoDeadline;
             return MHD_YES;
         }
         if (*uploadSize > 0) {
-            // A body without a length that grows past the limit: the connection is cut.
-            if (ex->request.body.size() + *uploadSize > limits.maxBody)
+            // A body that grows past its limit, or past the bound for all bodies:
+            // the connection is cut.
+            const size_t size = ex->request.body.size() + *uploadSize;
+            if (size > bodyLimit(ex) || (size > ex->reserved && !hold(ex, size - ex->reserved, size > kFormBody)))
                 return MHD_NO;
             ex->request.body.append(upload, *uploadSize);
             *uploadSize = 0;
@@ -399,6 +564,8 @@ struct HttpServer::Impl
         if (ex->dispatched)
             return MHD_YES;
         ex->dispatched = true;
+        if (Connection* connection = connectionOf(c))
+            connection->deadlineMs = kNoDeadline; // the answer may take its time
         return dispatch(ex);
     }
 };
@@ -411,21 +578,53 @@ MHD_Result accessHandler(void* cls, MHD_Connection* c, const char* url, const ch
     return static_cast<HttpServer::Impl*>(cls)->onRequest(c, url, method, upload, uploadSize, context);
 }
 
-void completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode)
+void completed(void* cls, MHD_Connection* c, void** context, MHD_RequestTerminationCode)
 {
     delete static_cast<Exchange*>(*context);
     *context = nullptr;
+    // The next request on the connection may come while it is kept open; its head
+    // then has its own time from its request line on (see `requestLine`).
+    const auto* d = static_cast<HttpServer::Impl*>(cls);
+    if (Connection* connection = connectionOf(c))
+        connection->deadlineMs = steadyMs() + (int64_t{d->limits.idleSeconds} + d->limits.headSeconds) * 1000;
 }
 
-void connectionNotice(void*, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code)
+void* requestLine(void* cls, const char*, MHD_Connection* c)
 {
-    if (code != MHD_CONNECTION_NOTIFY_STARTED)
+    const auto* d = static_cast<HttpServer::Impl*>(cls);
+    if (Connection* connection = connectionOf(c))
+        connection->deadlineMs =
+            std::min<int64_t>(connection->deadlineMs, steadyMs() + int64_t{d->limits.headSeconds} * 1000);
+    return nullptr;
+}
+
+MHD_Result acceptPolicy(void* cls, const sockaddr* address, socklen_t)
+{
+    return static_cast<HttpServer::Impl*>(cls)->mayConnect(addressText(address)) ? MHD_YES : MHD_NO;
+}
+
+void connectionNotice(void* cls, MHD_Connection* c, void** context, MHD_ConnectionNotificationCode code)
+{
+    auto* d = static_cast<HttpServer::Impl*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        if (auto* connection = static_cast<Connection*>(*context)) {
+            d->closed(connection);
+            delete connection;
+            *context = nullptr;
+        }
         return;
+    }
+    auto* connection = new Connection;
+    if (const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+        connection->peer = addressText(info->client_addr);
     // Answers are written whole; never hold their last segment back.
     if (const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+        connection->fd = info->connect_fd;
         const int on = 1;
         setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
+    d->opened(connection);
+    *context = connection;
 }
 
 } // namespace
@@ -439,6 +638,14 @@ HttpServer::HttpServer(HttpLimits limits) : m_impl(std::make_unique<Impl>())
 HttpServer::~HttpServer()
 {
     Stop(std::chrono::milliseconds(0));
+    if (m_impl->sweeper.joinable()) { // a stop that left a handler behind
+        {
+            std::lock_guard lock(m_impl->connectionsMutex);
+            m_impl->sweeping = false;
+            m_impl->sweepWake.notify_all();
+        }
+        m_impl->sweeper.join();
+    }
     if (m_impl->listenFd >= 0)
         close(m_impl->listenFd);
 }
@@ -449,9 +656,10 @@ int HttpServer::AddPool(Pool pool)
     return static_cast<int>(m_impl->pools.size()) - 1;
 }
 
-void HttpServer::Route(const std::string& method, const std::string& path, Handler handler, int pool, Gate gate)
+void HttpServer::Route(const std::string& method, const std::string& path, Handler handler, int pool, Gate gate,
+                       size_t maxBody)
 {
-    m_impl->routes.push_back({method, path, std::move(handler), pool, std::move(gate)});
+    m_impl->routes.push_back({method, path, std::move(handler), pool, std::move(gate), maxBody});
 }
 
 int HttpServer::Listen(const std::string& host, int port, std::string* error)
@@ -512,16 +720,19 @@ bool HttpServer::Start(std::string* error)
     // afresh for every connection, which costs a fifth of the push rate.
     const size_t memory = std::max<size_t>(d.limits.maxHeaderBytes, 4096);
     d.daemon =
-        MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, accessHandler,
+        MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, acceptPolicy, &d, accessHandler,
                          &d, MHD_OPTION_LISTEN_SOCKET, d.listenFd, MHD_OPTION_CONNECTION_LIMIT, d.limits.maxConnections,
                          MHD_OPTION_CONNECTION_TIMEOUT, d.limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-                         memory, MHD_OPTION_NOTIFY_COMPLETED, completed, nullptr, MHD_OPTION_NOTIFY_CONNECTION,
-                         connectionNotice, nullptr, MHD_OPTION_EXTERNAL_LOGGER, discardLog, nullptr, MHD_OPTION_END);
+                         memory, MHD_OPTION_NOTIFY_COMPLETED, completed, &d, MHD_OPTION_NOTIFY_CONNECTION,
+                         connectionNotice, &d, MHD_OPTION_URI_LOG_CALLBACK, requestLine, &d,
+                         MHD_OPTION_EXTERNAL_LOGGER, discardLog, nullptr, MHD_OPTION_END);
     if (!d.daemon) {
         if (error)
             *error = "cannot start the HTTP event loop";
         return false;
     }
+    d.sweeping = true;
+    d.sweeper = std::thread([&d] { d.sweep(); });
     return true;
 }
 
@@ -550,6 +761,12 @@ bool HttpServer::Stop(std::chrono::milliseconds grace)
     }
     MHD_stop_daemon(d.daemon);
     d.daemon = nullptr;
+    {
+        std::lock_guard lock(d.connectionsMutex);
+        d.sweeping = false;
+        d.sweepWake.notify_all();
+    }
+    d.sweeper.join();
     for (auto& pool : d.pools)
         pool->Join();
     d.timer.reset();

@@ -43,13 +43,29 @@ struct HttpResponse
 
 HttpResponse PlainResponse(int status, std::string body);
 
+inline constexpr unsigned kFewConnections = 8;
+// Bodies of forms (logins, registration, the account pages) are small.
+inline constexpr size_t kFormBody = 16 << 10;
+
 struct HttpLimits
 {
-    size_t maxBody = 1 << 20;         // larger bodies: 413, refused before they are read
+    size_t maxBody = 1 << 20;         // larger bodies: 413, refused before they are read (a route may take less)
     size_t maxHeaderBytes = 32 << 10; // request line and headers together: 431 beyond
     size_t maxHeaderLines = 100;      // 431 beyond
     unsigned maxConnections = 4000;   // open at once; more wait in the listen queue
     unsigned idleSeconds = 30;        // a connection with no traffic this long is closed
+    // Open connections of one address (trusted proxies aside); more are closed as
+    // they come. Once three quarters of maxConnections are open, an address that
+    // already holds kFewConnections gets no more: the rest is kept for the others.
+    unsigned maxPerAddress = 64;
+    // A request's head must be whole this long after its connection opened (or its
+    // request line came), and its body this long after the head, however slowly
+    // the bytes trickle in: the connection is closed otherwise.
+    unsigned headSeconds = 10;
+    unsigned bodySeconds = 30;
+    // Bytes of bodies held, over all connections: a body above kFormBody that
+    // would take more is answered 503 before it is read.
+    size_t maxBodiesHeld = 64 << 20;
     // Proxies in front of the service: a request from one of these addresses is
     // taken to come from the address in its X-Real-IP header.
     std::vector<std::string> trustedProxies;
@@ -66,14 +82,24 @@ public:
     {
         std::optional<HttpResponse> refuse;
         std::chrono::milliseconds delay{0};
+        // The account the request is for ("": none): in a pool with shares it holds
+        // at most a share of the queue, as the request's address does.
+        std::string account;
+        // Served before every other job of its pool, and not held to the account's
+        // share (the owner of an account under attack, from a known address).
+        bool ahead = false;
     };
     using Gate = std::function<Admission(const HttpRequest&)>;
 
     // Handlers run on the pool they are routed to; a full pool queue answers 503.
+    // With a share, one address (or one account) holds at most that many of the
+    // pool's jobs, queued or running, and beyond it is answered 429; and the first
+    // job of an address is served before the further jobs of busier addresses.
     struct Pool
     {
         unsigned threads = 4;
         size_t queue = 4096;
+        size_t share = 0;
     };
 
     explicit HttpServer(HttpLimits limits = {});
@@ -84,7 +110,9 @@ public:
     // Pool 0 exists from the start; AddPool returns the index of a new one.
     int AddPool(Pool pool);
     // Exact path, or a prefix when the path ends with '/'. The first match wins.
-    void Route(const std::string& method, const std::string& path, Handler handler, int pool = 0, Gate gate = {});
+    // MAX_BODY: the largest body the route takes (0: HttpLimits::maxBody).
+    void Route(const std::string& method, const std::string& path, Handler handler, int pool = 0, Gate gate = {},
+               size_t maxBody = 0);
 
     // Binds HOST:PORT (port 0 picks a free one) without SO_REUSEPORT, so a second
     // server on a taken port fails here. Returns the bound port, or 0 with *error set.

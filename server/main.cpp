@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <malloc.h>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -34,7 +35,7 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
   serve [--listen HOST:PORT] [--client-version N] [--register-rights RIGHTS]
         [--keep-results N] [--push-rate N] [--max-result BYTES]
         [--forward-timeout MS] [--forward-retry MS] [--trust-proxy ADDRESS,...]
-        [--connections N] [--forwarders N] [--merge-ms MS] [--public-url URL]
+        [--connections N] [--forwarders N] [--merge-ms MS] [--public-url URL] [--per-address N]
         [--forward-allow RANGE,...] [--channel-api KIND=URL,...]
         [--smtp-url smtp://HOST:PORT] [--smtp-from ADDRESS] [--smtp-user USER]
         [--smtp-password-file FILE]
@@ -45,7 +46,8 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
                                       most BYTES each (default 65536); a webhook call may take MS
                                       (default 2000) and failed ones are tried again after MS
                                       (default 10000), doubling up to an hour, for a day. Requests
-                                      from a trusted proxy count as coming from its X-Real-IP.
+                                      from a trusted proxy count as coming from its X-Real-IP;
+                                      any other address holds at most N connections (default 64).
                                       N connections to PostgreSQL (default 8).
                                       Results go to the channels users bind on /account:
                                       N forwarders (default 2) send them, merging results that
@@ -134,6 +136,7 @@ int serve(ServerDb& db, std::vector<std::string> args)
     options.forwardRetryMs = static_cast<int>(TakeNumber(args, "--forward-retry", 10000, 1, 3600000));
     const std::vector<std::string> proxies = commaList(TakeOption(args, "--trust-proxy").value_or(""));
     options.forwarders = static_cast<unsigned>(TakeNumber(args, "--forwarders", 2, 1, 64));
+    const auto perAddress = static_cast<unsigned>(TakeNumber(args, "--per-address", 64, 1, 100000));
     options.mergeMs = static_cast<int>(TakeNumber(args, "--merge-ms", 1000, 0, 60000));
     options.publicUrl = TakeOption(args, "--public-url").value_or("");
     while (!options.publicUrl.empty() && options.publicUrl.back() == '/')
@@ -176,6 +179,10 @@ int serve(ServerDb& db, std::vector<std::string> args)
     HttpLimits limits;
     limits.maxBody = options.maxBody;
     limits.trustedProxies = proxies;
+    limits.maxPerAddress = perAddress;
+    // Bodies of 128 KB and more get memory of their own, given back to the system
+    // when they go (the default threshold grows, and freed bodies stay in the heap).
+    mallopt(M_MMAP_THRESHOLD, 128 << 10);
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
         limits.maxConnections = static_cast<unsigned>(std::min<rlim_t>(limits.maxConnections, files.rlim_cur * 9 / 10));
 
@@ -199,10 +206,15 @@ int serve(ServerDb& db, std::vector<std::string> args)
     std::cout << "listening " << host << ":" << bound << std::endl;
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    // Five seconds in all, whatever the database does: every acknowledged push is
+    // committed already, so what is left behind is only work under way.
+    const auto stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     const bool clean = server.Stop(std::chrono::milliseconds(3000));
-    app.StopForwarding();
-    if (!clean) {
-        std::cerr << "vexory-server: a request did not finish in time; stopping without it\n";
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(stopBy - std::chrono::steady_clock::now());
+    const bool forwarded = app.StopForwarding(std::max(left, std::chrono::milliseconds(200)));
+    if (!clean || !forwarded) {
+        std::cerr << (clean ? "vexory-server: the database did not answer a forwarder in time; stopping without it\n"
+                            : "vexory-server: a request did not finish in time; stopping without it\n");
         std::_Exit(1);
     }
     return 0;

@@ -155,10 +155,12 @@ std::string NicknameProblem(const std::string& nick)
 
 ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
     : m_db(db), m_options(options), m_addressFailures(db, "address", FailureLimiter::Config{}),
+      m_numberFailures(db, "number", FailureLimiter::Config{}),
       m_nickFailures(
           db, "nick",
           FailureLimiter::Config{5, std::chrono::milliseconds(250), kNickDelayCap, std::chrono::minutes(15)}),
       m_pushRate(db, "push", options.pushesPerMinute, options.pushBurst), m_registerRate(db, "register", 10, 5),
+      m_loginRate(db, "login", 30, 20),
       m_forwarder(db, m_policy, m_options.smtp,
                   ForwardOptions{options.forwarders, options.webhookTimeoutMs, options.forwardRetryMs,
                                  options.forwardForMs, 20, options.channelApi, options.publicUrl}),
@@ -190,10 +192,43 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::s
         a.refuse = std::move(r);
         return a;
     }
-    // A nickname under attack is slowed, never closed: its owner still gets in.
+    // A nickname under attack is slowed, never closed: its owner still gets in. A
+    // login from where the account last logged in skips the delay and the queue.
+    if (!nick.empty()) {
+        a.account = nick;
+        const std::optional<User> user = m_db.FindUser(nick);
+        a.ahead = user && !user->loginAddress.empty() && user->loginAddress == request.peer;
+    }
+    if (a.ahead)
+        return a;
+    // Right passwords cost a slow check too: one address gets a share of them.
+    if (!m_loginRate.Take(request.peer)) {
+        HttpResponse r = PlainResponse(429, "too many logins from this address; try again in a few seconds\n");
+        r.headers.emplace_back("Retry-After", "2");
+        a.refuse = std::move(r);
+        return a;
+    }
     if (!nick.empty())
         a.delay = m_nickFailures.Delay(nick);
     return a;
+}
+
+HttpResponse ServiceApp::wrongNumber(const HttpRequest& request, const std::string& nick, HttpResponse reply)
+{
+    const std::chrono::milliseconds wait = m_numberFailures.TakeTurn(request.peer);
+    m_numberFailures.Failed(request.peer);
+    if (wait.count() > 0) {
+        const std::string seconds = std::to_string((wait.count() + 999) / 1000);
+        HttpResponse r =
+            PlainResponse(429, "too many wrong user numbers from this address; try again in " + seconds + " s\n");
+        r.headers.emplace_back("Retry-After", seconds);
+        return r;
+    }
+    if (!nick.empty()) {
+        m_nickFailures.Failed(nick);
+        reply.delay = m_nickFailures.Delay(nick);
+    }
+    return reply;
 }
 
 void ServiceApp::failed(const HttpRequest& request, const std::string& nick)
@@ -262,16 +297,10 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
     const std::optional<User> user = m_db.FindUser(nick, &unreachable);
     if (unreachable)
         return databaseDown(); // not "nickname not valid": that logs the client out
-    if (!user) {
-        failed(request, {});
-        return text(MakePushReply(false, true, false, false, false));
-    }
-    if (std::to_string(user->userNumber) != lines[1] || user->userNumber == 0) {
-        failed(request, nick);
-        HttpResponse r = text(MakePushReply(true, false, false, false, false));
-        r.delay = m_nickFailures.Delay(nick);
-        return r;
-    }
+    if (!user)
+        return wrongNumber(request, {}, text(MakePushReply(false, true, false, false, false)));
+    if (std::to_string(user->userNumber) != lines[1] || user->userNumber == 0)
+        return wrongNumber(request, nick, text(MakePushReply(true, false, false, false, false)));
     if (lines[5].size() > m_options.maxResultBytes)
         return PlainResponse(413, "result too large: at most " + std::to_string(m_options.maxResultBytes) +
                                       " bytes of records a push\n");
@@ -287,7 +316,10 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
     result.url = lines[3];
     result.formula = lines[4] == " " ? std::string() : lines[4];
     result.records = lines[5];
+    result.userNumber = user->userNumber;
     const ServerDb::Stored stored = m_db.StorePush(result, m_options.keepResults, m_options.mergeMs);
+    if (stored.ownerGone) // deleted, or logged in elsewhere, since the check
+        return text(MakePushReply(true, false, false, false, false));
     if (stored.id == 0)
         return PlainResponse(500, "cannot store the result\n");
     if (stored.shutoff)
@@ -303,9 +335,9 @@ void ServiceApp::StartForwarding()
     m_forwarder.Start();
 }
 
-void ServiceApp::StopForwarding()
+bool ServiceApp::StopForwarding(std::chrono::milliseconds wait)
 {
-    m_forwarder.Stop();
+    return m_forwarder.Stop(wait);
 }
 
 HttpResponse ServiceApp::Share(const HttpRequest& request)
@@ -318,17 +350,13 @@ HttpResponse ServiceApp::Share(const HttpRequest& request)
     if (nick.empty() || !validText(nick, kMaxNick) || key.empty() || !validText(key, kMaxKey))
         return text("error");
     const std::optional<User> user = m_db.FindUser(nick);
-    if (!user) {
-        failed(request, {});
-        return text("error");
-    }
+    if (!user)
+        return wrongNumber(request, {}, text("error"));
     if (HasFormValue(body, "value")) {
         // Only a logged-in account uploads, from where it logged in: the request
         // carries no user number, the login's address stands for it.
-        if (user->userNumber == 0 || user->loginAddress != request.peer) {
-            failed(request, nick);
-            return text("error");
-        }
+        if (user->userNumber == 0 || user->loginAddress != request.peer)
+            return wrongNumber(request, nick, text("error"));
         const std::string formula = formText(body, "value");
         const std::string note = formText(body, "note");
         if (formula.empty() || !validText(formula, kMaxFormula) || !validText(note, kMaxFormula))
@@ -403,16 +431,18 @@ void ServiceApp::Install(HttpServer& server)
     // Password checks are slow by design: they have threads of their own, so that a
     // burst of logins never holds up pushes.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const int hashing = server.AddPool({m_options.hashThreads ? m_options.hashThreads : cores, 64});
+    // One address or nickname holds at most an eighth of its queue.
+    const int hashing = server.AddPool({m_options.hashThreads ? m_options.hashThreads : cores, 64, 8});
     // Calls that wait on other servers (tests of a channel, confirmation mail).
     const int outbound = server.AddPool({2, 32});
     auto route = [this](auto method) { return [this, method](const HttpRequest& r) { return (this->*method)(r); }; };
-    server.Route("POST", std::string(kLoginScript), route(&ServiceApp::Login), hashing,
-                 [this](const HttpRequest& r) { return admit(r, formText(r.body, "username")); });
-    server.Route("POST", std::string(kPushScript), route(&ServiceApp::Push), 0,
-                 [this](const HttpRequest& r) { return admit(r, {}); });
-    server.Route("POST", std::string(kShareScript), route(&ServiceApp::Share), 0,
-                 [this](const HttpRequest& r) { return admit(r, {}); });
+    server.Route(
+        "POST", std::string(kLoginScript), route(&ServiceApp::Login), hashing,
+        [this](const HttpRequest& r) { return admit(r, formText(r.body, "username")); }, kFormBody);
+    // A push or an upload is checked first and slowed only when it is wrong: a
+    // right user number is never held up by the failures of others.
+    server.Route("POST", std::string(kPushScript), route(&ServiceApp::Push));
+    server.Route("POST", std::string(kShareScript), route(&ServiceApp::Share));
 
     server.Route("GET", std::string(kAdvertPage), route(&ServiceApp::Advert));
     server.Route("GET", std::string(kHelpPage), [](const HttpRequest&) { return html(pages::kHelp); });
@@ -423,7 +453,8 @@ void ServiceApp::Install(HttpServer& server)
             if (!m_registerRate.Take(r.peer))
                 a.refuse = html(pages::Page("Vexory", "<p>注册太频繁，请稍后再试。</p>"), 429);
             return a;
-        });
+        },
+        kFormBody);
     m_account.Install(server, hashing, outbound);
     server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
 }

@@ -56,7 +56,8 @@ public:
     void Install(HttpServer& server);
     // The forwarders work the outbox until StopForwarding (also at destruction).
     void StartForwarding();
-    void StopForwarding();
+    // False when a forwarder was still in a call after WAIT (see Forwarder::Stop).
+    bool StopForwarding(std::chrono::milliseconds wait = std::chrono::milliseconds::max());
 
     HttpResponse Login(const HttpRequest& request);
     HttpResponse Push(const HttpRequest& request);
@@ -67,16 +68,22 @@ public:
     const OutboundPolicy& Policy() const { return m_policy; }
 
 private:
-    // NICK: the nickname a login names ("" for requests that name none).
+    // Password checks: NICK is the nickname a login names ("" for none).
     HttpServer::Admission admit(const HttpRequest& request, const std::string& nick);
     void failed(const HttpRequest& request, const std::string& nick);
+    // A wrong user number (or an upload from the wrong place): the reply to give,
+    // slowed or refused by the address's turn; other kinds of request from the
+    // address are not held up by it.
+    HttpResponse wrongNumber(const HttpRequest& request, const std::string& nick, HttpResponse reply);
 
     ServerDb& m_db;
     ServerOptions m_options;
-    FailureLimiter m_addressFailures;
+    FailureLimiter m_addressFailures; // wrong passwords and unknown nicknames at login
+    FailureLimiter m_numberFailures;  // wrong user numbers and nicknames in pushes and uploads
     FailureLimiter m_nickFailures;
     RateLimiter m_pushRate;
     RateLimiter m_registerRate; // per address: each account costs a slow hash
+    RateLimiter m_loginRate;    // password checks per address, right or wrong
     OutboundPolicy m_policy;
     Forwarder m_forwarder;
     AccountApp m_account;

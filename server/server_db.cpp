@@ -385,15 +385,22 @@ bool ServerDb::DeleteUser(const std::string& nick)
     SqlTransaction t(*c);
     if (!t.ok())
         return false;
-    // The inbox token goes with the users row; whoever takes the nickname later
-    // starts with nothing of the old owner's.
+    // The users row goes first: it locks out the pushes under way (they lock it
+    // before they store), and the statements after see what they stored. The inbox
+    // token goes with it; whoever takes the nickname later starts with nothing of
+    // the old owner's, not even the failures and quotas counted against the name.
+    const SqlResult r = c->Run("DELETE FROM users WHERE nick = $1", {nick});
+    if (!r.ok() || r.changes != 1)
+        return false;
     for (const char* sql : {"DELETE FROM deliveries WHERE nick = $1", "DELETE FROM channels WHERE nick = $1",
                             "DELETE FROM sessions WHERE nick = $1", "DELETE FROM results WHERE nick = $1",
                             "DELETE FROM formulas WHERE nick = $1"})
         if (!c->Run(sql, {nick}).ok())
             return false;
-    const SqlResult r = c->Run("DELETE FROM users WHERE nick = $1", {nick});
-    return r.ok() && r.changes == 1 && t.commit();
+    if (!c->Run("DELETE FROM failures WHERE name = $1", {"nick:" + nick}).ok() ||
+        !c->Run("DELETE FROM quotas WHERE name = $1", {"push:" + nick}).ok())
+        return false;
+    return t.commit();
 }
 
 bool ServerDb::SetRights(const std::string& nick, int rights)
@@ -496,6 +503,18 @@ ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep, int64_t du
     SqlTransaction t(*c);
     if (!t.ok())
         return out;
+    // The account's row is locked first, as a deletion locks it first: a push that
+    // checked its user number before the account was deleted stores nothing after.
+    if (r.userNumber != 0) {
+        const SqlResult owner = c->Run("UPDATE users SET user_number = user_number WHERE nick = $1 AND user_number = $2",
+                                       {r.nick, r.userNumber});
+        if (!owner.ok())
+            return out;
+        if (owner.changes != 1) {
+            out.ownerGone = true;
+            return out;
+        }
+    }
     const SqlResult taken = c->Run("UPDATE users SET shutoff = 0 WHERE nick = $1 AND shutoff = 1", {r.nick});
     if (!taken.ok())
         return out;

@@ -52,6 +52,9 @@ struct StoredResult
     std::string forwardState;
     int attempts = 0;
     std::string lastError;
+    // Storing: when not 0, the result is stored only while its account still holds
+    // this user number (an account deleted, or logged in again, meanwhile takes none).
+    int64_t userNumber = 0;
 };
 
 // A place the results of an account go: a kind of ChannelTypes() and its
@@ -146,6 +149,7 @@ public:
     {
         int64_t id = 0; // 0: not stored
         bool shutoff = false;
+        bool ownerGone = false; // not stored: the account no longer holds the user number
     };
     Stored StorePush(const StoredResult& result, int keep = 0, int64_t dueInMs = 0);
     std::vector<StoredResult> Results(const std::string& nick, int limit = 0, int offset = 0);

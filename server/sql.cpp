@@ -430,17 +430,28 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, bool readOnly
         SQLITE_OK)
         return fail(db, "cannot open " + path);
     sqlite3_busy_timeout(db, 10000);
-    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(db, "cannot set up " + path);
     return std::make_unique<SqliteConnection>(db);
 }
 
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string* error)
 {
-    // A server that does not answer is given up after a few seconds, not minutes.
+    // A server that does not answer is given up after a few seconds, not minutes;
+    // a connection whose server went away is noticed by TCP keepalives; a statement
+    // stuck behind a lock ends. Settings in the URL win.
     std::string full = url;
-    if (full.find("connect_timeout") == std::string::npos)
-        full += (full.find('?') == std::string::npos ? "?" : "&") + std::string("connect_timeout=5");
+    auto setting = [&full](const char* name, const char* value) {
+        if (full.find(std::string(name) + "=") == std::string::npos)
+            full += (full.find('?') == std::string::npos ? "?" : "&") + std::string(name) + "=" + value;
+    };
+    setting("connect_timeout", "5");
+    setting("keepalives", "1");
+    setting("keepalives_idle", "10");
+    setting("keepalives_interval", "3");
+    setting("keepalives_count", "3");
+    if (full.find("statement_timeout") == std::string::npos && full.find("options=") == std::string::npos)
+        setting("options", "-c%20statement_timeout%3D30000");
     auto c = std::make_unique<PostgresConnection>(full);
     if (!c->Connect(error))
         return nullptr;

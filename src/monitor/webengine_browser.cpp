@@ -284,7 +284,8 @@ QVariant WebEngineBrowser::RunScript(const QString& call, int limitMs)
         QEventLoop loop;
     };
     auto answer = std::make_shared<Answer>();
-    m_page->runJavaScript(pageScripts() + QStringLiteral("\n") + call, QWebEngineScript::ApplicationWorld,
+    const QString script = pageScripts() + QStringLiteral("\nvexory.deadline = Date.now() + %1;\n").arg(limitMs) + call;
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
                           [answer](const QVariant& value) {
                               answer->done = true;
                               answer->value = value;

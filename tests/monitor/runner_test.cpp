@@ -501,6 +501,14 @@ void RunnerTest::anEightMegabytePageIsReadInSeconds()
     std::atomic<uint8_t> stop{0};
     browser.Navigate(large.url("/large"));
     QVERIFY(WaitReady(browser, stop, 60000));
+    // A call whose limit has passed stops where it is: the renderer does not go on
+    // rewriting links for a caller that has given up.
+    QVERIFY(!browser.RunScript(QStringLiteral("vexory.pageSource()"), 0).isValid());
+    QCOMPARE(browser.RunScript(QStringLiteral("(function () { var a = document.querySelectorAll('a');"
+                                              " return a[a.length - 1].getAttribute('href'); })()"))
+                 .toString()
+                 .left(2),
+             QStringLiteral("d/"));
     QElapsedTimer clock;
     clock.start();
     const std::string text = browser.PageSource();

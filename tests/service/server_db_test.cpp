@@ -186,3 +186,41 @@ TEST_F(TwoInstances, EachDeliveryIsClaimedOnce)
     EXPECT_EQ(claims.size(), static_cast<size_t>(kResults));
     EXPECT_TRUE(std::all_of(claims.begin(), claims.end(), [](const auto& c) { return c.second == 1; }));
 }
+
+TEST_F(TwoInstances, APushCheckedBeforeADeletionStoresNothingAfterIt)
+{
+    ASSERT_TRUE(a.AddUser("alice", Sha1Hex("pw"), 0, "", nullptr));
+    const int64_t number = a.NewLogin("alice", "10.0.0.1");
+    ASSERT_NE(number, 0);
+    server::FailureLimiter nicks(a, "nick", {});
+    server::RateLimiter pushes(a, "push", 60, 1);
+    nicks.Failed("alice");
+    ASSERT_TRUE(pushes.Take("alice"));
+    // The push passed its user check; then the account is deleted and made again.
+    ASSERT_TRUE(b.DeleteUser("alice"));
+    ASSERT_TRUE(b.AddUser("alice", Sha1Hex("new"), 0, "", nullptr));
+    server::StoredResult r;
+    r.nick = "alice";
+    r.records = "old=1";
+    r.userNumber = number;
+    const server::ServerDb::Stored stored = a.StorePush(r);
+    EXPECT_EQ(stored.id, 0);
+    EXPECT_TRUE(stored.ownerGone);
+    EXPECT_TRUE(b.Results("alice").empty());
+    // Nothing counted against the old owner stays with the name.
+    EXPECT_EQ(nicks.Failures("alice"), 0);
+    EXPECT_TRUE(pushes.Take("alice"));
+}
+
+TEST(ServerDb, AnAcknowledgedPushIsOnDiskNotOnlyInTheLog)
+{
+    // With SQLite, a commit reaches the disk before it returns (a power cut after
+    // the answer loses nothing); PostgreSQL commits so by default.
+    if (TestsOnPostgres())
+        GTEST_SKIP() << "SQLite's setting";
+    TempDir folder;
+    auto c = connect("sqlite:" + folder.file("vexory.sqlite3"));
+    const server::SqlResult r = c->Run("PRAGMA synchronous");
+    ASSERT_TRUE(r.first());
+    EXPECT_EQ(r.first()->integer(0), 2); // FULL
+}

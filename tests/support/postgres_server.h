@@ -29,6 +29,8 @@ public:
     // The server again on the same cluster.
     bool Restart(std::string* why);
     bool running() const { return m_pid > 0; }
+    // The postmaster, parent of the server's other processes.
+    pid_t pid() const { return m_pid; }
 
     // A new, empty database; its URL for `--database`, "" with *why on failure.
     std::string NewDatabase(std::string* why);

@@ -9,6 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -51,6 +56,26 @@ inline const std::string kFormCookie = std::string("vexory_form=") + kFormToken;
 inline std::string registerForm(const std::string& nick, const std::string& password, const std::string& again)
 {
     return std::string("csrf=") + kFormToken + "&nick=" + nick + "&password=" + password + "&password2=" + again;
+}
+
+// A connection to 127.0.0.1:PORT from a loopback address of the caller's choice
+// (each counts as another client); -1 when it cannot be made.
+inline int ConnectFrom(int port, const char* from)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 inline std::vector<nlohmann::json> jsonLines(const std::string& out)

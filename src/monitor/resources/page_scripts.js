@@ -1,8 +1,17 @@
 // Document operations of the embedded browser. Every call runs this file first
 // (in an isolated world: the page's own scripts neither see nor disturb it) and
-// then one expression calling a function of `vexory`.
+// then one expression calling a function of `vexory`, after `vexory.deadline` is
+// set: a walk over the document gives up once it is past (the caller no longer
+// waits for its answer, and the page must not stay busy for nobody).
 var vexory = {
     markStyle: "background-color:rgb(123,236,179)",
+    deadline: Infinity,
+
+    // Throws once the caller's limit has passed; looked at every 256 steps of a walk.
+    checkLimit: function (step) {
+        if ((step & 255) === 0 && Date.now() >= vexory.deadline)
+            throw new Error("past the limit");
+    },
 
     // Links and image sources written back absolute, then the markup.
     pageSource: function () {
@@ -12,6 +21,7 @@ var vexory = {
         try {
             var links = document.querySelectorAll("a[href], area[href]");
             for (var i = 0; i < links.length; i++) {
+                vexory.checkLimit(i);
                 var link = links[i];
                 var whole = link.href;
                 if (link.getAttribute("href") !== whole)
@@ -19,12 +29,15 @@ var vexory = {
             }
             var images = document.querySelectorAll("img[src]");
             for (var k = 0; k < images.length; k++) {
+                vexory.checkLimit(k);
                 var image = images[k];
                 var source = image.src;
                 if (image.getAttribute("src") !== source)
                     image.setAttribute("src", source);
             }
         } catch (e) {
+            if (Date.now() >= vexory.deadline)
+                throw e;
         }
         return document.documentElement ? document.documentElement.innerHTML : "";
     },
@@ -48,6 +61,7 @@ var vexory = {
         var all = document.getElementsByTagName("*");
         var count = 0;
         for (var i = 0; i < all.length; i++) {
+            vexory.checkLimit(i);
             var tokens = (all[i].getAttribute("class") || "").split(/[ \t\r\n\f]+/);
             for (var t = 0; t < tokens.length; t++) {
                 if (tokens[t] !== name)
@@ -92,9 +106,11 @@ var vexory = {
             nodes.push(root);
         } else {
             var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
-            while (walker.nextNode())
+            for (var w = 0; walker.nextNode(); w++) {
+                vexory.checkLimit(w);
                 if (range.intersectsNode(walker.currentNode))
                     nodes.push(walker.currentNode);
+            }
         }
         for (var i = 0; i < nodes.length; i++) {
             var node = nodes[i];
@@ -121,6 +137,7 @@ var vexory = {
         var fonts = document.getElementsByTagName("font");
         var marks = [];
         for (var i = 0; i < fonts.length; i++) {
+            vexory.checkLimit(i);
             var f = fonts[i];
             var style = (f.getAttribute("style") || "").replace(/\s+/g, "").toLowerCase().replace(/;$/, "");
             if (f.attributes.length === 1 && style === wanted)
@@ -158,7 +175,8 @@ var vexory = {
         var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
         var range = document.createRange();
         var at = 0, started = false, ended = false;
-        while (walker.nextNode()) {
+        for (var w = 0; walker.nextNode(); w++) {
+            vexory.checkLimit(w);
             var node = walker.currentNode;
             if (!started && start <= at + node.length) {
                 range.setStart(node, start - at);
