@@ -243,7 +243,7 @@ HttpResponse AccountApp::Show(const HttpRequest& request)
 
 HttpResponse AccountApp::LogIn(const HttpRequest& request)
 {
-    const std::string nick = TrimNickname(FormField(request.body, "nick"));
+    const std::string nick = TrimNickname(ClientText(FormField(request.body, "nick")).value_or(std::string()));
     if (!formTokenMatches(request)) {
         HttpResponse r = page({}, 403);
         r.body = pages::LoginForm(formToken(request, &r), nick, "页面已过期，请再登录一次。");

@@ -69,10 +69,11 @@ bool validText(const std::string& s, size_t max)
     return true;
 }
 
-// A Base64Url form value, decoded to UTF-8 text ("" when absent).
+// A Base64Url form value, decoded to UTF-8 text ("" when absent, or when its bytes
+// are no text: see ClientText).
 std::string formText(const std::string& body, const char* key)
 {
-    return Base64UrlDecode(FormValue(body, key));
+    return ClientText(Base64UrlDecode(FormValue(body, key))).value_or(std::string());
 }
 
 std::string versionSuffix(int version)
@@ -289,6 +290,12 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
     std::vector<std::string> lines = splitLines(payload, 5);
     if (lines.size() != 6)
         return bad("payload");
+    for (std::string& line : lines) {
+        std::optional<std::string> text = ClientText(line);
+        if (!text)
+            return bad("payload: neither UTF-8 nor GBK text");
+        line = std::move(*text);
+    }
     const std::string& nick = lines[0];
     if (nick.empty() || !validText(nick, kMaxNick) || !validText(lines[2], kMaxTask) || !validText(lines[3], kMaxUrl) ||
         !validText(lines[4], kMaxFormula) || !validText(lines[5], m_options.maxBody))

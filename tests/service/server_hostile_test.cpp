@@ -696,6 +696,32 @@ TEST(ServerHostile, SmallFaults)
     RunCommand("chmod -R u+w " + ShellQuote(server.data()));
 }
 
+TEST(ServerHostile, BytesOfAnOlderClientGetOneAnswerOnBothEngines)
+{
+    // Older clients send GBK: it is taken as text on either engine; bytes that are
+    // no text at all are refused alike.
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    const std::string gbk = Utf8ToGbk("名称=苹果");
+
+    EXPECT_EQ(exchange(server.port(), loginRequest(gbk, "pw")).body, "noregister006");
+    const Answer pushed = exchange(server.port(), pushRequest("alice", a.UserNumber, gbk));
+    EXPECT_EQ(pushed.status, 200);
+    EXPECT_EQ(pushed.body, MakePushReply(true, true, false, true, false));
+    std::string out;
+    ASSERT_EQ(server.admin("results alice", &out), 0);
+    ASSERT_EQ(jsonLines(out).size(), 1u);
+    EXPECT_EQ(jsonLines(out)[0]["records"], "名称=苹果");
+    EXPECT_EQ(exchange(server.port(), pushRequest("alice", a.UserNumber, "x=\xFF\xFE")).status, 400);
+
+    const std::string upload = "username=" + Base64UrlEncode("alice") + "&key=" + Base64UrlEncode("http://a/") +
+                               "&value=" + Base64UrlEncode(Utf8ToGbk("<b>{>名称<}</b>")) + "&note=";
+    EXPECT_EQ(exchange(server.port(), post("/client/Svn.php" + query(), upload)).body, "success");
+}
+
 TEST(ServerHostile, APendingRemoteEndSurvivesAFailedStore)
 {
     TempDir data;
