@@ -451,8 +451,16 @@ HttpResponse AccountApp::Register(const HttpRequest& request)
     // The program's login panel takes nothing else: an account it cannot log in to is no use.
     if (!pages::PasswordAccepted(password))
         return again("密码仅限数字和大小写字母（最多 64 个）。");
+    // One address makes a few accounts, not a disk's worth of quotas.
+    if (m_options.accountsPerAddress > 0) {
+        const int64_t made = m_db.AccountsFrom(request.peer);
+        if (made < 0)
+            return message("服务暂时不可用", "数据库暂时无法访问，请稍后再试。", 503);
+        if (made >= m_options.accountsPerAddress)
+            return again("这个网络地址注册的账户已经太多了，请用已有的账户登录。", 429);
+    }
     std::string error;
-    if (!m_db.AddUser(nick, passwordDigest(password), m_options.registerRights, "", &error))
+    if (!m_db.AddUser(nick, passwordDigest(password), m_options.registerRights, "", &error, request.peer))
         return again("这个昵称已经有人使用。");
     return startSession(nick, "welcome");
 }

@@ -33,6 +33,7 @@ public:
         std::string publicUrl; // "" : links are built from the request's Host
         int registerRights = 0;
         int maxChannels = 16;
+        int accountsPerAddress = 10; // accounts one address may register (0: any number)
     };
 
     AccountApp(ServerDb& db, Forwarder& forwarder, const OutboundPolicy& policy, const SmtpSettings& smtp,

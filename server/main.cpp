@@ -36,6 +36,7 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
         [--keep-results N] [--push-rate N] [--max-result BYTES]
         [--forward-timeout MS] [--forward-retry MS] [--trust-proxy ADDRESS,...]
         [--connections N] [--forwarders N] [--merge-ms MS] [--public-url URL] [--per-address N]
+        [--accounts-per-address N] [--min-free-mb MB]
         [--forward-allow RANGE,...] [--channel-api KIND=URL,...]
         [--smtp-url smtp://HOST:PORT] [--smtp-from ADDRESS] [--smtp-user USER]
         [--smtp-password-file FILE]
@@ -47,7 +48,10 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
                                       (default 2000) and failed ones are tried again after MS
                                       (default 10000), doubling up to an hour, for a day. Requests
                                       from a trusted proxy count as coming from its X-Real-IP;
-                                      any other address holds at most N connections (default 64).
+                                      any other address holds at most N connections (default 64)
+                                      and registers at most N accounts (default 10, 0: any).
+                                      Below MB of free disk (default 512; SQLite) pushes are
+                                      refused, while logins and inboxes go on.
                                       N connections to PostgreSQL (default 8).
                                       Results go to the channels users bind on /account:
                                       N forwarders (default 2) send them, merging results that
@@ -137,6 +141,8 @@ int serve(ServerDb& db, std::vector<std::string> args)
     const std::vector<std::string> proxies = commaList(TakeOption(args, "--trust-proxy").value_or(""));
     options.forwarders = static_cast<unsigned>(TakeNumber(args, "--forwarders", 2, 1, 64));
     const auto perAddress = static_cast<unsigned>(TakeNumber(args, "--per-address", 64, 1, 100000));
+    options.accountsPerAddress = static_cast<int>(TakeNumber(args, "--accounts-per-address", 10, 0, 1000000));
+    options.minFreeMb = TakeNumber(args, "--min-free-mb", 512, 0, int64_t{1} << 40);
     options.mergeMs = static_cast<int>(TakeNumber(args, "--merge-ms", 1000, 0, 60000));
     options.publicUrl = TakeOption(args, "--public-url").value_or("");
     while (!options.publicUrl.empty() && options.publicUrl.back() == '/')

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <thread>
 
+#include <sys/statvfs.h>
+
 namespace vexory::server {
 
 namespace {
@@ -166,7 +168,7 @@ ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
                   ForwardOptions{options.forwarders, options.webhookTimeoutMs, options.forwardRetryMs,
                                  options.forwardForMs, 20, options.channelApi, options.publicUrl}),
       m_account(db, m_forwarder, m_policy, m_options.smtp,
-                AccountApp::Options{options.publicUrl, options.registerRights, 16},
+                AccountApp::Options{options.publicUrl, options.registerRights, 16, options.accountsPerAddress},
                 AccountApp::Throttle{[this](const HttpRequest& r, const std::string& nick) { return admit(r, nick); },
                                      [this](const HttpRequest& r, const std::string& nick) { failed(r, nick); }})
 {
@@ -308,6 +310,12 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
         return wrongNumber(request, {}, text(MakePushReply(false, true, false, false, false)));
     if (std::to_string(user->userNumber) != lines[1] || user->userNumber == 0)
         return wrongNumber(request, nick, text(MakePushReply(true, false, false, false, false)));
+    if (diskLow()) {
+        HttpResponse r = PlainResponse(507, "the service's disk is almost full: results are not taken for now; "
+                                            "logins and inboxes still work\n");
+        r.headers.emplace_back("Retry-After", "300");
+        return r;
+    }
     if (lines[5].size() > m_options.maxResultBytes)
         return PlainResponse(413, "result too large: at most " + std::to_string(m_options.maxResultBytes) +
                                       " bytes of records a push\n");
@@ -335,6 +343,22 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
     // Stored for the user is delivered: the inbox holds it, and the channels the
     // user bound get it from the outbox.
     return text(MakePushReply(true, true, false, true, user->rights & RightPlugin));
+}
+
+bool ServiceApp::diskLow()
+{
+    const std::string folder = m_db.LocalFolder();
+    if (m_options.minFreeMb <= 0 || folder.empty())
+        return false;
+    const int64_t now = NowMs();
+    int64_t checked = m_diskCheckedMs;
+    if (now - checked >= 1000 && m_diskCheckedMs.compare_exchange_strong(checked, now)) {
+        struct statvfs disk{};
+        if (statvfs(folder.c_str(), &disk) == 0)
+            m_diskLow = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize) <
+                        m_options.minFreeMb * (1 << 20);
+    }
+    return m_diskLow;
 }
 
 void ServiceApp::StartForwarding()

@@ -12,6 +12,7 @@
 #include "server_db.h"
 #include "throttle.h"
 
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -38,6 +39,8 @@ struct ServerOptions
     std::map<std::string, std::string> channelApi; // a channel kind's API at another address
     std::string publicUrl;                         // the service as people reach it ("": from Host)
     SmtpSettings smtp;
+    int accountsPerAddress = 10; // accounts one address may register (0: any number)
+    int64_t minFreeMb = 512;     // below this much free disk, pushes are refused (SQLite; 0: never)
 };
 
 // The nickname rule of /register and `user add`: "" when NICK (already trimmed) is
@@ -75,6 +78,9 @@ private:
     // slowed or refused by the address's turn; other kinds of request from the
     // address are not held up by it.
     HttpResponse wrongNumber(const HttpRequest& request, const std::string& nick, HttpResponse reply);
+    // Whether the database's disk has less free space than its floor (looked at
+    // once a second at most).
+    bool diskLow();
 
     ServerDb& m_db;
     ServerOptions m_options;
@@ -87,6 +93,8 @@ private:
     OutboundPolicy m_policy;
     Forwarder m_forwarder;
     AccountApp m_account;
+    std::atomic<int64_t> m_diskCheckedMs{0};
+    std::atomic<bool> m_diskLow{false};
 };
 
 } // namespace vexory::server

@@ -131,6 +131,10 @@ INSERT INTO deliveries(result_id, channel_id, nick, state, created, due, attempt
     FROM outbox o JOIN channels c ON c.nick = o.nick AND c.kind = 'webhook';
 DROP TABLE outbox;
 )sql",
+    R"sql(
+ALTER TABLE users ADD COLUMN created_from TEXT NOT NULL DEFAULT '';
+CREATE INDEX users_created_from ON users(created_from);
+)sql",
 };
 static_assert(std::size(kMigrations) == ServerDb::kSchemaVersion);
 
@@ -279,12 +283,16 @@ bool ServerDb::OpenUrl(const std::string& url, std::string* error, bool readOnly
     };
     std::vector<std::unique_ptr<SqlConnection>> all;
     std::string why;
+    m_localFolder.clear();
     if (url.rfind("sqlite:", 0) == 0) {
         // One connection: SQLite lets one writer in at a time anyway.
         std::unique_ptr<SqlConnection> c = OpenSqlite(url.substr(7), readOnly, &why);
         if (!c)
             return fail(why);
         all.push_back(std::move(c));
+        m_localFolder = std::filesystem::path(url.substr(7)).parent_path().string();
+        if (m_localFolder.empty())
+            m_localFolder = ".";
     } else if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
         for (unsigned i = 0; i < (readOnly ? 1u : std::max(1u, connections)); ++i) {
             std::unique_ptr<SqlConnection> c = OpenPostgres(url, &why);
@@ -333,19 +341,30 @@ bool ServerDb::migrate(SqlConnection& c, std::string* error)
 }
 
 bool ServerDb::AddUser(const std::string& nick, const std::string& passwordDigest, int rights,
-                       const std::string& webhook, std::string* error)
+                       const std::string& webhook, std::string* error, const std::string& from)
 {
     const std::string salt = db::RandomBytes(16);
     const int iterations = m_iterations;
     const std::string hash = HashPassword(passwordDigest, salt, iterations);
-    const SqlResult r =
-        m_pool->Take()->Run("INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created) "
-                            "VALUES($1, $2, $3, $4, $5, $6, $7, $8)",
-                            {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook,
-                             db::Hex(db::RandomBytes(16)), db::NowText()});
+    const SqlResult r = m_pool->Take()->Run(
+        "INSERT INTO users(nick, salt, hash, iterations, rights, webhook, inbox_token, created, created_from) "
+        "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+        {nick, SqlParam::Blob(salt), SqlParam::Blob(hash), iterations, rights, webhook, db::Hex(db::RandomBytes(16)),
+         db::NowText(), from});
     if (!r.ok() && error)
         *error = r.fault == SqlResult::Duplicate ? "the nickname is taken: " + nick : r.error;
     return r.ok() && (webhook.empty() || SetWebhook(nick, webhook));
+}
+
+int64_t ServerDb::AccountsFrom(const std::string& address)
+{
+    const SqlResult r = m_pool->Take()->Run("SELECT COUNT(*) FROM users WHERE created_from = $1", {address});
+    return r.first() ? r.first()->integer(0) : -1;
+}
+
+std::string ServerDb::LocalFolder() const
+{
+    return m_localFolder;
 }
 
 std::optional<User> ServerDb::FindUser(const std::string& nick, bool* failed)

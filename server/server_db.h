@@ -106,7 +106,7 @@ public:
     ServerDb& operator=(const ServerDb&) = delete;
 
     static constexpr int kPasswordIterations = 600000;
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     // "sqlite:PATH" or "postgresql://..." (a libpq URL); anything else is refused.
     // Opens, creating or upgrading the schema when needed; read-only opens change
@@ -120,8 +120,13 @@ public:
     void SetPasswordIterations(int iterations) { m_iterations = iterations; }
 
     // Users. The password comes as the client sends it: the SHA-1 hex digest.
+    // FROM: the address the account was made from ("" for the administrator's).
     bool AddUser(const std::string& nick, const std::string& passwordDigest, int rights, const std::string& webhook,
-                 std::string* error);
+                 std::string* error, const std::string& from = {});
+    // Accounts made from ADDRESS through registration; -1 when the database cannot be asked.
+    int64_t AccountsFrom(const std::string& address);
+    // The folder of a SQLite database ("" for PostgreSQL, whose disk is elsewhere).
+    std::string LocalFolder() const;
     // Nothing, with *failed set, when the database cannot be asked (told apart from
     // an unknown user, which the client would be told to forget).
     std::optional<User> FindUser(const std::string& nick, bool* failed = nullptr);
@@ -217,6 +222,7 @@ private:
     bool migrate(SqlConnection& c, std::string* error);
 
     std::unique_ptr<SqlPool> m_pool;
+    std::string m_localFolder;
     std::mutex m_mutex;
     int m_iterations = kPasswordIterations;
     std::unordered_map<std::string, int> m_sinceTrim; // pushes since the user's results were cut

@@ -77,7 +77,8 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
     // Back to the schema before the counters were kept in the database, with a
     // webhook given by the administrator and a result waiting for it.
     auto raw = connect(url);
-    ASSERT_TRUE(raw->Script("DROP TABLE failures; DROP TABLE quotas; DROP TABLE channels; DROP TABLE deliveries; "
+    ASSERT_TRUE(raw->Script("DROP INDEX users_created_from; ALTER TABLE users DROP COLUMN created_from; "
+                            "DROP TABLE failures; DROP TABLE quotas; DROP TABLE channels; DROP TABLE deliveries; "
                             "DROP TABLE sessions; CREATE TABLE outbox(result_id BIGINT PRIMARY KEY, nick TEXT NOT "
                             "NULL, created BIGINT NOT NULL, due BIGINT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
                             "last_error TEXT NOT NULL DEFAULT ''); UPDATE users SET webhook = 'http://h.example/\\\"x'; "

@@ -722,6 +722,32 @@ TEST(ServerHostile, BytesOfAnOlderClientGetOneAnswerOnBothEngines)
     EXPECT_EQ(exchange(server.port(), post("/client/Svn.php" + query(), upload)).body, "success");
 }
 
+TEST(ServerHostile, OneAddressCannotFillTheDisk)
+{
+    {
+        // A few accounts an address, however slowly they are made.
+        ServerProcess server(VEXORY_SERVER_PATH, {"--accounts-per-address", "2"});
+        ASSERT_TRUE(server.ok());
+        auto make = [&](const char* nick, const char* from) {
+            return exchange(server.port(), post("/register", registerForm(nick, "pw1", "pw1")), from).status;
+        };
+        EXPECT_EQ(make("a1", "127.0.0.3"), 303);
+        EXPECT_EQ(make("a2", "127.0.0.3"), 303);
+        EXPECT_EQ(make("a3", "127.0.0.3"), 429);
+        EXPECT_EQ(make("b1", "127.0.0.4"), 303);
+    }
+    // Short of disk, pushes are refused in plain words; logins and inboxes go on.
+    ServerProcess server(VEXORY_SERVER_PATH, {"--min-free-mb", "1000000000"});
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    const Answer refused = exchange(server.port(), pushRequest("alice", a.UserNumber, "x=1"));
+    EXPECT_EQ(refused.status, 507);
+    EXPECT_NE(refused.body.find("disk"), std::string::npos);
+    EXPECT_EQ(exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
+}
+
 TEST(ServerHostile, APendingRemoteEndSurvivesAFailedStore)
 {
     TempDir data;
