@@ -85,8 +85,8 @@ public:
         // The account the request is for ("": none): in a pool with shares it holds
         // at most a share of the queue, as the request's address does.
         std::string account;
-        // Served before every other job of its pool, and not held to the account's
-        // share (the owner of an account under attack, from a known address).
+        // Served before every other job of its pool (the owner of an account under
+        // attack, from a known address).
         bool ahead = false;
     };
     using Gate = std::function<Admission(const HttpRequest&)>;

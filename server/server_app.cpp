@@ -195,15 +195,6 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::s
         a.refuse = std::move(r);
         return a;
     }
-    // A nickname under attack is slowed, never closed: its owner still gets in. A
-    // login from where the account last logged in skips the delay and the queue.
-    if (!nick.empty()) {
-        a.account = nick;
-        const std::optional<User> user = m_db.FindUser(nick);
-        a.ahead = user && !user->loginAddress.empty() && user->loginAddress == request.peer;
-    }
-    if (a.ahead)
-        return a;
     // Right passwords cost a slow check too: one address gets a share of them.
     if (!m_loginRate.Take(request.peer)) {
         HttpResponse r = PlainResponse(429, "too many logins from this address; try again in a few seconds\n");
@@ -211,8 +202,21 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::s
         a.refuse = std::move(r);
         return a;
     }
-    if (!nick.empty())
-        a.delay = m_nickFailures.Delay(nick);
+    if (nick.empty())
+        return a;
+    // A nickname under attack is slowed, never closed: its owner still gets in. A
+    // login from where the account last logged in is not held to the nickname's
+    // share of the queue, and while the nickname is under attack it skips the
+    // delay and goes ahead of the strangers' (only then: an account is no pass to
+    // the front).
+    a.account = nick;
+    a.delay = m_nickFailures.Delay(nick);
+    const std::optional<User> user = m_db.FindUser(nick);
+    if (user && !user->loginAddress.empty() && user->loginAddress == request.peer) {
+        a.account.clear();
+        a.ahead = a.delay.count() > 0 || m_nickFailures.Failures(nick) > 0;
+        a.delay = std::chrono::milliseconds(0);
+    }
     return a;
 }
 
