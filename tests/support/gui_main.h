@@ -25,7 +25,10 @@ int RunGuiTest(int argc, char** argv)
         file.write(R"({"windowFrameMargins": false, "screens": [{"name": "screen", "x": 0, "y": 0,
                       "width": 1400, "height": 900, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
     file.close();
-    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toLocal8Bit());
+    // VEXORY_TEST_PLATFORM=xcb: on the X server of DISPLAY (Xvfb), for what only a
+    // window system does, such as a drag.
+    const QByteArray platform = qgetenv("VEXORY_TEST_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? ("offscreen:configfile=" + config).toLocal8Bit() : platform);
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking --disable-component-update "
                                           "--no-first-run --disable-sync");
