@@ -8,6 +8,7 @@
 #include "server_db.h"
 
 #include "base/text_helpers.h"
+#include "base/version.h"
 #include "platform/codepage.h"
 
 #include <nlohmann/json.hpp>
@@ -31,6 +32,7 @@ using namespace vexory::server;
 namespace {
 
 constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --database URL) ...
+       vexory-server --help | --version
 
   serve [--listen HOST:PORT] [--client-version N] [--register-rights RIGHTS]
         [--keep-results N] [--push-rate N] [--max-result BYTES]
@@ -228,6 +230,10 @@ int serve(ServerDb& db, std::vector<std::string> args)
 
 int run(std::vector<std::string> args)
 {
+    if (!args.empty() && args[0] == "--version") {
+        std::cout << "vexory-server " << kVersion << "\n";
+        return 0;
+    }
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         (args.empty() ? std::cerr : std::cout) << kUsage;
         return args.empty() ? 2 : 0;

@@ -5,6 +5,7 @@
 
 #include "app/Unit1.h"
 #include "base/tick_clock.h"
+#include "base/version.h"
 #include "editor/Unit3.h"
 #include "model/settings.h"
 #include "model/task_store.h"
@@ -14,10 +15,12 @@
 #include "widgets/qt_chinese.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QSocketNotifier>
 #include <QThread>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,11 +43,40 @@ int main(int argc, char** argv)
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     vexory::ConfigureBrowserProcesses();
+    {
+        // --help and --version answer before any window system is asked for (they
+        // work without a display); "autorun" is read by the main window, Qt's own
+        // options by the application object.
+        QCommandLineParser parser;
+        parser.setApplicationDescription(QStringLiteral(
+            "Watches web pages and reports their new records.\n"
+            "Its files are in $VEXORY_HOME, or else $XDG_DATA_HOME/vexory (~/.local/share/vexory).\n"
+            "Without a display, run it with QT_QPA_PLATFORM=offscreen and autorun."));
+        const QCommandLineOption help = parser.addHelpOption();
+        const QCommandLineOption version = parser.addVersionOption();
+        parser.addPositionalArgument(QStringLiteral("autorun"),
+                                     QStringLiteral("start the ticked tasks about a second after the window shows"),
+                                     QStringLiteral("[autorun]"));
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        parser.parse(arguments);
+        if (parser.isSet(help)) {
+            std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vexory"))), stdout);
+            return 0;
+        }
+        if (parser.isSet(version)) {
+            std::printf("vexory %s\n", vexory::kVersion);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexory"));
     vexory::LoadQtChinese(app);
 
     using namespace vexory;
+    std::error_code made;
+    std::filesystem::create_directories(ProgramFolder(), made); // a first start from the menu
     TAccountRecord account;
     TProcessValues values;
     const AppPaths paths{ProgramFile(kStoreFileName), ProgramFile(kSettingsFileName), ProgramFile(kLogFileName)};

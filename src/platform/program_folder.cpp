@@ -18,6 +18,10 @@ std::string ProgramFolder()
     std::string folder;
     if (const char* home = std::getenv("VEXORY_HOME"); home && *home)
         folder = home;
+    else if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+        folder = std::string(data) + "/vexory";
+    else if (const char* user = std::getenv("HOME"); user && *user)
+        folder = std::string(user) + "/.local/share/vexory";
     else
         folder = std::filesystem::path(ExecutablePath()).parent_path().string();
     if (folder.empty())

@@ -5,9 +5,11 @@
 
 namespace vexory {
 
-// The folder the program keeps its files in: the executable's own folder, or
-// the folder named by the environment variable VEXORY_HOME when it is set and
-// not empty. Never ends with "/" (except for the root folder itself).
+// The folder the program keeps its files in: the folder named by the environment
+// variable VEXORY_HOME when it is set and not empty, otherwise $XDG_DATA_HOME/vexory
+// (~/.local/share/vexory), as a program installed system-wide keeps its user's
+// files; the executable's own folder only without a home. Never ends with "/"
+// (except for the root folder itself).
 std::string ProgramFolder();
 
 // The folder joined with a file name.

@@ -643,6 +643,8 @@ TEST(ServerHostile, SmallFaults)
     const std::string binary = ShellQuote(VEXORY_SERVER_PATH);
     TempDir other;
     std::string out, err;
+    EXPECT_EQ(RunCommand(binary + " --version", &out, &err), 0);
+    EXPECT_EQ(out.rfind("vexory-server ", 0), 0u) << out;
     // A second server on a taken port says so instead of sharing it.
     EXPECT_EQ(
         RunCommand("timeout 10 " + binary + " serve --data " + ShellQuote(other.path()) + " --listen " + server.host(),

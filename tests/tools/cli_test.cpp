@@ -164,10 +164,19 @@ TEST(CliSettings, ReportsFolderPathsAndValues)
     EXPECT_EQ(d["autorun"], false);
     EXPECT_EQ(d["autologin"], true);
     EXPECT_EQ(d["server"], "127.0.0.1:8086");
+
+    // Installed, with no VEXORY_HOME: the user's data folder, as the menu starts it.
+    CliRun xdg = run("settings", "env -u VEXORY_HOME XDG_DATA_HOME=" + ShellQuote(dir.file("data")));
+    EXPECT_EQ(Json::parse(xdg.out)["home"], dir.file("data") + "/vexory");
+    CliRun home = run("settings", "env -u VEXORY_HOME -u XDG_DATA_HOME HOME=" + ShellQuote(dir.path()));
+    EXPECT_EQ(Json::parse(home.out)["home"], dir.path() + "/.local/share/vexory");
 }
 
 TEST(CliUsage, BadUsageIsOneLineAndExitCodeTwo)
 {
+    CliRun version = run("--version");
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.rfind("vexory-cli ", 0), 0u) << version.out;
     EXPECT_EQ(run("").code, 2);
     EXPECT_EQ(run("frobnicate").code, 2);
     EXPECT_EQ(run("store show").code, 2);

@@ -4,6 +4,8 @@
 #include "cli_common.h"
 #include "commands.h"
 
+#include "base/version.h"
+
 #include <malloc.h>
 
 #include <cstring>
@@ -12,6 +14,7 @@
 namespace {
 
 constexpr const char* kUsage = R"(usage: vexory-cli [--gbk] COMMAND ...
+       vexory-cli --help | --version
 
 commands:
   store show FILE              the task store as JSON
@@ -70,6 +73,10 @@ int main(int argc, char** argv)
     if (!args.empty() && args.front() == "--gbk") {
         options.gbk = true;
         args.erase(args.begin());
+    }
+    if (!args.empty() && args.front() == "--version") {
+        std::cout << "vexory-cli " << vexory::kVersion << "\n";
+        return 0;
     }
     if (args.empty() || args.front() == "--help" || args.front() == "-h") {
         (args.empty() ? std::cerr : std::cout) << kUsage;

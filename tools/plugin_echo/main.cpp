@@ -2,6 +2,7 @@
 // prints every result Vexory hands over (task number, a tab, the text in UTF-8,
 // one line per hand-over) and accepts it. Plug-in authors start from this file.
 
+#include "base/version.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
 #include "platform/platform_texts.h"
@@ -22,6 +23,7 @@ void onSignal(int)
 }
 
 constexpr const char* kUsage = R"(usage: vexory-plugin-echo [--host HOST] [--title TITLE] [--refuse] [--count N]
+       vexory-plugin-echo --help | --version
 
 Registers as a Vexory plug-in and prints each hand-over as "NUMBER<TAB>TEXT".
   --host HOST    service host the title names (default 127.0.0.1)
@@ -49,7 +51,10 @@ int main(int argc, char** argv)
             refuse = true;
         else if (a == "--count" && hasValue)
             count = std::strtol(argv[++i], nullptr, 10);
-        else {
+        else if (a == "--version") {
+            std::printf("vexory-plugin-echo %s\n", vexory::kVersion);
+            return 0;
+        } else {
             std::fputs(kUsage, a == "--help" ? stdout : stderr);
             return a == "--help" ? 0 : 2;
         }
