@@ -5,6 +5,7 @@
 #include "service/http_client.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/temp_dir.h"
 #include "support/service_helpers.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <thread>
 
 using namespace vexory;
@@ -136,4 +138,29 @@ TEST(Server, AdminCommandLine)
     EXPECT_EQ(server.admin("user delete carol"), 1);
     EXPECT_EQ(server.admin("formula approve 99"), 1);
     EXPECT_EQ(server.admin("frobnicate"), 2);
+}
+
+TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
+{
+    TempDir dir;
+    const std::string binary = ShellQuote(VEXORY_SERVER_PATH);
+    const std::string config = dir.file("server.conf");
+    WriteBytes(config, "# comment\n\ndata = " + dir.file("db") + "\n  accounts-per-address = 1  \nlisten = 127.0.0.1:1\n");
+    // The admin commands take the database from it, and nothing else.
+    std::string out, err;
+    EXPECT_EQ(RunCommand(binary + " user add --config " + ShellQuote(config) + " alice pw", &out, &err), 0) << err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("db") + "/vexory.sqlite3"));
+    // serve takes the rest; the database and --listen on the command line win over the file's.
+    ServerProcess server(VEXORY_SERVER_PATH, {"--config", config});
+    ASSERT_TRUE(server.ok());
+    httplib::Client client("127.0.0.1", server.port());
+    const httplib::Headers form{{"Cookie", kFormCookie}};
+    EXPECT_EQ(client.Post("/register", form, registerForm("bob", "p1", "p1"), "application/x-www-form-urlencoded")->status,
+              303);
+    EXPECT_EQ(client.Post("/register", form, registerForm("eve", "p1", "p1"), "application/x-www-form-urlencoded")->status,
+              429);
+    // A line that is no setting is named.
+    WriteBytes(config, "data = x\nlisten\n");
+    EXPECT_EQ(RunCommand(binary + " user list --config " + ShellQuote(config), &out, &err), 2);
+    EXPECT_NE(err.find("server.conf:2"), std::string::npos) << err;
 }
