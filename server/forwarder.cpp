@@ -1,6 +1,7 @@
 #include "forwarder.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vexory::server {
 
@@ -84,6 +85,20 @@ std::string Forwarder::SendTest(const Channel& channel, const std::string& inbox
     return Send(channel, {r}, inboxUrl);
 }
 
+void Forwarder::watchDatabase()
+{
+    // One forwarder looks every five seconds, and the journal gets a line when
+    // the database goes away and one when it is back.
+    const int64_t now = NowMs();
+    int64_t last = m_databaseCheckedMs;
+    if (now - last < 5000 || !m_databaseCheckedMs.compare_exchange_strong(last, now))
+        return;
+    const bool reachable = m_db.PendingDeliveries() >= 0;
+    if (reachable != m_databaseReachable.exchange(reachable))
+        std::fprintf(stderr, reachable ? "vexory-server: the database answers again\n"
+                                       : "vexory-server: the database cannot be reached; trying again\n");
+}
+
 void Forwarder::loop()
 {
     // A claimed channel stays hidden from the other forwarders while its calls run.
@@ -91,6 +106,7 @@ void Forwarder::loop()
     while (!m_stop) {
         std::optional<ChannelBatch> batch = m_db.ClaimChannel(NowMs(), lease, m_options.maxMerged);
         if (!batch) {
+            watchDatabase();
             const int64_t next = m_db.NextDeliveryInMs(NowMs());
             std::unique_lock lock(m_mutex);
             if (!m_stop)
@@ -138,8 +154,14 @@ void Forwarder::sendBatch(const ChannelBatch& batch)
     const int attempts = batch.attempts + 1;
     const int64_t backoff = std::min<int64_t>(int64_t{m_options.retryMs} << std::min(attempts - 1, 20), 3600 * 1000);
     const int64_t retryAt = now + backoff;
-    m_db.DeliveriesDone(batch.channel.id, unsent, false, error,
-                        retryAt - batch.oldestCreatedMs > m_options.giveUpMs ? 0 : retryAt, sent.empty() ? now : next);
+    const bool givenUp = retryAt - batch.oldestCreatedMs > m_options.giveUpMs;
+    m_failed += unsent.size();
+    if (givenUp) {
+        m_abandoned += unsent.size();
+        std::fprintf(stderr, "vexory-server: gave up forwarding %zu result(s) of %s to its %s channel: %s\n",
+                     unsent.size(), batch.channel.nick.c_str(), batch.channel.kind.c_str(), error.c_str());
+    }
+    m_db.DeliveriesDone(batch.channel.id, unsent, false, error, givenUp ? 0 : retryAt, sent.empty() ? now : next);
 }
 
 } // namespace vexory::server

@@ -46,6 +46,9 @@ public:
     bool Stop(std::chrono::milliseconds wait = std::chrono::milliseconds::max());
     // Something new is in the outbox.
     void Wake();
+    // Results whose forwarding failed (each try counts) and those given up.
+    uint64_t Failed() const { return m_failed; }
+    uint64_t Abandoned() const { return m_abandoned; }
 
     // Sends a test message on the channel now: "" when it went out, otherwise why not.
     std::string SendTest(const Channel& channel, const std::string& inboxUrl);
@@ -55,6 +58,7 @@ public:
 private:
     void loop();
     void sendBatch(const ChannelBatch& batch);
+    void watchDatabase();
 
     ServerDb& m_db;
     const OutboundPolicy& m_policy;
@@ -64,6 +68,9 @@ private:
     std::condition_variable m_wake, m_ended;
     unsigned m_running = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<uint64_t> m_failed{0}, m_abandoned{0};
+    std::atomic<int64_t> m_databaseCheckedMs{0};
+    std::atomic<bool> m_databaseReachable{true};
     std::vector<std::thread> m_threads;
 };
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -130,6 +131,15 @@ private:
 
     size_t queued() const { return m_tiers[0].size() + m_tiers[1].size() + m_tiers[2].size(); }
 
+public:
+    // Jobs waiting for a thread.
+    size_t Waiting()
+    {
+        std::lock_guard lock(m_mutex);
+        return queued();
+    }
+
+private:
     void run()
     {
         for (;;) {
@@ -331,9 +341,28 @@ struct HttpServer::Impl
     std::unordered_set<Connection*> connections;
     std::unordered_map<std::string, unsigned> perAddress;
     std::atomic<size_t> bodiesHeld{0};
+    // Counts for /metrics: answers by route and status, refusals by reason.
+    std::mutex statsMutex;
+    std::map<std::pair<std::string, int>, uint64_t> answers;
+    std::map<std::string, uint64_t> refusals;
     std::thread sweeper;
     std::condition_variable sweepWake;
     bool sweeping = false;
+
+    void refused(const char* reason)
+    {
+        std::lock_guard lock(statsMutex);
+        ++refusals[reason];
+    }
+    // Sends an answer to EX's request, counted under its route.
+    MHD_Result reply(Exchange* ex, const HttpResponse& r)
+    {
+        {
+            std::lock_guard lock(statsMutex);
+            ++answers[{ex->route ? ex->route->path : std::string("-"), r.status}];
+        }
+        return send(ex->connection, r);
+    }
 
     bool trusted(const std::string& peer) const
     {
@@ -348,9 +377,15 @@ struct HttpServer::Impl
         std::lock_guard lock(connectionsMutex);
         const auto found = perAddress.find(peer);
         const unsigned held = found == perAddress.end() ? 0 : found->second;
-        if (held >= limits.maxPerAddress)
+        if (held >= limits.maxPerAddress) {
+            refused("connections_per_address");
             return false;
-        return held < kFewConnections || connections.size() < size_t{limits.maxConnections} * 3 / 4;
+        }
+        if (held >= kFewConnections && connections.size() >= size_t{limits.maxConnections} * 3 / 4) {
+            refused("connections_kept_for_others");
+            return false;
+        }
+        return true;
     }
     void opened(Connection* c)
     {
@@ -369,15 +404,43 @@ struct HttpServer::Impl
     // Cuts the connections whose request is late. Under the lock no connection is
     // closed (the library tells `closed` before it closes a socket), so each fd is
     // still the connection's own.
+    // Once a minute, a line for the journal when connections or requests were
+    // refused since the last one.
+    void reportRefusals(std::map<std::string, uint64_t>& reported)
+    {
+        std::map<std::string, uint64_t> now;
+        {
+            std::lock_guard lock(statsMutex);
+            now = refusals;
+        }
+        std::string line;
+        for (const auto& [reason, count] : now)
+            if (const uint64_t more = count - reported[reason]; more > 0)
+                line += (line.empty() ? "" : ", ") + std::to_string(more) + " " + reason;
+        if (!line.empty())
+            std::fprintf(stderr, "vexory-server: refused in the last minute: %s\n", line.c_str());
+        reported = std::move(now);
+    }
+
     void sweep()
     {
+        std::map<std::string, uint64_t> reported;
+        auto nextReport = Clock::now() + std::chrono::minutes(1);
         std::unique_lock lock(connectionsMutex);
         while (sweeping) {
+            if (Clock::now() >= nextReport) {
+                lock.unlock();
+                reportRefusals(reported);
+                lock.lock();
+                nextReport = Clock::now() + std::chrono::minutes(1);
+            }
             const int64_t now = steadyMs();
             for (Connection* c : connections)
                 if (c->deadlineMs <= now) {
                     c->deadlineMs = kNoDeadline;
                     ::shutdown(c->fd, SHUT_RDWR);
+                    std::lock_guard stats(statsMutex);
+                    ++refusals["late_request"];
                 }
             sweepWake.wait_for(lock, std::chrono::milliseconds(500));
         }
@@ -434,9 +497,11 @@ struct HttpServer::Impl
         case WorkerPool::Queued::Yes:
             return;
         case WorkerPool::Queued::Full:
+            refused("queue_full");
             answer(ex, PlainResponse(503, "the service is busy, try again later\n"));
             return;
         case WorkerPool::Queued::OverShare: {
+            refused("queue_share");
             HttpResponse r = PlainResponse(429, "too many requests at once from this address or for this account; "
                                                 "try again in a second\n");
             r.headers.emplace_back("Retry-After", "1");
@@ -449,7 +514,7 @@ struct HttpServer::Impl
     MHD_Result dispatch(Exchange* ex)
     {
         if (stopping)
-            return send(ex->connection, PlainResponse(503, "the service is stopping\n"));
+            return reply(ex, PlainResponse(503, "the service is stopping\n"));
         suspend(ex);
         if (!ex->route->gate)
             submit(ex);
@@ -515,8 +580,10 @@ struct HttpServer::Impl
             size_t headerBytes = std::strlen(method) + std::strlen(url) + 12;
             for (const auto& [k, v] : ex->request.headers)
                 headerBytes += k.size() + v.size() + 4;
-            if (headerBytes > limits.maxHeaderBytes || ex->request.headers.size() > limits.maxHeaderLines)
-                return send(c, PlainResponse(431, "request headers too large\n"));
+            if (headerBytes > limits.maxHeaderBytes || ex->request.headers.size() > limits.maxHeaderLines) {
+                refused("headers_too_large");
+                return reply(ex, PlainResponse(431, "request headers too large\n"));
+            }
             // Two lengths (or a length with a chunked body) would let a proxy in front
             // and this server read different requests from the same bytes: refused, as
             // nginx refuses them.
@@ -524,25 +591,31 @@ struct HttpServer::Impl
             for (const auto& [k, v] : ex->request.headers)
                 lengths += strcasecmp(k.c_str(), "Content-Length") == 0;
             if (lengths > 1 || (lengths == 1 && !ex->request.Header("Transfer-Encoding").empty()))
-                return send(c, PlainResponse(400, "bad request: more than one body length\n"));
+                return reply(ex, PlainResponse(400, "bad request: more than one body length\n"));
             const std::string length = ex->request.Header("Content-Length");
             if (!length.empty() && (length.size() > 18 || length.find_first_not_of("0123456789") != std::string::npos ||
-                                    std::stoull(length) > limits.maxBody))
-                return send(c, PlainResponse(413, "request body too large\n"));
+                                    std::stoull(length) > limits.maxBody)) {
+                refused("body_too_large");
+                return reply(ex, PlainResponse(413, "request body too large\n"));
+            }
             const std::string type = ex->request.Header("Content-Type");
             if (strncasecmp(type.c_str(), "multipart/", 10) == 0)
-                return send(c, PlainResponse(415, "multipart bodies are not accepted\n"));
+                return reply(ex, PlainResponse(415, "multipart bodies are not accepted\n"));
             ex->route = find(ex->request.method, ex->request.path);
             if (!ex->route)
-                return send(c, PlainResponse(404, "not found\n"));
+                return reply(ex, PlainResponse(404, "not found\n"));
             const bool chunked = !ex->request.Header("Transfer-Encoding").empty();
             const size_t announced = length.empty() ? 0 : std::stoull(length);
-            if (announced > bodyLimit(ex))
-                return send(c, PlainResponse(413, "request body too large\n"));
+            if (announced > bodyLimit(ex)) {
+                refused("body_too_large");
+                return reply(ex, PlainResponse(413, "request body too large\n"));
+            }
             // The whole body is counted while it arrives: beyond the bound for all
             // connections, a large one is not read at all.
-            if (announced > 0 && !hold(ex, announced, announced > kFormBody))
-                return send(c, PlainResponse(503, "the service is busy, try again later\n"));
+            if (announced > 0 && !hold(ex, announced, announced > kFormBody)) {
+                refused("bodies_held");
+                return reply(ex, PlainResponse(503, "the service is busy, try again later\n"));
+            }
             ex->request.body.reserve(announced);
             if (connection)
                 connection->deadlineMs =
@@ -553,14 +626,16 @@ struct HttpServer::Impl
             // A body that grows past its limit, or past the bound for all bodies:
             // the connection is cut.
             const size_t size = ex->request.body.size() + *uploadSize;
-            if (size > bodyLimit(ex) || (size > ex->reserved && !hold(ex, size - ex->reserved, size > kFormBody)))
+            if (size > bodyLimit(ex) || (size > ex->reserved && !hold(ex, size - ex->reserved, size > kFormBody))) {
+                refused("body_cut");
                 return MHD_NO;
+            }
             ex->request.body.append(upload, *uploadSize);
             *uploadSize = 0;
             return MHD_YES;
         }
         if (ex->reply)
-            return send(c, *ex->reply);
+            return reply(ex, *ex->reply);
         if (ex->dispatched)
             return MHD_YES;
         ex->dispatched = true;
@@ -719,13 +794,12 @@ bool HttpServer::Start(std::string* error)
     // do not fit are answered 431 by the library itself. Pools above 32 KB are mapped
     // afresh for every connection, which costs a fifth of the push rate.
     const size_t memory = std::max<size_t>(d.limits.maxHeaderBytes, 4096);
-    d.daemon =
-        MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, acceptPolicy, &d, accessHandler,
-                         &d, MHD_OPTION_LISTEN_SOCKET, d.listenFd, MHD_OPTION_CONNECTION_LIMIT, d.limits.maxConnections,
-                         MHD_OPTION_CONNECTION_TIMEOUT, d.limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-                         memory, MHD_OPTION_NOTIFY_COMPLETED, completed, &d, MHD_OPTION_NOTIFY_CONNECTION,
-                         connectionNotice, &d, MHD_OPTION_URI_LOG_CALLBACK, requestLine, &d,
-                         MHD_OPTION_EXTERNAL_LOGGER, discardLog, nullptr, MHD_OPTION_END);
+    d.daemon = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, acceptPolicy, &d,
+                                accessHandler, &d, MHD_OPTION_LISTEN_SOCKET, d.listenFd, MHD_OPTION_CONNECTION_LIMIT,
+                                d.limits.maxConnections, MHD_OPTION_CONNECTION_TIMEOUT, d.limits.idleSeconds,
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, memory, MHD_OPTION_NOTIFY_COMPLETED, completed, &d,
+                                MHD_OPTION_NOTIFY_CONNECTION, connectionNotice, &d, MHD_OPTION_URI_LOG_CALLBACK,
+                                requestLine, &d, MHD_OPTION_EXTERNAL_LOGGER, discardLog, nullptr, MHD_OPTION_END);
     if (!d.daemon) {
         if (error)
             *error = "cannot start the HTTP event loop";
@@ -734,6 +808,46 @@ bool HttpServer::Start(std::string* error)
     d.sweeping = true;
     d.sweeper = std::thread([&d] { d.sweep(); });
     return true;
+}
+
+size_t HttpServer::Waiting(int pool) const
+{
+    return m_impl->pools.at(static_cast<size_t>(pool))->Waiting();
+}
+
+std::string HttpServer::MetricsText() const
+{
+    Impl& d = *m_impl;
+    std::string out;
+    auto line = [&out](const std::string& text) { out += text + "\n"; };
+    line("# HELP vexory_requests_total Answers given, by route and status.");
+    line("# TYPE vexory_requests_total counter");
+    std::map<std::pair<std::string, int>, uint64_t> answers;
+    std::map<std::string, uint64_t> refusals;
+    {
+        std::lock_guard lock(d.statsMutex);
+        answers = d.answers;
+        refusals = d.refusals;
+    }
+    for (const auto& [key, count] : answers)
+        line("vexory_requests_total{route=\"" + key.first + "\",code=\"" + std::to_string(key.second) + "\"} " +
+             std::to_string(count));
+    line("# HELP vexory_refusals_total Connections and requests refused or cut, by reason.");
+    line("# TYPE vexory_refusals_total counter");
+    for (const auto& [reason, count] : refusals)
+        line("vexory_refusals_total{reason=\"" + reason + "\"} " + std::to_string(count));
+    size_t open = 0;
+    {
+        std::lock_guard lock(d.connectionsMutex);
+        open = d.connections.size();
+    }
+    line("# HELP vexory_connections_open Connections open now.");
+    line("# TYPE vexory_connections_open gauge");
+    line("vexory_connections_open " + std::to_string(open));
+    line("# HELP vexory_request_body_bytes Bytes of request bodies held now.");
+    line("# TYPE vexory_request_body_bytes gauge");
+    line("vexory_request_body_bytes " + std::to_string(d.bodiesHeld.load()));
+    return out;
 }
 
 bool HttpServer::Stop(std::chrono::milliseconds grace)

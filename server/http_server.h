@@ -114,6 +114,12 @@ public:
     void Route(const std::string& method, const std::string& path, Handler handler, int pool = 0, Gate gate = {},
                size_t maxBody = 0);
 
+    // Jobs of a pool waiting for a thread.
+    size_t Waiting(int pool) const;
+    // Its counts in the Prometheus text format: answers by route and status,
+    // refusals by reason, connections open, body bytes held.
+    std::string MetricsText() const;
+
     // Binds HOST:PORT (port 0 picks a free one) without SO_REUSEPORT, so a second
     // server on a taken port fails here. Returns the bound port, or 0 with *error set.
     int Listen(const std::string& host, int port, std::string* error);

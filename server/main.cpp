@@ -40,7 +40,7 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
         [--keep-results N] [--push-rate N] [--max-result BYTES]
         [--forward-timeout MS] [--forward-retry MS] [--trust-proxy ADDRESS,...]
         [--connections N] [--forwarders N] [--merge-ms MS] [--public-url URL] [--per-address N]
-        [--accounts-per-address N] [--min-free-mb MB]
+        [--accounts-per-address N] [--min-free-mb MB] [--monitor-allow ADDRESS,...]
         [--forward-allow RANGE,...] [--channel-api KIND=URL,...]
         [--smtp-url smtp://HOST:PORT] [--smtp-from ADDRESS] [--smtp-user USER]
         [--smtp-password-file FILE]
@@ -55,7 +55,8 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
                                       any other address holds at most N connections (default 64)
                                       and registers at most N accounts (default 10, 0: any).
                                       Below MB of free disk (default 512; SQLite) pushes are
-                                      refused, while logins and inboxes go on.
+                                      refused, while logins and inboxes go on. /healthz and
+                                      /metrics answer the ADDRESSes (default 127.0.0.1,::1).
                                       N connections to PostgreSQL (default 8).
                                       Results go to the channels users bind on /account:
                                       N forwarders (default 2) send them, merging results that
@@ -149,6 +150,8 @@ int serve(ServerDb& db, std::vector<std::string> args)
     options.forwarders = static_cast<unsigned>(TakeNumber(args, "--forwarders", 2, 1, 64));
     const auto perAddress = static_cast<unsigned>(TakeNumber(args, "--per-address", 64, 1, 100000));
     options.accountsPerAddress = static_cast<int>(TakeNumber(args, "--accounts-per-address", 10, 0, 1000000));
+    if (const std::optional<std::string> allow = TakeOption(args, "--monitor-allow"))
+        options.monitorAllow = commaList(*allow);
     options.minFreeMb = TakeNumber(args, "--min-free-mb", 512, 0, int64_t{1} << 40);
     options.mergeMs = static_cast<int>(TakeNumber(args, "--merge-ms", 1000, 0, 60000));
     options.publicUrl = TakeOption(args, "--public-url").value_or("");
@@ -217,8 +220,12 @@ int serve(ServerDb& db, std::vector<std::string> args)
     }
     app.StartForwarding();
     std::cout << "listening " << host << ":" << bound << std::endl;
+    std::cerr << "vexory-server " << kVersion << ": serving on " << host << ":" << bound << " ("
+              << (db.LocalFolder().empty() ? std::string("PostgreSQL") : "SQLite in " + db.LocalFolder()) << ")"
+              << std::endl;
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    std::cerr << "vexory-server: " << (signal == SIGTERM ? "SIGTERM" : "SIGINT") << ": stopping" << std::endl;
     // Five seconds in all, whatever the database does: every acknowledged push is
     // committed already, so what is left behind is only work under way.
     const auto stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -230,6 +237,7 @@ int serve(ServerDb& db, std::vector<std::string> args)
                             : "vexory-server: a request did not finish in time; stopping without it\n");
         std::_Exit(1);
     }
+    std::cerr << "vexory-server: stopped" << std::endl;
     return 0;
 }
 
@@ -288,8 +296,8 @@ void applyConfig(const std::string& path, bool serving, std::vector<std::string>
             name.rfind("--", 0) == 0 || name == "config")
             throw UsageError(path + ":" + std::to_string(number) + ": not NAME = VALUE: " + line);
         const std::string option = "--" + name;
-        const bool databaseSetting = std::find(std::begin(kDatabaseSettings), std::end(kDatabaseSettings), name) !=
-                                     std::end(kDatabaseSettings);
+        const bool databaseSetting =
+            std::find(std::begin(kDatabaseSettings), std::end(kDatabaseSettings), name) != std::end(kDatabaseSettings);
         // The command line wins; a database it names replaces the file's altogether.
         if (std::find(args.begin(), args.end(), option) != args.end() ||
             (databaseSetting && (std::find(args.begin(), args.end(), "--data") != args.end() ||

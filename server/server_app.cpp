@@ -357,7 +357,9 @@ bool ServiceApp::diskLow()
     const int64_t now = NowMs();
     int64_t checked = m_diskCheckedMs;
     if (now - checked >= 1000 && m_diskCheckedMs.compare_exchange_strong(checked, now)) {
-        struct statvfs disk{};
+        struct statvfs disk
+        {
+        };
         if (statvfs(folder.c_str(), &disk) == 0)
             m_diskLow = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize) <
                         m_options.minFreeMb * (1 << 20);
@@ -461,6 +463,43 @@ HttpResponse ServiceApp::Advert(const HttpRequest& request)
     return r;
 }
 
+HttpResponse ServiceApp::Health(const HttpRequest& request)
+{
+    if (std::find(m_options.monitorAllow.begin(), m_options.monitorAllow.end(), request.peer) ==
+        m_options.monitorAllow.end())
+        return PlainResponse(404, "not found\n");
+    HttpResponse r = PlainResponse(200, "ok\n");
+    if (m_db.PendingDeliveries() < 0)
+        r = PlainResponse(503, "the database cannot be reached\n");
+    else if (diskLow())
+        r = PlainResponse(503, "the disk is below its floor of " + std::to_string(m_options.minFreeMb) + " MB\n");
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
+HttpResponse ServiceApp::Metrics(const HttpRequest& request)
+{
+    if (std::find(m_options.monitorAllow.begin(), m_options.monitorAllow.end(), request.peer) ==
+        m_options.monitorAllow.end())
+        return PlainResponse(404, "not found\n");
+    std::string out = m_server ? m_server->MetricsText() : std::string();
+    auto gauge = [&out](const char* name, const char* help, const char* type, int64_t value) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" + name + " " +
+               std::to_string(value) + "\n";
+    };
+    gauge("vexory_password_queue", "Password checks waiting for a thread.", "gauge",
+          m_server ? static_cast<int64_t>(m_server->Waiting(m_hashingPool)) : 0);
+    gauge("vexory_outbox_depth", "Deliveries waiting to go out (-1: the database cannot be asked).", "gauge",
+          m_db.PendingDeliveries());
+    gauge("vexory_forwards_failed_total", "Results whose forwarding failed, each try counted.", "counter",
+          static_cast<int64_t>(m_forwarder.Failed()));
+    gauge("vexory_forwards_abandoned_total", "Results whose forwarding was given up.", "counter",
+          static_cast<int64_t>(m_forwarder.Abandoned()));
+    HttpResponse r = PlainResponse(200, out);
+    r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    return r;
+}
+
 void ServiceApp::Install(HttpServer& server)
 {
     // Password checks are slow by design: they have threads of their own, so that a
@@ -468,6 +507,8 @@ void ServiceApp::Install(HttpServer& server)
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     // One address or nickname holds at most an eighth of its queue.
     const int hashing = server.AddPool({m_options.hashThreads ? m_options.hashThreads : cores, 64, 8});
+    m_server = &server;
+    m_hashingPool = hashing;
     // Calls that wait on other servers (tests of a channel, confirmation mail).
     const int outbound = server.AddPool({2, 32});
     auto route = [this](auto method) { return [this, method](const HttpRequest& r) { return (this->*method)(r); }; };
@@ -492,6 +533,8 @@ void ServiceApp::Install(HttpServer& server)
         kFormBody);
     m_account.Install(server, hashing, outbound);
     server.Route("GET", "/inbox/", route(&ServiceApp::Inbox));
+    server.Route("GET", "/healthz", route(&ServiceApp::Health));
+    server.Route("GET", "/metrics", route(&ServiceApp::Metrics));
 }
 
 } // namespace vexory::server

@@ -41,6 +41,8 @@ struct ServerOptions
     SmtpSettings smtp;
     int accountsPerAddress = 10; // accounts one address may register (0: any number)
     int64_t minFreeMb = 512;     // below this much free disk, pushes are refused (SQLite; 0: never)
+    // Addresses that may read /healthz and /metrics.
+    std::vector<std::string> monitorAllow{"127.0.0.1", "::1"};
 };
 
 // The nickname rule of /register and `user add`: "" when NICK (already trimmed) is
@@ -67,6 +69,10 @@ public:
     HttpResponse Share(const HttpRequest& request);
     HttpResponse Inbox(const HttpRequest& request);
     HttpResponse Advert(const HttpRequest& request);
+    // 200 "ok" when the database answers and the disk is above its floor, 503 with why not.
+    HttpResponse Health(const HttpRequest& request);
+    // The counts of the HTTP front and of the service, in the Prometheus text format.
+    HttpResponse Metrics(const HttpRequest& request);
 
     const OutboundPolicy& Policy() const { return m_policy; }
 
@@ -93,6 +99,8 @@ private:
     OutboundPolicy m_policy;
     Forwarder m_forwarder;
     AccountApp m_account;
+    const HttpServer* m_server = nullptr;
+    int m_hashingPool = 0;
     std::atomic<int64_t> m_diskCheckedMs{0};
     std::atomic<bool> m_diskLow{false};
 };

@@ -184,6 +184,8 @@ public:
                         int64_t retryAtMs, int64_t nextMs);
     // Milliseconds until the next delivery is due (-1: the outbox is empty).
     int64_t NextDeliveryInMs(int64_t nowMs);
+    // Deliveries waiting to go out (the outbox's depth); -1 when the database cannot be asked.
+    int64_t PendingDeliveries();
     // Delivery states of the account's results from `fromResultId` on.
     std::vector<Delivery> Deliveries(const std::string& nick, int64_t fromResultId);
 

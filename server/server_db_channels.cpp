@@ -181,6 +181,12 @@ int64_t ServerDb::NextDeliveryInMs(int64_t nowMs)
     return std::max<int64_t>(0, r.first()->integer(0) - nowMs);
 }
 
+int64_t ServerDb::PendingDeliveries()
+{
+    const SqlResult r = m_pool->Take()->Run("SELECT COUNT(*) FROM deliveries WHERE state = 'pending'");
+    return r.first() ? r.first()->integer(0) : -1;
+}
+
 std::vector<Delivery> ServerDb::Deliveries(const std::string& nick, int64_t fromResultId)
 {
     const SqlResult r = m_pool->Take()->Run(

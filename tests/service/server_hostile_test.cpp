@@ -290,8 +290,7 @@ TEST(ServerHostile, OneAddressGetsAShareOfConnectionsAndBodyMemory)
         const std::string from = "127.0.1." + std::to_string(i + 1);
         const int fd = ConnectFrom(server.port(), from.c_str());
         const std::string start = "POST /client/SendInfo.php" + query() +
-                                  " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048575\r\n\r\n" +
-                                  std::string(1 << 19, 'b');
+                                  " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048575\r\n\r\n" + std::string(1 << 19, 'b');
         send(fd, start.data(), start.size(), MSG_NOSIGNAL);
         pollfd p{fd, POLLIN, 0};
         char answer[64] = {};
@@ -751,7 +750,32 @@ TEST(ServerHostile, OneAddressCannotFillTheDisk)
     const Answer refused = exchange(server.port(), pushRequest("alice", a.UserNumber, "x=1"));
     EXPECT_EQ(refused.status, 507);
     EXPECT_NE(refused.body.find("disk"), std::string::npos);
+    EXPECT_EQ(exchange(server.port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n").status, 503);
     EXPECT_EQ(exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
+}
+
+TEST(ServerHostile, HealthAndCountsForTheMachineOnly)
+{
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    ASSERT_TRUE(push(a, server, "x=1").taken);
+    exchange(server.port(), post("/client/LogIn.php" + query(), std::string(20 << 10, 'a')));
+    const std::string health = "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string metrics = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    EXPECT_EQ(exchange(server.port(), health).body, "ok\n");
+    const Answer counts = exchange(server.port(), metrics);
+    EXPECT_EQ(counts.status, 200);
+    for (const char* line : {"vexory_requests_total{route=\"/client/SendInfo.php\",code=\"200\"} 1\n",
+                             "vexory_refusals_total{reason=\"body_too_large\"} 1\n", "vexory_connections_open ",
+                             "vexory_password_queue 0\n", "vexory_outbox_depth 0\n", "vexory_forwards_failed_total 0\n",
+                             "vexory_forwards_abandoned_total 0\n"})
+        EXPECT_NE(counts.body.find(line), std::string::npos) << line << "\n" << counts.body;
+    // Other addresses see nothing.
+    EXPECT_EQ(exchange(server.port(), health, "127.0.0.9").status, 404);
+    EXPECT_EQ(exchange(server.port(), metrics, "127.0.0.9").status, 404);
 }
 
 TEST(ServerHostile, APendingRemoteEndSurvivesAFailedStore)
