@@ -72,6 +72,7 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
   user add NICK PASSWORD [--rights RIGHTS] [--webhook URL]
   user list
   user delete NICK
+  user passwd NICK                    a new password, read from standard input (other logins end)
   user rights NICK RIGHTS
   user webhook NICK URL               results of NICK are posted to URL as JSON ("" for none)
   user shutoff NICK                   the next push of NICK ends its run remotely
@@ -388,6 +389,19 @@ int run(std::vector<std::string> args)
     if (command == "user" && sub == "delete") {
         expect(args, 1);
         return db.DeleteUser(args[0]) ? 0 : fail("no such user: " + args[0]);
+    }
+    if (command == "user" && sub == "passwd") {
+        // The new password comes on standard input, never on the command line.
+        expect(args, 1);
+        std::string password;
+        if (!std::getline(std::cin, password))
+            return fail("give the new password on standard input");
+        while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
+            password.pop_back();
+        const std::optional<std::string> gbk = vexory::Utf8ToGbkStrict(password);
+        if (password.empty() || !gbk)
+            return fail("the password must be text that GBK can hold, not empty");
+        return db.SetPassword(args[0], vexory::Sha1Hex(*gbk)) ? 0 : fail("no such user: " + args[0]);
     }
     if (command == "user" && sub == "rights") {
         expect(args, 2);

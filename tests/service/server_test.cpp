@@ -134,6 +134,16 @@ TEST(Server, AdminCommandLine)
     EXPECT_EQ(server.admin("user rights carol multitask"), 0);
     ASSERT_EQ(server.admin("user list", &out), 0);
     EXPECT_NE(out.find("\"rights\":\"multitask\""), std::string::npos);
+    // A new password from standard input: the old one no longer logs in.
+    auto passwd = [&](const std::string& nick) {
+        return RunCommand("(printf 'new secret\\n' | " + ShellQuote(VEXORY_SERVER_PATH) + " user passwd " + nick +
+                          " --database " + ShellQuote(server.database()) + ")");
+    };
+    EXPECT_EQ(passwd("carol"), 0);
+    TAccountRecord old = account("carol", "pw"), renewed = account("carol", "new secret");
+    EXPECT_FALSE(loggedIn(old, server.host()));
+    EXPECT_TRUE(loggedIn(renewed, server.host()));
+    EXPECT_EQ(passwd("nobody"), 1);
     EXPECT_EQ(server.admin("user delete carol"), 0);
     EXPECT_EQ(server.admin("user delete carol"), 1);
     EXPECT_EQ(server.admin("formula approve 99"), 1);
