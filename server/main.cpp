@@ -6,6 +6,7 @@
 #include "outbound.h"
 #include "server_app.h"
 #include "server_db.h"
+#include "sql.h"
 
 #include "base/text_helpers.h"
 #include "base/version.h"
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <malloc.h>
@@ -80,6 +82,8 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
   formula approve ID
   formula reject ID
   results NICK                        received results of NICK, newest first, one JSON object a line
+  backup FILE                         a copy of a SQLite database, consistent while the service runs
+  restore FILE                        the database replaced by a copy (with the service stopped)
 
 --config FILE: settings as NAME = VALUE lines, each standing for --NAME VALUE (the command line
 wins); commands other than serve take only data, database and database-password-file from it.
@@ -340,6 +344,36 @@ int run(std::vector<std::string> args)
         if (!database)
             throw UsageError("--database-password-file goes with --database");
         *database = withPassword(*database, readSecret(*file));
+    }
+    if (command == "backup" || command == "restore") {
+        // SQLite files only: a PostgreSQL database is backed up with pg_dump.
+        const std::string live = data ? *data + "/vexory.sqlite3"
+                                 : database->rfind("sqlite:", 0) == 0 ? database->substr(7)
+                                                                      : std::string();
+        if (live.empty())
+            throw UsageError(command + " works on a SQLite database; back up PostgreSQL with pg_dump");
+        expect(args, 1);
+        std::string why;
+        if (command == "backup") {
+            if (!CopySqlite(live, args[0], &why)) {
+                std::cerr << "vexory-server: " << why << "\n";
+                return 1;
+            }
+            return 0;
+        }
+        // The copy must be a database of the service before it replaces anything.
+        ServerDb copy;
+        if (!copy.OpenUrl("sqlite:" + args[0], &why, true)) {
+            std::cerr << "vexory-server: " << args[0] << " is no database of this service: " << why << "\n";
+            return 1;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(live).parent_path(), ec);
+        if (!CopySqlite(args[0], live, &why)) {
+            std::cerr << "vexory-server: " << why << "\n";
+            return 1;
+        }
+        return 0;
     }
     const unsigned connections =
         command == "serve" ? static_cast<unsigned>(TakeNumber(args, "--connections", 8, 1, 1000)) : 1;

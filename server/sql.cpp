@@ -435,6 +435,46 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, bool readOnly
     return std::make_unique<SqliteConnection>(db);
 }
 
+bool CopySqlite(const std::string& from, const std::string& to, std::string* error)
+{
+    auto fail = [error](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!std::filesystem::exists(from))
+        return fail("no database at " + from);
+    sqlite3* source = nullptr;
+    sqlite3* target = nullptr;
+    auto close = [&] {
+        sqlite3_close(source);
+        sqlite3_close(target);
+    };
+    if (sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+        sqlite3_open_v2(to.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        const std::string why = std::string("cannot open ") + (target ? to : from) + ": " +
+                                sqlite3_errmsg(target ? target : source);
+        close();
+        return fail(why);
+    }
+    sqlite3_busy_timeout(source, 10000);
+    sqlite3_busy_timeout(target, 10000);
+    sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main");
+    if (!backup) {
+        const std::string why = std::string("cannot copy to ") + to + ": " + sqlite3_errmsg(target);
+        close();
+        return fail(why);
+    }
+    int rc;
+    // All pages in one step: a single read of the source, so one moment of it.
+    while ((rc = sqlite3_backup_step(backup, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        sqlite3_sleep(50);
+    sqlite3_backup_finish(backup);
+    const std::string why = sqlite3_errmsg(target);
+    close();
+    return rc == SQLITE_DONE || fail("cannot copy " + from + " to " + to + ": " + why);
+}
+
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string* error)
 {
     // A server that does not answer is given up after a few seconds, not minutes;

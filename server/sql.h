@@ -163,6 +163,9 @@ private:
 
 // A SQLite file (created when `create`); read-only opens never write to it.
 std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, bool readOnly, std::string* error);
+// Copies the SQLite database FROM to TO (made or replaced) with SQLite's online
+// backup: one consistent moment of FROM, while a service may go on writing it.
+bool CopySqlite(const std::string& from, const std::string& to, std::string* error);
 // A PostgreSQL database by libpq URL; a connection that breaks is made again at
 // its next use.
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string* error);

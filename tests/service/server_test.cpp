@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 using namespace vexory;
@@ -173,4 +174,58 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
     WriteBytes(config, "data = x\nlisten\n");
     EXPECT_EQ(RunCommand(binary + " user list --config " + ShellQuote(config), &out, &err), 2);
     EXPECT_NE(err.find("server.conf:2"), std::string::npos) << err;
+}
+
+TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
+{
+    ServerProcess server(VEXORY_SERVER_PATH, {"--push-rate", "1000000"});
+    ASSERT_TRUE(server.ok());
+    if (server.database().rfind("sqlite:", 0) != 0)
+        GTEST_SKIP() << "PostgreSQL is backed up with pg_dump";
+    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server.host()));
+    // Pushes go on while the copy is made; those acknowledged before it began are in it.
+    std::atomic<bool> stop{false};
+    std::atomic<int> acknowledged{0};
+    std::thread pusher([&] {
+        for (int i = 0; !stop; ++i)
+            if (push(a, server.host(), "n=" + std::to_string(i)).taken)
+                acknowledged = i + 1;
+    });
+    while (acknowledged < 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int before = acknowledged;
+    TempDir dir;
+    const std::string binary = ShellQuote(VEXORY_SERVER_PATH);
+    std::string out, err;
+    EXPECT_EQ(RunCommand(binary + " backup --database " + ShellQuote(server.database()) + " " +
+                             ShellQuote(dir.file("copy.sqlite3")),
+                         &out, &err),
+              0)
+        << err;
+    stop = true;
+    pusher.join();
+    ASSERT_EQ(RunCommand(binary + " results alice --database sqlite:" + ShellQuote(dir.file("copy.sqlite3")), &out), 0);
+    const std::vector<nlohmann::json> rows = jsonLines(out);
+    EXPECT_GE(rows.size(), static_cast<size_t>(before));
+    std::set<std::string> copied;
+    for (const nlohmann::json& r : rows)
+        copied.insert(r["records"].get<std::string>());
+    for (int i = 0; i < before; ++i)
+        EXPECT_TRUE(copied.count("n=" + std::to_string(i))) << i;
+
+    // Restored into another folder, the copy is a service of its own; something
+    // else is refused.
+    EXPECT_EQ(RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " +
+                         ShellQuote(dir.file("copy.sqlite3"))),
+              0);
+    ServerProcess restored(VEXORY_SERVER_PATH, {}, "sqlite:" + dir.file("restored") + "/vexory.sqlite3");
+    ASSERT_TRUE(restored.ok());
+    TAccountRecord again = account("alice", "pw");
+    EXPECT_TRUE(loggedIn(again, restored.host()));
+    WriteBytes(dir.file("junk"), "not a database");
+    EXPECT_EQ(RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " +
+                         ShellQuote(dir.file("junk"))),
+              1);
 }
