@@ -84,6 +84,8 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
   results NICK                        received results of NICK, newest first, one JSON object a line
   backup FILE                         a copy of a SQLite database, consistent while the service runs
   restore FILE                        the database replaced by a copy (with the service stopped)
+  migrate --from URL --to URL         every account, result, formula, channel and counter moved into a
+                                      new database (sqlite:PATH or postgresql://...), counts checked
 
 --config FILE: settings as NAME = VALUE lines, each standing for --NAME VALUE (the command line
 wins); commands other than serve take only data, database and database-password-file from it.
@@ -333,6 +335,26 @@ int run(std::vector<std::string> args)
             throw UsageError(command + " needs a subcommand (see vexory-server --help)");
         sub = args[0];
         args.erase(args.begin());
+    }
+    if (command == "migrate") {
+        const std::optional<std::string> from = TakeOption(args, "--from");
+        const std::optional<std::string> to = TakeOption(args, "--to");
+        if (!from || !to)
+            throw UsageError("migrate takes --from URL and --to URL (sqlite:PATH or postgresql://...)");
+        expect(args, 0);
+        ServerDb source, target;
+        std::string why;
+        if (!source.OpenUrl(*from, &why) || !target.OpenUrl(*to, &why)) {
+            std::cerr << "vexory-server: " << why << "\n";
+            return 1;
+        }
+        if (!source.CopyInto(
+                target, [](const std::string& done) { std::cout << done << std::endl; }, &why)) {
+            std::cerr << "vexory-server: " << why << "\n";
+            return 1;
+        }
+        std::cout << "copied; the counts agree" << std::endl;
+        return 0;
     }
     if (const std::optional<std::string> config = TakeOption(args, "--config"))
         applyConfig(*config, command == "serve", args);

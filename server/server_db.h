@@ -127,6 +127,10 @@ public:
     int64_t AccountsFrom(const std::string& address);
     // The folder of a SQLite database ("" for PostgreSQL, whose disk is elsewhere).
     std::string LocalFolder() const;
+    // Copies every account, result, formula, channel, delivery, session and counter
+    // into TARGET (a new database, of either engine), ids kept, and checks the
+    // counts; PROGRESS hears "TABLE: ROWS" as each table is done.
+    bool CopyInto(ServerDb& target, const std::function<void(const std::string&)>& progress, std::string* error);
     // Nothing, with *failed set, when the database cannot be asked (told apart from
     // an unknown user, which the client would be told to forget).
     std::optional<User> FindUser(const std::string& nick, bool* failed = nullptr);

@@ -4,6 +4,7 @@
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
+#include "support/postgres_server.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "support/service_helpers.h"
@@ -228,4 +229,47 @@ TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
     EXPECT_EQ(RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " +
                          ShellQuote(dir.file("junk"))),
               1);
+}
+
+TEST(Server, AServiceMovesFromSqliteToPostgresWhole)
+{
+    if (TestsOnPostgres())
+        GTEST_SKIP() << "runs once, from SQLite";
+    std::string why;
+    const std::string target = SharedPostgres().NewDatabase(&why);
+    ASSERT_FALSE(target.empty()) << why;
+    std::string inbox;
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    const std::string source = server.database();
+    ASSERT_EQ(server.admin("user add alice pw --webhook http://127.0.0.1:9/hook", &inbox), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server.host()));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(push(a, server.host(), "n=" + std::to_string(i)).taken);
+    server.Stop();
+    const std::string binary = ShellQuote(VEXORY_SERVER_PATH);
+    std::string out, err;
+    ASSERT_EQ(RunCommand(binary + " migrate --from " + ShellQuote(source) + " --to " + ShellQuote(target), &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("results: 3"), std::string::npos) << out;
+    EXPECT_NE(out.find("the counts agree"), std::string::npos) << out;
+    // On the new database: the same account, its inbox, its results waiting for
+    // their webhook; new results get ids of their own.
+    ServerProcess moved(VEXORY_SERVER_PATH, {}, target);
+    ASSERT_TRUE(moved.ok());
+    TAccountRecord again = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(again, moved.host()));
+    EXPECT_TRUE(push(again, moved.host(), "n=3").taken);
+    ASSERT_EQ(moved.admin("results alice", &out), 0);
+    EXPECT_EQ(jsonLines(out).size(), 4u);
+    httplib::Client client("127.0.0.1", moved.port());
+    const std::string path = inbox.substr(inbox.find("/inbox/"), 39);
+    const auto page = client.Get(path.c_str());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("n=0"), std::string::npos);
+    // A second move into a database with accounts is refused.
+    EXPECT_EQ(RunCommand(binary + " migrate --from " + ShellQuote(source) + " --to " + ShellQuote(target)), 1);
 }
