@@ -1,5 +1,7 @@
 #include "account_pages.h"
 
+#include "db_util.h"
+
 #include "web_text.h"
 
 #include <map>
@@ -181,8 +183,9 @@ std::string Account(const AccountView& v)
     if (v.results.empty())
         body += "<p class=\"note\">还没有结果。在 Vexory 里登录并执行任务后，新记录会出现在这里。</p>";
     for (const StoredResult& r : v.results) {
-        body += "<div class=\"card\"><b>[ " + EscapeHtml(r.task) + " ]</b> " + EscapeHtml(r.received) + "<br>" +
-                EscapeHtml(r.url) + "<pre>" + EscapeHtml(prefix(r.records, kShownRecords)) + "</pre>";
+        body += "<div class=\"card\"><b>[ " + EscapeHtml(r.task) + " ]</b> " +
+                EscapeHtml(db::LocalTimeText(r.received)) + "<br>" + EscapeHtml(r.url) + "<pre>" +
+                EscapeHtml(prefix(r.records, kShownRecords)) + "</pre>";
         bool any = false;
         for (const Delivery& d : v.deliveries) {
             if (d.resultId != r.id)

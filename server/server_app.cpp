@@ -1,6 +1,7 @@
 #include "server_app.h"
 
 #include "account_pages.h"
+#include "db_util.h"
 #include "server_pages.h"
 #include "web_text.h"
 
@@ -119,7 +120,7 @@ std::string inboxPage(const User& user, const std::vector<StoredResult>& results
                       pages::EscapeHtml(user.nick) + " 的收件箱</h1><p>共 " + std::to_string(total) + " 条结果</p>";
     for (const StoredResult& r : results) {
         const std::string state = forwardStateText(r);
-        out += "<h3>[ " + pages::EscapeHtml(r.task) + " ] " + pages::EscapeHtml(r.received) +
+        out += "<h3>[ " + pages::EscapeHtml(r.task) + " ] " + pages::EscapeHtml(db::LocalTimeText(r.received)) +
                (state.empty() ? std::string() : " · " + state) + "</h3><p>" + pages::EscapeHtml(r.url) + "</p><pre>" +
                pages::EscapeHtml(Utf8Prefix(r.records, kInboxShown)) + "</pre>";
         if (r.records.size() > kInboxShown)
@@ -428,7 +429,7 @@ HttpResponse ServiceApp::Inbox(const HttpRequest& request)
         const std::optional<StoredResult> r = m_db.Result(user->nick, std::stoll(item));
         if (!r)
             return PlainResponse(404, "not found\n");
-        return text("[ " + r->task + " ] " + r->received + "\n" + r->url + "\n\n" + r->records);
+        return text("[ " + r->task + " ] " + db::LocalTimeText(r->received) + "\n" + r->url + "\n\n" + r->records);
     }
     const std::string pageText = request.Query("page");
     int page = 1;

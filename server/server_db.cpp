@@ -525,8 +525,8 @@ ServerDb::Stored ServerDb::StorePush(const StoredResult& r, int keep, int64_t du
     // The account's row is locked first, as a deletion locks it first: a push that
     // checked its user number before the account was deleted stores nothing after.
     if (r.userNumber != 0) {
-        const SqlResult owner = c->Run("UPDATE users SET user_number = user_number WHERE nick = $1 AND user_number = $2",
-                                       {r.nick, r.userNumber});
+        const SqlResult owner = c->Run(
+            "UPDATE users SET user_number = user_number WHERE nick = $1 AND user_number = $2", {r.nick, r.userNumber});
         if (!owner.ok())
             return out;
         if (owner.changes != 1) {
@@ -735,11 +735,26 @@ namespace db {
 
 std::string NowText()
 {
+    // UTC, saying so: the same on every instance, whatever each machine's zone.
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
-    localtime_r(&t, &tm);
+    gmtime_r(&t, &tm);
     char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buffer;
+}
+
+std::string LocalTimeText(const std::string& stored)
+{
+    // Times stored before they carried their zone were local already.
+    std::tm tm{};
+    if (stored.size() != 20 || stored.back() != 'Z' || !strptime(stored.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm))
+        return stored;
+    const std::time_t t = timegm(&tm);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
     return buffer;
 }
 

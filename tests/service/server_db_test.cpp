@@ -3,6 +3,7 @@
 
 #include "base/text_helpers.h"
 #include "channels.h"
+#include "db_util.h"
 #include "server_db.h"
 #include "sql.h"
 #include "support/postgres_server.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -77,13 +80,14 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
     // Back to the schema before the counters were kept in the database, with a
     // webhook given by the administrator and a result waiting for it.
     auto raw = connect(url);
-    ASSERT_TRUE(raw->Script("DROP INDEX users_created_from; ALTER TABLE users DROP COLUMN created_from; "
-                            "DROP TABLE failures; DROP TABLE quotas; DROP TABLE channels; DROP TABLE deliveries; "
-                            "DROP TABLE sessions; CREATE TABLE outbox(result_id BIGINT PRIMARY KEY, nick TEXT NOT "
-                            "NULL, created BIGINT NOT NULL, due BIGINT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
-                            "last_error TEXT NOT NULL DEFAULT ''); UPDATE users SET webhook = 'http://h.example/\\\"x'; "
-                            "INSERT INTO outbox(result_id, nick, created, due) SELECT id, nick, 1, 1 FROM results;",
-                            nullptr));
+    ASSERT_TRUE(
+        raw->Script("DROP INDEX users_created_from; ALTER TABLE users DROP COLUMN created_from; "
+                    "DROP TABLE failures; DROP TABLE quotas; DROP TABLE channels; DROP TABLE deliveries; "
+                    "DROP TABLE sessions; CREATE TABLE outbox(result_id BIGINT PRIMARY KEY, nick TEXT NOT "
+                    "NULL, created BIGINT NOT NULL, due BIGINT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+                    "last_error TEXT NOT NULL DEFAULT ''); UPDATE users SET webhook = 'http://h.example/\\\"x'; "
+                    "INSERT INTO outbox(result_id, nick, created, due) SELECT id, nick, 1, 1 FROM results;",
+                    nullptr));
     ASSERT_TRUE(
         raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 2" : "PRAGMA user_version = 2", nullptr));
 
@@ -224,4 +228,23 @@ TEST(ServerDb, AnAcknowledgedPushIsOnDiskNotOnlyInTheLog)
     const server::SqlResult r = c->Run("PRAGMA synchronous");
     ASSERT_TRUE(r.first());
     EXPECT_EQ(r.first()->integer(0), 2); // FULL
+}
+
+TEST(ServerDb, TimesAreKeptInUtcAndShownInLocalTime)
+{
+    const std::string now = server::db::NowText();
+    ASSERT_EQ(now.size(), 20u);
+    EXPECT_EQ(now[10], 'T');
+    EXPECT_EQ(now.back(), 'Z');
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone ? zone : "";
+    setenv("TZ", "Asia/Shanghai", 1);
+    tzset();
+    EXPECT_EQ(server::db::LocalTimeText("2026-12-08T09:30:00Z"), "2026-12-08 17:30:00");
+    EXPECT_EQ(server::db::LocalTimeText("2026-12-08 09:30:00"), "2026-12-08 09:30:00"); // kept before zones
+    if (zone)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
