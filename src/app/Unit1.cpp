@@ -244,7 +244,9 @@ void TForm1::setUpTimers()
 void TForm1::buildViews()
 {
     m_form3 = new TForm3(this);
-    m_options = new TFrame8(m_account);
+    // Owned by the window until the options dialog takes it into its layout.
+    m_options = new TFrame8(m_account, this);
+    m_options->hide();
     m_views = new QStackedWidget(this);
     setCentralWidget(m_views);
     m_login = new TFrame1(m_account, m_values, m_views);

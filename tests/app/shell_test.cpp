@@ -42,6 +42,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QPointer>
 #include <QTimer>
 
 #include <atomic>
@@ -139,6 +140,7 @@ private slots:
     void aFailedStoreWriteIsShownInChinese();
     void withoutTheMultiTaskRightTheTasksLeftAreNamed();
     void aTaskDraggedInTheListMovesOrStays();
+    void theOptionsPanelGoesWithTheWindow();
 
 private:
     TempDir m_config;
@@ -1021,4 +1023,17 @@ void ShellTest::aTaskDraggedInTheListMovesOrStays()
     QTest::qWait(500);
     QCOMPARE(itemTexts(list), (QStringList{"1 - 乙", "2 - 丙", "3 - 甲"}));
     QCOMPARE(storedNames(paths.store), (QStringList{"乙", "丙", "甲"}));
+}
+
+void ShellTest::theOptionsPanelGoesWithTheWindow()
+{
+    // Never opened, the options panel still goes with the main window.
+    TempDir home;
+    TAccountRecord loaded;
+    TProcessValues values = testValues();
+    auto* form = new TForm1(loaded, values, pathsIn(home.path()));
+    QPointer<QWidget> options = form->OptionsPanel();
+    QVERIFY(options);
+    delete form;
+    QVERIFY(options.isNull());
 }
