@@ -464,10 +464,15 @@ HttpResponse ServiceApp::Advert(const HttpRequest& request)
     return r;
 }
 
+bool ServiceApp::monitorAllowed(const HttpRequest& request) const
+{
+    return std::find(m_options.monitorAllow.begin(), m_options.monitorAllow.end(), request.peer) !=
+           m_options.monitorAllow.end();
+}
+
 HttpResponse ServiceApp::Health(const HttpRequest& request)
 {
-    if (std::find(m_options.monitorAllow.begin(), m_options.monitorAllow.end(), request.peer) ==
-        m_options.monitorAllow.end())
+    if (!monitorAllowed(request))
         return PlainResponse(404, "not found\n");
     HttpResponse r = PlainResponse(200, "ok\n");
     if (m_db.PendingDeliveries() < 0)
@@ -480,8 +485,7 @@ HttpResponse ServiceApp::Health(const HttpRequest& request)
 
 HttpResponse ServiceApp::Metrics(const HttpRequest& request)
 {
-    if (std::find(m_options.monitorAllow.begin(), m_options.monitorAllow.end(), request.peer) ==
-        m_options.monitorAllow.end())
+    if (!monitorAllowed(request))
         return PlainResponse(404, "not found\n");
     std::string out = m_server ? m_server->MetricsText() : std::string();
     auto gauge = [&out](const char* name, const char* help, const char* type, int64_t value) {

@@ -84,6 +84,8 @@ private:
     // slowed or refused by the address's turn; other kinds of request from the
     // address are not held up by it.
     HttpResponse wrongNumber(const HttpRequest& request, const std::string& nick, HttpResponse reply);
+    // Whether the address may read /healthz and /metrics.
+    bool monitorAllowed(const HttpRequest& request) const;
     // Whether the database's disk has less free space than its floor (looked at
     // once a second at most).
     bool diskLow();

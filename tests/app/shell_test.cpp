@@ -518,6 +518,15 @@ void ShellTest::startWithoutAStore()
 namespace {
 
 // The tasks' names in the store on disk, in order, with a "+" for a ticked one.
+// A store of the tasks 甲, 乙 and 丙 in HOME, as the program finds it at start.
+bool storeThreeTasks(const TempDir& home)
+{
+    TAccountRecord account;
+    for (const char* name : {"甲", "乙", "丙"})
+        account.Tasks.push_back(task(Utf8ToGbk(name), "http://a/"));
+    return WriteStore(account, home.file("vexory.vxt"));
+}
+
 QStringList storedNames(const std::string& path)
 {
     TAccountRecord stored;
@@ -536,10 +545,7 @@ void ShellTest::everyChangeIsStoredAtOnce()
     // Whatever the program does next (a crash, kill -9), the store on disk already
     // holds each change the moment it is made.
     TempDir home;
-    TAccountRecord account;
-    for (const char* name : {"甲", "乙", "丙"})
-        account.Tasks.push_back(task(Utf8ToGbk(name), "http://a/"));
-    QVERIFY(WriteStore(account, home.file("vexory.vxt")));
+    QVERIFY(storeThreeTasks(home));
     TAccountRecord loaded;
     TProcessValues values = testValues();
     const AppPaths paths = pathsIn(home.path());
@@ -984,10 +990,7 @@ void ShellTest::aTaskDraggedInTheListMovesOrStays()
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("a drag needs a window system: ctest runs this under Xvfb (shell_tests_drag)");
     TempDir home;
-    TAccountRecord account;
-    for (const char* name : {"甲", "乙", "丙"})
-        account.Tasks.push_back(task(Utf8ToGbk(name), "http://a/"));
-    QVERIFY(WriteStore(account, home.file("vexory.vxt")));
+    QVERIFY(storeThreeTasks(home));
     TAccountRecord loaded;
     TProcessValues values = testValues();
     const AppPaths paths = pathsIn(home.path());
