@@ -239,6 +239,8 @@ void RunnerTest::elementTaskClicksInsteadOfReloading()
     account.Tasks[0].ElementId = "more";
     account.Tasks.push_back(listTask(m_site.url("/clicks")));
     account.Tasks[1].ElementId = "missing";
+    for (TTaskRecord& t : account.Tasks)
+        t.ConnectTimeout = 2000; // a click starts no load: the cycle waits out its connect time
     TFrame4 panel(account, "127.0.0.1:1");
     panel.SetTask(0);
     QCOMPARE(panel.Step(), 6);
@@ -434,11 +436,13 @@ void RunnerTest::pagePlusElementChainTargetLoadsTheRequestedPage()
 void RunnerTest::sixthNoDataWarningReloadsThePage()
 {
     // The element is clicked at every refresh, so the page is fetched once, until
-    // the sixth "nothing cut" in a row loads it again from its URL.
+    // the sixth "nothing cut" in a row loads it again from its URL. The click
+    // starts no load: each cycle waits out its connect time.
     TAccountRecord account;
     account.Tasks.push_back(listTask(m_site.url("/empty")));
     account.Tasks[0].ElementId = "more";
     account.Tasks[0].RefreshInterval = 1200;
+    account.Tasks[0].ConnectTimeout = 2000;
     TFrame4 panel(account, "127.0.0.1:1");
     QSignalSpy notices(&panel, &TFrame4::Notice);
     const int before = m_site.emptyRequests();
