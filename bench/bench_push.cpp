@@ -19,7 +19,7 @@
 // Starts its own server (the vexory-server next to this program's build, or PATH)
 // on a free port with a fresh data folder, and stops it at the end.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "latencies.h"
 #include "service/protocol_codec.h"
 #include "service/service_client.h"
@@ -104,8 +104,10 @@ int main(int argc, char** argv)
         const std::string& name = args[i];
         const std::string& value = args[i + 1];
         if (name == "--idle" || name == "--slow" || name == "--stalled" || name == "--login-flood")
-            (name == "--idle" ? idle : name == "--slow" ? slow : name == "--stalled" ? stalled : loginFlood) =
-                std::atoi(value.c_str());
+            (name == "--idle"      ? idle
+             : name == "--slow"    ? slow
+             : name == "--stalled" ? stalled
+                                   : loginFlood) = std::atoi(value.c_str());
         else if (name == "--from" || name == "--server")
             (name == "--from" ? from : server) = value;
         else {
@@ -289,7 +291,6 @@ int main(int argc, char** argv)
         std::printf("stalled bodies %d: server RSS MB %.1f before, %.1f with them, %.1f after they closed\n", stalled,
                     beforeStalls.first, withStalls.first, afterStalls.first);
     if (loginFlood > 0)
-        std::printf("login flood on %d connections: %d of 7 other users logged in within 3 s\n", loginFlood,
-                    othersIn);
+        std::printf("login flood on %d connections: %d of 7 other users logged in within 3 s\n", loginFlood, othersIn);
     return acknowledged == clients * pushes ? 0 : 1;
 }

@@ -3,7 +3,7 @@
 // what the chain of plain whole-text steps gives. Lowercasing never
 // touches a byte that follows a lead byte of a double-byte character.
 
-#include "base/text_helpers.h"
+#include "base/ascii_fold.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "reference.h"

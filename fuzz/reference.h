@@ -3,7 +3,9 @@
 // Plain transcriptions of the matching rules, quadratic and obviously right, that
 // the fuzz targets hold the fast engine against.
 
+#include "base/ascii_fold.h"
 #include "base/text_helpers.h"
+#include "base/text_search.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "formula/tag_scanner.h"

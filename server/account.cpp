@@ -5,7 +5,7 @@
 #include "server_app.h"
 #include "web_text.h"
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"
 

@@ -1,4 +1,6 @@
 #include "http_server.h"
+#include "listen_socket.h"
+#include "worker_pool.h"
 
 #include <microhttpd.h>
 
@@ -15,7 +17,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <strings.h>
@@ -50,186 +51,6 @@ HttpResponse PlainResponse(int status, std::string body)
 }
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Threads taking jobs from a bounded queue, in three tiers: jobs asked to go
-// ahead, then the first job of an address, then the rest in order.
-class WorkerPool
-{
-public:
-    enum class Queued
-    {
-        Yes,
-        Full,
-        OverShare
-    };
-
-    explicit WorkerPool(HttpServer::Pool config) : m_config(config) {}
-    ~WorkerPool() { Join(); }
-
-    void Start()
-    {
-        for (unsigned i = 0; i < std::max(1u, m_config.threads); ++i)
-            m_threads.emplace_back([this] { run(); });
-    }
-    // ADDRESS and ACCOUNT ("" for none) count against the pool's share.
-    Queued Submit(std::function<void()> job, const std::string& address = {}, const std::string& account = {},
-                  bool ahead = false)
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping || queued() >= m_config.queue)
-            return Queued::Full;
-        Job j{std::move(job), {}};
-        if (m_config.share > 0) {
-            if (!address.empty())
-                j.keys.push_back("a:" + address);
-            if (!account.empty() && !ahead)
-                j.keys.push_back("n:" + account);
-            for (const std::string& key : j.keys)
-                if (auto at = m_held.find(key); at != m_held.end() && at->second >= m_config.share)
-                    return Queued::OverShare;
-        }
-        const bool first = j.keys.empty() || !m_held.count(j.keys.front());
-        for (const std::string& key : j.keys)
-            ++m_held[key];
-        m_tiers[ahead ? 0 : first ? 1 : 2].push_back(std::move(j));
-        m_wake.notify_one();
-        return Queued::Yes;
-    }
-    // Lets the queued jobs finish, then ends the threads.
-    void Join()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-            m_wake.notify_all();
-        }
-        for (std::thread& t : m_threads)
-            if (t.joinable())
-                t.join();
-        m_threads.clear();
-    }
-    void Detach()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-            m_wake.notify_all();
-        }
-        for (std::thread& t : m_threads)
-            t.detach();
-        m_threads.clear();
-    }
-
-private:
-    struct Job
-    {
-        std::function<void()> run;
-        std::vector<std::string> keys;
-    };
-
-    size_t queued() const { return m_tiers[0].size() + m_tiers[1].size() + m_tiers[2].size(); }
-
-public:
-    // Jobs waiting for a thread.
-    size_t Waiting()
-    {
-        std::lock_guard lock(m_mutex);
-        return queued();
-    }
-
-private:
-    void run()
-    {
-        for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || queued() > 0; });
-                if (queued() == 0)
-                    return;
-                auto& tier = !m_tiers[0].empty() ? m_tiers[0] : !m_tiers[1].empty() ? m_tiers[1] : m_tiers[2];
-                job = std::move(tier.front());
-                tier.pop_front();
-            }
-            job.run();
-            if (!job.keys.empty()) {
-                std::lock_guard lock(m_mutex);
-                for (const std::string& key : job.keys)
-                    if (auto at = m_held.find(key); at != m_held.end() && --at->second == 0)
-                        m_held.erase(at);
-            }
-        }
-    }
-
-    HttpServer::Pool m_config;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<Job> m_tiers[3];
-    std::unordered_map<std::string, size_t> m_held; // jobs queued or running per key
-    std::vector<std::thread> m_threads;
-    bool m_stopping = false;
-};
-
-// Runs jobs when their time has come, on one thread.
-class Timer
-{
-public:
-    Timer() : m_thread([this] { run(); }) {}
-    ~Timer()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-            m_wake.notify_all();
-        }
-        m_thread.join();
-    }
-    void Schedule(std::chrono::milliseconds delay, std::function<void()> job)
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_flushing)
-            delay = std::chrono::milliseconds(0);
-        m_jobs.emplace(Clock::now() + delay, std::move(job));
-        m_wake.notify_all();
-    }
-    // From now on every job is due at once.
-    void Flush()
-    {
-        std::lock_guard lock(m_mutex);
-        m_flushing = true;
-        m_wake.notify_all();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock lock(m_mutex);
-        while (!m_stopping || !m_jobs.empty()) {
-            if (m_jobs.empty()) {
-                m_wake.wait(lock);
-                continue;
-            }
-            const auto due = m_jobs.begin()->first;
-            if (!m_flushing && !m_stopping && Clock::now() < due) {
-                m_wake.wait_until(lock, due);
-                continue;
-            }
-            std::function<void()> job = std::move(m_jobs.begin()->second);
-            m_jobs.erase(m_jobs.begin());
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::multimap<Clock::time_point, std::function<void()>> m_jobs;
-    bool m_stopping = false, m_flushing = false;
-    std::thread m_thread;
-};
 
 struct RouteEntry
 {
@@ -266,16 +87,6 @@ struct Exchange
     MHD_Connection* connection = nullptr;
     bool dispatched = false;
 };
-
-std::string addressText(const sockaddr* a)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (a && a->sa_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, text, sizeof text);
-    else if (a && a->sa_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, text, sizeof text);
-    return text;
-}
 
 int64_t steadyMs()
 {
@@ -675,7 +486,7 @@ void* requestLine(void* cls, const char*, MHD_Connection* c)
 
 MHD_Result acceptPolicy(void* cls, const sockaddr* address, socklen_t)
 {
-    return static_cast<HttpServer::Impl*>(cls)->mayConnect(addressText(address)) ? MHD_YES : MHD_NO;
+    return static_cast<HttpServer::Impl*>(cls)->mayConnect(AddressText(address)) ? MHD_YES : MHD_NO;
 }
 
 void connectionNotice(void* cls, MHD_Connection* c, void** context, MHD_ConnectionNotificationCode code)
@@ -691,7 +502,7 @@ void connectionNotice(void* cls, MHD_Connection* c, void** context, MHD_Connecti
     }
     auto* connection = new Connection;
     if (const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
-        connection->peer = addressText(info->client_addr);
+        connection->peer = AddressText(info->client_addr);
     // Answers are written whole; never hold their last segment back.
     if (const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD)) {
         connection->fd = info->connect_fd;
@@ -739,49 +550,12 @@ void HttpServer::Route(const std::string& method, const std::string& path, Handl
 
 int HttpServer::Listen(const std::string& host, int port, std::string* error)
 {
-    auto fail = [&](const std::string& why) {
-        if (error)
-            *error = why;
+    int bound = 0;
+    const int fd = OpenListeningSocket(host, port, &bound, error);
+    if (fd < 0)
         return 0;
-    };
-    if (port < 0 || port > 65535)
-        return fail("the port must be a number from 0 to 65535");
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found); rc != 0)
-        return fail("cannot resolve " + host + ": " + gai_strerror(rc));
-    std::string why = "no address";
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-        if (fd < 0) {
-            why = std::strerror(errno);
-            continue;
-        }
-        // SO_REUSEADDR lets a restart bind while old connections linger in TIME_WAIT;
-        // SO_REUSEPORT is left off so that a second server cannot share the port.
-        const int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 1024) != 0) {
-            why = errno == EADDRINUSE ? "the address is in use (is another vexory-server running?)"
-                                      : std::string(std::strerror(errno));
-            close(fd);
-            continue;
-        }
-        sockaddr_storage bound{};
-        socklen_t length = sizeof bound;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-        const int boundPort = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
-                                                          : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-        freeaddrinfo(found);
-        m_impl->listenFd = fd;
-        return boundPort;
-    }
-    freeaddrinfo(found);
-    return fail("cannot listen on " + host + ":" + service + ": " + why);
+    m_impl->listenFd = fd;
+    return bound;
 }
 
 bool HttpServer::Start(std::string* error)

@@ -1,14 +1,14 @@
 // vexory-server: the reference Vexory service and its admin command line.
 
+#include "base/command_options.h"
 #include "channels.h"
-#include "cli/options.h"
 #include "http_server.h"
 #include "outbound.h"
 #include "server_app.h"
 #include "server_db.h"
 #include "sql.h"
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "base/version.h"
 #include "platform/codepage.h"
 
@@ -369,7 +369,7 @@ int run(std::vector<std::string> args)
     }
     if (command == "backup" || command == "restore") {
         // SQLite files only: a PostgreSQL database is backed up with pg_dump.
-        const std::string live = data ? *data + "/vexory.sqlite3"
+        const std::string live = data                                 ? *data + "/vexory.sqlite3"
                                  : database->rfind("sqlite:", 0) == 0 ? database->substr(7)
                                                                       : std::string();
         if (live.empty())

@@ -226,6 +226,7 @@ public:
 
 private:
     bool migrate(SqlConnection& c, std::string* error);
+    static int64_t schemaVersion(SqlConnection& c);
 
     std::unique_ptr<SqlPool> m_pool;
     std::string m_localFolder;

@@ -107,6 +107,23 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Timer 3's job.
+    enum Timer3Job
+    {
+        Timer3None = 0,
+        Timer3Logout = 1, // the service logged the user out: back to the login panel
+    };
+
+    // Timer 1's jobs, asked for by request(). They are kept as a set: a request never
+    // overwrites another (a chained task's start is not lost to a status refresh),
+    // and one asked for while a tick is handled is handled at the next tick.
+    enum Request : unsigned
+    {
+        RequestStartTasks = 1,
+        RequestStartRun = 2,
+        RequestStatus = 4,
+    };
+
     void setCaption();
     void buildStatusBar();
     void setUpTimers();

@@ -1,6 +1,6 @@
 #include "app/autostart.h"
 
-#include "app/app_texts.h"
+#include "app/gbk_texts.h"
 #include "platform/system_error.h"
 
 #include <algorithm>

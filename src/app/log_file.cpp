@@ -1,6 +1,6 @@
 #include "app/log_file.h"
 
-#include "app/app_texts.h"
+#include "app/gbk_texts.h"
 
 #include <cstdio>
 

@@ -6,12 +6,13 @@
 #include "app/Unit1.h"
 #include "base/tick_clock.h"
 #include "base/version.h"
+#include "browser/webengine_browser.h"
 #include "editor/Unit3.h"
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
-#include "monitor/webengine_browser.h"
 #include "platform/program_folder.h"
+#include "service/http_client.h"
 #include "widgets/qt_chinese.h"
 
 #include <QApplication>
@@ -48,10 +49,10 @@ int main(int argc, char** argv)
         // work without a display); "autorun" is read by the main window, Qt's own
         // options by the application object.
         QCommandLineParser parser;
-        parser.setApplicationDescription(QStringLiteral(
-            "Watches web pages and reports their new records.\n"
-            "Its files are in $VEXORY_HOME, or else $XDG_DATA_HOME/vexory (~/.local/share/vexory).\n"
-            "Without a display, run it with QT_QPA_PLATFORM=offscreen and autorun."));
+        parser.setApplicationDescription(
+            QStringLiteral("Watches web pages and reports their new records.\n"
+                           "Its files are in $VEXORY_HOME, or else $XDG_DATA_HOME/vexory (~/.local/share/vexory).\n"
+                           "Without a display, run it with QT_QPA_PLATFORM=offscreen and autorun."));
         const QCommandLineOption help = parser.addHelpOption();
         const QCommandLineOption version = parser.addVersionOption();
         parser.addPositionalArgument(QStringLiteral("autorun"),
@@ -62,7 +63,9 @@ int main(int argc, char** argv)
             arguments << QString::fromLocal8Bit(argv[i]);
         parser.parse(arguments);
         if (parser.isSet(help)) {
-            std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vexory"))), stdout);
+            std::fputs(
+                qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vexory"))),
+                stdout);
             return 0;
         }
         if (parser.isSet(version)) {
@@ -90,6 +93,8 @@ int main(int argc, char** argv)
     QCoreApplication::processEvents();
     const uint32_t shown = TickCount();
     TForm1::LoadAndLogin(account, values, paths, false);
+    if (const std::string why = HttpUnavailable(); !why.empty())
+        std::fprintf(stderr, "vexory: HTTP is unavailable: %s\n", why.c_str());
     const uint32_t took = TickCount() - shown;
     if (took < 2000)
         QThread::msleep(2000 - took);

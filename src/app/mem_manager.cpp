@@ -1,6 +1,6 @@
 #include "app/mem_manager.h"
 
-#include "app/app_texts.h"
+#include "app/gbk_texts.h"
 
 #include <dirent.h>
 #include <filesystem>

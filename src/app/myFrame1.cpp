@@ -1,7 +1,7 @@
 #include "app/myFrame1.h"
 
 #include "app/ui_texts.h"
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "service/service_client.h"
 #include "widgets/hint_edit.h"
 #include "widgets/message_box.h"

@@ -1,13 +1,14 @@
 #include "app/myFrame2.h"
 
-#include "app/app_texts.h"
+#include "app/gbk_texts.h"
 #include "app/myFrame1.h"
 #include "app/ui_texts.h"
 #include "base/tick_clock.h"
 #include "editor/Unit2.h"
-#include "editor/editor_ui_texts.h"
 #include "editor/myFrame5.h"
+#include "editor/ui_texts.h"
 #include "formula/grab_formula.h"
+#include "model/gbk_texts.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
 #include "service/protocol_codec.h"
@@ -126,9 +127,8 @@ QVBoxLayout* TFrame2::buildManagement(const std::string& server)
     m_version = new QLabel(texts::kVersionLabel, this);
     m_version->setEnabled(false);
     right->addWidget(m_version);
-    m_phone = new QLabel(texts::kPhoneLink.arg(QStringLiteral("http://") + FromGbk(server) +
-                                                QString::fromLatin1(kAccountPage)),
-                         this);
+    m_phone = new QLabel(
+        texts::kPhoneLink.arg(QStringLiteral("http://") + FromGbk(server) + QString::fromLatin1(kAccountPage)), this);
     m_phone->setToolTip(texts::kPhoneLinkTip);
     m_phone->setCursor(Qt::PointingHandCursor);
     m_phone->setVisible(false);
@@ -314,7 +314,7 @@ void TFrame2::ShowOverview(int position)
     m_values[4]->setText(texts::kSecondsValue.arg(t.ConnectTimeout / 1000));
     m_values[5]->setText(texts::kSecondsValue.arg(t.RefreshInterval / 1000));
     text(m_values[6], t.GrabFormula);
-    m_values[7]->setText(t.CompareLastScreen ? texts::kCompareLastScreenValue : texts::kCompareAllValue);
+    m_values[7]->setText(t.CompareLastScreen ? texts::kCompareLastScreen : texts::kCompareAll);
     m_values[8]->setText(t.ClearTags ? texts::kYes : texts::kNo);
     text(m_values[9], ReadableVerifyFormula(t.VerifyFormula, t.GrabFormula));
     m_values[10]->setText(t.PushToPlugin ? texts::kYes : texts::kNo);
@@ -474,7 +474,7 @@ bool TFrame2::ImportFile(const QString& path)
 {
     TAccountRecord imported;
     if (!ReadStore(path.toStdString(), imported)) {
-        MessageBox::Information(this, texts::kStoreUnreadable);
+        MessageBox::Information(this, FromGbk(texts::kStoreReadError));
         return false;
     }
     for (auto& t : imported.Tasks) {

@@ -1,7 +1,7 @@
 #include "app/scheduler.h"
 
-#include "app/app_texts.h"
-#include "base/text_helpers.h"
+#include "app/gbk_texts.h"
+#include "base/progress_format.h"
 
 namespace vexory {
 

@@ -1,9 +1,12 @@
 #pragma once
 
-// Folding ASCII capitals to small letters, a byte or sixteen at a time. Every other
-// byte stays; telling GBK trail bytes apart is the caller's business.
+// Folding ASCII capitals to small letters: a byte or sixteen at a time, where every
+// other byte stays and telling GBK trail bytes apart is the caller's business; and
+// whole texts, whose double-byte characters keep their trail bytes.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,5 +27,21 @@ inline __m128i FoldCapitals(__m128i v)
     return _mm_or_si128(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
 }
 #endif
+
+// True for a byte that starts a double-byte character of code page 936.
+inline bool IsGbkLead(unsigned char c)
+{
+    return c >= 0x81 && c <= 0xFE;
+}
+
+// ASCII letters folded to lower case (same length, same positions). A double-byte
+// character (a lead byte 0x81-0xFE and the byte after it) is copied unchanged, so
+// that trail bytes in "@".."Z" (as in 學 8C 57) keep their character.
+std::string LowerAscii(std::string_view text);
+// The same written to `out` (room for text.size() bytes; may be text.data() itself).
+void LowerAsciiInto(std::string_view text, char* out);
+// Puts back the trail bytes in "A".."Z" that folding every byte of `text` into `lower`
+// lowered: what turns a plain fold into LowerAscii.
+void RestoreTrails(std::string_view text, char* lower);
 
 } // namespace vexory

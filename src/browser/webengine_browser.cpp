@@ -1,6 +1,8 @@
-#include "monitor/webengine_browser.h"
+#include "browser/webengine_browser.h"
 
-#include "monitor/runner_texts.h"
+#include "browser/ui_texts.h"
+#include "browser/ready_wait.h"
+#include "service/http_client.h"
 
 #include "base/text_helpers.h"
 #include "base/tick_clock.h"
@@ -142,7 +144,7 @@ namespace {
 const QString& pageScripts()
 {
     static const QString source = [] {
-        QFile file(QStringLiteral(":/monitor/page_scripts.js"));
+        QFile file(QStringLiteral(":/browser/page_scripts.js"));
         file.open(QIODevice::ReadOnly);
         return QString::fromUtf8(file.readAll());
     }();
@@ -205,8 +207,8 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
             m_loadError.clear();
             return;
         }
-        const bool httpError = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
-                               info.errorCode() >= 400;
+        const bool httpError =
+            info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() >= 400;
         // A load stopped for the next one (or by Stop) did not fail.
         if ((info.status() == QWebEngineLoadingInfo::LoadFailedStatus && info.errorCode() != -3) || httpError) {
             m_loadError = loadErrorText(info);
@@ -285,12 +287,11 @@ QVariant WebEngineBrowser::RunScript(const QString& call, int limitMs)
     };
     auto answer = std::make_shared<Answer>();
     const QString script = pageScripts() + QStringLiteral("\nvexory.deadline = Date.now() + %1;\n").arg(limitMs) + call;
-    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                          [answer](const QVariant& value) {
-                              answer->done = true;
-                              answer->value = value;
-                              answer->loop.quit();
-                          });
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [answer](const QVariant& value) {
+        answer->done = true;
+        answer->value = value;
+        answer->loop.quit();
+    });
     if (!answer->done) {
         QTimer::singleShot(limitMs, &answer->loop, &QEventLoop::quit);
         connect(this, &WebEngineBrowser::RendererGone, &answer->loop, &QEventLoop::quit);
@@ -364,6 +365,15 @@ bool WebEngineBrowser::RestoreSelection(std::pair<int, int> bookmark)
     return RunScript(QStringLiteral("vexory.restore(%1, %2)").arg(bookmark.first).arg(bookmark.second)).toBool();
 }
 
+bool WebEngineBrowser::ShowAsText(const QUrl& download)
+{
+    const std::string text = HttpGet(download.toEncoded().toStdString(), BrowserCookiesFor(download));
+    if (text.empty())
+        return false;
+    WriteDocument("<html><head></head><body>" + text + "</body></html>");
+    return true;
+}
+
 void WebEngineBrowser::WriteDocument(const std::string& html)
 {
     QPointer<WebEngineBrowser> self(this);
@@ -381,36 +391,23 @@ void WebEngineBrowser::WriteDocument(const std::string& html)
 bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs)
 {
     QPointer<WebEngineBrowser> guard(&browser);
-    const uint32_t start = TickCount();
-    uint32_t loads = browser.State().loadsStarted;
-    bool seenBusy = false;
     auto failed = [&] { return !guard || !browser.HasWindow() || QCoreApplication::closingDown() || stopFlag; };
-    auto timedOut = [&] { return timeoutMs > 0 && TickCount() - start > timeoutMs; };
-    for (;;) {
+    for (ReadyWait wait(browser.State(), timeoutMs);;) {
         if (failed())
             return false;
         QCoreApplication::processEvents();
-        QThread::msleep(100);
-        int quiet = 0;
-        while (quiet < 2000) {
+        QThread::msleep(ReadyWait::kRoundPauseMs);
+        for (wait.NewRound(); wait.Look();) {
             if (failed())
                 return false;
-            const uint32_t now = browser.State().loadsStarted;
-            if (browser.Busy() || now != loads) {
-                loads = now;
-                seenBusy = true;
-                quiet = 0;
-            }
-            if (seenBusy)
-                quiet += 10;
             QCoreApplication::processEvents();
-            QThread::msleep(10);
-            if (timedOut())
+            QThread::msleep(ReadyWait::kLookMs);
+            if (wait.TimedOut())
                 return false;
         }
-        if (timedOut())
+        if (wait.TimedOut())
             return false;
-        if (!browser.Busy() && browser.ReadyState() == 4)
+        if (wait.Complete())
             return true;
     }
 }

@@ -7,14 +7,14 @@
 // new windows refused). Everything here runs on the GUI thread; the monitor thread
 // reads only State().
 
-#include "monitor/monitor_core.h"
+#include "browser/browser_state.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
-#include <QWebEngineView>
 #include <QVariant>
+#include <QWebEngineView>
 
 #include <atomic>
 #include <cstdint>
@@ -66,6 +66,10 @@ public:
     bool RestoreSelection(std::pair<int, int> bookmark);
     // Replaces the document by the given markup.
     void WriteDocument(const std::string& html);
+    // Shows a page the browser would save instead of showing (a download) as its
+    // text: fetched at the address as the browser had it (encoded, never decoded
+    // first), with the profile's cookies. False when nothing came.
+    bool ShowAsText(const QUrl& download);
 
     // Runs one call of the page scripts and waits for its value (an invalid
     // QVariant when the page went away or did not answer in time).

@@ -1,7 +1,7 @@
 #include "editor/Unit2.h"
 
 #include "editor/Unit3.h"
-#include "editor/editor_ui_texts.h"
+#include "editor/ui_texts.h"
 #include "editor/myFrame5.h"
 #include "widgets/message_box.h"
 #include "widgets/screen_fit.h"

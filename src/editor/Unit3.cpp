@@ -1,11 +1,9 @@
 #include "editor/Unit3.h"
 
-#include "base/text_helpers.h"
-#include "editor/editor_ui_texts.h"
+#include "browser/webengine_browser.h"
+#include "editor/ui_texts.h"
 #include "editor/myFrame5.h"
 #include "editor/pseudo_code.h"
-#include "monitor/webengine_browser.h"
-#include "service/http_client.h"
 #include "widgets/qt_text.h"
 #include "widgets/screen_fit.h"
 
@@ -227,13 +225,9 @@ void TForm3::beforeNavigate(const QUrl& url)
 
 void TForm3::downloadRequested(const QUrl& url)
 {
-    // A page the browser would save instead of showing: its text is shown instead,
-    // fetched at the address as the browser had it (encoded, never decoded first).
-    if (m_lastUrl.isEmpty())
-        return;
-    const std::string content = HttpGet(url.toEncoded().toStdString(), BrowserCookiesFor(url));
-    if (!content.empty())
-        Browser()->WriteDocument("<html><head></head><body>" + content + "</body></html>");
+    // A page the browser would save instead of showing: its text is shown instead.
+    if (!m_lastUrl.isEmpty())
+        Browser()->ShowAsText(url);
 }
 
 void TForm3::takeLoadedPage()

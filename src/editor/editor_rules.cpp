@@ -1,7 +1,7 @@
 #include "editor/editor_rules.h"
 
 #include "base/text_helpers.h"
-#include "editor/editor_texts.h"
+#include "editor/gbk_texts.h"
 #include "formula/grab_formula.h"
 #include "service/service_client.h"
 

@@ -1,8 +1,8 @@
 #include "editor/myFrame5.h"
 
-#include "base/text_helpers.h"
+#include "browser/webengine_browser.h"
 #include "editor/Unit3.h"
-#include "editor/editor_ui_texts.h"
+#include "editor/ui_texts.h"
 #include "editor/marker_highlighter.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
@@ -11,7 +11,6 @@
 #include "editor/verify_rows.h"
 #include "formula/grab_formula.h"
 #include "formula/markers.h"
-#include "monitor/webengine_browser.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
 #include "widgets/hint_edit.h"

@@ -1,7 +1,8 @@
 #include "editor/myFrame5.h"
 
+#include "base/ascii_fold.h"
 #include "base/text_helpers.h"
-#include "editor/editor_ui_texts.h"
+#include "editor/ui_texts.h"
 #include "editor/marker_highlighter.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
@@ -15,10 +16,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>

@@ -1,6 +1,6 @@
 #include "editor/myFrame6.h"
 
-#include "editor/editor_ui_texts.h"
+#include "editor/ui_texts.h"
 #include "widgets/qt_text.h"
 
 #include <QComboBox>

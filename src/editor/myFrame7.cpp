@@ -1,6 +1,6 @@
 #include "editor/myFrame7.h"
 
-#include "editor/editor_ui_texts.h"
+#include "editor/ui_texts.h"
 #include "widgets/hint_edit.h"
 
 #include <QCheckBox>

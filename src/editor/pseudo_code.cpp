@@ -1,5 +1,6 @@
 #include "editor/pseudo_code.h"
 
+#include "base/ascii_fold.h"
 #include "base/text_helpers.h"
 #include "editor/editor_rules.h"
 #include "formula/grab_formula.h"

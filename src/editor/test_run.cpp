@@ -2,7 +2,7 @@
 
 #include "base/text_helpers.h"
 #include "editor/editor_rules.h"
-#include "editor/editor_texts.h"
+#include "editor/gbk_texts.h"
 #include "formula/page_prep.h"
 #include "formula/verify_formula.h"
 

@@ -1,7 +1,8 @@
 #include "formula/grab_formula.h"
 
+#include "base/ascii_fold.h"
 #include "base/text_helpers.h"
-#include "formula/formula_texts.h"
+#include "formula/gbk_texts.h"
 #include "formula/markers.h"
 #include "formula/tag_scanner.h"
 

@@ -1,7 +1,6 @@
 #include "formula/prep_scan.h"
 
 #include "base/ascii_fold.h"
-#include "base/text_helpers.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/text_helpers.h"
+#include "base/text_search.h"
 
 namespace vexory {
 

@@ -1,6 +1,7 @@
 #include "formula/verify_formula.h"
 
 #include "base/text_helpers.h"
+#include "base/text_search.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,6 +1,7 @@
 #include "formula/wild.h"
 
-#include "base/text_helpers.h"
+#include "base/ascii_fold.h"
+#include "base/text_search.h"
 #include "formula/markers.h"
 
 #include <algorithm>

@@ -1,12 +1,14 @@
 #include "monitor/monitor_core.h"
 
+#include "base/encoding.h"
 #include "base/string_list2.h"
 #include "base/text_helpers.h"
 #include "base/tick_clock.h"
+#include "browser/ready_wait.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "model/settings.h"
-#include "monitor/monitor_texts.h"
+#include "monitor/gbk_texts.h"
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
 
@@ -481,29 +483,13 @@ void MonitorCore::waitUntilReady()
 {
     if (!m_browser)
         return;
-    const uint32_t timeout = task().ConnectTimeout;
-    const uint32_t t0 = TickCount();
-    uint32_t loads = m_browser->loadsStarted;
-    bool seenBusy = false;
-    auto timedOut = [&] { return timeout > 0 && TickCount() - t0 > timeout; };
-    for (;;) {
-        int quiet = 0;
-        while (quiet < 2000) {
-            const uint32_t nowLoads = m_browser->loadsStarted;
-            if (m_browser->busy || nowLoads != loads) {
-                loads = nowLoads;
-                seenBusy = true;
-                quiet = 0;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (seenBusy)
-                quiet += 10;
-            if (timedOut() || StopCondition())
+    for (ReadyWait wait(*m_browser, task().ConnectTimeout);;) {
+        for (wait.NewRound(); wait.Look();) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ReadyWait::kLookMs));
+            if (wait.TimedOut() || StopCondition())
                 return;
         }
-        if (!sleepMs(100) || timedOut())
-            return;
-        if (!m_browser->busy && m_browser->readyState == 4)
+        if (!sleepMs(ReadyWait::kRoundPauseMs) || wait.TimedOut() || wait.Complete())
             return;
     }
 }

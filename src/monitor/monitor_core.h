@@ -10,6 +10,7 @@
 // or guarded strings), the browser's busy / ready state (atomics the GUI thread
 // keeps current) and the page-text slot (guarded here).
 
+#include "browser/browser_state.h"
 #include "formula/grab_formula.h"
 #include "formula/page_prep.h"
 #include "formula/verify_formula.h"
@@ -24,16 +25,6 @@
 #include <vector>
 
 namespace vexory {
-
-// What the GUI thread tells about a browser. `loadsStarted` counts every load that
-// began, so that a load that starts and ends between two looks is still seen busy.
-struct BrowserState
-{
-    std::atomic<bool> busy{false};
-    std::atomic<int> readyState{0}; // 4: complete
-    std::atomic<uint32_t> loadsStarted{0};
-    std::atomic<bool> hasWindow{true};
-};
 
 // Process outcomes.
 enum ProcessOutcome : int

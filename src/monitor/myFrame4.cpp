@@ -1,12 +1,12 @@
 #include "monitor/myFrame4.h"
 
-#include "base/base_texts.h"
+#include "base/gbk_texts.h"
+#include "base/progress_format.h"
 #include "base/text_helpers.h"
+#include "browser/webengine_browser.h"
 #include "monitor/memo_log.h"
-#include "monitor/monitor_texts.h"
-#include "monitor/runner_texts.h"
-#include "monitor/webengine_browser.h"
-#include "service/http_client.h"
+#include "monitor/gbk_texts.h"
+#include "monitor/ui_texts.h"
 #include "widgets/qt_text.h"
 
 #include <QHBoxLayout>
@@ -683,9 +683,7 @@ void TFrame4::onDownload(const QUrl& url)
 
 void TFrame4::fetchDownload()
 {
-    const std::string text = HttpGet(m_download.toStdString(), BrowserCookiesFor(QUrl::fromEncoded(m_download)));
-    if (!text.empty())
-        m_browser->WriteDocument("<html><head></head><body>" + text + "</body></html>");
+    m_browser->ShowAsText(QUrl::fromEncoded(m_download));
 }
 
 } // namespace vexory

@@ -1,7 +1,7 @@
 #include "platform/plugin_window.h"
 
 #include "platform/codepage.h"
-#include "platform/platform_texts.h"
+#include "platform/gbk_texts.h"
 
 #include <algorithm>
 #include <cerrno>

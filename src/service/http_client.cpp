@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdio>
 #include <mutex>
 
 namespace vexory {
@@ -30,6 +29,7 @@ struct Curl
     decltype(&curl_slist_append) slist_append = nullptr;
     decltype(&curl_slist_free_all) slist_free_all = nullptr;
     bool loaded = false;
+    std::string why; // when not loaded
 };
 
 template <typename F> bool resolve(void* library, const char* name, F& target)
@@ -38,7 +38,7 @@ template <typename F> bool resolve(void* library, const char* name, F& target)
     return target != nullptr;
 }
 
-// The loaded library, or one whose `loaded` is false (told once on stderr).
+// The loaded library, or one whose `loaded` is false and that says why.
 const Curl& curl()
 {
     static const Curl api = [] {
@@ -54,8 +54,8 @@ const Curl& curl()
             c.loaded = c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         }
         if (!c.loaded)
-            std::fprintf(stderr, "vexory: HTTP is unavailable: libcurl.so.4 could not be loaded (%s)\n",
-                         library ? "a function is missing" : dlerror());
+            c.why = std::string("libcurl.so.4 could not be loaded (") +
+                    (library ? "a function is missing" : dlerror()) + ")";
         return c;
     }();
     return api;
@@ -150,6 +150,11 @@ std::string charsetOf(std::string contentType)
 }
 
 } // namespace
+
+std::string HttpUnavailable()
+{
+    return curl().why;
+}
 
 std::string HttpPost(const std::string& url, std::string_view body, int timeoutMs)
 {

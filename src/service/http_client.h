@@ -21,6 +21,10 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
 // `cookies` ("a=1; b=2") goes out as the Cookie header when not empty.
 std::string HttpGet(const std::string& url, const std::string& cookies = {});
 
+// Why no request can be made (libcurl could not be loaded), "" when they can.
+// Loads the library when no request did yet.
+std::string HttpUnavailable();
+
 // The User-Agent every service request carries.
 inline constexpr std::string_view kServiceUserAgent =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.2; SV1; .NET CLR 1.1.4322; .NET CLR 2.0.50727)";

@@ -1,5 +1,6 @@
 #include "service/protocol_codec.h"
 
+#include "base/encoding.h"
 #include "base/text_helpers.h"
 #include "formula/markers.h"
 #include "platform/codepage.h"

@@ -1,5 +1,7 @@
 #include "service/service_client.h"
 
+#include "base/ascii_fold.h"
+#include "base/encoding.h"
 #include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/http_client.h"

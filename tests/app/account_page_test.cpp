@@ -2,7 +2,6 @@
 // engine at a phone's width: register, land on the account page, bind a channel,
 // send a test, and get the next record on the phone; pictures of each step.
 
-#include "base/text_helpers.h"
 #include "platform/codepage.h"
 #include "service/service_client.h"
 #include "support/channel_standins.h"

@@ -1,7 +1,7 @@
 // The real vexory binary, offscreen with "autorun", against a local site whose
 // pages change: only ticked tasks report, and SIGTERM ends it as closing does.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "model/task_store.h"
 #include "platform/codepage.h"
 #include "support/server_process.h"

@@ -1,4 +1,4 @@
-#include "app/app_texts.h"
+#include "app/gbk_texts.h"
 #include "app/mem_manager.h"
 
 #include <gtest/gtest.h>

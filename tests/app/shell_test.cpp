@@ -6,7 +6,7 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "base/tick_clock.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
@@ -34,6 +34,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -42,7 +43,6 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QPointer>
 #include <QTimer>
 
 #include <atomic>
@@ -905,7 +905,8 @@ void ShellTest::withoutTheMultiTaskRightTheTasksLeftAreNamed()
     form.EnterTaskList();
     QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(form.Runners().size()), 1, 30000);
-    QVERIFY(g_boxes.shown.contains(QStringLiteral("您的账户没有多任务权限：只运行“甲”，其余勾选的任务不会运行：乙、丙")));
+    QVERIFY(
+        g_boxes.shown.contains(QStringLiteral("您的账户没有多任务权限：只运行“甲”，其余勾选的任务不会运行：乙、丙")));
     form.close();
 }
 

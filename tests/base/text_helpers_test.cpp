@@ -1,4 +1,8 @@
+#include "base/ascii_fold.h"
+#include "base/encoding.h"
+#include "base/progress_format.h"
 #include "base/text_helpers.h"
+#include "base/text_search.h"
 
 #include <gtest/gtest.h>
 

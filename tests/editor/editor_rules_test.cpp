@@ -2,7 +2,7 @@
 // fields of a save with their repair report, and the order of the unsaved check.
 
 #include "editor/editor_rules.h"
-#include "editor/editor_texts.h"
+#include "editor/gbk_texts.h"
 
 #include <gtest/gtest.h>
 

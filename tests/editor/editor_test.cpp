@@ -5,7 +5,7 @@
 
 #include "app/Unit1.h"
 #include "app/myFrame2.h"
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "editor/Unit2.h"
 #include "editor/editor_rules.h"
 #include "editor/myFrame5.h"

@@ -2,13 +2,13 @@
 // cells of a listing, deriving the formula, the three test runs, and a run of the
 // task so made. Offscreen, against pages served on 127.0.0.1.
 
+#include "browser/webengine_browser.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
 #include "monitor/myFrame4.h"
-#include "monitor/webengine_browser.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/test_http_server.h"

@@ -1,4 +1,4 @@
-#include "formula/formula_texts.h"
+#include "formula/gbk_texts.h"
 #include "formula/grab_formula.h"
 #include "formula/markers.h"
 

@@ -1,4 +1,4 @@
-#include "base/text_helpers.h"
+#include "base/ascii_fold.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
 #include "formula/tag_scanner.h"

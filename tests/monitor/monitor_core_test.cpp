@@ -1,9 +1,9 @@
 // Processing page texts as the monitor thread does, without its thread.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "formula/markers.h"
 #include "monitor/monitor_core.h"
-#include "monitor/monitor_texts.h"
+#include "monitor/gbk_texts.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
 #include "service/service_client.h"

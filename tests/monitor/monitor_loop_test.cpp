@@ -2,7 +2,7 @@
 // the test playing the panels and the main window.
 
 #include "monitor/monitor_core.h"
-#include "monitor/monitor_texts.h"
+#include "monitor/gbk_texts.h"
 #include "support/wait.h"
 
 #include <gtest/gtest.h>

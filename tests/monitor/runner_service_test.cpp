@@ -1,10 +1,10 @@
 // The runner panel logged in to a real vexory-server: every kind of push reply as
 // the user sees it, the no-data warnings, and two chained tasks in their panels.
 
-#include "base/text_helpers.h"
-#include "monitor/monitor_texts.h"
+#include "base/encoding.h"
+#include "browser/webengine_browser.h"
+#include "monitor/gbk_texts.h"
 #include "monitor/myFrame4.h"
-#include "monitor/webengine_browser.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
 #include "service/service_client.h"

@@ -2,11 +2,11 @@
 // served on 127.0.0.1 whose content the tests change between refreshes.
 
 #include "app/scheduler.h"
+#include "browser/webengine_browser.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
-#include "monitor/monitor_texts.h"
+#include "monitor/gbk_texts.h"
 #include "monitor/myFrame4.h"
-#include "monitor/webengine_browser.h"
 #include "platform/codepage.h"
 #include "support/gui_main.h"
 #include "support/test_http_server.h"
@@ -508,8 +508,9 @@ void RunnerTest::anEightMegabytePageIsReadInSeconds()
     // A call whose limit has passed stops where it is: the renderer does not go on
     // rewriting links for a caller that has given up.
     QVERIFY(!browser.RunScript(QStringLiteral("vexory.pageSource()"), 0).isValid());
-    QCOMPARE(browser.RunScript(QStringLiteral("(function () { var a = document.querySelectorAll('a');"
-                                              " return a[a.length - 1].getAttribute('href'); })()"))
+    QCOMPARE(browser
+                 .RunScript(QStringLiteral("(function () { var a = document.querySelectorAll('a');"
+                                           " return a[a.length - 1].getAttribute('href'); })()"))
                  .toString()
                  .left(2),
              QStringLiteral("d/"));

@@ -1,4 +1,4 @@
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "formula/markers.h"
 #include "platform/codepage.h"
 #include "service/protocol_codec.h"

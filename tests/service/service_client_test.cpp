@@ -1,6 +1,6 @@
 // The client side of the service protocol against a real vexory-server.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"

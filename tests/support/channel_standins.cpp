@@ -1,6 +1,6 @@
 #include "support/channel_standins.h"
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "support/wait.h"
 
 #include <netinet/in.h>

@@ -3,7 +3,7 @@
 // The main() of a GUI test program: offscreen, the browser engine without its
 // sandbox and without network chatter, then the Qt Test object's slots.
 
-#include "monitor/webengine_browser.h"
+#include "browser/webengine_browser.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,8 +15,7 @@
 
 namespace vexory::test {
 
-template <typename TestObject>
-int RunGuiTest(int argc, char** argv)
+template <typename TestObject> int RunGuiTest(int argc, char** argv)
 {
     // Offscreen, on a desktop-sized screen of 1400 x 900 (the plug-in's own is 800 x 600).
     const QString config = QDir::temp().filePath(QStringLiteral("vexory-offscreen-1400x900.json"));

@@ -3,7 +3,7 @@
 // What tests of the service do again and again: accounts, logins and pushes with
 // the program's own client, the admin command line's JSON lines, waiting.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "service/service_client.h"
 #include "support/wait.h"
 

@@ -3,7 +3,7 @@
 // Shared plumbing of vexory-cli: options, files, output and errors.
 // Command-line arguments and JSON are UTF-8; the program's texts are GBK inside.
 
-#include "options.h"
+#include "base/command_options.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,9 +2,11 @@
 
 #include "commands.h"
 
+#include "base/encoding.h"
 #include "base/text_helpers.h"
 #include "model/settings.h"
 #include "platform/codepage.h"
+#include "service/http_client.h"
 #include "service/service_client.h"
 
 #include <iostream>
@@ -46,6 +48,8 @@ int Login(Args args, const Options&)
     j["chain"] = account.ChainRight != 0;
     j["fastrefresh"] = account.FastRefreshRight != 0;
     WriteJson(j);
+    if (const std::string why = HttpUnavailable(); !why.empty())
+        std::cerr << "vexory-cli: HTTP is unavailable: " << why << "\n";
     return code == LoginDone ? 0 : kExitFailed;
 }
 
@@ -74,6 +78,8 @@ int Push(Args args, const Options& options)
     t.FormulaSent = formula ? 0 : 1; // a formula given goes with the push
     const std::string reply = PushResult(t, account, server, ReadTextFile(args[0], options));
     std::cout << reply << '\n';
+    if (const std::string why = HttpUnavailable(); !why.empty())
+        std::cerr << "vexory-cli: HTTP is unavailable: " << why << "\n";
     return reply.empty() ? kExitFailed : 0;
 }
 

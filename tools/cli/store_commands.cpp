@@ -2,7 +2,7 @@
 
 #include "commands.h"
 
-#include "model/model_texts.h"
+#include "model/gbk_texts.h"
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "platform/codepage.h"

@@ -5,7 +5,7 @@
 #include "base/version.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
-#include "platform/platform_texts.h"
+#include "platform/gbk_texts.h"
 
 #include <csignal>
 #include <cstdio>

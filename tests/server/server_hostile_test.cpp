@@ -2,7 +2,7 @@
 // oversized requests, guessing, floods; and the account's life: deletion,
 // retention, the inbox, forwarding off the request path.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "platform/codepage.h"
 #include "server_db.h"
 #include "service/http_client.h"
@@ -434,8 +434,8 @@ TEST(ServerHostile, OneAddressOrNicknameCannotShutOthersOut)
 
     // Wrong passwords and wrong user numbers by others at the owner's address slow
     // those kinds of request only: every push with the right number is taken.
-    ASSERT_TRUE(waitFor([&] { return loggedIn(owner, server); }, std::chrono::seconds(60),
-                        std::chrono::milliseconds(200)));
+    ASSERT_TRUE(
+        waitFor([&] { return loggedIn(owner, server); }, std::chrono::seconds(60), std::chrono::milliseconds(200)));
     for (int i = 0; i < 12; ++i) {
         exchange(server.port(), loginRequest("busy", "guess" + std::to_string(i)));
         exchange(server.port(), pushRequest("busy", 1000 + i, "x=1"));

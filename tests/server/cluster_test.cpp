@@ -19,9 +19,9 @@
 #include <thread>
 
 #include <csignal>
-#include <poll.h>
 #include <dirent.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 
 using namespace vexory;

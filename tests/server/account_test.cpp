@@ -4,7 +4,7 @@
 
 #include "support/channel_standins.h"
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
 #include "support/service_helpers.h"

@@ -1,7 +1,7 @@
 // The service's database on both engines: schema versions, the counters and the
 // outbox shared by several instances (here, several handles on one database).
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "channels.h"
 #include "db_util.h"
 #include "server_db.h"

@@ -1,13 +1,13 @@
 // vexory-server on bad input and under many concurrent pushes.
 
-#include "base/text_helpers.h"
+#include "base/encoding.h"
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
-#include "support/temp_dir.h"
 #include "support/service_helpers.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -157,7 +157,8 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
     TempDir dir;
     const std::string binary = ShellQuote(VEXORY_SERVER_PATH);
     const std::string config = dir.file("server.conf");
-    WriteBytes(config, "# comment\n\ndata = " + dir.file("db") + "\n  accounts-per-address = 1  \nlisten = 127.0.0.1:1\n");
+    WriteBytes(config,
+               "# comment\n\ndata = " + dir.file("db") + "\n  accounts-per-address = 1  \nlisten = 127.0.0.1:1\n");
     // The admin commands take the database from it, and nothing else.
     std::string out, err;
     EXPECT_EQ(RunCommand(binary + " user add --config " + ShellQuote(config) + " alice pw", &out, &err), 0) << err;
@@ -167,10 +168,12 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
     ASSERT_TRUE(server.ok());
     httplib::Client client("127.0.0.1", server.port());
     const httplib::Headers form{{"Cookie", kFormCookie}};
-    EXPECT_EQ(client.Post("/register", form, registerForm("bob", "p1", "p1"), "application/x-www-form-urlencoded")->status,
-              303);
-    EXPECT_EQ(client.Post("/register", form, registerForm("eve", "p1", "p1"), "application/x-www-form-urlencoded")->status,
-              429);
+    EXPECT_EQ(
+        client.Post("/register", form, registerForm("bob", "p1", "p1"), "application/x-www-form-urlencoded")->status,
+        303);
+    EXPECT_EQ(
+        client.Post("/register", form, registerForm("eve", "p1", "p1"), "application/x-www-form-urlencoded")->status,
+        429);
     // A line that is no setting is named.
     WriteBytes(config, "data = x\nlisten\n");
     EXPECT_EQ(RunCommand(binary + " user list --config " + ShellQuote(config), &out, &err), 2);
@@ -226,9 +229,9 @@ TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
     TAccountRecord again = account("alice", "pw");
     EXPECT_TRUE(loggedIn(again, restored.host()));
     WriteBytes(dir.file("junk"), "not a database");
-    EXPECT_EQ(RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " +
-                         ShellQuote(dir.file("junk"))),
-              1);
+    EXPECT_EQ(
+        RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " + ShellQuote(dir.file("junk"))),
+        1);
 }
 
 TEST(Server, AServiceMovesFromSqliteToPostgresWhole)

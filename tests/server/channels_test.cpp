@@ -4,7 +4,6 @@
 
 #include "support/channel_standins.h"
 
-#include "base/text_helpers.h"
 #include "channels.h"
 #include "outbound.h"
 #include "platform/codepage.h"

@@ -20,13 +20,6 @@ inline const QString kNotSent = QStringLiteral("数据未发送");
 inline const QString kWarning = QStringLiteral("警告");
 // A page load that failed, and why.
 inline const QString kLoadFailed = QStringLiteral("网页载入失败：%1");
-inline const QString kNoSuchHost = QStringLiteral("找不到这个网站（域名无法解析）");
-inline const QString kRefused = QStringLiteral("连接被拒绝");
-inline const QString kTimedOut = QStringLiteral("连接超时");
-inline const QString kUnreachable = QStringLiteral("网络不可达");
-inline const QString kBadUrl = QStringLiteral("网址无效");
-inline const QString kNoAnswer = QStringLiteral("服务器没有回答");
-inline const QString kHttpStatus = QStringLiteral("服务器回答 HTTP %1");
 inline const QString kNicknameError = QStringLiteral("\r\n昵称错误，退出登录！\r\n");
 inline const QString kLoggedInElsewhere = QStringLiteral("\r\n账户异地登录，退出登录！\r\n");
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "base/command_options.h"
 
 namespace vexory::cli {
 
