@@ -234,7 +234,7 @@ TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
         1);
 }
 
-TEST(Server, AServiceMovesFromSqliteToPostgresWhole)
+TEST(Server, AServiceMovesFromSqliteToPostgresAndBackWhole)
 {
     if (TestsOnPostgres())
         GTEST_SKIP() << "runs once, from SQLite";
@@ -275,4 +275,16 @@ TEST(Server, AServiceMovesFromSqliteToPostgresWhole)
     EXPECT_NE(page->body.find("n=0"), std::string::npos);
     // A second move into a database with accounts is refused.
     EXPECT_EQ(RunCommand(binary + " migrate --from " + ShellQuote(source) + " --to " + ShellQuote(target)), 1);
+
+    // And back, into a new SQLite file: the four results, and the account logs in.
+    moved.Stop();
+    TempDir dir;
+    const std::string back = "sqlite:" + dir.path() + "/back.sqlite3";
+    ASSERT_EQ(RunCommand(binary + " migrate --from " + ShellQuote(target) + " --to " + ShellQuote(back), &out, &err), 0)
+        << err;
+    EXPECT_NE(out.find("results: 4"), std::string::npos) << out;
+    ServerProcess returned(VEXORY_SERVER_PATH, {}, back);
+    ASSERT_TRUE(returned.ok());
+    TAccountRecord home = account("alice", "pw");
+    EXPECT_TRUE(loggedIn(home, returned.host()));
 }
