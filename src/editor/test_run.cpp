@@ -21,11 +21,6 @@ std::string join(std::string_view a, std::string_view b)
 
 } // namespace
 
-std::string CleanTestValue(std::string_view value, bool clearTags)
-{
-    return clearTags ? StripTags(value) : StripClassAttributes(value);
-}
-
 std::string RecordLine(int number, const std::vector<std::string>& names, const std::vector<std::string>& values)
 {
     std::string line = std::to_string(number) + "\t: ";
@@ -78,19 +73,14 @@ TestEnd RunTest(const TestInput& input, const TestCallbacks& cb)
     TStringCutOuter cutter;
     cutter.SetFormula(cleaned.formula);
     cutter.CutOut(CompactHtml(pseudo));
-    std::vector<std::string> names;
-    for (int f = 0; f < cutter.FieldCount(); ++f)
-        names.push_back(cutter.Field(f)->front());
+    const std::vector<std::string> names = cutter.FieldNames();
     const int rows = cutter.RowCount();
     if (cutter.FieldCount() == 0 || rows == 0) {
         cb.add(texts::kTestBadFormula);
     } else {
         for (int r = 1; r <= rows; ++r) {
             try {
-                std::vector<std::string> values;
-                for (int f = 0; f < cutter.FieldCount(); ++f)
-                    values.push_back((*cutter.Field(f))[static_cast<size_t>(r)]);
-                cb.add(CleanTestValue(RecordLine(r, names, values), input.clearTags));
+                cb.add(CleanValue(RecordLine(r, names, cutter.Row(r)), input.clearTags));
             } catch (const std::exception&) {
                 // One bad line does not end the listing.
             }
@@ -107,9 +97,9 @@ TestEnd RunTest(const TestInput& input, const TestCallbacks& cb)
             int passed = 0;
             if (cutter.FieldCount() > 0) {
                 for (int r = 1; r <= rows; ++r) {
-                    std::vector<std::string> values;
-                    for (int f = 0; f < cutter.FieldCount(); ++f)
-                        values.push_back(CleanTestValue((*cutter.Field(f))[static_cast<size_t>(r)], input.clearTags));
+                    std::vector<std::string> values = cutter.Row(r);
+                    for (std::string& value : values)
+                        value = CleanValue(value, input.clearTags);
                     if (checker.Check(values))
                         cb.add(RecordLine(++passed, names, values));
                 }

@@ -43,10 +43,6 @@ struct TestCallbacks
 
 TestEnd RunTest(const TestInput& input, const TestCallbacks& callbacks);
 
-// A value (or a whole record line) cleaned as the test shows it: tags removed and
-// entities decoded with "清除HTML标签", else only class attributes removed.
-std::string CleanTestValue(std::string_view value, bool clearTags);
-
 // "3\t: aa=x\t| ab=y".
 std::string RecordLine(int number, const std::vector<std::string>& names, const std::vector<std::string>& values);
 

@@ -384,6 +384,22 @@ const TStringCutOuter::Column* TStringCutOuter::Field(int index) const
     return &m_fields[static_cast<size_t>(index)];
 }
 
+std::vector<std::string> TStringCutOuter::FieldNames() const
+{
+    std::vector<std::string> names;
+    for (const Column& column : m_fields)
+        names.push_back(column.front());
+    return names;
+}
+
+std::vector<std::string> TStringCutOuter::Row(int row) const
+{
+    std::vector<std::string> values;
+    for (const Column& column : m_fields)
+        values.push_back(column[static_cast<size_t>(row)]);
+    return values;
+}
+
 void TStringCutOuter::SetFormula(std::string_view formula)
 {
     m_fields.clear();

@@ -82,6 +82,10 @@ public:
     // The column at a 0-based index, or nullptr outside 0 .. FieldCount() - 1.
     const Column* Field(int index) const;
     int RowCount() const { return m_fields.empty() ? 0 : static_cast<int>(m_fields.front().size()) - 1; }
+    // Each column's name (its first entry), in column order.
+    std::vector<std::string> FieldNames() const;
+    // Each column's value in row `row` (1 .. RowCount()), in column order.
+    std::vector<std::string> Row(int row) const;
     // Every column keeps only its name.
     void ClearValues();
     void ClearFields();

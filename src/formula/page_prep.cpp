@@ -493,6 +493,11 @@ std::string StripClassAttributes(std::string_view text)
     return WildReplace(text, " class=\"[*]\"", "", kReplaceAll | kIgnoreCase);
 }
 
+std::string CleanValue(std::string_view value, bool clearTags)
+{
+    return clearTags ? StripTags(value) : StripClassAttributes(value);
+}
+
 const PreparedPage& PagePreparer::Prepare(std::string_view page)
 {
     static const std::string opening = LowerAscii(MarkOpening(HighlightTemplate));

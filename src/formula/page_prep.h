@@ -29,6 +29,10 @@ std::string StripTags(std::string_view text);
 // Removes every class attribute.
 std::string StripClassAttributes(std::string_view text);
 
+// A value (or a whole record line) as a task reports it: tags removed and entities
+// decoded when the task clears tags ("清除HTML标签"), else only class attributes removed.
+std::string CleanValue(std::string_view value, bool clearTags);
+
 // Decodes &amp; &nbsp; &lt; &gt; (case ignored, in that order).
 std::string DecodeEntities(std::string_view text);
 

@@ -174,7 +174,7 @@ bool MonitorCore::servesRequester()
 
 std::string MonitorCore::clean(const std::string& value) const
 {
-    return m_account.Tasks[static_cast<size_t>(m_taskIndex)].ClearTags ? StripTags(value) : StripClassAttributes(value);
+    return CleanValue(value, m_account.Tasks[static_cast<size_t>(m_taskIndex)].ClearTags);
 }
 
 int MonitorCore::Process()
@@ -214,15 +214,12 @@ int MonitorCore::Process()
 void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycle)
 {
     TTaskRecord& t = task();
-    const int fields = m_cutter.FieldCount();
-    std::vector<std::string> values;
+    const std::vector<std::string> values = m_cutter.Row(row);
     std::string line;
-    for (int f = 0; f < fields; ++f) {
-        const auto& column = *m_cutter.Field(f);
-        values.push_back(column[static_cast<size_t>(row)]);
+    for (size_t f = 0; f < values.size(); ++f) {
         if (f)
             line += "\t| ";
-        line += column[0] + "=" + values.back();
+        line += m_cutter.Field(static_cast<int>(f))->front() + "=" + values[f];
     }
     if (line.empty())
         return;

@@ -93,12 +93,12 @@ int Cut(Args args, const Options& options)
 
     Json fields = Json::array();
     Json rows = Json::array();
-    for (int i = 0; i < cutter.FieldCount(); ++i)
-        fields.push_back(GbkToUtf8((*cutter.Field(i))[0]));
+    for (const std::string& name : cutter.FieldNames())
+        fields.push_back(GbkToUtf8(name));
     for (int r = 1; r <= cutter.RowCount(); ++r) {
         Json row = Json::array();
-        for (int i = 0; i < cutter.FieldCount(); ++i)
-            row.push_back(GbkToUtf8((*cutter.Field(i))[static_cast<size_t>(r)]));
+        for (const std::string& value : cutter.Row(r))
+            row.push_back(GbkToUtf8(value));
         rows.push_back(std::move(row));
     }
     WriteJson(Json{{"fields", fields}, {"rows", rows}});
