@@ -44,4 +44,29 @@ void LowerAsciiInto(std::string_view text, char* out);
 // lowered: what turns a plain fold into LowerAscii.
 void RestoreTrails(std::string_view text, char* lower);
 
+// A text to search, lowered as LowerAscii lowers it when the search ignores case,
+// else the text itself (nothing copied). It holds what it lowered: not copied.
+class SearchText
+{
+public:
+    SearchText(std::string_view text, bool ignoreCase)
+    {
+        if (ignoreCase) {
+            m_lowered = LowerAscii(text);
+            m_view = m_lowered;
+        } else {
+            m_view = text;
+        }
+    }
+    SearchText(const SearchText&) = delete;
+    SearchText& operator=(const SearchText&) = delete;
+
+    operator std::string_view() const { return m_view; }
+    std::string_view View() const { return m_view; }
+
+private:
+    std::string m_lowered;
+    std::string_view m_view;
+};
+
 } // namespace vexory

@@ -109,14 +109,7 @@ std::string RemoveAll(std::string_view text, std::string_view what, bool ignoreC
 {
     if (what.empty())
         return std::string(text);
-    std::string lowerText, lowerWhat;
-    std::string_view search = text, needle = what;
-    if (ignoreCase) {
-        lowerText = LowerAscii(text);
-        lowerWhat = LowerAscii(what);
-        search = lowerText;
-        needle = lowerWhat;
-    }
+    const SearchText search(text, ignoreCase), needle(what, ignoreCase);
     std::string out;
     out.reserve(text.size());
     size_t at = 0;

@@ -122,14 +122,7 @@ bool IsValidNoteMarker(std::string_view candidate)
 WildMatch FindMarker(std::string_view text, std::string_view pattern, int from, bool ignoreCase,
                      MarkerValidator validator)
 {
-    std::string lowerText, lowerPattern;
-    std::string_view search = text, pat = pattern;
-    if (ignoreCase) {
-        lowerText = LowerAscii(text);
-        lowerPattern = LowerAscii(pattern);
-        search = lowerText;
-        pat = lowerPattern;
-    }
+    const SearchText search(text, ignoreCase), pat(pattern, ignoreCase);
     WildMatch m = WildFind(search, pat, from);
     while (validator && m) {
         if (validator(matched(text, m)))

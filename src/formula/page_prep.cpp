@@ -376,15 +376,8 @@ std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::
         head.find(Wildcard) != std::string_view::npos || tail.find(Wildcard) != std::string_view::npos)
         return WildReplace(text, MarkPattern(tmpl), marker, kReplaceAll | (ignoreCase ? kIgnoreCase : 0));
 
-    std::string lowerStore;
-    std::string_view search = text;
-    std::string h(head), t(tail), mk(marker);
-    if (ignoreCase) {
-        lowerStore = LowerAscii(text);
-        search = lowerStore;
-        h = LowerAscii(head);
-        t = LowerAscii(tail);
-    }
+    const SearchText search(text, ignoreCase), headText(head, ignoreCase), tailText(tail, ignoreCase);
+    const std::string_view h = headText, t = tailText, mk = marker;
     const size_t first = FindBytes(search, h);
     if (first == std::string_view::npos)
         return std::string(text);

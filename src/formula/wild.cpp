@@ -116,15 +116,8 @@ namespace {
 template <typename Producer>
 std::string replaceMatches(std::string_view text, std::string_view pattern, Producer&& produce, int flags)
 {
-    std::string lowerText, lowerPattern;
-    std::string_view search = text;
-    std::string_view pat = pattern;
-    if (flags & kIgnoreCase) {
-        lowerText = LowerAscii(text);
-        lowerPattern = LowerAscii(pattern);
-        search = lowerText;
-        pat = lowerPattern;
-    }
+    const bool ignoreCase = flags & kIgnoreCase;
+    const SearchText search(text, ignoreCase), pat(pattern, ignoreCase);
     std::string out;
     size_t copied = 0; // bytes of `text` already dealt with
     int from = 1;
