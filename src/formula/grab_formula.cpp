@@ -3,6 +3,7 @@
 #include "base/ascii_fold.h"
 #include "base/text_helpers.h"
 #include "formula/gbk_texts.h"
+#include "formula/marker_search.h"
 #include "formula/markers.h"
 #include "formula/tag_scanner.h"
 
@@ -11,55 +12,6 @@
 namespace vexory {
 
 namespace {
-
-// The shape every marker candidate must have: as long as its template, with its opening and closing.
-bool hasShape(std::string_view candidate, std::string_view tmpl)
-{
-    const std::string_view open = MarkOpening(tmpl), close = MarkClosing(tmpl);
-    return candidate.size() >= tmpl.size() && candidate.substr(0, open.size()) == open &&
-           candidate.substr(candidate.size() - close.size()) == close;
-}
-
-std::string_view contentOf(std::string_view marker, std::string_view tmpl)
-{
-    const size_t open = MarkOpening(tmpl).size(), close = MarkClosing(tmpl).size();
-    if (marker.size() < open + close)
-        return {};
-    return marker.substr(open, marker.size() - open - close);
-}
-
-const std::string& fieldPattern()
-{
-    static const std::string p = MarkPattern(FieldMark);
-    return p;
-}
-const std::string& indexPattern()
-{
-    static const std::string p = MarkPattern(IndexMark);
-    return p;
-}
-
-std::string_view matched(std::string_view text, WildMatch m)
-{
-    return text.substr(static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len));
-}
-
-// Removes every valid marker of one kind, first from the start each time.
-std::pair<std::string, std::vector<std::string>> extractMarkers(std::string_view formula, std::string_view tmpl,
-                                                                MarkerValidator validator)
-{
-    std::string text(formula);
-    std::vector<std::string> found;
-    const std::string pattern = MarkPattern(tmpl);
-    for (;;) {
-        WildMatch m = FindMarker(text, pattern, 1, false, validator);
-        if (!m)
-            break;
-        found.emplace_back(matched(text, m));
-        text.erase(static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len));
-    }
-    return {std::move(text), std::move(found)};
-}
 
 enum class ItemKind
 {
@@ -76,111 +28,7 @@ struct Item
     std::string text;
 };
 
-// All markers of one kind in a text, left to right, each search after the previous marker.
-std::vector<WildMatch> findAll(std::string_view text, std::string_view pattern, MarkerValidator validator)
-{
-    std::vector<WildMatch> out;
-    int from = 1;
-    for (WildMatch m = FindMarker(text, pattern, from, false, validator); m;
-         m = FindMarker(text, pattern, from, false, validator)) {
-        out.push_back(m);
-        from = m.end();
-    }
-    return out;
-}
-
 } // namespace
-
-bool IsValidFieldMarker(std::string_view candidate)
-{
-    if (!hasShape(candidate, FieldMark))
-        return false;
-    for (char ch : contentOf(candidate, FieldMark)) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80))
-            return false;
-    }
-    return true;
-}
-
-bool IsValidIndexMarker(std::string_view candidate)
-{
-    IndexPath path;
-    return hasShape(candidate, IndexMark) && ParseIndexPath(contentOf(candidate, IndexMark), path);
-}
-
-bool IsValidChainMarker(std::string_view candidate)
-{
-    return hasShape(candidate, ChainMark) && ParseChainMarker(candidate).ok;
-}
-
-bool IsValidNoteMarker(std::string_view candidate)
-{
-    return hasShape(candidate, NoteMark) && !StripSpace(contentOf(candidate, NoteMark)).empty();
-}
-
-WildMatch FindMarker(std::string_view text, std::string_view pattern, int from, bool ignoreCase,
-                     MarkerValidator validator)
-{
-    const SearchText search(text, ignoreCase), pat(pattern, ignoreCase);
-    WildMatch m = WildFind(search, pat, from);
-    while (validator && m) {
-        if (validator(matched(text, m)))
-            return m;
-        m = WildFind(search, pat, m.pos + 1);
-    }
-    return m;
-}
-
-ChainLink ParseChainMarker(std::string_view chainMarkers)
-{
-    ChainLink link;
-    if (chainMarkers.size() <= ChainMark.size())
-        return link;
-    const std::string_view content = contentOf(chainMarkers, ChainMark);
-    const size_t at = content.rfind('@');
-    if (at == std::string_view::npos || at == 0 || at + 1 == content.size())
-        return link;
-    link.ok = true;
-    link.field = std::string(content.substr(0, at));
-    link.task = std::string(content.substr(at + 1));
-    return link;
-}
-
-std::pair<std::string, std::string> ExtractChainMarkers(std::string_view formula)
-{
-    auto [text, found] = extractMarkers(formula, ChainMark, IsValidChainMarker);
-    std::string chains;
-    for (const auto& m : found)
-        chains += m;
-    return {std::move(text), std::move(chains)};
-}
-
-std::pair<std::string, std::string> ExtractNoteMarkers(std::string_view formula)
-{
-    auto [text, found] = extractMarkers(formula, NoteMark, IsValidNoteMarker);
-    std::string notes;
-    if (!found.empty()) {
-        notes = MarkOpening(NoteMark);
-        for (size_t i = 0; i < found.size(); ++i) {
-            if (i)
-                notes += ';';
-            notes += contentOf(found[i], NoteMark);
-        }
-        notes += MarkClosing(NoteMark);
-    }
-    return {std::move(text), std::move(notes)};
-}
-
-void ListFieldNames(std::string_view formula, std::vector<std::string>& names)
-{
-    names.clear();
-    int from = 1;
-    for (WildMatch m = WildFind(formula, fieldPattern(), from); m; m = WildFind(formula, fieldPattern(), from)) {
-        names.emplace_back(contentOf(matched(formula, m), FieldMark));
-        from = m.end();
-    }
-}
 
 namespace {
 
@@ -196,7 +44,7 @@ std::vector<Item> splitAt(const std::string& text, const std::vector<WildMatch>&
         if (m.pos > at)
             parts.push_back(
                 {ItemKind::Text, text.substr(static_cast<size_t>(at - 1), static_cast<size_t>(m.pos - at))});
-        parts.push_back({kind, std::string(matched(text, m))});
+        parts.push_back({kind, std::string(Matched(text, m))});
         at = m.end();
     }
     if (at <= static_cast<int>(text.size()))
@@ -219,7 +67,7 @@ bool splitAtFields(std::vector<Item>& items, bool hasIndex, const Repair& repair
             continue;
         }
         const std::string text = items[k].text;
-        const std::vector<WildMatch> fields = findAll(text, fieldPattern(), IsValidFieldMarker);
+        const std::vector<WildMatch> fields = FindAllMarkers(text, FieldPattern(), IsValidFieldMarker);
         if (fields.empty()) {
             items.erase(items.begin() + static_cast<long>(k));
             repair(hasIndex ? texts::kCleanIndexSegmentWithoutField : texts::kCleanSegmentWithoutField);
@@ -338,7 +186,7 @@ CleanedFormula CleanFormula(std::string_view formula, const RepairReport& report
     std::tie(f, result.notes) = ExtractNoteMarkers(f);
 
     // Text and index markers; text around fields and wildcards; then the neighbours.
-    const std::vector<WildMatch> indexes = findAll(f, indexPattern(), IsValidIndexMarker);
+    const std::vector<WildMatch> indexes = FindAllMarkers(f, IndexPattern(), IsValidIndexMarker);
     const bool hasIndex = !indexes.empty();
     std::vector<Item> items = splitAt(f, indexes, ItemKind::Index);
     const bool anyField = splitAtFields(items, hasIndex, repair);
@@ -399,13 +247,13 @@ void TStringCutOuter::SetFormula(std::string_view formula)
     m_entries.clear();
     const std::string c = CleanFormula(formula).formula;
 
-    const std::vector<WildMatch> indexes = findAll(c, indexPattern(), IsValidIndexMarker);
+    const std::vector<WildMatch> indexes = FindAllMarkers(c, IndexPattern(), IsValidIndexMarker);
     if (indexes.empty()) {
         m_entries.push_back({{}, c, 0, 0});
     } else {
         for (size_t i = 0; i < indexes.size(); ++i) {
             TCutEntry e;
-            ParseIndexPath(contentOf(matched(c, indexes[i]), IndexMark), e.Path);
+            ParseIndexPath(MarkerContent(Matched(c, indexes[i]), IndexMark), e.Path);
             const int from = indexes[i].end();
             const int to = i + 1 < indexes.size() ? indexes[i + 1].pos : static_cast<int>(c.size()) + 1;
             e.Piece = c.substr(static_cast<size_t>(from - 1), static_cast<size_t>(to - from));
@@ -415,9 +263,9 @@ void TStringCutOuter::SetFormula(std::string_view formula)
     for (TCutEntry& e : m_entries) {
         e.FirstField = FieldCount();
         int from = 1;
-        for (WildMatch m = FindMarker(e.Piece, fieldPattern(), from, false, IsValidFieldMarker); m;
-             m = FindMarker(e.Piece, fieldPattern(), from, false, IsValidFieldMarker)) {
-            m_fields.push_back({std::string(contentOf(matched(e.Piece, m), FieldMark))});
+        for (WildMatch m = FindMarker(e.Piece, FieldPattern(), from, false, IsValidFieldMarker); m;
+             m = FindMarker(e.Piece, FieldPattern(), from, false, IsValidFieldMarker)) {
+            m_fields.push_back({std::string(MarkerContent(Matched(e.Piece, m), FieldMark))});
             e.Piece.replace(static_cast<size_t>(m.pos - 1), static_cast<size_t>(m.len), 1, kFieldSeparator);
             from = m.pos + 1;
         }
