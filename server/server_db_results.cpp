@@ -4,21 +4,8 @@
 
 #include "db_util.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <iterator>
-#include <random>
-#include <sstream>
+#include <mutex>
 
 namespace vexory::server {
 

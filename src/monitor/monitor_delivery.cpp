@@ -3,22 +3,9 @@
 
 #include "monitor/monitor_core.h"
 
-#include "base/encoding.h"
-#include "base/string_list2.h"
-#include "base/text_helpers.h"
-#include "base/tick_clock.h"
-#include "browser/ready_wait.h"
-#include "formula/markers.h"
-#include "formula/page_prep.h"
 #include "model/settings.h"
-#include "monitor/gbk_texts.h"
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
-
-#include <chrono>
-#include <cmath>
-#include <condition_variable>
-#include <thread>
 
 namespace vexory {
 

@@ -27,6 +27,13 @@ std::string serverOf(Args& args)
     return *server;
 }
 
+// After a request that got no answer: whether libcurl was missing.
+void sayWhyNoHttp()
+{
+    if (const std::string why = HttpUnavailable(); !why.empty())
+        std::cerr << "vexory-cli: HTTP is unavailable: " << why << "\n";
+}
+
 } // namespace
 
 int Login(Args args, const Options&)
@@ -48,8 +55,7 @@ int Login(Args args, const Options&)
     j["chain"] = account.ChainRight != 0;
     j["fastrefresh"] = account.FastRefreshRight != 0;
     WriteJson(j);
-    if (const std::string why = HttpUnavailable(); !why.empty())
-        std::cerr << "vexory-cli: HTTP is unavailable: " << why << "\n";
+    sayWhyNoHttp();
     return code == LoginDone ? 0 : kExitFailed;
 }
 
@@ -78,8 +84,7 @@ int Push(Args args, const Options& options)
     t.FormulaSent = formula ? 0 : 1; // a formula given goes with the push
     const std::string reply = PushResult(t, account, server, ReadTextFile(args[0], options));
     std::cout << reply << '\n';
-    if (const std::string why = HttpUnavailable(); !why.empty())
-        std::cerr << "vexory-cli: HTTP is unavailable: " << why << "\n";
+    sayWhyNoHttp();
     return reply.empty() ? kExitFailed : 0;
 }
 
