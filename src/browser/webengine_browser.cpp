@@ -374,6 +374,11 @@ bool WebEngineBrowser::ShowAsText(const QUrl& download)
     return true;
 }
 
+bool WebEngineBrowser::ShowAsText(const std::string& encodedUrl)
+{
+    return ShowAsText(QUrl::fromEncoded(QByteArray::fromStdString(encodedUrl)));
+}
+
 void WebEngineBrowser::WriteDocument(const std::string& html)
 {
     QPointer<WebEngineBrowser> self(this);

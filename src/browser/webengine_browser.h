@@ -8,6 +8,7 @@
 // reads only State().
 
 #include "browser/browser_state.h"
+#include "browser/page_steps.h"
 
 #include <QObject>
 #include <QPointer>
@@ -28,7 +29,7 @@ namespace vexory {
 
 class BrowserPage;
 
-class WebEngineBrowser : public QObject
+class WebEngineBrowser : public QObject, public PageBrowser
 {
     Q_OBJECT
 public:
@@ -38,18 +39,18 @@ public:
     QWebEngineView* View() const { return m_view; }
     BrowserState& State() { return m_state; }
 
-    void Navigate(const std::string& url);
-    void Refresh();
-    void Stop();
+    void Navigate(const std::string& url) override;
+    void Refresh() override;
+    void Stop() override;
     bool Busy() const { return m_state.busy; }
     int ReadyState() const { return m_state.readyState; }
-    bool HasWindow() const { return m_state.hasWindow; }
+    bool HasWindow() const override { return m_state.hasWindow; }
 
     // The page text: links and images made absolute, then the markup of the top
     // document, in code page 936; "" without a document.
-    std::string PageSource();
+    std::string PageSource() override;
     // Clicks the element a task's ElementId names (id, name^index, class^index).
-    bool ClickElement(const std::string& spec);
+    bool ClickElement(const std::string& spec) override;
     // Length of the selected text after compaction (UTF-16 characters), 0 when none.
     int SelectionLength();
     // Finds and selects the next (or previous) occurrence of a text.
@@ -70,6 +71,7 @@ public:
     // text: fetched at the address as the browser had it (encoded, never decoded
     // first), with the profile's cookies. False when nothing came.
     bool ShowAsText(const QUrl& download);
+    bool ShowAsText(const std::string& encodedUrl) override;
 
     // Runs one call of the page scripts and waits for its value (an invalid
     // QVariant when the page went away or did not answer in time).

@@ -119,33 +119,25 @@ void TForm3::SetBrowserMode()
                     QSize(std::max(400, screen->size().width() - 361), std::max(300, screen->size().height() - 120)));
 }
 
-int TForm3::FirstStep(bool guide, bool page, bool element)
-{
-    const int step = 7 - (guide ? 0 : 1) - (page ? 0 : 2) - (element ? 0 : 4);
-    // Without any URL there is nothing to load (0: nothing at all, 4: an element only).
-    return step == 0 || step == 4 ? -1 : step;
-}
-
 void TForm3::PrepareWizard(const std::string& guideUrl, const std::string& pageUrl, uint32_t timeoutMs,
                            const std::string& elementId)
 {
     m_guide = guideUrl;
     m_page = pageUrl;
     m_timeout = timeoutMs;
-    m_element = elementId;
-    const int first = FirstStep(!guideUrl.empty(), !pageUrl.empty(), !elementId.empty());
-    m_step = first < 0 ? 1000 : first;
+    m_steps = std::make_unique<WizardSteps>(*Browser(), static_cast<WizardStepHost&>(*this));
+    m_steps->SetTarget({guideUrl, pageUrl, elementId});
     m_status->clear();
     centre();
     setWindowTitle(QStringLiteral("Loading"));
 }
 
-bool TForm3::load(const std::string& url)
+bool TForm3::Load(const std::string& url)
 {
     m_status->setText(texts::kWizardLoading);
     WebEngineBrowser* browser = Browser();
     browser->Navigate(url);
-    WaitReady(*browser, *m_stop, m_timeout);
+    WaitForPage();
     // A page that did not come says why; the step stays, "下一步" tries again.
     if (!browser->LoadError().isEmpty()) {
         m_status->setText(texts::kWizardLoadFailed.arg(browser->LoadError()));
@@ -155,66 +147,57 @@ bool TForm3::load(const std::string& url)
     return true;
 }
 
+void TForm3::WaitForPage()
+{
+    WaitReady(*Browser(), *m_stop, m_timeout);
+}
+
+void TForm3::Tell(News news)
+{
+    switch (news) {
+    case News::GuideLoaded:
+        m_status->setText(texts::kWizardGuideLoaded);
+        break;
+    case News::PageLoaded:
+        m_status->setText(texts::kWizardPageLoaded);
+        break;
+    case News::Clicked:
+        m_status->setText(texts::kWizardClicked);
+        break;
+    case News::ClickFailed:
+        m_status->setText(texts::kWizardClickFailed);
+        break;
+    }
+}
+
+void TForm3::ReadPage()
+{
+    if (!Browser()->LoadError().isEmpty()) {
+        m_status->setText(texts::kWizardLoadFailed.arg(Browser()->LoadError()));
+        return;
+    }
+    const std::string source = Browser()->PageSource();
+    if (m_editor)
+        m_editor->PseudoCode = source.empty() ? std::string() : MakePseudoCode(source);
+    if (!source.empty() && m_editor && !m_editor->PseudoCode.empty()) {
+        m_status->setText(texts::kWizardSourceDone);
+        close();
+    } else {
+        m_status->setText(texts::kWizardSourceFailed);
+    }
+}
+
 void TForm3::RunStep()
 {
     m_stepTimer.stop();
     // Page waits pump events: "下一步" must not start a second step inside this one.
-    if (m_stepRunning)
+    if (m_stepRunning || !m_steps)
         return;
     m_stepRunning = true;
     m_next->setEnabled(false);
-    runStep();
+    m_steps->Run();
     m_next->setEnabled(true);
     m_stepRunning = false;
-}
-
-void TForm3::runStep()
-{
-    switch (m_step) {
-    case 1:
-    case 3:
-    case 5:
-    case 7:
-        if (!load(m_guide))
-            break;
-        m_status->setText(texts::kWizardGuideLoaded);
-        m_step = m_step == 1 ? 9 : m_step == 3 ? 2 : m_step == 5 ? 10 : 6;
-        break;
-    case 2:
-    case 6:
-        if (!load(m_page))
-            break;
-        m_status->setText(texts::kWizardPageLoaded);
-        m_step = m_step == 2 ? 9 : 10;
-        break;
-    case 9: {
-        if (!Browser()->LoadError().isEmpty()) {
-            m_status->setText(texts::kWizardLoadFailed.arg(Browser()->LoadError()));
-            break;
-        }
-        const std::string source = Browser()->PageSource();
-        if (m_editor)
-            m_editor->PseudoCode = source.empty() ? std::string() : MakePseudoCode(source);
-        if (!source.empty() && m_editor && !m_editor->PseudoCode.empty()) {
-            m_status->setText(texts::kWizardSourceDone);
-            close();
-        } else {
-            m_status->setText(texts::kWizardSourceFailed);
-        }
-        break;
-    }
-    case 10:
-        if (Browser()->ClickElement(m_element)) {
-            WaitReady(*Browser(), *m_stop, m_timeout);
-            m_status->setText(texts::kWizardClicked);
-            m_step = 9;
-        } else {
-            m_status->setText(texts::kWizardClickFailed);
-        }
-        break;
-    default:
-        break; // 1000: splash, registration, options
-    }
 }
 
 void TForm3::beforeNavigate(const QUrl& url)
@@ -234,7 +217,7 @@ void TForm3::takeLoadedPage()
 {
     // Closed after the page loaded, before its text was taken: the page that is
     // there is what the user meant, so its text is taken now.
-    if (m_mode != Mode::Browser || m_step != 9 || !m_editor || !m_editor->PseudoCode.empty() || !m_browser ||
+    if (m_mode != Mode::Browser || Step() != StepReadSource || !m_editor || !m_editor->PseudoCode.empty() || !m_browser ||
         !m_browser->LoadError().isEmpty() || m_stepRunning)
         return;
     const std::string source = m_browser->PageSource();
@@ -257,7 +240,7 @@ void TForm3::reject()
 void TForm3::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    // Splash, registration and options have no step to run (step 1000).
+    // Splash, registration and options have no step to run.
     if (m_mode == Mode::Browser) {
         TakeBrowser();
         m_stepTimer.start();

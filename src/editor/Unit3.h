@@ -6,6 +6,8 @@
 // element step by step, the user pressing "下一步" between steps, and reads the
 // page source into the editor's pseudo-code.
 
+#include "browser/page_steps.h"
+
 #include <QDialog>
 #include <QImage>
 #include <QTimer>
@@ -13,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -23,7 +26,7 @@ namespace vexory {
 class TFrame5;
 class WebEngineBrowser;
 
-class TForm3 : public QDialog
+class TForm3 : public QDialog, private WizardStepHost
 {
     Q_OBJECT
 public:
@@ -47,8 +50,6 @@ public:
     // The wizard's four values and its first step; the caller then shows it modally.
     void PrepareWizard(const std::string& guideUrl, const std::string& pageUrl, uint32_t timeoutMs,
                        const std::string& elementId);
-    // The step that loads what a task names first; -1 when it names no URL at all.
-    static int FirstStep(bool guide, bool page, bool element);
     // Runs the current step (the step timer's tick).
     void RunStep();
 
@@ -59,7 +60,8 @@ public:
     WebEngineBrowser* Browser();
     // Puts the browser control into the wizard window.
     void TakeBrowser();
-    int Step() const { return m_step; }
+    // The page step (PageStep codes); -1 without one.
+    int Step() const { return m_steps ? m_steps->Step() : -1; }
     QLabel* StatusLabel() const { return m_status; }
     QPushButton* NextButton() const { return m_next; }
     const QString& LastUrl() const { return m_lastUrl; }
@@ -82,8 +84,11 @@ private:
     void showCode(const QString& caption, const QString& url, const QString& under);
     void takeLoadedPage();
     void centre();
-    bool load(const std::string& url);
-    void runStep();
+    // What the page steps ask of the wizard.
+    bool Load(const std::string& url) override;
+    void WaitForPage() override;
+    void Tell(News news) override;
+    void ReadPage() override;
     void beforeNavigate(const QUrl& url);
     void downloadRequested(const QUrl& url);
 
@@ -98,9 +103,9 @@ private:
     WebEngineBrowser* m_browser = nullptr;
     TFrame5* m_editor = nullptr;
     QTimer m_stepTimer;
-    int m_step = 1000;
+    std::unique_ptr<WizardSteps> m_steps; // on m_browser, once a wizard was prepared
     bool m_stepRunning = false;
-    std::string m_guide, m_page, m_element;
+    std::string m_guide, m_page;
     uint32_t m_timeout = 0;
     QString m_lastUrl;
     std::atomic<uint8_t> m_ownStop{0};

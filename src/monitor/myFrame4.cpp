@@ -33,6 +33,12 @@ QString taskNotice(const QString& task, const QString& what)
 constexpr int kMemoLimit = 400;
 constexpr int kMemoDrop = 200;
 
+// What a task names for its page steps.
+PageTarget pageTarget(const TTaskRecord& t)
+{
+    return {t.GuideUrl, t.PageUrl(), t.ElementId};
+}
+
 QLabel* statusLabel(const QString& text, int width, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -85,6 +91,7 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
 
     m_browser = new WebEngineBrowser(this);
     layout->addWidget(m_browser->View(), 1);
+    m_steps = std::make_unique<PageSteps>(*m_browser, static_cast<PageStepHost&>(*this));
 
     m_popup = new QMenu(this);
     QAction* go = m_popup->addAction(texts::kGoTo);
@@ -115,7 +122,7 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     });
     // Renderers are shared by several pages; when one ends, each of its pages is
     // loaded again from its URL at the next refresh, instead of reloading a blank page.
-    connect(m_browser, &WebEngineBrowser::RendererGone, this, &TFrame4::reloadAtNextRefresh);
+    connect(m_browser, &WebEngineBrowser::RendererGone, this, [this] { m_steps->ReloadAtNextRefresh(); });
 
     // The thread waits, created but not started, until the task starts.
     m_thread = std::make_unique<TMonitorThread>(m_account, &m_browser->State(), m_server, std::move(accept));
@@ -170,13 +177,12 @@ void TFrame4::SetTask(int index)
         return;
     if (index < 0 || static_cast<size_t>(index) >= m_account.Tasks.size()) {
         Q_ASSERT_X(false, "TFrame4::SetTask", "task index outside the task list");
-        m_step = -1;
+        m_steps->SetStep(-1);
         return;
     }
     const TTaskRecord& t = m_account.Tasks[static_cast<size_t>(index)];
-    const int code = (t.GuideUrl.empty() ? 0 : StepGuide) + (t.PageUrl().empty() ? 0 : StepPage) +
-                     (t.ElementId.empty() ? 0 : StepClick);
-    if (code == 0 || code == StepClick) {
+    const int first = FirstPageStep(pageTarget(t));
+    if (first < 0) {
         LogLine(FromGbk(texts::kNoUrl));
         notice(taskNotice(FromGbk(t.TaskName), texts::kWarning), true);
         return;
@@ -186,18 +192,70 @@ void TFrame4::SetTask(int index)
         m_thread->SetTask(index);
         m_thread->setObjectName(QStringLiteral("monitor ") + FromGbk(t.TaskName));
     }
-    m_step = code;
+    m_steps->SetStep(first);
 }
 
 void TFrame4::SetRunning(bool running)
 {
-    if (!running || !m_thread || m_running || !task())
+    if (!running || !m_thread || m_steps->Running() || !task())
         return;
     m_status[0]->setText(texts::kRefreshing);
     m_status[1]->setText(texts::kZeroTime);
     task()->RunState = RunBusy;
     m_thread->start();
-    m_running = true;
+    m_steps->SetRunning(true);
+}
+
+void TFrame4::PrepareStart()
+{
+    if (TTaskRecord* t = task())
+        m_steps->Prepare(pageTarget(*t));
+}
+
+// The step timer's tick. Page waits and script calls pump events, so the timer
+// can fire again inside a step: such a step is held back and runs right after the
+// one under way.
+void TFrame4::runStep()
+{
+    m_timer.stop();
+    if (m_inStep) {
+        m_stepPending = true;
+        return;
+    }
+    QPointer<TFrame4> self(this);
+    m_inStep = true;
+    runOneStep();
+    if (!self)
+        return; // the panel was closed during the step
+    m_inStep = false;
+    if (m_stepPending) {
+        m_stepPending = false;
+        enableTimer();
+    }
+}
+
+void TFrame4::runOneStep()
+{
+    TTaskRecord* t = task();
+    if (!t)
+        return;
+    t->RunState = RunBusy;
+    if (!m_steps->Run(pageTarget(*t)))
+        return;
+    m_timer.stop();
+    if ((t = task()))
+        t->RunState = RunBetweenCycles;
+}
+
+void TFrame4::WaitForPage()
+{
+    if (TTaskRecord* t = task())
+        WaitReady(*m_browser, m_account.StopAll, t->ConnectTimeout);
+}
+
+void TFrame4::HideStartButton()
+{
+    m_button->hide();
 }
 
 void TFrame4::Start()
@@ -209,9 +267,7 @@ void TFrame4::Start()
 
 void TFrame4::AfterTrim()
 {
-    if (m_step == StepClick || m_step == StepRefresh + StepReadSource || m_step == StepClick + StepReadSource ||
-        m_step == StepReloadUrl || m_step == StepReloadUrlThenClick)
-        m_step += StepAfterTrim;
+    m_steps->AfterTrim();
 }
 
 bool TFrame4::NoTaskBusy(const TAccountRecord& account)
@@ -222,7 +278,7 @@ bool TFrame4::NoTaskBusy(const TAccountRecord& account)
     return true;
 }
 
-void TFrame4::handOver(std::string text)
+void TFrame4::HandOver(std::string text)
 {
     if (m_thread)
         m_thread->SetPageText(std::move(text));
@@ -240,11 +296,8 @@ void TFrame4::onCountdown(int remainingMs)
 
 void TFrame4::onSourceRequest()
 {
-    if (m_step == StepRefresh || m_step == StepPage || m_step == StepClick || m_step == StepAfterTrim + StepRefresh ||
-        m_step == StepAfterTrim + StepClick) {
-        m_step += StepReadSource;
+    if (m_steps->SourceRequested())
         enableTimer();
-    }
 }
 
 void TFrame4::LogLine(const QString& text)
@@ -284,7 +337,7 @@ void TFrame4::playSuccess()
     m_successSound->play();
 }
 
-void TFrame4::elementWarning()
+void TFrame4::ElementMissing()
 {
     LogLine(FromGbk(texts::kNoElement));
     if (TTaskRecord* t = task())
@@ -295,17 +348,7 @@ void TFrame4::noTextHandling()
 {
     if (TTaskRecord* t = task())
         notice(taskNotice(FromGbk(t->TaskName), texts::kWarning), true);
-    reloadAtNextRefresh();
-}
-
-void TFrame4::reloadAtNextRefresh()
-{
-    if (m_step == StepRefresh)
-        m_step = StepReloadUrl;
-    else if (m_step == StepClick)
-        m_step = StepReloadUrlThenClick;
-    else if (m_step == StepPage)
-        m_pageLoaded = false;
+    m_steps->ReloadAtNextRefresh();
 }
 
 void TFrame4::onResult(Delivery delivery, const QByteArray& gbk)
@@ -368,8 +411,7 @@ bool TFrame4::IsStopped() const
 
 void TFrame4::onFinished()
 {
-    m_pageLoaded = false;
-    m_running = false;
+    m_steps->SetRunning(false);
     if (TTaskRecord* t = task()) {
         t->RunState = RunStopped;
         t->Requester = -1;
@@ -396,13 +438,7 @@ void TFrame4::onDownload(const QUrl& url)
 {
     // A page served as a download is monitored as its text: fetched now, and
     // again at every refresh, at the address as the browser had it (encoded).
-    m_download = url.toEncoded();
-    fetchDownload();
-}
-
-void TFrame4::fetchDownload()
-{
-    m_browser->ShowAsText(QUrl::fromEncoded(m_download));
+    m_steps->DownloadClaimed(url.toEncoded().toStdString());
 }
 
 } // namespace vexory

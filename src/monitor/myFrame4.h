@@ -3,8 +3,9 @@
 // TFrame4: the panel that runs one monitor task. It owns the task's browser, log
 // memo, status bars, step timer and hidden start button, and the task's monitor
 // thread. The thread keeps time and processes page text; the panel does all that
-// touches the browser or the screen, one step of its step machine at a time.
+// touches the browser or the screen, one of the task's page steps at a time.
 
+#include "browser/page_steps.h"
 #include "model/task_record.h"
 #include "monitor/monitor_thread.h"
 
@@ -26,7 +27,7 @@ namespace vexory {
 class MemoLog;
 class WebEngineBrowser;
 
-class TFrame4 : public QWidget
+class TFrame4 : public QWidget, private PageStepHost
 {
     Q_OBJECT
 public:
@@ -39,20 +40,6 @@ public:
     };
     Q_ENUM(RemoteCommand)
 
-    // The step codes. A task starts at the sum of what it has: a guide page to load
-    // first, its page, an element to click instead of reloading; once those are
-    // loaded it refreshes (StepRefresh) or clicks (StepClick) every cycle.
-    enum Step : int
-    {
-        StepRefresh = 0,
-        StepGuide = 1,
-        StepPage = 2,
-        StepClick = 4,
-        StepReadSource = 8,          // added to StepRefresh, StepPage, StepClick: read the page text, then back
-        StepReloadUrl = 18,          // no page text: load the monitored URL, then refresh
-        StepReloadUrlThenClick = 22, // the same, then click
-        StepAfterTrim = 30,          // added after a memory trim: the page is refreshed first
-    };
 
     // `accept` answers the thread's record claims at once, from the thread: it must be thread-safe.
     TFrame4(TAccountRecord& account, std::string server, TMonitorThread::AcceptHandler accept = {},
@@ -66,17 +53,18 @@ public:
     // What "开始" does: the task's first step, after its guide page.
     void Start();
 
-    int Step() const { return m_step; }
-    void SetStepForTest(int step) { m_step = step; }
+    // The page step (PageStep codes).
+    int Step() const { return m_steps->Step(); }
+    void SetStepForTest(int step) { m_steps->SetStep(step); }
     // The task opens at its guide page and, with a display, waits for "开始".
-    bool OpensAtGuidePage() const { return m_step > 0 && (m_step & StepGuide); }
+    bool OpensAtGuidePage() const { return m_steps->OpensAtGuidePage(); }
     // The launch's progress (0 to 100) in the status bar, as blocks.
     void ShowLaunchProgress(int percent);
     // Tells the monitor thread to end at its next look; IsStopped once it has ended.
     void Stop();
     bool IsStopped() const;
     int TaskIndex() const { return m_taskIndex; }
-    bool Running() const { return m_running; }
+    bool Running() const { return m_steps->Running(); }
     int RefreshCount() const { return m_refreshCount; }
     int WarningCount() const { return m_warningCount; }
     const QString& CurrentUrl() const { return m_currentUrl; }
@@ -107,15 +95,15 @@ private:
     TTaskRecord* task();
     void runStep();
     void runOneStep();
-    bool openingStep(const TTaskRecord& t);
-    bool readSourceStep();
-    bool reloadStep(const TTaskRecord& t);
-    void clickStep(const std::string& element);
     void enableTimer() { m_timer.start(1); }
-    void handOver(std::string text);
-    void elementWarning();
     void noTextHandling();
-    void reloadAtNextRefresh();
+
+    // What the page steps ask of the panel.
+    void WaitForPage() override;
+    void StartRun() override { SetRunning(true); }
+    void HideStartButton() override;
+    void HandOver(std::string text) override;
+    void ElementMissing() override;
     void notice(const QString& text, bool sound);
     void playError();
     void playSuccess();
@@ -126,13 +114,12 @@ private:
     void onFinished();
     void onBeforeNavigate(const QUrl& url);
     void onDownload(const QUrl& url);
-    void fetchDownload();
-    void waitForPage();
 
     TAccountRecord& m_account;
     std::string m_server;
     std::unique_ptr<TMonitorThread> m_thread;
     WebEngineBrowser* m_browser = nullptr;
+    std::unique_ptr<PageSteps> m_steps; // on m_browser, for this panel
     QPlainTextEdit* m_memo = nullptr;
     MemoLog* m_log = nullptr; // what the memo shows
     QPushButton* m_button = nullptr;
@@ -144,12 +131,8 @@ private:
     QTimer m_timer;
 
     int m_taskIndex = -1;
-    int m_step = -1;
     int m_refreshCount = 1;
     int m_warningCount = 0;
-    bool m_running = false;
-    bool m_pageLoaded = false;
-    QByteArray m_download; // the page's address when it is served as a download (encoded)
     bool m_inStep = false;      // a step is under way (it may be waiting)
     bool m_stepPending = false; // the timer fired during that step
     QString m_currentUrl;

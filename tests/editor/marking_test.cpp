@@ -141,14 +141,6 @@ void MarkingTest::findWraps()
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 8, 11, false), 4);
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("abc"), 0, 3, false), 8); // before the first: wraps
     QCOMPARE(TFrame5::FindWrapped(text, QStringLiteral("xyz"), 0, 0, true), -1);
-    QCOMPARE(TForm3::FirstStep(true, false, false), 1);
-    QCOMPARE(TForm3::FirstStep(false, true, false), 2);
-    QCOMPARE(TForm3::FirstStep(true, true, false), 3);
-    QCOMPARE(TForm3::FirstStep(true, false, true), 5);
-    QCOMPARE(TForm3::FirstStep(false, true, true), 6);
-    QCOMPARE(TForm3::FirstStep(true, true, true), 7);
-    QCOMPARE(TForm3::FirstStep(false, false, true), -1);
-    QCOMPARE(TForm3::FirstStep(false, false, false), -1);
 }
 
 void MarkingTest::wizardSteps()
@@ -171,7 +163,7 @@ void MarkingTest::wizardSteps()
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
         statuses << wizard.StatusLabel()->text();
-        QCOMPARE(wizard.Step(), 9);
+        QCOMPARE(wizard.Step(), int(StepReadSource));
         QCOMPARE(wizard.LastUrl(), QString::fromStdString(m_site.url("/list")));
         vexory::test::SaveScreen(wizard, QStringLiteral("wizard"));
         screenshot = true;
@@ -193,7 +185,7 @@ void MarkingTest::wizardSteps()
     QTimer::singleShot(0, &wizard, [&] {
         QVERIFY(wizard.isAncestorOf(wizard.Browser()->View())); // back in the wizard
         QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
-        QCOMPARE(wizard.Step(), 10);
+        QCOMPARE(wizard.Step(), int(StepClick));
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("页面元素已点击！请点击下一步.."),
                                   20000);
@@ -206,7 +198,7 @@ void MarkingTest::wizardSteps()
     p->PseudoCode.clear();
     wizard.PrepareWizard("", m_site.url("/data.txt"), 5000, "");
     QTimer::singleShot(0, &wizard, [&] {
-        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), 9, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), int(StepReadSource), 20000);
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
     });
     wizard.exec();
@@ -215,11 +207,11 @@ void MarkingTest::wizardSteps()
     // An element that is not there.
     wizard.PrepareWizard("", m_site.url("/button"), 15000, "missing");
     QTimer::singleShot(0, &wizard, [&] {
-        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), 10, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), int(StepClick), 20000);
         QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("获取页面元素失败！请稍后重试.."),
                                   20000);
-        QCOMPARE(wizard.Step(), 10);
+        QCOMPARE(wizard.Step(), int(StepClick));
         wizard.close();
     });
     wizard.exec();

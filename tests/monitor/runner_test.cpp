@@ -469,11 +469,11 @@ void RunnerTest::aTrimmedChainTargetLoadsTheRequestedPage()
     TFrame4 panel(account, "127.0.0.1:1");
     panel.SetTask(0);
     panel.PrepareStart();
-    QCOMPARE(panel.Step(), int(TFrame4::StepClick));
-    for (int steps : {int(TFrame4::StepClick), int(TFrame4::StepClick + TFrame4::StepReadSource)}) {
+    QCOMPARE(panel.Step(), int(StepClick));
+    for (int steps : {int(StepClick), int(StepClick + StepReadSource)}) {
         panel.SetStepForTest(steps);
         panel.AfterTrim();
-        QVERIFY(panel.Step() >= TFrame4::StepAfterTrim);
+        QVERIFY(panel.Step() >= StepAfterTrim);
         const std::string next = m_site.url("/list?n=" + std::to_string(steps));
         account.Tasks[0].SetPageUrl(next);
         panel.PrepareStart();
