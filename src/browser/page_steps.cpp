@@ -104,15 +104,12 @@ bool PageSteps::Run(const PageTarget& target)
 }
 
 // A page served as a download has its text fetched again; any other is refreshed.
-bool PageSteps::refreshOrFetch()
+void PageSteps::refreshOrFetch()
 {
-    if (m_download.empty()) {
+    if (m_download.empty())
         m_browser.Refresh();
-        return true;
-    }
-    const StepsAlive alive(m_life);
-    m_browser.ShowAsText(std::string(m_download)); // a copy: the steps may go while it runs
-    return static_cast<bool>(alive);
+    else
+        m_browser.ShowAsText(m_download);
 }
 
 // The steps up to the running page (the guide page, the page, the first click),
@@ -124,8 +121,9 @@ bool PageSteps::openingStep(const PageTarget& target)
     case StepRefresh:
         m_host.HideStartButton();
         if (m_running)
-            return refreshOrFetch();
-        m_host.StartRun();
+            refreshOrFetch();
+        else
+            m_host.StartRun();
         break;
     case StepGuide:
     case StepGuide + StepPage:
@@ -144,7 +142,7 @@ bool PageSteps::openingStep(const PageTarget& target)
                 return false;
             m_host.StartRun();
         } else if (m_pageLoaded) {
-            return refreshOrFetch();
+            refreshOrFetch();
         } else {
             m_browser.Navigate(target.page);
             m_pageLoaded = true;
@@ -280,12 +278,10 @@ void PageSteps::ReloadAtNextRefresh()
         m_pageLoaded = false;
 }
 
-bool PageSteps::DownloadClaimed(std::string encodedUrl)
+void PageSteps::DownloadClaimed(std::string encodedUrl)
 {
     m_download = std::move(encodedUrl);
-    const StepsAlive alive(m_life);
-    m_browser.ShowAsText(std::string(m_download));
-    return static_cast<bool>(alive);
+    m_browser.ShowAsText(m_download);
 }
 
 WizardSteps::WizardSteps(PageBrowser& browser, WizardStepHost& host) : m_browser(browser), m_host(host) {}

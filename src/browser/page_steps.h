@@ -47,8 +47,8 @@ int FirstPageStep(const PageTarget& target);
 // else its page): the rest of the sum, StepRefresh when nothing is left.
 int AfterOpeningLoad(int step);
 
-// The browser as the page steps use it. PageSource, ClickElement and ShowAsText
-// run page scripts and so pump events.
+// The browser as the page steps use it. PageSource and ClickElement wait for a
+// page script's answer and so pump events.
 class PageBrowser
 {
 public:
@@ -62,7 +62,8 @@ public:
     // Clicks the element a task names (id, name^index, class^index).
     virtual bool ClickElement(const std::string& spec) = 0;
     // Shows a page served as a download as its text, fetched at the address as the
-    // browser had it (percent-encoded); false when nothing came.
+    // browser had it (percent-encoded): a page load the ready rule waits for; false
+    // when nothing came.
     virtual bool ShowAsText(const std::string& encodedUrl) = 0;
 };
 
@@ -123,8 +124,8 @@ public:
     // address at the next refresh.
     void ReloadAtNextRefresh();
     // The page is served as a download: it is monitored as its text, fetched now
-    // and at every refresh instead of a reload. False when the window went away.
-    bool DownloadClaimed(std::string encodedUrl);
+    // and at every refresh instead of a reload.
+    void DownloadClaimed(std::string encodedUrl);
 
 private:
     bool load(const std::string& url);
@@ -132,7 +133,7 @@ private:
     bool readSourceStep();
     void reloadStep(const PageTarget& target);
     bool clickStep(const std::string& element);
-    bool refreshOrFetch();
+    void refreshOrFetch();
 
     PageBrowser& m_browser;
     PageStepHost& m_host;

@@ -381,16 +381,24 @@ bool WebEngineBrowser::ShowAsText(const std::string& encodedUrl)
 
 void WebEngineBrowser::WriteDocument(const std::string& html)
 {
-    QPointer<WebEngineBrowser> self(this);
-    RunScript(QStringLiteral("vexory.write(%1)").arg(jsString(FromGbk(html))));
-    if (!self)
-        return; // its panel closed while the script ran
-    // A written document is a page load that is whole at once: the wait for the
-    // page sees it and ends (a navigation that became a download never reports
-    // its end, and a page fetched directly never starts one).
+    // A written document is a page load: the page is busy until its script has
+    // written it, and the wait for the page sees it begin and end. (A navigation
+    // that became a download never reports its end, and a page fetched directly
+    // never starts one.) The script is not waited for here: called while the
+    // engine is still busy with the navigation it replaces, its answer would come
+    // only after such a wait gave up.
     m_state.loadsStarted++;
-    m_state.busy = false;
-    m_state.readyState = 4;
+    m_state.busy = true;
+    m_state.readyState = 1;
+    QPointer<WebEngineBrowser> self(this);
+    const QString script =
+        pageScripts() + QStringLiteral("\nvexory.write(%1)").arg(jsString(FromGbk(html)));
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [self](const QVariant&) {
+        if (!self)
+            return;
+        self->m_state.busy = false;
+        self->m_state.readyState = 4;
+    });
 }
 
 bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs)

@@ -65,7 +65,8 @@ public:
     // the same stretch again after the document changed; (-1, -1) without one.
     std::pair<int, int> SelectionBookmark();
     bool RestoreSelection(std::pair<int, int> bookmark);
-    // Replaces the document by the given markup.
+    // Replaces the document by the given markup: a page load, busy until the
+    // page's script has written it (not waited for here).
     void WriteDocument(const std::string& html);
     // Shows a page the browser would save instead of showing (a download) as its
     // text: fetched at the address as the browser had it (encoded, never decoded

@@ -54,7 +54,6 @@ struct Scripted : PageBrowser, PageStepHost, WizardStepHost
     bool ShowAsText(const std::string& encodedUrl) override
     {
         note("fetch " + encodedUrl);
-        script();
         return true;
     }
     void WaitForPage() override
@@ -300,13 +299,6 @@ TEST(PageSteps, AWindowThatGoesAwayDuringAWaitEndsTheStepThere)
         EXPECT_FALSE(s.steps->Run(c.target)) << c.step;
         EXPECT_EQ(s.take(), c.calls) << c.step;
     }
-
-    Scripted fetching; // a download fetched at a refresh
-    fetching.steps->SetRunning(true);
-    fetching.steps->SetStep(StepRefresh);
-    fetching.steps->DownloadClaimed("D");
-    fetching.duringScript = [&fetching] { fetching.steps.reset(); };
-    EXPECT_FALSE(fetching.steps->Run({"G", "", ""}));
 
     Scripted preparing;
     preparing.steps->SetStep(StepGuide + StepPage);

@@ -288,8 +288,9 @@ void RunnerTest::guideTaskWaitsForStart()
 void RunnerTest::downloadIsMonitoredAsText()
 {
     // A list served as a download, one row longer at every request, at two
-    // addresses with escapes: fetched at every refresh at the address as the
-    // browser had it (encoded), and each new row reported like any page's.
+    // addresses with escapes, two tasks starting at once: fetched at every refresh
+    // at the address as the browser had it (encoded), and each new row reported
+    // like any page's.
     std::atomic<int> hits[2] = {};
     TestHttpServer files;
     auto serve = [&](int which) {
@@ -323,6 +324,9 @@ void RunnerTest::downloadIsMonitoredAsText()
     for (auto& panel : panels)
         QTRY_VERIFY_WITH_TIMEOUT(memoText(*panel).contains(QStringLiteral("name=row4")), 60000);
     QVERIFY(hits[0] >= 4 && hits[1] >= 4);
+    // Each fetched text is a page load the cycle waits for: no cycle went without text.
+    for (auto& panel : panels)
+        QVERIFY2(!memoText(*panel).contains(FromGbk(texts::kNoSource)), qPrintable(memoText(*panel)));
     account.StopAll = 1;
 }
 
