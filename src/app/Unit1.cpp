@@ -245,7 +245,7 @@ void TForm1::buildViews()
     });
     connect(m_login, &TFrame1::RegisterRequested, this, &TForm1::ShowRegistration);
     // The editor window is made before the first view that may open it.
-    m_form2 = new TForm2(m_account, m_values, this);
+    m_form2 = new TForm2(m_tasks, m_values, this);
     m_form2->SetWizard(m_form3);
     m_form3->SetStopFlag(&m_account.StopAll);
 }
@@ -272,7 +272,7 @@ void TForm1::EnterTaskList()
     else
         replaceCaption(texts::kLoggedIn, texts::kNotLoggedIn);
     if (!m_taskList) {
-        m_taskList = new TFrame2(m_account, m_values, m_views);
+        m_taskList = new TFrame2(m_tasks, m_values, m_views);
         m_views->addWidget(m_taskList);
         connect(m_taskList, &TFrame2::ExecuteRun, this, &TForm1::ExecuteRun);
         connect(m_taskList, &TFrame2::ShowLoginPanel, this, &TForm1::ShowLoginPanel);
@@ -405,8 +405,6 @@ void TForm1::ShowRunView()
 
 bool TForm1::SaveStore()
 {
-    if (m_taskList && !m_runViewShown)
-        m_taskList->WriteBack();
     std::string error;
     if (writeStoreFile(&error))
         return true;
@@ -428,12 +426,7 @@ void TForm1::Shutdown()
     m_timer2.stop();
     m_timer3.stop();
     hide();
-    // The write-back below replaces the task array: no monitor thread may still be reading it.
-    const bool running = !stopThreads();
-    if (running)
-        std::fprintf(stderr, "vexory: a monitor thread is still running; the task order is not written back\n");
-    else if (m_taskList)
-        m_taskList->WriteBack();
+    stopThreads();
     std::string error;
     if (writeStoreFile(&error))
         return;

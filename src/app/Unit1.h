@@ -7,7 +7,7 @@
 
 #include "app/mem_manager.h"
 #include "app/scheduler.h"
-#include "model/task_record.h"
+#include "model/task_list.h"
 #include "monitor/myFrame4.h"
 
 #include <QMainWindow>
@@ -140,6 +140,7 @@ private:
     void replaceCaption(const QString& from, const QString& to);
 
     TAccountRecord& m_account;
+    vexory::TaskList m_tasks{m_account}; // the tasks' one owner between runs
     TProcessValues& m_values;
     AppPaths m_paths;
     ClaimRegistry m_claims;

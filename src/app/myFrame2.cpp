@@ -66,16 +66,24 @@ QString storeFilter()
 
 } // namespace
 
-TFrame2::TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* parent)
-    : QWidget(parent), m_account(account), m_processValues(values)
+TFrame2::TFrame2(TaskList& tasks, TProcessValues& values, QWidget* parent)
+    : QWidget(parent), m_tasks(tasks), m_account(tasks.Account()), m_processValues(values)
 {
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(buildOverview(), 1);
     layout->addLayout(buildManagement(values.Server));
     buildMenu();
     connectControls();
-    Fill();
-    ShowOverview(selectedPosition());
+    showTasks();
+    m_listening = m_tasks.Listen([this] {
+        showTasks();
+        emit Changed();
+    });
+}
+
+TFrame2::~TFrame2()
+{
+    m_tasks.Forget(m_listening);
 }
 
 // "[ 任务概要 ]": the chosen task's fields, caption and value.
@@ -181,27 +189,27 @@ void TFrame2::buildMenu()
 void TFrame2::connectControls()
 {
     connect(m_list, &QListWidget::itemClicked, this, [this] { ShowOverview(selectedPosition()); });
-    connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) { ShowOverview(row); });
+    connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (m_quiet)
+            return;
+        m_tasks.Select(row);
+        ShowOverview(row);
+    });
     connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { Button(texts::kModifyTask)->click(); });
+    // A drop has moved the item already: the task follows it.
     connect(m_list->model(), &QAbstractItemModel::rowsMoved, this,
             [this](const QModelIndex&, int start, int, const QModelIndex&, int row) {
-                renumber(std::min(start, row > start ? row - 1 : row));
-                ShowOverview(selectedPosition());
-                changed();
+                m_tasks.Move(start, row > start ? row - 1 : row);
             });
-    // A tick the user set or cleared (texts change too, when rows are renumbered).
+    // A tick the user set or cleared.
     connect(m_list, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-        const int p = m_list->row(item);
-        if (p >= 0 && (item->checkState() == Qt::Checked) != (taskOf(p).Checked != 0))
-            changed();
+        if (!m_quiet)
+            m_tasks.SetChecked(m_list->row(item), item->checkState() == Qt::Checked);
     });
     connect(Button(texts::kNewTask), &QPushButton::clicked, this, &TFrame2::NewTaskClick);
     connect(Button(texts::kModifyTask), &QPushButton::clicked, this, &TFrame2::ModifyClick);
     connect(Button(texts::kDeleteTask), &QPushButton::clicked, this, &TFrame2::DeleteSelected);
-    connect(Button(texts::kExecute), &QPushButton::clicked, this, [this] {
-        WriteBack();
-        emit ExecuteRun();
-    });
+    connect(Button(texts::kExecute), &QPushButton::clicked, this, &TFrame2::ExecuteRun);
     connect(Button(kOptionsButton), &QPushButton::clicked, this, &TFrame2::OpenOptions);
 }
 
@@ -210,15 +218,9 @@ QPushButton* TFrame2::Button(const QString& text) const
     return findChild<QPushButton*>(text);
 }
 
-QString TFrame2::itemText(int position, int taskIndex) const
+QString TFrame2::itemText(int position) const
 {
-    return QStringLiteral("%1 - ").arg(position + 1) +
-           FromGbk(m_account.Tasks[static_cast<size_t>(taskIndex)].TaskName);
-}
-
-TTaskRecord& TFrame2::taskOf(int position)
-{
-    return m_account.Tasks[static_cast<size_t>(m_list->item(position)->data(Qt::UserRole).toInt())];
+    return QStringLiteral("%1 - ").arg(position + 1) + FromGbk(m_tasks.At(position).TaskName);
 }
 
 int TFrame2::selectedPosition() const
@@ -227,36 +229,26 @@ int TFrame2::selectedPosition() const
     return selected.isEmpty() ? -1 : m_list->row(selected.first());
 }
 
-void TFrame2::renumber(int from)
+void TFrame2::showTasks()
 {
     const bool quiet = std::exchange(m_quiet, true);
-    for (int p = std::max(0, from); p < m_list->count(); ++p)
-        m_list->item(p)->setText(itemText(p, m_list->item(p)->data(Qt::UserRole).toInt()));
-    m_quiet = quiet;
-}
-
-void TFrame2::changed()
-{
-    if (!m_quiet)
-        emit Changed();
-}
-
-void TFrame2::Fill()
-{
-    const bool quiet = std::exchange(m_quiet, true);
-    m_list->clear();
-    int selected = -1;
-    for (size_t i = 0; i < m_account.Tasks.size(); ++i) {
-        auto* item = new QListWidgetItem(itemText(static_cast<int>(i), static_cast<int>(i)), m_list);
-        item->setData(Qt::UserRole, static_cast<int>(i));
+    while (m_list->count() > m_tasks.Count())
+        delete m_list->takeItem(m_list->count() - 1);
+    while (m_list->count() < m_tasks.Count()) {
+        auto* item = new QListWidgetItem(m_list);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
-        item->setCheckState(m_account.Tasks[i].Checked ? Qt::Checked : Qt::Unchecked);
-        if (m_account.Tasks[i].Selected)
-            selected = static_cast<int>(i);
     }
-    if (selected >= 0)
-        m_list->setCurrentRow(selected);
+    for (int p = 0; p < m_tasks.Count(); ++p) {
+        QListWidgetItem* item = m_list->item(p);
+        item->setText(itemText(p));
+        item->setCheckState(m_tasks.At(p).Checked ? Qt::Checked : Qt::Unchecked);
+    }
+    const int selected = m_tasks.Selected();
+    if (selected < 0)
+        m_list->clearSelection();
+    m_list->setCurrentRow(selected);
     m_quiet = quiet;
+    ShowOverview(selectedPosition());
 }
 
 std::string TFrame2::ReadableVerifyFormula(const std::string& verify, const std::string& grab)
@@ -297,7 +289,7 @@ void TFrame2::ShowOverview(int position)
         }
         return;
     }
-    const TTaskRecord& t = taskOf(position);
+    const TTaskRecord& t = m_tasks.At(position);
     auto text = [](QLabel* label, const std::string& value) {
         if (value.empty()) {
             label->setText(texts::kNotSet);
@@ -320,28 +312,11 @@ void TFrame2::ShowOverview(int position)
     m_values[10]->setText(t.PushToPlugin ? texts::kYes : texts::kNo);
 }
 
-void TFrame2::WriteBack()
-{
-    std::vector<TTaskRecord> tasks;
-    tasks.reserve(static_cast<size_t>(m_list->count()));
-    const int selected = selectedPosition();
-    for (int p = 0; p < m_list->count(); ++p) {
-        tasks.emplace_back(taskOf(p));
-        tasks.back().Selected = p == selected;
-        tasks.back().Checked = m_list->item(p)->checkState() == Qt::Checked;
-        m_list->item(p)->setData(Qt::UserRole, p);
-    }
-    m_account.Tasks = std::move(tasks);
-}
-
 void TFrame2::NewTaskClick()
 {
     if (!m_editor)
         return;
-    TFrame5* panel = m_editor->Panel();
-    panel->LoadTask(-1);
-    panel->OnSaved = [this](TFrame5* saved) { EditorSaved(saved); };
-    panel->Edit1->setText(texts::kNewTaskName + QString::number(TickCount()));
+    m_editor->Panel()->StartNewTask(texts::kNewTaskName + QString::number(TickCount()));
     m_editor->ShowModal();
 }
 
@@ -355,23 +330,17 @@ void TFrame2::ModifyClick()
     if (!m_editor)
         return;
     TFrame5* panel = m_editor->Panel();
-    panel->Button1->setEnabled(m_account.LoggedIn != 0);
-    panel->CheckBox2->setEnabled(m_account.LoggedIn && m_account.PluginRight);
-    panel->OnSaved = [this](TFrame5* saved) { EditorSaved(saved); };
-    panel->LoadTask(m_list->item(p)->data(Qt::UserRole).toInt());
+    panel->SetAccountRights(m_account.LoggedIn != 0, m_account.LoggedIn && m_account.PluginRight);
+    panel->LoadTask(p);
     m_editor->ShowModal();
 }
 
-void TFrame2::EditorSaved(TFrame5* panel)
+void TFrame2::SetEditor(TForm2* editor)
 {
-    m_editor->close();
-    if (panel->NewTaskAdded) {
-        // A task just made is meant to run: it comes ticked.
-        m_account.Tasks[static_cast<size_t>(panel->EditedIndex)].Checked = 1;
-        AddItem(panel->EditedIndex);
-    }
-    SelectTask(panel->EditedIndex);
-    changed();
+    m_editor = editor;
+    // Saved: the task list shows the task already (selected); the editor closes.
+    if (editor)
+        connect(editor->Panel(), &TFrame5::Saved, editor, &QWidget::close);
 }
 
 void TFrame2::unloadEditor()
@@ -386,16 +355,9 @@ void TFrame2::DeleteSelected()
     const int p = selectedPosition();
     if (p < 0)
         return;
-    delete m_list->takeItem(p);
-    if (m_list->count() > 0) {
-        const int next = std::min(p, m_list->count() - 1);
-        m_list->setCurrentRow(next);
-        ShowOverview(next);
-    } else {
-        ShowOverview(-1);
-    }
-    renumber(p);
-    changed();
+    // The task below becomes the selected one, or the one above for the last.
+    m_tasks.Select(p + 1 < m_tasks.Count() ? p + 1 : p - 1);
+    m_tasks.Remove(p);
 }
 
 void TFrame2::MoveSelected(int direction)
@@ -403,71 +365,27 @@ void TFrame2::MoveSelected(int direction)
     unloadEditor();
     const int p = selectedPosition();
     const int q = p + direction;
-    if (p < 0 || q < 0 || q >= m_list->count())
+    if (p < 0 || q < 0 || q >= m_tasks.Count())
         return;
-    QListWidgetItem* item = m_list->takeItem(p);
-    m_list->insertItem(q, item);
-    m_list->setCurrentRow(q);
-    renumber(std::min(p, q));
-    changed();
+    m_tasks.Select(p);
+    m_tasks.Move(p, q);
 }
 
 void TFrame2::TickAll()
 {
-    const bool quiet = std::exchange(m_quiet, true);
-    for (int p = 0; p < m_list->count(); ++p)
-        m_list->item(p)->setCheckState(Qt::Checked);
-    m_quiet = quiet;
-    changed();
+    m_tasks.TickAll();
 }
 
 void TFrame2::InvertTicks()
 {
-    const bool quiet = std::exchange(m_quiet, true);
-    for (int p = 0; p < m_list->count(); ++p)
-        m_list->item(p)->setCheckState(m_list->item(p)->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-    m_quiet = quiet;
-    changed();
+    m_tasks.InvertTicks();
 }
 
 void TFrame2::CloneSelected()
 {
     const int p = selectedPosition();
-    if (p < 0)
-        return;
-    m_account.Tasks.emplace_back(taskOf(p)); // fields 1 to 17
-    const int index = static_cast<int>(m_account.Tasks.size()) - 1;
-    auto* item = new QListWidgetItem;
-    item->setData(Qt::UserRole, index);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
-    item->setCheckState(Qt::Unchecked);
-    const bool quiet = std::exchange(m_quiet, true);
-    m_list->insertItem(p + 1, item);
-    m_quiet = quiet;
-    renumber(p + 1);
-    changed();
-}
-
-void TFrame2::AddItem(int taskIndex)
-{
-    const bool quiet = std::exchange(m_quiet, true);
-    auto* item = new QListWidgetItem(itemText(m_list->count(), taskIndex), m_list);
-    item->setData(Qt::UserRole, taskIndex);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
-    item->setCheckState(m_account.Tasks[static_cast<size_t>(taskIndex)].Checked ? Qt::Checked : Qt::Unchecked);
-    m_quiet = quiet;
-}
-
-void TFrame2::SelectTask(int taskIndex)
-{
-    for (int p = 0; p < m_list->count(); ++p) {
-        if (m_list->item(p)->data(Qt::UserRole).toInt() != taskIndex)
-            continue;
-        m_list->setCurrentRow(p);
-        renumber(p);
-        ShowOverview(p);
-        return;
-    }
+    if (p >= 0)
+        m_tasks.Clone(p);
 }
 
 bool TFrame2::ImportFile(const QString& path)
@@ -477,20 +395,16 @@ bool TFrame2::ImportFile(const QString& path)
         MessageBox::Information(this, FromGbk(texts::kStoreReadError));
         return false;
     }
-    for (auto& t : imported.Tasks) {
-        m_account.Tasks.emplace_back(t);
-        AddItem(static_cast<int>(m_account.Tasks.size()) - 1);
-    }
-    changed();
+    m_tasks.Append(imported.Tasks);
     return true;
 }
 
 void TFrame2::ExportTicked()
 {
     TAccountRecord file;
-    for (int p = 0; p < m_list->count(); ++p)
-        if (m_list->item(p)->checkState() == Qt::Checked)
-            file.Tasks.emplace_back(taskOf(p));
+    for (int p = 0; p < m_tasks.Count(); ++p)
+        if (m_tasks.At(p).Checked)
+            file.Tasks.emplace_back(m_tasks.At(p));
     if (file.Tasks.empty()) {
         MessageBox::Information(this, texts::kTickTasksFirst);
         return;
@@ -516,7 +430,7 @@ void TFrame2::Logout()
     m_account.Nickname.clear();
     m_account.PasswordDigest.clear();
     if (hadCredentials)
-        changed();
+        emit Changed();
     if (m_account.LoggedIn) {
         m_account.LoggedIn = 0;
         emit ShowLoggedOut();
@@ -525,13 +439,13 @@ void TFrame2::Logout()
 
 void TFrame2::UpdateMenu()
 {
-    const int count = m_list->count();
+    const int count = m_tasks.Count();
     const int p = selectedPosition();
     m_up->setEnabled(!(count == 0 || (count > 1 && p == 0)));
     m_down->setEnabled(!(count == 0 || (count > 1 && p == count - 1)));
     bool ticked = false;
     for (int i = 0; i < count; ++i)
-        ticked = ticked || m_list->item(i)->checkState() == Qt::Checked;
+        ticked = ticked || m_tasks.At(i).Checked;
     m_export->setEnabled(ticked);
     m_clone->setEnabled(p >= 0);
 }

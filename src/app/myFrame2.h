@@ -2,11 +2,12 @@
 
 // TFrame2: the task list between runs: a ticked list of the tasks, an overview of
 // the selected one, new / modify / delete / execute, and a menu for ordering,
-// ticking, cloning, importing and exporting. Every change the user makes is
-// announced by Changed(), upon which the main window writes the list back and
-// stores it, so that nothing is lost when the program does not end cleanly.
+// ticking, cloning, importing and exporting. It shows the task list (TaskList)
+// and changes it through it; every change of the tasks is announced by Changed(),
+// upon which the main window stores them, so that nothing is lost when the
+// program does not end cleanly.
 
-#include "model/task_record.h"
+#include "model/task_list.h"
 
 #include <QWidget>
 
@@ -29,12 +30,11 @@ class TFrame2 : public QWidget
 {
     Q_OBJECT
 public:
-    TFrame2(TAccountRecord& account, TProcessValues& values, QWidget* parent = nullptr);
+    TFrame2(TaskList& tasks, TProcessValues& values, QWidget* parent = nullptr);
+    ~TFrame2() override;
 
     // Algorithm steps, reachable for the main window and for tests.
-    void Fill();
     void ShowOverview(int position);
-    void WriteBack();
     void DeleteSelected();
     void MoveSelected(int direction); // -1 up, +1 down
     void TickAll();
@@ -44,15 +44,10 @@ public:
     void ExportTicked();
     void Logout();
     // The editor window that "新建", "修改" and a double click open.
-    void SetEditor(TForm2* editor) { m_editor = editor; }
+    void SetEditor(TForm2* editor);
     void NewTaskClick();
     void ModifyClick();
-    // After the editor saved: close it, list a new task, select the saved one.
-    void EditorSaved(TFrame5* panel);
-    // Adds the item of a task appended to the task array (by the editor).
-    void AddItem(int taskIndex);
-    // Selects the item of a task and refreshes its text and the overview.
-    void SelectTask(int taskIndex);
+
 
     QListWidget* List() const { return m_list; }
     QMenu* Menu() const { return m_menu; }
@@ -72,7 +67,8 @@ public:
     std::function<QString(const QString& title)> AskExportFile;
 
 signals:
-    // The user changed the tasks: their order, ticks, the set of tasks, a task.
+    // The tasks changed (their order, ticks, the set of tasks, a task), or the
+    // account's credentials were forgotten.
     void Changed();
     void ExecuteRun();
     void ShowLoginPanel();
@@ -85,13 +81,14 @@ private:
     QVBoxLayout* buildManagement(const std::string& server);
     void buildMenu();
     void connectControls();
-    void renumber(int from);
-    void changed();
+    // Shows the tasks: an item each, numbered, ticked as they are, the selected one current.
+    void showTasks();
     void unloadEditor();
-    QString itemText(int position, int taskIndex) const;
+    QString itemText(int position) const;
     int selectedPosition() const;
-    TTaskRecord& taskOf(int position);
 
+    TaskList& m_tasks;
+    int m_listening = 0;
     TAccountRecord& m_account;
     TProcessValues& m_processValues;
     TForm2* m_editor = nullptr;
@@ -104,7 +101,7 @@ private:
     QAction* m_down = nullptr;
     QAction* m_clone = nullptr;
     QAction* m_export = nullptr;
-    bool m_quiet = false; // the list is being filled or renumbered: no change of the user's
+    bool m_quiet = false; // the items are being made to show the tasks: no change of the user's
 };
 
 } // namespace vexory

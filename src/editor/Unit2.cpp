@@ -13,12 +13,12 @@
 
 namespace vexory {
 
-TForm2::TForm2(TAccountRecord& account, TProcessValues& values, QWidget* parent) : QDialog(parent)
+TForm2::TForm2(TaskList& tasks, TProcessValues& values, QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(texts::kEditorCaption);
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     setModal(true);
-    m_panel = new TFrame5(account, values, this);
+    m_panel = new TFrame5(tasks, values, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_panel);
@@ -29,7 +29,7 @@ void TForm2::SetWizard(TForm3* wizard)
 {
     m_wizard = wizard;
     m_panel->SetWizard(wizard);
-    wizard->SetEditor(m_panel);
+    connect(wizard, &TForm3::PageRead, m_panel, &TFrame5::TakeWizardPage);
 }
 
 void TForm2::showEvent(QShowEvent* event)
@@ -61,14 +61,6 @@ void TForm2::Discard()
 {
     QDialog::reject();
     m_panel->LoadTask(-1);
-}
-
-void TForm2::resizeEvent(QResizeEvent* event)
-{
-    QDialog::resizeEvent(event);
-    m_panel->PlaceToolbar();
-    m_panel->RichEdit1->viewport()->update();
-    m_panel->RichEdit2->viewport()->update();
 }
 
 } // namespace vexory

@@ -3,7 +3,7 @@
 // TForm2: the task editor window, created once and reused; its whole client area
 // is the editor panel. Closing it with unsaved changes asks first.
 
-#include "model/task_record.h"
+#include "model/task_list.h"
 
 #include <QDialog>
 
@@ -16,7 +16,7 @@ class TForm2 : public QDialog
 {
     Q_OBJECT
 public:
-    TForm2(TAccountRecord& account, TProcessValues& values, QWidget* parent = nullptr);
+    TForm2(TaskList& tasks, TProcessValues& values, QWidget* parent = nullptr);
 
     TFrame5* Panel() const { return m_panel; }
     // The wizard that loads pages for the editor; it switches to its browser mode
@@ -32,7 +32,6 @@ public slots:
     void reject() override;
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

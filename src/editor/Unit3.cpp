@@ -2,7 +2,6 @@
 
 #include "browser/webengine_browser.h"
 #include "editor/ui_texts.h"
-#include "editor/myFrame5.h"
 #include "editor/pseudo_code.h"
 #include "widgets/qt_text.h"
 #include "widgets/screen_fit.h"
@@ -125,6 +124,7 @@ void TForm3::PrepareWizard(const std::string& guideUrl, const std::string& pageU
     m_guide = guideUrl;
     m_page = pageUrl;
     m_timeout = timeoutMs;
+    m_readCode.clear();
     m_steps = std::make_unique<WizardSteps>(*Browser(), static_cast<WizardStepHost&>(*this));
     m_steps->SetTarget({guideUrl, pageUrl, elementId});
     m_status->clear();
@@ -177,9 +177,8 @@ void TForm3::ReadPage()
         return;
     }
     const std::string source = Browser()->PageSource();
-    if (m_editor)
-        m_editor->PseudoCode = source.empty() ? std::string() : MakePseudoCode(source);
-    if (!source.empty() && m_editor && !m_editor->PseudoCode.empty()) {
+    m_readCode = source.empty() ? std::string() : MakePseudoCode(source);
+    if (!m_readCode.empty()) {
         m_status->setText(texts::kWizardSourceDone);
         close();
     } else {
@@ -217,12 +216,12 @@ void TForm3::takeLoadedPage()
 {
     // Closed after the page loaded, before its text was taken: the page that is
     // there is what the user meant, so its text is taken now.
-    if (m_mode != Mode::Browser || Step() != StepReadSource || !m_editor || !m_editor->PseudoCode.empty() || !m_browser ||
+    if (m_mode != Mode::Browser || Step() != StepReadSource || !m_readCode.empty() || !m_browser ||
         !m_browser->LoadError().isEmpty() || m_stepRunning)
         return;
     const std::string source = m_browser->PageSource();
     if (!source.empty())
-        m_editor->PseudoCode = MakePseudoCode(source);
+        m_readCode = MakePseudoCode(source);
 }
 
 void TForm3::closeEvent(QCloseEvent* event)
@@ -251,12 +250,8 @@ void TForm3::hideEvent(QHideEvent* event)
 {
     QDialog::hideEvent(event);
     m_stepTimer.stop();
-    if (m_mode == Mode::Browser && m_editor && !m_editor->PseudoCode.empty() && m_browser && m_browser->View()) {
-        m_editor->SetTabShown(m_editor->TabSheet1, true);
-        m_editor->PageControl1->setCurrentWidget(m_editor->TabSheet1);
-        m_editor->BrowserPanel->layout()->addWidget(m_browser->View());
-        m_browser->View()->show();
-    }
+    if (m_mode == Mode::Browser && !m_readCode.empty() && m_browser && m_browser->View())
+        emit PageRead(m_readCode, m_browser->View());
 }
 
 void TForm3::centre()

@@ -4,7 +4,7 @@
 // registration picture (a QR code of the service's register page) and the host of
 // the options panel. In its browser mode it loads a task's guide page, page and
 // element step by step, the user pressing "下一步" between steps, and reads the
-// page source into the editor's pseudo-code.
+// page source, which it hands to the editor (PageRead) as it closes.
 
 #include "browser/page_steps.h"
 
@@ -23,7 +23,6 @@ class QPushButton;
 
 namespace vexory {
 
-class TFrame5;
 class WebEngineBrowser;
 
 class TForm3 : public QDialog, private WizardStepHost
@@ -53,8 +52,6 @@ public:
     // Runs the current step (the step timer's tick).
     void RunStep();
 
-    // The editor whose pseudo-code the wizard fills and into which the browser moves.
-    void SetEditor(TFrame5* editor) { m_editor = editor; }
     // The flag that ends page waits when the program ends.
     void SetStopFlag(const std::atomic<uint8_t>* stop) { m_stop = stop; }
     WebEngineBrowser* Browser();
@@ -74,6 +71,11 @@ public:
     static QImage QrPicture(const QString& text, int scale = 6);
 
     void reject() override;
+
+signals:
+    // The wizard closes with a page read: its pseudo-code, and the browser showing
+    // it, which the editor takes into its own tab.
+    void PageRead(const std::string& pseudoCode, QWidget* browserView);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,7 +103,7 @@ private:
     QPushButton* m_next = nullptr;
     QWidget* m_browserHost = nullptr;
     WebEngineBrowser* m_browser = nullptr;
-    TFrame5* m_editor = nullptr;
+    std::string m_readCode; // the pseudo-code of the page read since the wizard was prepared
     QTimer m_stepTimer;
     std::unique_ptr<WizardSteps> m_steps; // on m_browser, once a wizard was prepared
     bool m_stepRunning = false;

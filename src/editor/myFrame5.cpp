@@ -103,8 +103,8 @@ QString FromBoxText(const std::string& text)
     return s;
 }
 
-TFrame5::TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* parent)
-    : QWidget(parent), m_account(account), m_values(values)
+TFrame5::TFrame5(TaskList& tasks, TProcessValues& values, QWidget* parent)
+    : QWidget(parent), m_tasks(tasks), m_account(tasks.Account()), m_values(values)
 {
     buildFields();
     buildPages();
@@ -394,6 +394,15 @@ bool TFrame5::TabShown(QWidget* tab) const
     return PageControl1->isTabVisible(PageControl1->indexOf(tab));
 }
 
+void TFrame5::TakeWizardPage(const std::string& pseudoCode, QWidget* browserView)
+{
+    PseudoCode = pseudoCode;
+    SetTabShown(TabSheet1, true);
+    PageControl1->setCurrentWidget(TabSheet1);
+    BrowserPanel->layout()->addWidget(browserView);
+    browserView->show();
+}
+
 // Context menu, tabs and layout ---------------------------------------------
 
 void TFrame5::UpdatePopupMenu(QWidget* box)
@@ -470,6 +479,8 @@ void TFrame5::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     PlaceToolbar();
+    RichEdit1->viewport()->update();
+    RichEdit2->viewport()->update();
     const QFontMetrics metrics(RichEdit2->font());
     VisibleLines = std::max(1, RichEdit2->viewport()->height() / std::max(1, metrics.lineSpacing()));
 }

@@ -7,7 +7,7 @@
 // appends a new one.
 
 #include "editor/editor_rules.h"
-#include "model/task_record.h"
+#include "model/task_list.h"
 
 #include <QWidget>
 
@@ -42,7 +42,7 @@ class TFrame5 : public QWidget
 {
     Q_OBJECT
 public:
-    TFrame5(TAccountRecord& account, TProcessValues& values, QWidget* parent = nullptr);
+    TFrame5(TaskList& tasks, TProcessValues& values, QWidget* parent = nullptr);
 
     // Puts a task of the array into the editor (the blank task for -1 or an index
     // out of range); does nothing when that task is already being edited.
@@ -98,9 +98,15 @@ public:
     // Fills and opens the context menu for one of the three text boxes.
     void UpdatePopupMenu(QWidget* box);
 
+    // A new task, named `name` until the user names it.
+    void StartNewTask(const QString& name);
+    // What the account allows: sharing formulas, pushing to a plug-in.
+    void SetAccountRights(bool share, bool plugin);
+    // The page the wizard read: its pseudo-code, and its browser into the tab "浏览器".
+    void TakeWizardPage(const std::string& pseudoCode, QWidget* browserView);
+
     int EditedIndex = -1;
     bool NewTaskAdded = false;
-    std::function<void(TFrame5*)> OnSaved;
     std::string PseudoCode;
     std::vector<TFrame6*> ConditionRows;
     int VisibleLines = 0;
@@ -156,6 +162,10 @@ public:
     void SetTabShown(QWidget* tab, bool shown);
     bool TabShown(QWidget* tab) const;
 
+signals:
+    // "保存并关闭" saved the task (EditedIndex; NewTaskAdded when it was new).
+    void Saved();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -181,6 +191,7 @@ private:
     WebEngineBrowser* browser() const;
     void addLine(std::string_view text);
 
+    TaskList& m_tasks;
     TAccountRecord& m_account;
     TProcessValues& m_values;
     TForm3* m_wizard = nullptr;

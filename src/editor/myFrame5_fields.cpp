@@ -99,6 +99,18 @@ void TFrame5::LoadTask(int index)
     PseudoCode.clear();
 }
 
+void TFrame5::StartNewTask(const QString& name)
+{
+    LoadTask(-1);
+    Edit1->setText(name);
+}
+
+void TFrame5::SetAccountRights(bool share, bool plugin)
+{
+    Button1->setEnabled(share);
+    CheckBox2->setEnabled(plugin);
+}
+
 EditorFields TFrame5::fields() const
 {
     EditorFields f;
@@ -126,13 +138,8 @@ void TFrame5::SubmitClick()
         MessageBox::Information(this, texts::kNameEmpty);
         return;
     }
-    NewTaskAdded = false;
-    if (EditedIndex == -1) {
-        m_account.Tasks.emplace_back();
-        EditedIndex = static_cast<int>(m_account.Tasks.size()) - 1;
-        NewTaskAdded = true;
-    }
-    TTaskRecord& task = editedTask();
+    NewTaskAdded = !m_tasks.Has(EditedIndex);
+    TTaskRecord task = NewTaskAdded ? TTaskRecord() : editedTask();
     task.FormulaSent = 0; // the next push carries the formula again
     if (f.keepTestResult)
         task.SavedTestResult = f.memo;
@@ -161,8 +168,8 @@ void TFrame5::SubmitClick()
             lines += (lines.empty() ? "" : "\r\n") + line;
         MessageBox::Information(this, FromGbk(lines));
     }
-    if (OnSaved)
-        OnSaved(this);
+    EditedIndex = m_tasks.Save(EditedIndex, std::move(task));
+    emit Saved();
 }
 
 bool TFrame5::HasUnsavedChanges()

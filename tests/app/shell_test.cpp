@@ -263,7 +263,8 @@ void ShellTest::taskList()
     account.Tasks[1].Selected = 1;
     account.Tasks[1].CompareLastScreen = 1;
     TProcessValues values;
-    TFrame2 list(account, values);
+    TaskList tasks(account);
+    TFrame2 list(tasks, values);
     list.resize(900, 420);
     list.show();
     QCOMPARE(itemTexts(list.List()), (QStringList{"1 - 甲", "2 - 乙", "3 - 丙"}));
@@ -326,9 +327,8 @@ void ShellTest::taskList()
     QVERIFY(!list.ImportFile(QString::fromStdString(dir.file("bad.vxt"))));
     QCOMPARE(g_boxes.shown.last(), QStringLiteral("错误:文件内部错误，无法读取..."));
 
-    // Written back: the list order, ticks and selection become the tasks.
+    // The tasks are as the list shows them: order, ticks, selection.
     list.List()->setCurrentRow(1);
-    list.WriteBack();
     QCOMPARE(account.Tasks.size(), 7u);
     QCOMPARE(GbkToUtf8(account.Tasks[0].TaskName), std::string("乙"));
     QCOMPARE(account.Tasks[1].Selected, uint8_t{1});

@@ -144,7 +144,8 @@ void EditorTest::newTaskSaveRules()
 {
     TAccountRecord account;
     TProcessValues values;
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     QCOMPARE(form.windowTitle(), QStringLiteral("Vexory  -  任务编辑器"));
     // 1170 x 740, as far as the screen and the window's minimum allow.
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -152,7 +153,7 @@ void EditorTest::newTaskSaveRules()
     form.show();
     TFrame5* p = form.Panel();
     int saved = 0;
-    p->OnSaved = [&](TFrame5*) { ++saved; };
+    QObject::connect(p, &TFrame5::Saved, [&] { ++saved; });
 
     // The first new task keeps the form's values.
     p->LoadTask(-1);
@@ -252,7 +253,8 @@ void EditorTest::refreshFloorWhileLoggedInWithoutRight()
     TAccountRecord account;
     TProcessValues values;
     account.Tasks.push_back(stored("a", "http://a"));
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     form.show();
     TFrame5* p = form.Panel();
     p->LoadTask(0);
@@ -287,7 +289,8 @@ void EditorTest::loadKeepsEditsOfTheSameTask()
     TProcessValues values;
     account.Tasks.push_back(stored("a", "http://a"));
     account.Tasks.push_back(stored("b", "http://b"));
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     TFrame5* p = form.Panel();
     p->LoadTask(0);
     typeInto(p->Edit3, QStringLiteral("http://edited"));
@@ -306,7 +309,8 @@ void EditorTest::closeAsksAboutUnsavedChanges()
     TAccountRecord account;
     TProcessValues values;
     account.Tasks.push_back(stored("a", "http://a"));
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     TFrame5* p = form.Panel();
     p->LoadTask(0);
     form.show();
@@ -341,7 +345,8 @@ void EditorTest::conditionRows()
     TProcessValues values;
     account.Tasks.push_back(stored("rows", "http://a"));
     account.Tasks[0].VerifyFormula.clear();
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     form.show();
     TFrame5* p = form.Panel();
     p->LoadTask(0);
@@ -443,7 +448,8 @@ void EditorTest::formulaBox()
     TProcessValues values;
     account.Tasks.push_back(stored("f", "http://a"));
     account.Tasks[0].GrabFormula = "[>1.-2<]<td>{>aa<}</td>[*](>aa@b<)|>note<|";
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     form.show();
     TFrame5* p = form.Panel();
     p->LoadTask(0);
@@ -540,7 +546,8 @@ void EditorTest::sharing()
     TProcessValues values;
     values.Server = server.host();
     account.Tasks.push_back(stored("s", ""));
-    TForm2 form(account, values);
+    TaskList tasks(account);
+    TForm2 form(tasks, values);
     form.show();
     TFrame5* p = form.Panel();
     p->LoadTask(0);
@@ -608,8 +615,9 @@ void EditorTest::taskListOpensTheEditor()
     TAccountRecord account;
     TProcessValues values;
     account.Tasks.push_back(stored("one", "http://a"));
-    TFrame2 list(account, values);
-    TForm2 editor(account, values);
+    TaskList tasks(account);
+    TFrame2 list(tasks, values);
+    TForm2 editor(tasks, values);
     list.SetEditor(&editor);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
@@ -735,7 +743,8 @@ void EditorTest::caretStaysInViewInThePseudoCode()
 {
     TAccountRecord account;
     TProcessValues values;
-    TForm2 editor(account, values);
+    TaskList tasks(account);
+    TForm2 editor(tasks, values);
     TFrame5* p = editor.Panel();
     p->LoadTask(-1);
     editor.show();

@@ -104,7 +104,8 @@ struct EditorWithWizard
     TAccountRecord account;
     TProcessValues values;
     TForm3 wizard;
-    TForm2 editor{account, values};
+    TaskList tasks{account};
+    TForm2 editor{tasks, values};
     EditorWithWizard()
     {
         editor.SetWizard(&wizard);
@@ -254,7 +255,8 @@ void MarkingTest::toolbarLeavesTheTabLabelsFree()
 {
     TAccountRecord account;
     TProcessValues values;
-    TForm2 editor(account, values);
+    TaskList tasks(account);
+    TForm2 editor(tasks, values);
     TFrame5* p = editor.Panel();
     for (QWidget* tab : {p->TabSheet1, p->TabSheet2})
         p->SetTabShown(tab, true);
@@ -284,7 +286,8 @@ void MarkingTest::markDeriveTestAndRun()
     TAccountRecord account;
     TProcessValues values;
     TForm3 wizard;
-    TForm2 editor(account, values);
+    TaskList tasks(account);
+    TForm2 editor(tasks, values);
     editor.SetWizard(&wizard);
     TFrame5* p = editor.Panel();
     p->LoadTask(-1);
