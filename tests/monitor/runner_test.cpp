@@ -2,6 +2,7 @@
 // served on 127.0.0.1 whose content the tests change between refreshes.
 
 #include "app/scheduler.h"
+#include "browser/direct_page.h"
 #include "browser/webengine_browser.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
@@ -134,15 +135,14 @@ private slots:
     void busyPageIsReadEveryCycle();
     void currentUrlInEveryForm();
     void twoPanelsClaimTheSameRecordOnce();
-    void pagePlusElementChainTargetLoadsTheRequestedPage();
     void sixthNoDataWarningReloadsThePage();
-    void aTrimmedChainTargetLoadsTheRequestedPage();
     void aPageThatDoesNotLoadSaysWhy();
     void anEightMegabytePageIsReadInSeconds();
     void countdownTexts();
     void memoKeepsTheNewestLinesWithoutHistory();
     void countdownWakesThePanelOnlyForWhatItShows();
     void pagesOfAKilledRendererComeBack();
+    void directTextIsTheBrowsers();
 
 private:
     ListingSite m_site;
@@ -416,27 +416,6 @@ void RunnerTest::twoPanelsClaimTheSameRecordOnce()
     account.StopAll = 1;
 }
 
-void RunnerTest::pagePlusElementChainTargetLoadsTheRequestedPage()
-{
-    TAccountRecord account;
-    account.Tasks.push_back(listTask(m_site.url("/clicks")));
-    account.Tasks[0].ElementId = "more";
-    TFrame4 panel(account, "127.0.0.1:1");
-    panel.SetTask(0);
-    panel.PrepareStart();
-    QCOMPARE(panel.Step(), 4);
-    panel.SetRunning(true);
-    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("name=old")), 20000);
-    // A linked task asks for another page; the main window restarts the panel.
-    const std::string requested = m_site.url("/clicks?id=2");
-    account.Tasks[0].SetPageUrl(requested);
-    panel.PrepareStart();
-    QCOMPARE(panel.Step(), 4);
-    QCOMPARE(panel.Browser()->View()->url().toString(), QString::fromStdString(requested));
-    QCOMPARE(panel.CurrentUrl(), QString::fromStdString(requested));
-    account.StopAll = 1;
-}
-
 void RunnerTest::sixthNoDataWarningReloadsThePage()
 {
     // The element is clicked at every refresh, so the page is fetched once, until
@@ -461,29 +440,6 @@ void RunnerTest::sixthNoDataWarningReloadsThePage()
     QVERIFY(memoText(panel).count(warning) >= 6);
     QVERIFY(notices.count() >= 6); // the sixth warning's notice, from the reload
     account.StopAll = 1;
-}
-
-void RunnerTest::aTrimmedChainTargetLoadsTheRequestedPage()
-{
-    // A chain target that clicks its element, marked by a memory trim while it
-    // waits, is asked for another page: it loads that page, not its old one.
-    TAccountRecord account;
-    account.Tasks.push_back(listTask(m_site.url("/list")));
-    account.Tasks[0].ElementId = "more";
-    TFrame4 panel(account, "127.0.0.1:1");
-    panel.SetTask(0);
-    panel.PrepareStart();
-    QCOMPARE(panel.Step(), int(StepClick));
-    for (int steps : {int(StepClick), int(StepClick + StepReadSource)}) {
-        panel.SetStepForTest(steps);
-        panel.AfterTrim();
-        QVERIFY(panel.Step() >= StepAfterTrim);
-        const std::string next = m_site.url("/list?n=" + std::to_string(steps));
-        account.Tasks[0].SetPageUrl(next);
-        panel.PrepareStart();
-        QTRY_COMPARE_WITH_TIMEOUT(panel.CurrentUrl(), QString::fromStdString(next), 20000);
-        QCOMPARE(panel.Step(), steps);
-    }
 }
 
 void RunnerTest::anEightMegabytePageIsReadInSeconds()
@@ -676,3 +632,77 @@ int main(int argc, char** argv)
 }
 
 #include "runner_test.moc"
+
+void RunnerTest::directTextIsTheBrowsers()
+{
+    // Pages of every kind a parser may treat differently, each read by the browser
+    // and without it: the same text, or (the last ones) no direct text at all.
+    const std::string gbkPage = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">"
+                                "<title>\xC1\xD0\xB1\xED</title><a href=\"s?q=\xD6\xD0&amp;n=1\">\xD6\xD0</a>"
+                                "<p>\xA1\xA1\xB6\xAB \x80</p>";
+    const struct
+    {
+        const char* what;
+        std::string bytes;
+        std::string type;
+        bool direct;
+    } pages[] = {
+        {"tables and unclosed elements", "<table><tr><td>a<td>b</table><p>one<p>two<ul><li>x<li>y</ul><dl><dt>t<dd>d</dl>",
+         "text/html; charset=utf-8", true},
+        {"entities", "<p title=\"&amp;&lt;&gt;&quot;&nbsp;&copy;\">&amp; &lt; &gt; &nbsp; &copy; &#20013; &quot; &apos; &notin; &noti</p>",
+         "text/html; charset=utf-8", true},
+        {"attribute quoting", "<div a=1 b='2\"' c=\"3'\" d e=&amp; F=G data-x=\"a\nb\">x</div>", "text/html; charset=utf-8",
+         true},
+        {"comments", "<!-- before --><html><!-- in --><body><!----><!-- a -- b --></body><!-- after body --></html><!-- end -->",
+         "text/html; charset=utf-8", true},
+        {"pre and textarea", "<pre>\nfirst</pre><pre>\n\nsecond</pre><textarea>\nt &amp; t</textarea><listing>\nl</listing>",
+         "text/html; charset=utf-8", true},
+        {"template", "<template><tr><td>1</td></tr></template><template><p>x</template>", "text/html; charset=utf-8", true},
+        {"svg and math",
+         "<svg viewBox=\"0 0 10 10\"><foreignObject><p>x</p></foreignObject><path d=\"M0\"/><a xlink:href=\"#a\">l</a>"
+         "<clipPath/></svg><math><mi>x</mi><annotation-xml encoding=\"text/html\"><b>b</b></annotation-xml></math>",
+         "text/html; charset=utf-8", true},
+        {"a GBK page with a meta charset", gbkPage, "text/html", true},
+        {"a UTF-8 mark", "\xEF\xBB\xBF<p>\xE4\xB8\xAD</p>", "text/html", true},
+        {"links", "<base href=\"/b/\"><a href=\"x.html\">1</a><a href=\"../up?q=a b#f\">2</a><a href=\"javascript:void(0)\">3</a>"
+                  "<a href=\"mailto:a@b.c\">4</a><a href=\"//other.example/p\">5</a><a>6</a><img src=\"i.png\"><area href=\"\">"
+                  "<a href=\" /sp \">7</a><a href=\"HTTP://X.EXAMPLE:80\">8</a>",
+         "text/html; charset=utf-8", true},
+        {"a whole document", "<!DOCTYPE html>\r\n<html lang=zh>\r\n<head>\r\n<title>t</title><link rel=stylesheet href=a.css>"
+                             "<script>var a = 1 < 2 && 3 > 2;</script><style>p > b {}</style></head>\r\n<body class=x>"
+                             "text</body>\r\n</html>\r\nafter",
+         "text/html; charset=utf-8", true},
+        {"misnested", "<b><i>x</b>y</i><a href=a><p>z</a><button><p>q</button><table><td>cell<div>fostered</div></table>",
+         "text/html; charset=utf-8", true},
+        {"forms", "<form><select><option>1<option selected>2</select><input type=checkbox checked><br/></form>",
+         "text/html; charset=utf-8", true},
+        {"custom elements", "<my-row Data-A=1><x-y>t</x-y></my-row><p><section>s</section>", "text/html; charset=utf-8", true},
+        {"Big5", "<meta charset=big5><p>\xA4\xA4\xA4\xE5</p>", "text/html", true},
+        {"noscript", "<meta charset=utf-8><noscript><p>x</p></noscript>", "text/html", false},
+        {"no charset", "<p>x</p>", "text/html", false},
+    };
+    TestHttpServer site;
+    for (size_t i = 0; i < std::size(pages); ++i)
+        site.routes().Get("/corpus/" + std::to_string(i), [&pages, i](const httplib::Request&, httplib::Response& res) {
+            res.set_content(pages[i].bytes, pages[i].type);
+        });
+    site.start();
+    QWidget host;
+    host.resize(800, 600);
+    WebEngineBrowser browser(&host);
+    for (size_t i = 0; i < std::size(pages); ++i) {
+        const std::string url = site.url("/corpus/" + std::to_string(i));
+        QSignalSpy loaded(browser.View(), &QWebEngineView::loadFinished);
+        browser.Navigate(url);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded.count() > 0, 15000);
+        const std::string seen = browser.PageSource();
+        const std::optional<std::string> direct = DirectPageText(pages[i].bytes, pages[i].type, url);
+        if (!pages[i].direct) {
+            QVERIFY2(!direct, pages[i].what);
+            continue;
+        }
+        QVERIFY2(direct, pages[i].what);
+        QVERIFY2(*direct == seen, qPrintable(QStringLiteral("%1\nbrowser: %2\ndirect:  %3")
+                                                 .arg(QString::fromUtf8(pages[i].what), FromGbk(seen), FromGbk(*direct))));
+    }
+}
