@@ -35,7 +35,7 @@ BELOW = {
 QT_FREE_FOLDERS = ["src/base", "src/platform", "src/formula", "src/model", "src/service", "tools", "server"]
 QT_FREE_FILES = {
     "src/browser": ["browser_state", "ready_wait", "page_steps", "page_encoding", "url_resolve", "direct_page"],
-    "src/monitor": ["monitor_core", "gbk_texts"],
+    "src/monitor": ["monitor_core", "direct_reading", "gbk_texts"],
     "src/editor": ["verify_rows", "editor_rules", "pseudo_code", "test_run", "gbk_texts"],
     "src/app": ["scheduler", "log_file", "mem_manager", "gbk_texts"],
 }

@@ -131,6 +131,7 @@ void TForm1::launchEach(const std::vector<int>& indexes)
         connect(runner, &TFrame4::ChainRequest, this, [this] { request(RequestStartTasks); });
 
         runner->SetTask(index);
+        runner->AllowDirectReading(m_values.DirectRead);
         m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
         const bool waitsForUser = runner->OpensAtGuidePage();
         runner->PrepareStart();

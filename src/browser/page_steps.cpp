@@ -29,6 +29,13 @@ void PageSteps::SetRunning(bool running)
         m_pageLoaded = false;
 }
 
+void PageSteps::SetDirect(bool direct)
+{
+    m_direct = direct;
+    if (!direct)
+        m_pageLoaded = false;
+}
+
 bool PageSteps::load(const std::string& url)
 {
     const StepsAlive alive(m_life);
@@ -141,6 +148,8 @@ bool PageSteps::openingStep(const PageTarget& target)
             if (!alive)
                 return false;
             m_host.StartRun();
+        } else if (m_direct) {
+            // Read without the browser: nothing to refresh.
         } else if (m_pageLoaded) {
             refreshOrFetch();
         } else {

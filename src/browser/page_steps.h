@@ -108,6 +108,10 @@ public:
     bool Running() const { return m_running; }
     // The monitor thread started or ended; an ended run loads its page anew.
     void SetRunning(bool running);
+    // The monitor thread reads the page itself (true): a refresh leaves the browser
+    // alone. Back in the browser, the page is loaded anew at the next refresh.
+    void SetDirect(bool direct);
+    bool Direct() const { return m_direct; }
 
     // Before the run, and whenever a linked task asked for a new page: loads what
     // the step needs loaded (the new page, when the step is past its opening).
@@ -140,6 +144,7 @@ private:
     int m_step = -1;
     bool m_running = false;
     bool m_pageLoaded = false;
+    bool m_direct = false;
     std::string m_download; // the page's address when it is served as a download (encoded)
     std::shared_ptr<char> m_life = std::make_shared<char>(); // see StepsAlive
 };

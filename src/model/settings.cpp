@@ -18,6 +18,7 @@ void ReadSettings(const std::string& iniPath, const std::vector<std::string>& ar
     const IniFile ini = IniFile::Load(iniPath);
     values.AutoLogin = ini.ReadBool(kSettingsSection, "autologin", true);
     values.Debugging = ini.ReadBool(kSettingsSection, "debugging", false);
+    values.DirectRead = ini.ReadBool(kSettingsSection, "directread", true);
     values.MainFields = ini.ReadString(kSettingsSection, "mainfields", "");
     values.Server = ini.ReadString(kSettingsSection, "server", kDefaultServer);
     if (values.Server.empty())

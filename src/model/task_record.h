@@ -119,6 +119,7 @@ struct TProcessValues
     bool AutoRun = false;                  // first argument is exactly "autorun"
     bool AutoLogin = true;                 // setting autologin
     bool Debugging = false;                // setting debugging
+    bool DirectRead = true;                // setting directread: pages may be read without the browser
     bool StoreLoaded = false;              // the task store has been read successfully
     bool SettingsRead = false;             // settings and command line have been read
     int32_t ServerVersion = 6;             // this client's version, replaced by the service's

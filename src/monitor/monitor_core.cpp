@@ -141,6 +141,29 @@ void MonitorCore::SetTask(int index)
     // A chained task reports its very first page.
     if (t.Requester >= 0)
         m_seen.insert(" ");
+    AllowDirectReading(m_directAllowed);
+}
+
+void MonitorCore::AllowDirectReading(bool allowed)
+{
+    m_directAllowed = allowed;
+    if (m_taskIndex < 0)
+        return;
+    const TTaskRecord& t = task();
+    m_reading.SetAllowed(allowed && t.GuideUrl.empty() && t.ElementId.empty() && m_chainTask.empty() &&
+                         t.Requester < 0);
+}
+
+// After a cycle's text: the task may go on directly, or back to the browser.
+void MonitorCore::afterRead(const std::string& text, bool direct, int outcome)
+{
+    if (task().Requester >= 0) // a chain's target: its pages are the linked task's to choose
+        AllowDirectReading(false);
+    const bool records = outcome >= OutcomeRecordsCut;
+    const bool changed = direct ? m_reading.AfterDirectRead(!text.empty(), records, TickCount())
+                                : m_reading.AfterBrowserRead(task().PageUrl(), text, records, TickCount());
+    if (changed && m_events.readingMode)
+        m_events.readingMode(m_reading.Direct());
 }
 
 void MonitorCore::validateChain()
@@ -433,7 +456,7 @@ restart:
             early = 0;
         if (first)
             start -= early;
-        bool handled = false, asked = false;
+        bool handled = false, asked = false, direct = false;
         uint32_t elapsed = 0;
         do {
             if (StopCondition())
@@ -451,10 +474,19 @@ restart:
                     handled = true;
                     outcome = Process();
                     SetPageText({});
+                    afterRead(slot, direct, outcome);
                 } else if (!asked) {
-                    if (m_events.sourceRequest)
-                        m_events.sourceRequest();
                     asked = true;
+                    if (m_reading.Direct()) {
+                        // Read here, without the panel: the text goes into the slot as the panel's would.
+                        direct = true;
+                        if (std::optional<std::string> text = m_reading.Read(t.PageUrl()))
+                            SetPageText(std::move(*text));
+                        else
+                            afterRead({}, true, OutcomeNothing); // back to the browser
+                    } else if (m_events.sourceRequest) {
+                        m_events.sourceRequest();
+                    }
                 }
             }
         } while (elapsed <= interval);
@@ -483,7 +515,8 @@ restart:
         }
         if (m_events.refresh)
             m_events.refresh();
-        waitUntilReady();
+        if (!m_reading.Direct()) // a direct read has no page to wait for
+            waitUntilReady();
     }
 leave:
     leavingWait();

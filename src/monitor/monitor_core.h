@@ -15,6 +15,7 @@
 #include "formula/page_prep.h"
 #include "formula/verify_formula.h"
 #include "model/task_record.h"
+#include "monitor/direct_reading.h"
 
 #include <atomic>
 #include <cstdint>
@@ -61,6 +62,7 @@ struct MonitorEvents
     std::function<void(Delivery delivery, const std::string& result)> result; // result: "" unless shown
     std::function<void()> noSource;
     std::function<void(int target)> chainRequest;
+    std::function<void(bool direct)> readingMode; // the page is now read directly, or by the browser again
     std::function<void()> chainDone;
     std::function<bool(int taskIndex, const std::string& digest)> accept;
 };
@@ -74,6 +76,10 @@ public:
 
     // Binds the task: compiles its formulas and validates its chain.
     void SetTask(int index);
+    // Whether the task may read its page without the browser (the option; the task
+    // must also name neither a guide page nor an element, nor take part in a chain).
+    void AllowDirectReading(bool allowed);
+    DirectReading& Reading() { return m_reading; }
     int TaskIndex() const { return m_taskIndex; }
 
     // The page-text slot the panel writes: a page text, or "wait" to skip a cycle.
@@ -126,6 +132,7 @@ private:
     int deliver(int outcome);
     int deliverPush();
     void waitUntilReady();
+    void afterRead(const std::string& text, bool direct, int outcome);
     void leavingWait();
     std::string clean(const std::string& value) const;
 
@@ -139,6 +146,8 @@ private:
     TFormulaChecker m_checker;
     std::string m_chainTask, m_chainField;
     std::unordered_set<std::string> m_seen;
+    DirectReading m_reading;
+    bool m_directAllowed = false;
     mutable std::mutex m_slotMutex;
     std::string m_pageText;
     std::atomic<bool> m_stop{false};

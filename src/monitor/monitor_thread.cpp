@@ -31,6 +31,7 @@ TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* brow
     events.noSource = [this] { emit NoSource(); };
     events.chainRequest = [this](int target) { emit ChainRequest(target); };
     events.chainDone = [this] { emit ChainDone(); };
+    events.readingMode = [this](bool direct) { emit ReadingMode(direct); };
     events.accept = std::move(accept);
     m_core = std::make_unique<MonitorCore>(account, browser, std::move(server), std::move(events));
 }

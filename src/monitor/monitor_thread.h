@@ -44,6 +44,8 @@ signals:
     void NoSource();
     void ChainRequest(int target);
     void ChainDone();
+    // The page is now read directly (true), or by the browser again.
+    void ReadingMode(bool direct);
 
 protected:
     void run() override;

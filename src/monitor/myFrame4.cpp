@@ -18,6 +18,7 @@
 #include <QSoundEffect>
 #include <QTime>
 #include <QVBoxLayout>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 namespace vexory {
@@ -75,6 +76,8 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     m_status[2] = statusLabel(QString(), 50, panel1);
     for (QLabel* l : m_status)
         bar1->addWidget(l);
+    m_reading = statusLabel(texts::kReadBrowser, 70, panel1);
+    bar1->addWidget(m_reading);
     bar1->addStretch();
     left->addLayout(bar1);
     m_button = new QPushButton(texts::kStart, panel1);
@@ -168,6 +171,7 @@ void TFrame4::connectThread()
     connect(thread, &TMonitorThread::NoSource, this, &TFrame4::noTextHandling);
     connect(thread, &TMonitorThread::ChainRequest, this, [this](int target) { emit ChainRequest(this, target); });
     connect(thread, &TMonitorThread::ChainDone, this, [this] { emit ChainDone(this); });
+    connect(thread, &TMonitorThread::ReadingMode, this, &TFrame4::onReadingMode);
     connect(thread, &QThread::finished, this, &TFrame4::onFinished);
 }
 
@@ -280,8 +284,28 @@ bool TFrame4::NoTaskBusy(const TAccountRecord& account)
 
 void TFrame4::HandOver(std::string text)
 {
+    if (!m_thread)
+        return;
+    // A direct read of the page sends what the browser sends.
+    if (TTaskRecord* t = task())
+        m_thread->Core().Reading().SetSource(BrowserCookiesFor(QUrl::fromUserInput(FromGbk(t->PageUrl()))),
+                                             BrowserProfile()->httpUserAgent().toStdString());
+    m_thread->SetPageText(std::move(text));
+}
+
+void TFrame4::AllowDirectReading(bool allowed)
+{
     if (m_thread)
-        m_thread->SetPageText(std::move(text));
+        m_thread->Core().AllowDirectReading(allowed);
+}
+
+void TFrame4::onReadingMode(bool direct)
+{
+    m_steps->SetDirect(direct);
+    m_reading->setText(direct ? texts::kReadDirect : texts::kReadBrowser);
+    // A page read directly keeps nothing in the browser; it is loaded again when needed.
+    if (direct)
+        m_browser->Navigate("about:blank");
 }
 
 void TFrame4::onCountdown(int remainingMs)

@@ -60,6 +60,9 @@ public:
     bool OpensAtGuidePage() const { return m_steps->OpensAtGuidePage(); }
     // The launch's progress (0 to 100) in the status bar, as blocks.
     void ShowLaunchProgress(int percent);
+    // Whether the task may read its page without the browser (the program's option).
+    void AllowDirectReading(bool allowed);
+    QLabel* ReadingLabel() const { return m_reading; }
     // Tells the monitor thread to end at its next look; IsStopped once it has ended.
     void Stop();
     bool IsStopped() const;
@@ -114,6 +117,7 @@ private:
     void onFinished();
     void onBeforeNavigate(const QUrl& url);
     void onDownload(const QUrl& url);
+    void onReadingMode(bool direct);
 
     TAccountRecord& m_account;
     std::string m_server;
@@ -125,6 +129,7 @@ private:
     QPushButton* m_button = nullptr;
     QLabel* m_status[3] = {};
     QLabel* m_urlBar = nullptr;
+    QLabel* m_reading = nullptr; // how the page is read
     QMenu* m_popup = nullptr;
     QSoundEffect* m_errorSound = nullptr;
     QSoundEffect* m_successSound = nullptr;

@@ -21,6 +21,9 @@ inline const QString kWarning = QStringLiteral("警告");
 // A page load that failed, and why.
 inline const QString kLoadFailed = QStringLiteral("网页载入失败：%1");
 inline const QString kNicknameError = QStringLiteral("\r\n昵称错误，退出登录！\r\n");
+// How the task's page is read: without the browser, or by it.
+inline const QString kReadDirect = QStringLiteral("直接读取");
+inline const QString kReadBrowser = QStringLiteral("浏览器读取");
 inline const QString kLoggedInElsewhere = QStringLiteral("\r\n账户异地登录，退出登录！\r\n");
 
 } // namespace vexory::texts

@@ -227,4 +227,41 @@ std::string HttpGet(const std::string& url, const std::string& cookies)
     return CharsetToGbk(body, charset);
 }
 
+FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, const std::string& userAgent,
+                          long connectMs, long stallMs)
+{
+    FetchedPage page;
+    Easy easy;
+    if (!easy.handle)
+        return page;
+    CURL* h = easy.handle;
+    const Curl& api = curl();
+    auto set = api.easy_setopt;
+    set(h, CURLOPT_URL, url.c_str());
+    set(h, CURLOPT_ACCEPT_ENCODING, ""); // every encoding this libcurl decodes
+    set(h, CURLOPT_FOLLOWLOCATION, 1L);
+    set(h, CURLOPT_MAXREDIRS, 20L);
+    set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(h, CURLOPT_NOSIGNAL, 1L);
+    if (!userAgent.empty())
+        set(h, CURLOPT_USERAGENT, userAgent.c_str());
+    if (!cookies.empty())
+        set(h, CURLOPT_COOKIE, cookies.c_str());
+    easy.limit(connectMs, stallMs);
+    set(h, CURLOPT_WRITEFUNCTION, collect);
+    set(h, CURLOPT_WRITEDATA, &page.body);
+    if (api.easy_perform(h) != CURLE_OK) {
+        page.body.clear();
+        return page;
+    }
+    api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &page.status);
+    const char* type = nullptr;
+    if (api.easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+        page.contentType = type;
+    const char* effective = nullptr;
+    if (api.easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        page.url = effective;
+    return page;
+}
+
 } // namespace vexory

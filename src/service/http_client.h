@@ -21,6 +21,19 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
 // `cookies` ("a=1; b=2") goes out as the Cookie header when not empty.
 std::string HttpGet(const std::string& url, const std::string& cookies = {});
 
+// A page as a browser would fetch it: redirects followed (at most 20), gzip,
+// deflate and brotli decoded, the given cookies and user agent sent. `status` is 0
+// when nothing came; `url` is the address the page came from in the end.
+struct FetchedPage
+{
+    long status = 0;
+    std::string contentType;
+    std::string url;
+    std::string body;
+};
+FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, const std::string& userAgent,
+                          long connectMs, long stallMs);
+
 // Why no request can be made (libcurl could not be loaded), "" when they can.
 // Loads the library when no request did yet.
 std::string HttpUnavailable();

@@ -143,6 +143,7 @@ private slots:
     void countdownWakesThePanelOnlyForWhatItShows();
     void pagesOfAKilledRendererComeBack();
     void directTextIsTheBrowsers();
+    void aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows();
 
 private:
     ListingSite m_site;
@@ -705,4 +706,59 @@ void RunnerTest::directTextIsTheBrowsers()
         QVERIFY2(*direct == seen, qPrintable(QStringLiteral("%1\nbrowser: %2\ndirect:  %3")
                                                  .arg(QString::fromUtf8(pages[i].what), FromGbk(seen), FromGbk(*direct))));
     }
+}
+
+void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
+{
+    // A plain listing: after one browser read the task reads it directly. When its
+    // rows come to be written by a script, a direct read cuts nothing: the task goes
+    // back to the browser and stays there. New rows are reported either way.
+    std::atomic<bool> scripted{false};
+    std::mutex mutex;
+    std::vector<std::string> names{"Apple"};
+    TestHttpServer site;
+    site.routes().Get("/switching", [&](const httplib::Request&, httplib::Response& res) {
+        std::string rows;
+        {
+            std::lock_guard lock(mutex);
+            for (const std::string& name : names)
+                rows += "<tr><td class=\"name\">" + name + "</td><td>1</td></tr>";
+        }
+        const std::string head = "<html><head><meta charset=utf-8></head><body>";
+        if (scripted)
+            res.set_content(head + "<table id=t></table><script>document.getElementById('t').innerHTML = '" + rows +
+                                "';</script></body></html>",
+                            "text/html");
+        else
+            res.set_content(head + "<table>" + rows + "</table></body></html>", "text/html");
+    });
+    site.start();
+    auto add = [&](const char* name) {
+        std::lock_guard lock(mutex);
+        names.emplace_back(name);
+    };
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(site.url("/switching")));
+    account.Tasks[0].RefreshInterval = 1500;
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.show();
+    panel.SetTask(0);
+    panel.AllowDirectReading(true);
+    QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"));
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("直接读取"), 30000);
+    add("Direct Pear");
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=Direct Pear")), 30000);
+    QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("直接读取"));
+    vexory::test::SaveScreen(panel, QStringLiteral("runner-direct"));
+
+    scripted = true;
+    add("Script Plum");
+    QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=Script Plum")), 30000);
+    const int refreshes = panel.RefreshCount();
+    QTRY_VERIFY_WITH_TIMEOUT(panel.RefreshCount() > refreshes + 2, 30000);
+    QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"));
+    account.StopAll = 1;
 }

@@ -1,0 +1,61 @@
+#pragma once
+
+// Whether a task's page is read by the browser or directly (an HTTP request and
+// the text a browser would give of it, see browser/direct_page.h), decided by
+// the task itself. A task that may read directly starts in the browser; when a
+// direct read of its page, made right after a browser read, gives the same text
+// after page preparation, it goes on directly. It goes back to the browser when a
+// direct read fails, when it cuts no record where the last browser read cut some,
+// and every half hour, to compare again.
+
+#include "service/http_client.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace vexory {
+
+class DirectReading
+{
+public:
+    using Fetch = std::function<FetchedPage(const std::string& url, const std::string& cookies,
+                                            const std::string& userAgent)>;
+    static constexpr uint32_t kRecheckMs = 30 * 60 * 1000;
+
+    // `fetch` makes the request (a real one when not given).
+    explicit DirectReading(Fetch fetch = {});
+
+    // Whether the task may read directly at all (no guide page, no element click,
+    // no chain, and the option on).
+    void SetAllowed(bool allowed);
+    bool Direct() const { return m_direct; }
+
+    // What a request sends as the browser would: its cookies for the page and its
+    // user agent. The panel keeps them current; any thread may call.
+    void SetSource(std::string cookies, std::string userAgent);
+
+    // One direct read: the page's text as the browser would give it, or nothing.
+    std::optional<std::string> Read(const std::string& url);
+
+    // After a cycle whose text the browser gave: when a comparison is due, reads
+    // directly and compares; true when the task now reads directly.
+    bool AfterBrowserRead(const std::string& url, const std::string& browserText, bool hadRecords, uint32_t now);
+    // After a cycle read directly (`read` false: the read failed): true when the
+    // task goes back to the browser.
+    bool AfterDirectRead(bool read, bool hadRecords, uint32_t now);
+
+private:
+    Fetch m_fetch;
+    std::mutex m_sourceMutex;
+    std::string m_cookies, m_userAgent;
+    bool m_allowed = false;
+    bool m_direct = false;
+    bool m_compareDue = true;       // compare at the next browser read
+    bool m_browserHadRecords = false;
+    uint32_t m_since = 0;            // when the task began to read directly
+};
+
+} // namespace vexory

@@ -1,0 +1,80 @@
+// A task's choice between the browser and a direct read, against a scripted server.
+
+#include "monitor/direct_reading.h"
+
+#include <gtest/gtest.h>
+
+using namespace vexory;
+
+namespace {
+
+const std::string kUrl = "http://h.example/list";
+
+std::string rows(int n)
+{
+    std::string html = "<meta charset=utf-8><table>";
+    for (int i = 1; i <= n; ++i)
+        html += "<tr><td>row" + std::to_string(i) + "</td></tr>";
+    return html + "</table>";
+}
+
+// The browser's text of rows(n), as innerHTML gives it.
+std::string browserText(int n)
+{
+    std::string html = "<head><meta charset=\"utf-8\"></head><body><table><tbody>";
+    for (int i = 1; i <= n; ++i)
+        html += "<tr><td>row" + std::to_string(i) + "</td></tr>";
+    return html + "</tbody></table></body>";
+}
+
+} // namespace
+
+TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenItDoesNot)
+{
+    std::string served = rows(2);
+    int requests = 0;
+    std::string cookiesSent;
+    DirectReading reading([&](const std::string& url, const std::string& cookies, const std::string&) {
+        ++requests;
+        cookiesSent = cookies;
+        return FetchedPage{200, "text/html", url, served};
+    });
+    reading.SetSource("s=1", "agent");
+
+    // Not allowed: never read directly, never compared.
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), true, 0));
+    EXPECT_EQ(requests, 0);
+
+    // Allowed: the first browser read is compared, and the same text goes on directly.
+    reading.SetAllowed(true);
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), true, 1000));
+    EXPECT_TRUE(reading.Direct());
+    EXPECT_EQ(cookiesSent, "s=1");
+    EXPECT_EQ(reading.Read(kUrl).value_or(""), browserText(2));
+    EXPECT_FALSE(reading.AfterDirectRead(true, true, 2000));
+
+    // A direct read that cuts nothing where the browser's did: back to the browser,
+    // which compares again and finds its page written by a script now.
+    EXPECT_TRUE(reading.AfterDirectRead(true, false, 3000));
+    EXPECT_FALSE(reading.Direct());
+    served = "<meta charset=utf-8><table></table><script>/* writes the rows */</script>";
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), true, 4000));
+    const int compared = requests;
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), true, 5000)); // not again before half an hour
+    EXPECT_EQ(requests, compared);
+
+    // Half an hour later the page is plain again: directly from then on, until the
+    // next half hour sends it to the browser once more.
+    served = rows(3);
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), true, 4000 + DirectReading::kRecheckMs));
+    EXPECT_FALSE(reading.AfterDirectRead(true, true, 5000 + DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterDirectRead(true, true, 4000 + 2 * DirectReading::kRecheckMs));
+
+    // A read that fails sends it back at once; so does the option turned off.
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), true, 4000 + 2 * DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterDirectRead(false, false, 4001 + 2 * DirectReading::kRecheckMs));
+    served = "<p>no charset</p>";
+    EXPECT_FALSE(reading.Read(kUrl));
+    reading.SetAllowed(false);
+    EXPECT_FALSE(reading.Direct());
+}
