@@ -13,7 +13,10 @@ refreshes due between its first read and the end that brought no read of its pag
 Not a test: it takes as long as it is told.
 
     /usr/bin/python3 bench/soak.py [--tasks 20] [--interval 10] [--minutes 30] [--rows 400] [--grow] [--sites 1]
-                                   [--build build]
+                                   [--browser-only] [--build build]
+
+Tasks whose pages need no script read them directly after their first browser
+read; --browser-only keeps every page in the browser, for a comparison.
 """
 
 import argparse
@@ -133,6 +136,8 @@ def main():
     parser.add_argument("--grow", action="store_true", help="keep every row, so the pages grow all the run")
     parser.add_argument("--sites", type=int, default=1,
                         help="the pages spread over this many sites (servers on 127.0.0.1, 127.0.0.2, ...)")
+    parser.add_argument("--browser-only", action="store_true",
+                        help="every page read by the browser (directread=0), as before pages could be read directly")
     parser.add_argument("--build", default="build")
     args = parser.parse_args()
 
@@ -160,7 +165,7 @@ def main():
         with open(os.path.join(home, "store.json"), "w") as f:
             json.dump(store, f, ensure_ascii=False)
         with open(os.path.join(home, "dravik.ini"), "w") as f:
-            f.write("[Options]\nautologin=0\n")
+            f.write("[Options]\nautologin=0\n" + ("directread=0\n" if args.browser_only else ""))
         subprocess.run([cli, "store", "write", os.path.join(home, "store.json"), os.path.join(home, "vexory.vxt")],
                        check=True, stdout=subprocess.DEVNULL)
 
@@ -169,7 +174,8 @@ def main():
             env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
         with open(os.path.join(home, "program.log"), "w") as log:
             vexory = subprocess.Popen([program, "autorun"], env=env, stdout=log, stderr=subprocess.STDOUT)
-        print(f"soak: {args.tasks} tasks every {args.interval} s for {args.minutes:g} min; "
+        print(f"soak: {args.tasks} tasks every {args.interval} s for {args.minutes:g} min, "
+              f"{'in the browser only' if args.browser_only else 'read directly where they can'}; "
               f"pages from {args.sites} site(s) from 127.0.0.1:{servers[0].server_address[1]}, program folder {home}")
         print(f"{'minute':>7} {'CPU % of a core':>16} {'PSS MB':>8} {'processes':>10} {'page reads':>11}")
 
