@@ -17,6 +17,7 @@
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QPointer>
+#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QWebEngineCookieStore>
@@ -63,9 +64,56 @@ private:
 
 namespace {
 
+// What the profile's cookie store holds, to read it synchronously. The engine
+// tells of the cookies it sets and removes, but not of those it restores from
+// its folder at start: the mirror keeps its own copy there (kCookieMirror),
+// written a moment after each change and at the end.
+class CookieMirror : public QNetworkCookieJar
+{
+public:
+    explicit CookieMirror(QObject* parent) : QNetworkCookieJar(parent)
+    {
+        m_save.setSingleShot(true);
+        m_save.setInterval(1000);
+        QObject::connect(&m_save, &QTimer::timeout, this, [this] { Save(); });
+    }
+    ~CookieMirror() override { Save(); }
+
+    void Load(const QString& path)
+    {
+        m_path = path;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        while (!file.atEnd())
+            for (const QNetworkCookie& c : QNetworkCookie::parseCookies(file.readLine().trimmed()))
+                insertCookie(c);
+    }
+    void Changed() { m_save.start(); }
+    void Save()
+    {
+        if (m_path.isEmpty())
+            return;
+        m_save.stop();
+        QSaveFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        for (const QNetworkCookie& c : allCookies())
+            file.write(c.toRawForm() + '\n');
+        file.commit();
+    }
+
+private:
+    QString m_path;
+    QTimer m_save;
+};
+
+constexpr const char* kCookieMirror = "/cookies.txt"; // in the profile's folder
+
 QString g_profileFolder;
 QPointer<QWebEngineProfile> g_profile;
-QPointer<QNetworkCookieJar> g_cookies; // what the profile's cookie store holds, to read it synchronously
+QPointer<CookieMirror> g_cookies;
 
 } // namespace
 
@@ -106,12 +154,19 @@ QWebEngineProfile* BrowserProfile()
         // Logins last: session cookies are kept across runs as well.
         g_profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     }
-    g_cookies = new QNetworkCookieJar(g_profile);
+    g_cookies = new CookieMirror(g_profile);
+    if (!g_profileFolder.isEmpty())
+        g_cookies->Load(g_profileFolder + QLatin1String(kCookieMirror));
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, g_cookies, [] { g_cookies->Save(); });
     QWebEngineCookieStore* store = g_profile->cookieStore();
-    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, g_cookies,
-                     [](const QNetworkCookie& c) { g_cookies->insertCookie(c); });
-    QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, g_cookies,
-                     [](const QNetworkCookie& c) { g_cookies->deleteCookie(c); });
+    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, g_cookies, [](const QNetworkCookie& c) {
+        g_cookies->insertCookie(c);
+        g_cookies->Changed();
+    });
+    QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, g_cookies, [](const QNetworkCookie& c) {
+        g_cookies->deleteCookie(c);
+        g_cookies->Changed();
+    });
     store->loadAllCookies();
     return g_profile;
 }
