@@ -348,6 +348,10 @@ TForm1::~TForm1()
     for (auto it = m_runners.rbegin(); it != m_runners.rend(); ++it)
         delete *it; // each waits for its thread
     m_runners.clear();
+    // The task list window listens to the task list, a member, which is gone before
+    // the child widgets would be: the window goes first.
+    delete m_taskList;
+    m_taskList = nullptr;
 }
 
 void TForm1::request(unsigned job)
