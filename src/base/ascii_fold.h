@@ -19,6 +19,12 @@ inline unsigned char FoldCapital(unsigned char c)
     return static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
 }
 
+// One ASCII character folded to lower case (any other byte unchanged).
+inline char LowerAsciiChar(char c)
+{
+    return static_cast<char>(FoldCapital(static_cast<unsigned char>(c)));
+}
+
 #if defined(__SSE2__)
 inline __m128i FoldCapitals(__m128i v)
 {

@@ -1,5 +1,6 @@
 #include "browser/direct_page.h"
 
+#include "base/ascii_fold.h"
 #include "browser/page_encoding.h"
 #include "browser/url_resolve.h"
 #include "platform/codepage.h"
@@ -14,11 +15,6 @@ namespace vexory {
 namespace {
 
 using Rewrite = std::function<bool(const GumboNode* element, const GumboAttribute* attribute, std::string& value)>;
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isVoid(GumboTag tag)
 {
@@ -80,7 +76,7 @@ std::string tagName(const GumboElement& e)
         return gumbo_normalized_tagname(e.tag);
     std::string name(piece.data, piece.length);
     for (char& c : name)
-        c = lower(c);
+        c = LowerAsciiChar(c);
     return name;
 }
 
@@ -218,7 +214,7 @@ bool htmlContentType(std::string_view contentType)
     std::string type;
     for (char c : contentType.substr(0, contentType.find(';')))
         if (c != ' ' && c != '\t')
-            type += lower(c);
+            type += LowerAsciiChar(c);
     return type == "text/html";
 }
 

@@ -1,5 +1,7 @@
 #include "browser/page_encoding.h"
 
+#include "base/ascii_fold.h"
+
 #include <iconv.h>
 
 #include <array>
@@ -15,16 +17,11 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string lowered(std::string_view s)
 {
     std::string out(s);
     for (char& c : out)
-        c = lower(c);
+        c = LowerAsciiChar(c);
     return out;
 }
 
@@ -33,7 +30,7 @@ bool startsWithNoCase(std::string_view s, size_t at, std::string_view prefix)
     if (s.size() - at < prefix.size() || at > s.size())
         return false;
     for (size_t i = 0; i < prefix.size(); ++i)
-        if (lower(s[at + i]) != prefix[i])
+        if (LowerAsciiChar(s[at + i]) != prefix[i])
             return false;
     return true;
 }
@@ -231,9 +228,9 @@ std::string charsetParameter(std::string_view contentType)
 // encoding from a meta element" algorithm).
 std::string charsetFromContent(std::string_view content)
 {
+    const std::string lower = lowered(content);
     size_t at = 0;
     for (;;) {
-        const std::string lower = lowered(content);
         at = lower.find("charset", at);
         if (at == std::string::npos)
             return {};
@@ -289,7 +286,7 @@ bool prescanAttribute(std::string_view s, size_t& i, std::string& name, std::str
         }
         if (c == '/' || c == '>')
             return true;
-        name += lower(c);
+        name += LowerAsciiChar(c);
     }
     while (i < s.size() && isSpace(s[i]))
         ++i;
@@ -302,7 +299,7 @@ bool prescanAttribute(std::string_view s, size_t& i, std::string& name, std::str
                 ++i;
                 return true;
             }
-            value += lower(s[i]);
+            value += LowerAsciiChar(s[i]);
         }
         return false;
     }
@@ -311,7 +308,7 @@ bool prescanAttribute(std::string_view s, size_t& i, std::string& name, std::str
     for (; i < s.size(); ++i) {
         if (isSpace(s[i]) || s[i] == '>')
             return true;
-        value += lower(s[i]);
+        value += LowerAsciiChar(s[i]);
     }
     return false;
 }

@@ -1,5 +1,6 @@
 #include "browser/url_resolve.h"
 
+#include "base/ascii_fold.h"
 #include "platform/codepage.h"
 
 #include <iconv.h>
@@ -48,11 +49,6 @@ bool isAlpha(char c)
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 enum class Set { C0, Fragment, Query, SpecialQuery, Path, Userinfo };
@@ -133,7 +129,7 @@ bool doubleDot(std::string_view s)
         return false;
     std::string l;
     for (char c : s)
-        l += lower(c);
+        l += LowerAsciiChar(c);
     return l == ".." || l == ".%2e" || l == "%2e." || l == "%2e%2e";
 }
 
@@ -178,7 +174,7 @@ std::optional<std::string> parseHost(std::string_view host)
         if (u >= 0x80 || c == '%' || u < 0x21 || c == '#' || c == '/' || c == '<' || c == '>' || c == '?' ||
             c == '@' || c == '\\' || c == '^' || c == '|')
             return std::nullopt;
-        out += lower(c);
+        out += LowerAsciiChar(c);
     }
     if (out.front() == '[')
         return out;
@@ -321,7 +317,7 @@ std::optional<Url> parseAbsolute(std::string_view s, PageEncoding encoding)
         return std::nullopt;
     Url url;
     for (char c : s.substr(0, colon))
-        url.scheme += lower(c);
+        url.scheme += LowerAsciiChar(c);
     std::string_view rest = s.substr(colon + 1);
     if (!special(url.scheme) || url.scheme == "file") {
         if (url.scheme == "file" || (!rest.empty() && rest.front() == '/'))

@@ -10,6 +10,7 @@
 
 #include "service/http_client.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -31,6 +32,7 @@ public:
     // Whether the task may read directly at all (no guide page, no element click,
     // no chain, and the option on).
     void SetAllowed(bool allowed);
+    bool Allowed() const { return m_allowed; }
     bool Direct() const { return m_direct; }
 
     // What a request sends as the browser would: its cookies for the page and its
@@ -51,7 +53,7 @@ private:
     Fetch m_fetch;
     std::mutex m_sourceMutex;
     std::string m_cookies, m_userAgent;
-    bool m_allowed = false;
+    std::atomic<bool> m_allowed{false}; // read by the panel too
     bool m_direct = false;
     bool m_compareDue = true;       // compare at the next browser read
     bool m_browserHadRecords = false;
