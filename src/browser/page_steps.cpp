@@ -32,7 +32,10 @@ void PageSteps::SetRunning(bool running)
 void PageSteps::SetDirect(bool direct)
 {
     m_direct = direct;
-    if (!direct)
+    // A page read directly keeps nothing in the browser; it is loaded again when needed.
+    if (direct)
+        m_browser.Unload();
+    else
         m_pageLoaded = false;
 }
 

@@ -65,6 +65,9 @@ public:
     // browser had it (percent-encoded): a page load the ready rule waits for; false
     // when nothing came.
     virtual bool ShowAsText(const std::string& encodedUrl) = 0;
+    // Lets the page go (its document, and its renderer when no other page holds
+    // it) while nothing needs it; the next Navigate or Refresh brings it back.
+    virtual void Unload() = 0;
 };
 
 // The runner panel around the steps.

@@ -314,12 +314,37 @@ void WebEngineBrowser::loadFinished()
 
 void WebEngineBrowser::Navigate(const std::string& url)
 {
+    wake();
     m_page->load(QUrl::fromUserInput(FromGbk(url)));
 }
 
 void WebEngineBrowser::Refresh()
 {
+    wake();
     m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+void WebEngineBrowser::Unload()
+{
+    if (m_unloaded || !m_view)
+        return;
+    m_unloaded = true;
+    // Only a page nobody sees can be discarded.
+    m_page->triggerAction(QWebEnginePage::Stop);
+    m_view->hide();
+    m_page->setVisible(false);
+    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+    m_state.busy = false;
+}
+
+void WebEngineBrowser::wake()
+{
+    if (!m_unloaded)
+        return;
+    m_unloaded = false;
+    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    if (m_view)
+        m_view->show();
 }
 
 void WebEngineBrowser::Stop()

@@ -73,6 +73,8 @@ public:
     // first), with the profile's cookies. False when nothing came.
     bool ShowAsText(const QUrl& download);
     bool ShowAsText(const std::string& encodedUrl) override;
+    // The page discarded and its view hidden until the next Navigate or Refresh.
+    void Unload() override;
 
     // Runs one call of the page scripts and waits for its value (an invalid
     // QVariant when the page went away or did not answer in time).
@@ -98,12 +100,14 @@ private:
     friend class BrowserPage;
     void loadStarted();
     void loadFinished();
+    void wake();
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view; // its parent may be another window's panel
     BrowserPage* m_page = nullptr;
     BrowserState m_state;
     bool m_rendererGone = false;
+    bool m_unloaded = false;
     QString m_loadError;
 };
 

@@ -304,9 +304,6 @@ void TFrame4::onReadingMode(bool direct)
 {
     m_steps->SetDirect(direct);
     m_reading->setText(direct ? texts::kReadDirect : texts::kReadBrowser);
-    // A page read directly keeps nothing in the browser; it is loaded again when needed.
-    if (direct)
-        m_browser->Navigate("about:blank");
 }
 
 void TFrame4::onCountdown(int remainingMs)

@@ -56,6 +56,7 @@ struct Scripted : PageBrowser, PageStepHost, WizardStepHost
         note("fetch " + encodedUrl);
         return true;
     }
+    void Unload() override { note("unload"); }
     void WaitForPage() override
     {
         note("wait");
@@ -168,6 +169,23 @@ TEST(PageSteps, EveryStepDoesItsPartAndNamesTheNext)
     missing.steps->Run(click);
     EXPECT_EQ(missing.take(), "click e|missing");
     EXPECT_EQ(missing.steps->Step(), StepClick);
+}
+
+TEST(PageSteps, APageReadDirectlyIsLetGoAndLoadedAgainForTheBrowser)
+{
+    const PageTarget page{"", "P", ""};
+    Scripted s;
+    s.steps->SetStep(StepPage);
+    s.steps->Prepare(page);
+    s.steps->SetRunning(true);
+    s.take();
+    s.steps->SetDirect(true);
+    EXPECT_EQ(s.take(), "unload");
+    EXPECT_TRUE(s.steps->Run(page));
+    EXPECT_EQ(s.take(), "hide"); // nothing for the browser to do
+    s.steps->SetDirect(false);
+    EXPECT_TRUE(s.steps->Run(page));
+    EXPECT_EQ(s.take(), "hide|navigate P");
 }
 
 TEST(PageSteps, PrepareLoadsWhatTheStepNeedsAndANewPageOfALinkedTask)

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,6 +32,7 @@
 #include <thread>
 
 #include <signal.h>
+#include <unistd.h>
 
 using namespace vexory;
 using namespace vexory::test;
@@ -118,6 +120,32 @@ TTaskRecord listTask(const std::string& pageUrl)
 QString memoText(TFrame4& panel)
 {
     return panel.Memo1()->toPlainText();
+}
+
+// The browser's renderer processes this program has now: the children of its
+// zygote processes (which keep the zygote's command line).
+int rendererProcesses()
+{
+    std::map<int, int> parent;
+    std::map<int, bool> zygote;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = name.toInt(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray fields = stat.readAll();
+        if (fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z")
+            continue; // ended, not yet waited for
+        parent[pid] = fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toInt();
+        zygote[pid] = cmdline.readAll().contains("--type=zygote");
+    }
+    return static_cast<int>(std::count_if(parent.begin(), parent.end(), [&](const std::pair<const int, int>& p) {
+        return zygote[p.first] && zygote[p.second] && parent[p.second] == getpid();
+    }));
 }
 
 } // namespace
@@ -748,6 +776,8 @@ void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
     panel.PrepareStart();
     panel.SetRunning(true);
     QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("直接读取"), 30000);
+    // No renderer is kept for a page read directly (this panel's is the only page).
+    QTRY_COMPARE_WITH_TIMEOUT(rendererProcesses(), 0, 30000);
     add("Direct Pear");
     QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=Direct Pear")), 30000);
     QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("直接读取"));
@@ -757,6 +787,7 @@ void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
     add("Script Plum");
     QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=Script Plum")), 30000);
+    QVERIFY(rendererProcesses() > 0);
     const int refreshes = panel.RefreshCount();
     QTRY_VERIFY_WITH_TIMEOUT(panel.RefreshCount() > refreshes + 2, 30000);
     QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"));
