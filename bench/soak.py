@@ -8,7 +8,7 @@ the program headless (offscreen, "autorun") in a folder of its own for the given
 time. Every 30 s it prints the CPU share of one core used since the last line
 (the program and every process below it, the browser's included), their total
 proportional memory (PSS, from /proc/PID/smaps_rollup), the number of processes
-and the page reads so far; at the end, the cycles missed: for each task, the
+and the page reads so far (and how many of them were direct); at the end, the cycles missed: for each task, the
 refreshes due between its first read and the end that brought no read of its page.
 Not a test: it takes as long as it is told.
 
@@ -46,6 +46,7 @@ class Site:
         self.interval = interval
         self.start = time.monotonic()
         self.reads = {}  # task number -> monotonic times of its reads
+        self.direct = 0  # reads without the browser (no Sec-Fetch-Mode header, which every browser request has)
         self.lock = threading.Lock()
 
     def page(self, task):
@@ -69,6 +70,7 @@ class Site:
                 task = int(parts[2])
                 with site.lock:
                     site.reads.setdefault(task, []).append(time.monotonic())
+                    site.direct += self.headers.get("Sec-Fetch-Mode") is None
                 body = site.page(task)
                 self.send_response(200)
                 self.send_header("Content-Type", "text/html; charset=utf-8")
@@ -177,7 +179,7 @@ def main():
         print(f"soak: {args.tasks} tasks every {args.interval} s for {args.minutes:g} min, "
               f"{'in the browser only' if args.browser_only else 'read directly where they can'}; "
               f"pages from {args.sites} site(s) from 127.0.0.1:{servers[0].server_address[1]}, program folder {home}")
-        print(f"{'minute':>7} {'CPU % of a core':>16} {'PSS MB':>8} {'processes':>10} {'page reads':>11}")
+        print(f"{'minute':>7} {'CPU % of a core':>16} {'PSS MB':>8} {'processes':>10} {'page reads':>11} {'direct':>7}")
 
         begin = time.monotonic()
         end = begin + args.minutes * 60
@@ -193,8 +195,9 @@ def main():
             pss = sum(pss_kb(pid) for pid in pids) / 1024
             with site.lock:
                 reads = sum(len(r) for r in site.reads.values())
+                direct = site.direct
             samples.append((now - begin, cpu, pss))
-            print(f"{(now - begin) / 60:>7.1f} {cpu:>16.1f} {pss:>8.0f} {len(pids):>10} {reads:>11}", flush=True)
+            print(f"{(now - begin) / 60:>7.1f} {cpu:>16.1f} {pss:>8.0f} {len(pids):>10} {reads:>11} {direct:>7}", flush=True)
             last_time, last_ticks = now, ticks
 
         exited = vexory.poll()

@@ -59,14 +59,17 @@ bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& 
         m_compareDue = true;
     if (!m_allowed || !m_compareDue)
         return false;
-    m_compareDue = false;
-    m_since = now; // the next comparison half an hour after this one, whatever it finds
+    m_since = now; // the next comparison half an hour after the last of these
     const std::optional<std::string> direct = Read(url);
-    if (!direct)
-        return false;
-    PagePreparer preparer;
-    const std::string seen = preparer.Prepare(browserText).text;
-    m_direct = preparer.Prepare(*direct).text == seen;
+    if (direct) {
+        PagePreparer preparer;
+        const std::string seen = preparer.Prepare(browserText).text;
+        m_direct = preparer.Prepare(*direct).text == seen;
+    }
+    m_compared = m_direct ? 0 : m_compared + 1;
+    m_compareDue = !m_direct && m_compared < kCompareTries;
+    if (!m_compareDue)
+        m_compared = 0;
     return m_direct;
 }
 

@@ -4,7 +4,8 @@
 // the text a browser would give of it, see browser/direct_page.h), decided by
 // the task itself. A task that may read directly starts in the browser; when a
 // direct read of its page, made right after a browser read, gives the same text
-// after page preparation, it goes on directly. It goes back to the browser when a
+// after page preparation, it goes on directly (compared at a few browser reads in
+// a row, as the page may change between the two reads). It goes back to the browser when a
 // direct read fails, when it cuts no record where the last browser read cut some,
 // and every half hour, to compare again.
 
@@ -25,6 +26,9 @@ public:
     using Fetch = std::function<FetchedPage(const std::string& url, const std::string& cookies,
                                             const std::string& userAgent)>;
     static constexpr uint32_t kRecheckMs = 30 * 60 * 1000;
+    // Browser reads in a row compared before a page that reads otherwise waits for
+    // the next half hour: a page can change between the browser's read and the direct one.
+    static constexpr int kCompareTries = 3;
 
     // `fetch` makes the request (a real one when not given).
     explicit DirectReading(Fetch fetch = {});
@@ -56,6 +60,7 @@ private:
     std::atomic<bool> m_allowed{false}; // read by the panel too
     bool m_direct = false;
     bool m_compareDue = true;       // compare at the next browser read
+    int m_compared = 0;             // comparisons in a row that found another text
     bool m_browserHadRecords = false;
     uint32_t m_since = 0;            // when the task began to read directly
 };
