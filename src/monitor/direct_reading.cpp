@@ -51,16 +51,30 @@ std::optional<std::string> DirectReading::Read(const std::string& url)
     return DirectPageText(page.body, page.contentType, page.url.empty() ? url : page.url);
 }
 
+bool DirectReading::compareDue(uint32_t now)
+{
+    if (m_allowed && now - m_since >= kRecheckMs)
+        m_compareDue = true;
+    return m_allowed && m_compareDue;
+}
+
+void DirectReading::BeforeBrowserRead(const std::string& url, uint32_t now)
+{
+    m_early.reset();
+    if (compareDue(now))
+        m_early = Read(url);
+}
+
 bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& browserText, bool hadRecords,
                                      uint32_t now)
 {
     m_browserHadRecords = hadRecords;
-    if (m_allowed && now - m_since >= kRecheckMs)
-        m_compareDue = true;
-    if (!m_allowed || !m_compareDue)
+    std::optional<std::string> direct = std::exchange(m_early, std::nullopt);
+    if (!compareDue(now))
         return false;
     m_since = now; // the next comparison half an hour after the last of these
-    const std::optional<std::string> direct = Read(url);
+    if (!direct)
+        direct = Read(url);
     if (direct) {
         PagePreparer preparer;
         const std::string seen = preparer.Prepare(browserText).text;

@@ -46,14 +46,20 @@ public:
     // One direct read: the page's text as the browser would give it, or nothing.
     std::optional<std::string> Read(const std::string& url);
 
-    // After a cycle whose text the browser gave: when a comparison is due, reads
-    // directly and compares; true when the task now reads directly.
+    // As the browser starts to read the page: when a comparison is due, reads it
+    // directly now, so that the two reads see the page at the same moment.
+    void BeforeBrowserRead(const std::string& url, uint32_t now);
+    // After a cycle whose text the browser gave: when a comparison is due, compares
+    // it with the direct read made as the browser began (read now when there was
+    // none); true when the task now reads directly.
     bool AfterBrowserRead(const std::string& url, const std::string& browserText, bool hadRecords, uint32_t now);
     // After a cycle read directly (`read` false: the read failed): true when the
     // task goes back to the browser.
     bool AfterDirectRead(bool read, bool hadRecords, uint32_t now);
 
 private:
+    bool compareDue(uint32_t now);
+
     Fetch m_fetch;
     std::mutex m_sourceMutex;
     std::string m_cookies, m_userAgent;
@@ -61,6 +67,7 @@ private:
     bool m_direct = false;
     bool m_compareDue = true;       // compare at the next browser read
     int m_compared = 0;             // comparisons in a row that found another text
+    std::optional<std::string> m_early; // the direct read made as the browser began
     bool m_browserHadRecords = false;
     uint32_t m_since = 0;            // when the task began to read directly
 };

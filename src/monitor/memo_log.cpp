@@ -6,6 +6,8 @@
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 
+#include <algorithm>
+
 namespace vexory {
 
 MemoLog::MemoLog(QPlainTextEdit* view) : QObject(view), m_view(view)
@@ -35,18 +37,48 @@ void MemoLog::Append(const QString& text)
         m_stale = true;
 }
 
-void MemoLog::DropFirst(int count)
+void MemoLog::AppendCapped(const QStringList& texts, int limit, int drop)
 {
-    auto drop = [count](QTextDocument* doc) {
-        QTextCursor cursor(doc);
-        cursor.movePosition(QTextCursor::Start);
-        // By blocks: moving down by lines would make the log document lay itself out.
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
-        cursor.removeSelectedText();
+    if (texts.isEmpty())
+        return;
+    // Count what the appends one by one would drop: first lines of the log, then
+    // perhaps lines of the texts themselves.
+    const int held = m_doc.isEmpty() ? 0 : m_doc.blockCount();
+    int lines = held, dropped = 0;
+    for (const QString& text : texts) {
+        if (std::max(lines, 1) > limit) {
+            dropped += drop;
+            lines -= drop;
+        }
+        lines += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
+    }
+    const int cut = std::min(dropped, held);         // lines of the log
+    const int skip = std::max(0, dropped - held);    // lines of the texts themselves
+    QString joined = texts.join(QLatin1Char('\n'));
+    qsizetype from = 0;
+    for (int k = 0; k < skip; ++k)
+        from = joined.indexOf(QLatin1Char('\n'), from) + 1;
+    joined.remove(0, from);
+    auto apply = [&](QTextDocument* doc, auto&& append) {
+        if (cut > 0 && cut == held) {
+            doc->clear(); // a selection cannot take the last line: the whole log goes
+        } else if (cut > 0) {
+            QTextCursor cursor(doc);
+            cursor.movePosition(QTextCursor::Start);
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, cut);
+            cursor.removeSelectedText();
+        }
+        append();
     };
-    drop(&m_doc);
+    apply(&m_doc, [&] {
+        QTextCursor cursor(&m_doc);
+        cursor.movePosition(QTextCursor::End);
+        if (!m_doc.isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(joined);
+    });
     if (mirrored())
-        drop(m_view->document());
+        apply(m_view->document(), [&] { m_view->appendPlainText(joined); });
     else
         m_stale = true;
 }

@@ -18,12 +18,13 @@ class MemoLog : public QObject
 public:
     explicit MemoLog(QPlainTextEdit* view);
 
-    int BlockCount() const { return m_doc.blockCount(); }
     // As QPlainTextEdit::appendPlainText: a new block (unless the log is empty)
     // holding `text`, whose line breaks begin further blocks.
     void Append(const QString& text);
-    // Deletes the first `count` lines (the memo does not wrap: a block is a line).
-    void DropFirst(int count);
+    // Appends each text as Append does, each after deleting the first `drop` lines
+    // (the memo does not wrap: a block is a line) while the log holds more than
+    // `limit`: the same log, in one change.
+    void AppendCapped(const QStringList& texts, int limit, int drop);
     QString Text() const { return m_doc.toPlainText(); }
     // Brings the memo on screen up to date now.
     void Sync();

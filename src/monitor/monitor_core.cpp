@@ -515,8 +515,10 @@ restart:
         }
         if (m_events.refresh)
             m_events.refresh();
-        if (!m_reading.Direct()) // a direct read has no page to wait for
+        if (!m_reading.Direct()) { // a direct read has no page to wait for
+            m_reading.BeforeBrowserRead(t.PageUrl(), TickCount());
             waitUntilReady();
+        }
     }
 leave:
     leavingWait();

@@ -2,6 +2,8 @@
 
 #include "widgets/qt_text.h"
 
+#include <utility>
+
 namespace vexory {
 
 TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* browser, std::string server,
@@ -12,6 +14,7 @@ TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* brow
     // The core counts down in tenths of a second; the panel shows whole seconds and
     // the refresh count. Only a change of those is worth waking the GUI thread for.
     events.countdown = [this](int ms) {
+        sendLines();
         const long seconds = CountdownSeconds(ms);
         if (seconds == m_shownSeconds && !m_refreshed)
             return;
@@ -19,19 +22,36 @@ TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* brow
         m_refreshed = false;
         emit Countdown(ms);
     };
-    events.sourceRequest = [this] { emit SourceRequest(); };
+    events.sourceRequest = [this] {
+        sendLines();
+        emit SourceRequest();
+    };
     events.refresh = [this] {
+        sendLines();
         m_refreshed = true;
         emit RefreshRequest();
     };
-    events.message = [this](const std::string& m) { emit Message(QByteArray::fromStdString(m)); };
+    events.message = [this](const std::string& m) { m_lines.append(QByteArray::fromStdString(m)); };
     events.result = [this](Delivery delivery, const std::string& r) {
+        sendLines();
         emit Result(delivery, QByteArray::fromStdString(r));
     };
-    events.noSource = [this] { emit NoSource(); };
-    events.chainRequest = [this](int target) { emit ChainRequest(target); };
-    events.chainDone = [this] { emit ChainDone(); };
-    events.readingMode = [this](bool direct) { emit ReadingMode(direct); };
+    events.noSource = [this] {
+        sendLines();
+        emit NoSource();
+    };
+    events.chainRequest = [this](int target) {
+        sendLines();
+        emit ChainRequest(target);
+    };
+    events.chainDone = [this] {
+        sendLines();
+        emit ChainDone();
+    };
+    events.readingMode = [this](bool direct) {
+        sendLines();
+        emit ReadingMode(direct);
+    };
     events.accept = std::move(accept);
     m_core = std::make_unique<MonitorCore>(account, browser, std::move(server), std::move(events));
 }
@@ -50,6 +70,15 @@ void TMonitorThread::SetTask(int index)
 void TMonitorThread::run()
 {
     m_core->Execute();
+    sendLines();
+}
+
+// The lines wait at most for the core's next look (a tenth of a second), as it
+// counts down at every look.
+void TMonitorThread::sendLines()
+{
+    if (!m_lines.isEmpty())
+        emit Messages(std::exchange(m_lines, {}));
 }
 
 } // namespace vexory

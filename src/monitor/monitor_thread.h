@@ -3,11 +3,13 @@
 // TMonitorThread: one task's monitor thread. It runs MonitorCore on a QThread
 // named after the task and turns the core's events into signals, which reach the
 // runner panel on the GUI thread in the order they were raised (queued). Accept is
-// answered at once through a thread-safe handler instead.
+// answered at once through a thread-safe handler instead. The log lines of a cycle
+// (a line for every record cut) travel together, ahead of the next other event.
 
 #include "monitor/monitor_core.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QThread>
 
 #include <functional>
@@ -39,7 +41,8 @@ signals:
     void Countdown(int remainingMs);
     void SourceRequest();
     void RefreshRequest();
-    void Message(const QByteArray& gbk);
+    // Log lines, oldest first.
+    void Messages(const QByteArrayList& gbk);
     void Result(vexory::Delivery delivery, const QByteArray& gbk);
     void NoSource();
     void ChainRequest(int target);
@@ -51,7 +54,10 @@ protected:
     void run() override;
 
 private:
+    void sendLines();
+
     std::unique_ptr<MonitorCore> m_core;
+    QByteArrayList m_lines; // log lines not yet sent (used on the thread only)
     // The countdown last passed on (used on the thread only).
     long m_shownSeconds = -1;
     bool m_refreshed = false;

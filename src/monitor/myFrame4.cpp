@@ -165,8 +165,13 @@ void TFrame4::connectThread()
         enableTimer();
     });
     connect(thread, &TMonitorThread::SourceRequest, this, &TFrame4::onSourceRequest);
-    connect(thread, &TMonitorThread::Message, this,
-            [this](const QByteArray& gbk) { LogLine(FromGbk(gbk.toStdString())); });
+    connect(thread, &TMonitorThread::Messages, this, [this](const QByteArrayList& gbk) {
+        QStringList lines;
+        lines.reserve(gbk.size());
+        for (const QByteArray& line : gbk)
+            lines.append(FromGbk(line.toStdString()));
+        LogLines(lines);
+    });
     connect(thread, &TMonitorThread::Result, this, &TFrame4::onResult);
     connect(thread, &TMonitorThread::NoSource, this, &TFrame4::noTextHandling);
     connect(thread, &TMonitorThread::ChainRequest, this, [this](int target) { emit ChainRequest(this, target); });
@@ -324,11 +329,23 @@ void TFrame4::onSourceRequest()
 
 void TFrame4::LogLine(const QString& text)
 {
-    if (m_log->BlockCount() > kMemoLimit)
-        m_log->DropFirst(kMemoDrop);
-    m_log->Append(text + QLatin1Char('\t') + QTime::currentTime().toString(QStringLiteral("H:mm:ss")));
+    LogLines({text});
+}
+
+void TFrame4::LogLines(const QStringList& texts)
+{
     static const QString noData = FromGbk(texts::kNoData);
-    if (text == noData) {
+    const QString time = QLatin1Char('\t') + QTime::currentTime().toString(QStringLiteral("H:mm:ss"));
+    QStringList stamped;
+    stamped.reserve(texts.size());
+    for (const QString& text : texts) {
+        stamped.append(text + time);
+        if (text != noData) {
+            m_warningCount = 0;
+            continue;
+        }
+        // The warning after its line, before the lines that follow it.
+        m_log->AppendCapped(std::exchange(stamped, {}), kMemoLimit, kMemoDrop);
         ++m_warningCount;
         if (m_warningCount <= 5) {
             if (TTaskRecord* t = task())
@@ -337,9 +354,8 @@ void TFrame4::LogLine(const QString& text)
             m_warningCount = 0;
             noTextHandling();
         }
-    } else {
-        m_warningCount = 0;
     }
+    m_log->AppendCapped(stamped, kMemoLimit, kMemoDrop);
 }
 
 void TFrame4::notice(const QString& text, bool sound)

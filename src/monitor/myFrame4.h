@@ -83,8 +83,11 @@ public:
     // True when no task is busy (RunState 7).
     static bool NoTaskBusy(const TAccountRecord& account);
 
-    // Adds a log line (text, tab, time) to the memo, as the thread's messages do.
+    // Adds a log line (text, tab, time) to the memo, as the thread's messages do;
+    // the memo keeps its newest lines (over 400, the oldest 200 go before the next).
     void LogLine(const QString& text);
+    // Log lines at once, as LogLine line by line, in one change of the memo.
+    void LogLines(const QStringList& texts);
 
 signals:
     void StatusChanged(TFrame4* panel);

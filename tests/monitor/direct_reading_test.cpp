@@ -92,3 +92,22 @@ TEST(DirectReading, APageThatChangedBetweenTheTwoReadsIsComparedAgainAtTheNextRe
     EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), true, 1000));
     EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), true, 11000));
 }
+
+TEST(DirectReading, TheDirectReadForAComparisonIsMadeAsTheBrowserBeginsToRead)
+{
+    // The page changes every cycle a moment after the browser read it: compared with
+    // a direct read made as the browser began, it reads the same.
+    std::string served = rows(2);
+    DirectReading reading([&](const std::string& url, const std::string&, const std::string&) {
+        return FetchedPage{200, "text/html", url, served};
+    });
+    reading.SetAllowed(true);
+    for (int n = 2; n < 2 + DirectReading::kCompareTries; ++n) {
+        served = rows(n);
+        reading.BeforeBrowserRead(kUrl, 10000 * n);
+        served = rows(n + 1);
+        if (reading.AfterBrowserRead(kUrl, browserText(n), true, 10000 * n + 2000))
+            break;
+    }
+    EXPECT_TRUE(reading.Direct());
+}

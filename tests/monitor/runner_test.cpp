@@ -590,6 +590,31 @@ void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
     QCOMPARE(panel.Memo1()->document()->toPlainText().split(QLatin1Char('\n')).size(), expected.size());
     QCOMPARE(shownLines(), expected);
     QCOMPARE(panel.Memo1()->document()->availableUndoSteps(), 0);
+
+    // A cycle's lines come at once (texts of two lines among them): the same memo as
+    // line by line, whether it is on screen or not, even when a batch drops lines of
+    // its own.
+    auto batch = [&](int from, int size) {
+        QStringList texts;
+        for (int n = from; n < from + size; ++n) {
+            const QStringList lines = n % 7 ? QStringList{QStringLiteral("row %1").arg(n)}
+                                            : QStringList{QStringLiteral("head %1").arg(n), QStringLiteral("tail %1").arg(n)};
+            if (expected.size() > 400)
+                expected.erase(expected.begin(), expected.begin() + 200);
+            expected.append(lines);
+            texts.append(lines.join(QLatin1Char('\n')));
+        }
+        panel.LogLines(texts);
+    };
+    for (int size : {1, 150, 399, 37, 900})
+        batch(1000 * size, size);
+    QCOMPARE(shownLines(), expected);
+    panel.hide();
+    for (int size : {260, 3, 401})
+        batch(1000 * size, size);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QCOMPARE(shownLines(), expected);
 }
 
 void RunnerTest::countdownWakesThePanelOnlyForWhatItShows()
