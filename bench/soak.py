@@ -134,7 +134,7 @@ def main():
     parser.add_argument("--tasks", type=int, default=20)
     parser.add_argument("--interval", type=int, default=10, help="refresh interval in seconds")
     parser.add_argument("--minutes", type=float, default=30)
-    parser.add_argument("--rows", type=int, default=400, help="rows a page shows (400: about 60 KB)")
+    parser.add_argument("--rows", type=int, default=400, help="rows a page shows (400: about 24 KB; 1700: about 100 KB)")
     parser.add_argument("--grow", action="store_true", help="keep every row, so the pages grow all the run")
     parser.add_argument("--sites", type=int, default=1,
                         help="the pages spread over this many sites (servers on 127.0.0.1, 127.0.0.2, ...)")

@@ -15,11 +15,11 @@ constexpr long kStallMs = 20000;
 
 } // namespace
 
-DirectReading::DirectReading(Fetch fetch) : m_fetch(std::move(fetch))
+DirectReading::DirectReading(Fetch fetch, const std::atomic<bool>* cancel) : m_fetch(std::move(fetch))
 {
     if (!m_fetch)
-        m_fetch = [](const std::string& url, const std::string& cookies, const std::string& userAgent) {
-            return HttpFetchPage(url, cookies, userAgent, kConnectMs, kStallMs);
+        m_fetch = [cancel](const std::string& url, const std::string& cookies, const std::string& userAgent) {
+            return HttpFetchPage(url, cookies, userAgent, kConnectMs, kStallMs, cancel);
         };
 }
 

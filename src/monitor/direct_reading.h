@@ -30,8 +30,9 @@ public:
     // the next half hour: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
 
-    // `fetch` makes the request (a real one when not given).
-    explicit DirectReading(Fetch fetch = {});
+    // `fetch` makes the request (a real one when not given, which `cancel`, when
+    // set, ends at once: the task is stopping).
+    explicit DirectReading(Fetch fetch = {}, const std::atomic<bool>* cancel = nullptr);
 
     // Whether the task may read directly at all (no guide page, no element click,
     // no chain, and the option on).

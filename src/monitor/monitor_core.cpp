@@ -86,7 +86,8 @@ bool MonitorCore::waitUntil(const std::function<bool()>& ready)
 }
 
 MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server, MonitorEvents events)
-    : m_account(account), m_browser(browser), m_server(std::move(server)), m_events(std::move(events))
+    : m_account(account), m_browser(browser), m_server(std::move(server)), m_events(std::move(events)),
+      m_reading({}, &m_stop)
 {}
 
 long CountdownSeconds(int remainingMs)

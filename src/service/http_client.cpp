@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -74,11 +75,14 @@ struct Stall
     std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
     curl_off_t down = 0, up = 0;
     long limitMs = 0;
+    const std::atomic<bool>* cancel = nullptr; // ends the transfer when set
 };
 
 int checkStall(void* data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow)
 {
     Stall& s = *static_cast<Stall*>(data);
+    if (s.cancel && *s.cancel)
+        return 1;
     const auto now = std::chrono::steady_clock::now();
     curl_off_t connected = 0;
     curl().easy_getinfo(s.handle, CURLINFO_CONNECT_TIME_T, &connected);
@@ -118,10 +122,11 @@ struct Easy
 
     // Limits: connecting (resolution included), a send or receive that does not move
     // a byte, and, when `totalMs` is given, the whole transfer.
-    void limit(long connectMs, long stallMs, long totalMs = 0)
+    // A set `cancel` ends it too, within a second (connecting included).
+    void limit(long connectMs, long stallMs, long totalMs = 0, const std::atomic<bool>* cancel = nullptr)
     {
         auto set = curl().easy_setopt;
-        stall = {.handle = handle, .limitMs = stallMs};
+        stall = {.handle = handle, .limitMs = stallMs, .cancel = cancel};
         set(handle, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
         set(handle, CURLOPT_XFERINFOFUNCTION, checkStall);
         set(handle, CURLOPT_XFERINFODATA, &stall);
@@ -228,7 +233,7 @@ std::string HttpGet(const std::string& url, const std::string& cookies)
 }
 
 FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, const std::string& userAgent,
-                          long connectMs, long stallMs)
+                          long connectMs, long stallMs, const std::atomic<bool>* cancel)
 {
     FetchedPage page;
     Easy easy;
@@ -247,7 +252,7 @@ FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, co
         set(h, CURLOPT_USERAGENT, userAgent.c_str());
     if (!cookies.empty())
         set(h, CURLOPT_COOKIE, cookies.c_str());
-    easy.limit(connectMs, stallMs);
+    easy.limit(connectMs, stallMs, 0, cancel);
     set(h, CURLOPT_WRITEFUNCTION, collect);
     set(h, CURLOPT_WRITEDATA, &page.body);
     if (api.easy_perform(h) != CURLE_OK) {

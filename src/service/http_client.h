@@ -3,6 +3,7 @@
 // Blocking HTTP for the service protocol and for fetching pages as text. Neither
 // call reports an error: every failure gives an empty result.
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,8 @@ std::string HttpGet(const std::string& url, const std::string& cookies = {});
 
 // A page as a browser would fetch it: redirects followed (at most 20), gzip,
 // deflate and brotli decoded, the given cookies and user agent sent. `status` is 0
-// when nothing came; `url` is the address the page came from in the end.
+// when nothing came; `url` is the address the page came from in the end. A set
+// `cancel` ends the request within a second, with nothing.
 struct FetchedPage
 {
     long status = 0;
@@ -32,7 +34,7 @@ struct FetchedPage
     std::string body;
 };
 FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, const std::string& userAgent,
-                          long connectMs, long stallMs);
+                          long connectMs, long stallMs, const std::atomic<bool>* cancel = nullptr);
 
 // Why no request can be made (libcurl could not be loaded), "" when they can.
 // Loads the library when no request did yet.

@@ -2,7 +2,13 @@
 
 #include "monitor/direct_reading.h"
 
+#include "support/test_http_server.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace vexory;
 
@@ -110,4 +116,27 @@ TEST(DirectReading, TheDirectReadForAComparisonIsMadeAsTheBrowserBeginsToRead)
             break;
     }
     EXPECT_TRUE(reading.Direct());
+}
+
+TEST(DirectReading, AStoppingTaskDoesNotWaitForAPageThatDoesNotAnswer)
+{
+    std::atomic<bool> released{false}, cancel{false};
+    vexory::test::TestHttpServer site;
+    site.routes().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+        while (!released)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        res.set_content("<meta charset=utf-8><p>late</p>", "text/html");
+    });
+    site.start();
+    DirectReading reading({}, &cancel);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel = true;
+    });
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_FALSE(reading.Read(site.url("/slow")));
+    // Well before the page's stall limit (20 s), whatever the machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+    stopper.join();
+    released = true;
 }
