@@ -220,6 +220,10 @@ def main():
                 for a, b in zip(times, times[1:] + [stop]):
                     missed += max(0, int((b - a) / args.interval + 0.5) - 1)
             gaps = [b - a for times in site.reads.values() for a, b in zip(times, times[1:])]
+            late = sorted(((b - a, k, a - begin) for k, times in site.reads.items()
+                           for a, b in zip(times, times[1:]) if b - a > 1.5 * args.interval), reverse=True)
+        for gap, k, at in late[:10]:
+            print(f"soak: task {k} went {gap:.1f} s without a read from minute {at / 60:.1f}")
         print(f"soak: cycles missed: {missed} (tasks never read: "
               f"{sum(1 for k in range(args.tasks) if not site.reads.get(k))}); "
               f"mean time between a task's reads {sum(gaps) / max(1, len(gaps)):.1f} s, longest {max(gaps, default=0):.1f} s")

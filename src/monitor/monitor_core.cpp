@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <malloc.h>
 #include <thread>
 
 namespace vexory {
@@ -440,6 +441,16 @@ void MonitorCore::waitUntilReady()
     }
 }
 
+// A cycle takes a few megabytes for a large page (its text, the parse, the cut) and
+// frees them; the heap of the thread would keep the freed pages, and with many
+// tasks the threads' heaps together would keep a large page's worth each.
+void MonitorCore::giveBackFreeMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 void MonitorCore::Execute()
 {
     if (m_taskIndex < 0)
@@ -476,6 +487,7 @@ restart:
                     outcome = Process();
                     SetPageText({});
                     afterRead(slot, direct, outcome);
+                    giveBackFreeMemory();
                 } else if (!asked) {
                     asked = true;
                     if (m_reading.Direct()) {

@@ -109,6 +109,7 @@ public:
     static void ReleaseStoppedTasks(TAccountRecord& account, const std::function<bool(int taskIndex)>& threadRuns);
 
 private:
+    static void giveBackFreeMemory();
     TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
     bool sleepMs(int ms);
     bool waitUntil(const std::function<bool()>& ready);
