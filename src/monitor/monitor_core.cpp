@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <malloc.h>
 #include <thread>
+#include <utility>
 
 namespace vexory {
 
@@ -166,6 +167,16 @@ void MonitorCore::afterRead(const std::string& text, bool direct, int outcome)
                                 : m_reading.AfterBrowserRead(task().PageUrl(), text, records, TickCount());
     if (changed && m_events.readingMode)
         m_events.readingMode(m_reading.Direct());
+}
+
+void MonitorCore::readDirectly()
+{
+    if (std::optional<std::string> text = m_reading.Read(task().PageUrl())) {
+        SetPageText(std::move(*text));
+        m_slotDirect = true;
+    } else {
+        afterRead({}, true, OutcomeNothing); // back to the browser
+    }
 }
 
 void MonitorCore::validateChain()
@@ -468,7 +479,7 @@ restart:
             early = 0;
         if (first)
             start -= early;
-        bool handled = false, asked = false, direct = false;
+        bool handled = false, asked = false;
         uint32_t elapsed = 0;
         do {
             if (StopCondition())
@@ -486,17 +497,12 @@ restart:
                     handled = true;
                     outcome = Process();
                     SetPageText({});
-                    afterRead(slot, direct, outcome);
+                    afterRead(slot, std::exchange(m_slotDirect, false), outcome);
                     giveBackFreeMemory();
                 } else if (!asked) {
                     asked = true;
                     if (m_reading.Direct()) {
-                        // Read here, without the panel: the text goes into the slot as the panel's would.
-                        direct = true;
-                        if (std::optional<std::string> text = m_reading.Read(t.PageUrl()))
-                            SetPageText(std::move(*text));
-                        else
-                            afterRead({}, true, OutcomeNothing); // back to the browser
+                        readDirectly(); // read at the refresh as a rule; here when there was none
                     } else if (m_events.sourceRequest) {
                         m_events.sourceRequest();
                     }
@@ -526,6 +532,12 @@ restart:
                 goto restart;
             }
         }
+        // A page read directly is read where the browser would load it again, at the
+        // refresh; its text waits in the slot for the next cycle, as the browser's
+        // page would. A read that fails sends the task back to the browser first, so
+        // that this refresh loads its page there.
+        if (m_reading.Direct())
+            readDirectly();
         if (m_events.refresh)
             m_events.refresh();
         if (!m_reading.Direct()) { // a direct read has no page to wait for

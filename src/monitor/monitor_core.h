@@ -109,6 +109,8 @@ public:
     static void ReleaseStoppedTasks(TAccountRecord& account, const std::function<bool(int taskIndex)>& threadRuns);
 
 private:
+    // Reads the page directly into the slot; a failed read sends the task back to the browser.
+    void readDirectly();
     static void giveBackFreeMemory();
     TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
     bool sleepMs(int ms);
@@ -151,6 +153,7 @@ private:
     bool m_directAllowed = false;
     mutable std::mutex m_slotMutex;
     std::string m_pageText;
+    bool m_slotDirect = false; // the slot's text was read directly (by the thread)
     std::atomic<bool> m_stop{false};
 };
 

@@ -3,10 +3,13 @@
 
 #include "monitor/monitor_core.h"
 #include "monitor/gbk_texts.h"
+#include "support/test_http_server.h"
+#include "support/test_tasks.h"
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -368,4 +371,51 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheInterval)
         EXPECT_LE(leftAtRequest[i], 1000);
         EXPECT_GE(leftAtRequest[i], 400);
     }
+}
+
+TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
+{
+    // The site sees a task's reads one interval apart whichever way it reads: the
+    // direct read is made at the refresh (where the browser loads the page again),
+    // not later in the next cycle, also right after the task began to read directly.
+    std::atomic<int> served{0};
+    const std::string page = "<html><head><meta charset=\"utf-8\"></head><body><p>1</p></body></html>";
+    vexory::test::TestHttpServer site;
+    site.routes().Get("/p", [&](const httplib::Request&, httplib::Response& res) {
+        ++served;
+        res.set_content(page, "text/html");
+    });
+    site.start();
+    TAccountRecord account;
+    account.Tasks.push_back(vexory::test::RunnerTask("t", site.url("/p"), "<p>{>v<}</p>", 1200, 5000));
+    FakeRunner runner;
+    runner.source = [] { return std::string("<head><meta charset=\"utf-8\"></head><body><p>1</p></body>"); };
+    std::mutex mutex;
+    std::vector<std::string> seen; // "direct", then "refresh N": N, the site's reads by then
+    MonitorEvents events = runner.events();
+    const auto refresh = events.refresh;
+    events.refresh = [&] {
+        refresh();
+        std::lock_guard lock(mutex);
+        seen.push_back("refresh " + std::to_string(served));
+    };
+    events.readingMode = [&](bool direct) {
+        std::lock_guard lock(mutex);
+        seen.push_back(direct ? "direct" : "browser");
+    };
+    runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", std::move(events));
+    runner.core->SetTask(0);
+    runner.core->AllowDirectReading(true);
+    runner.thread = std::thread([&] { runner.core->Execute(); });
+    auto switched = [&] {
+        std::lock_guard lock(mutex);
+        return std::find(seen.begin(), seen.end(), "direct") != seen.end();
+    };
+    ASSERT_TRUE(waitFor(switched, 20s));
+    const int atSwitch = served;
+    ASSERT_TRUE(waitFor([&] { std::lock_guard lock(mutex); return seen.back() != "direct"; }, 20s));
+    account.StopAll = 1;
+    runner.thread.join();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(seen.back(), "refresh " + std::to_string(atSwitch + 1)) << ::testing::PrintToString(seen);
 }
