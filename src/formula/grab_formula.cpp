@@ -214,8 +214,10 @@ void TStringCutOuter::ClearFields()
 void TStringCutOuter::ClearValues()
 {
     for (auto& column : m_fields)
-        if (!column.empty())
+        if (!column.empty()) {
             column.resize(1);
+            column.shrink_to_fit();
+        }
 }
 
 const TStringCutOuter::Column* TStringCutOuter::Field(int index) const

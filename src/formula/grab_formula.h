@@ -86,7 +86,7 @@ public:
     std::vector<std::string> FieldNames() const;
     // Each column's value in row `row` (1 .. RowCount()), in column order.
     std::vector<std::string> Row(int row) const;
-    // Every column keeps only its name.
+    // Every column keeps only its name (the room of its values is given back).
     void ClearValues();
     void ClearFields();
 

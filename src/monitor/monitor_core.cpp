@@ -12,6 +12,8 @@
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -143,7 +145,7 @@ void MonitorCore::SetTask(int index)
     validateChain();
     // A chained task reports its very first page.
     if (t.Requester >= 0)
-        m_seen.insert(" ");
+        m_seen.insert(0); // no record's key in practice: the set is not empty
     AllowDirectReading(m_directAllowed);
 }
 
@@ -241,7 +243,10 @@ int MonitorCore::Process()
         t.SetPendingResult(cycle.message.substr(0, cycle.message.size() - 4));
     if (!t.PendingResult().empty())
         cycle.outcome = deliver(cycle.outcome);
+    // Nothing of the page is kept between cycles: a task waits most of its time, and
+    // with many tasks the buffers of their last pages would add up.
     m_cutter.ClearValues();
+    m_preparer = PagePreparer();
     return cycle.outcome;
 }
 
@@ -267,7 +272,7 @@ void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycl
     if (m_events.message)
         m_events.message(clean(line));
 
-    const std::string key = recordKey(line, values);
+    const uint64_t key = recordKey(line, values);
     bool isNew;
     if (t.CompareLastScreen) {
         cycle.fresh.push_back(key);
@@ -301,17 +306,23 @@ void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycl
 
 // The digest that identifies a row: of its main field, or of the whole line when
 // the task has none (a main field beyond the row's fields is forgotten).
-std::string MonitorCore::recordKey(const std::string& line, const std::vector<std::string>& values)
+uint64_t MonitorCore::recordKey(const std::string& line, const std::vector<std::string>& values)
 {
     TTaskRecord& t = task();
+    auto key = [](std::string_view text) {
+        const std::string hex = Sha1Hex(text);
+        uint64_t value = 0;
+        std::from_chars(hex.data(), hex.data() + std::min<size_t>(hex.size(), 16), value, 16);
+        return value;
+    };
     const uint8_t mainField = t.MainField;
     if (mainField == 0)
-        return Sha1Hex(line);
+        return key(line);
     if (values.size() < mainField) {
         t.MainField = 0;
-        return Sha1Hex(line);
+        return key(line);
     }
-    return Sha1Hex(values[mainField - 1]);
+    return key(values[mainField - 1]);
 }
 
 // The record's lines "name=value", each value with its case from the page before

@@ -125,11 +125,11 @@ private:
         bool firstPage = false;
         int outcome = OutcomeNothing;
         int count = 0;                  // rows with text
-        std::vector<std::string> fresh; // digests for the next comparison
+        std::vector<uint64_t> fresh;    // keys for the next comparison
         std::string message;            // the new, verified records
     };
     void classifyRow(int row, const PreparedPage& prepared, Cycle& cycle);
-    std::string recordKey(const std::string& line, const std::vector<std::string>& values);
+    uint64_t recordKey(const std::string& line, const std::vector<std::string>& values);
     std::string restoreCase(const std::vector<std::string>& values, const PreparedPage& prepared) const;
     void rememberSeen(const Cycle& cycle);
     int deliver(int outcome);
@@ -148,7 +148,9 @@ private:
     TStringCutOuter m_cutter;
     TFormulaChecker m_checker;
     std::string m_chainTask, m_chainField;
-    std::unordered_set<std::string> m_seen;
+    // The keys of the records seen: 64 bits of each record's SHA-1 (a task may see
+    // thousands of records a cycle; the whole digest would take three times the room).
+    std::unordered_set<uint64_t> m_seen;
     DirectReading m_reading;
     bool m_directAllowed = false;
     mutable std::mutex m_slotMutex;
