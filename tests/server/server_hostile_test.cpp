@@ -312,7 +312,9 @@ TEST(ServerHostile, OneAddressGetsAShareOfConnectionsAndBodyMemory)
     const long held = residentMb(server.pid());
     for (int fd : stalled)
         close(fd);
-#ifndef __SANITIZE_ADDRESS__ // the sanitizer's allocator keeps freed blocks in quarantine
+// The sanitizers' allocators keep freed blocks (in quarantine, or in their own
+// size classes with their shadow memory) and give them back when they choose.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_TRUE(waitFor([&] { return residentMb(server.pid()) < before + 16; }, std::chrono::seconds(20)))
         << before << " MB before, " << held << " MB with the bodies, " << residentMb(server.pid()) << " MB after";
 #else
@@ -483,7 +485,7 @@ TEST(ServerHostile, PasswordHashesAreSlowAndOldOnesAreRemadeAtLogin)
     ASSERT_TRUE(db.AddUser("old", Sha1Hex("pw"), 0, "", nullptr));
     EXPECT_EQ(db.PasswordIterations("old"), 20000);
     TAccountRecord wrong = account("old", "nope");
-    EXPECT_FALSE(loggedIn(wrong, server));
+    EXPECT_EQ(loginAnswer(wrong, server.host()), LoginWrongPassword);
     EXPECT_EQ(db.PasswordIterations("old"), 20000);
     TAccountRecord old = account("old", "pw");
     ASSERT_TRUE(loggedIn(old, server));

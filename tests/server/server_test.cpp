@@ -143,7 +143,7 @@ TEST(Server, AdminCommandLine)
     };
     EXPECT_EQ(passwd("carol"), 0);
     TAccountRecord old = account("carol", "pw"), renewed = account("carol", "new secret");
-    EXPECT_FALSE(loggedIn(old, server.host()));
+    EXPECT_EQ(loginAnswer(old, server.host()), LoginWrongPassword);
     EXPECT_TRUE(loggedIn(renewed, server.host()));
     EXPECT_EQ(passwd("nobody"), 1);
     EXPECT_EQ(server.admin("user delete carol"), 0);
