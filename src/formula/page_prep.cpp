@@ -513,6 +513,12 @@ const PreparedPage& PagePreparer::Prepare(std::string_view page)
     return p;
 }
 
+void PagePreparer::Release()
+{
+    for (std::string* buffer : {&m_text, &m_lower, &m_page.text, &m_page.lower})
+        std::string().swap(*buffer);
+}
+
 PreparedPage PreparePage(std::string_view page)
 {
     PagePreparer preparer;

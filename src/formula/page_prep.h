@@ -54,6 +54,8 @@ public:
     // The prepared page, valid until the next call.
     const PreparedPage& Prepare(std::string_view page);
     PreparedPage Take() { return std::move(m_page); }
+    // Gives the buffers back (an emptied or assigned-over string keeps its room).
+    void Release();
 
 private:
     std::string m_text, m_lower; // the page compacted, and its twin, while parts are removed

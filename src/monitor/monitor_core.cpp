@@ -99,29 +99,35 @@ long CountdownSeconds(int remainingMs)
     return remainingMs <= 0 ? 0 : std::lrint(std::nearbyint(remainingMs / 1000.0));
 }
 
+int NextLookMs(uint32_t interval, uint32_t early, uint32_t elapsed, bool waitingForText)
+{
+    if (waitingForText || elapsed >= interval)
+        return 100; // and the last look of a cycle
+    uint32_t due = interval + 1 - elapsed; // the end of the cycle
+    if (elapsed <= early)
+        due = std::min(due, early + 1 - elapsed);
+    const uint32_t remaining = interval - elapsed;
+    if (remaining > 500) // the shown second changes as the rest passes a half second
+        due = std::min(due, (remaining - 500) % 1000 + 1);
+    return static_cast<int>(due);
+}
+
 bool MonitorCore::StopCondition() const
 {
     return m_stop || m_account.StopAll;
 }
 
-// Sleeps in short slices so that a stop is noticed at once; false when stopped.
+// Sleeps MS; a stop (which wakes the waiting threads) ends it at once; false when stopped.
 bool MonitorCore::sleepMs(int ms)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!StopCondition()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= end)
-            return true;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(20)));
-    }
-    return false;
+    std::unique_lock lock(g_wakeMutex);
+    return !g_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return StopCondition(); });
 }
 
 void MonitorCore::SetPageText(std::string text)
 {
     std::lock_guard lock(m_slotMutex);
-    m_pageText = std::move(text);
+    m_pageText.swap(text); // the old text's room goes with it (assigning an empty one would keep it)
 }
 
 std::string MonitorCore::PageText() const
@@ -246,7 +252,7 @@ int MonitorCore::Process()
     // Nothing of the page is kept between cycles: a task waits most of its time, and
     // with many tasks the buffers of their last pages would add up.
     m_cutter.ClearValues();
-    m_preparer = PagePreparer();
+    m_preparer.Release();
     return cycle.outcome;
 }
 
@@ -498,7 +504,8 @@ restart:
             elapsed = TickCount() - start;
             if (m_events.countdown)
                 m_events.countdown(static_cast<int>(static_cast<int64_t>(interval) - elapsed));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!sleepMs(NextLookMs(interval, early, elapsed, elapsed > early && !handled)))
+                goto leave;
             if (elapsed > early && !handled) {
                 const std::string slot = PageText();
                 if (slot == kWait) {

@@ -162,4 +162,10 @@ private:
 // The whole seconds a countdown of `remainingMs` shows: halves to even, 0 once it is over.
 long CountdownSeconds(int remainingMs);
 
+// How long the countdown loop sleeps at ELAPSED ms into a cycle of INTERVAL ms:
+// until the shown second changes, the text is due (EARLY) or the cycle ends,
+// whichever comes first; a tenth of a second while it waits for the page's text,
+// and from the end on (the cycle's last look).
+int NextLookMs(uint32_t interval, uint32_t early, uint32_t elapsed, bool waitingForText);
+
 } // namespace vexory

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <mutex>
 #include <thread>
 
@@ -261,4 +263,23 @@ TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
     feed(page({{"a", "1"}, {"f", "6"}}));
     EXPECT_EQ(recorder.deliveries.back(), Delivery::NicknameUnknown);
     EXPECT_TRUE(account.Tasks[0].PendingResult().empty());
+}
+
+TEST_F(MonitorCoreTest, ATaskKeepsNothingOfItsLastPageBetweenCycles)
+{
+    // With hundreds of tasks, buffers kept from each task's last page would add
+    // up: between cycles a task holds its records' keys, not its page.
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.emplace_back("item " + std::to_string(i) + std::string(450, 'x'), std::to_string(i));
+    std::string text = page(rows);
+    const size_t pageBytes = text.size(); // about 1 MB
+    const size_t before = mallinfo2().uordblks;
+    core();
+    feed(text);
+    m_core->SetPageText({}); // as the thread empties the slot after a cycle
+    recorder.messages.clear();
+    recorder.messages.shrink_to_fit();
+    const size_t held = mallinfo2().uordblks - before;
+    EXPECT_LT(held, pageBytes / 4) << held << " bytes held after a page of " << pageBytes;
 }

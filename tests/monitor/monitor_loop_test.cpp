@@ -326,7 +326,7 @@ TEST(MonitorLoop, StoppingReleasesAThreadWaitingForATaskThatNeverGotAPanel)
     EXPECT_EQ(pair.account.Tasks[1].RunState, RunStopped);
 }
 
-TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheInterval)
+TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheIntervalAndTheThreadWakesOnlyWhenSomethingIsDue)
 {
     TAccountRecord account;
     account.Tasks.resize(1);
@@ -336,7 +336,7 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheInterval)
     account.Tasks[0].Requester = -1;
     FakeRunner runner;
     std::mutex mutex;
-    int remaining = 0;
+    int remaining = 0, looks = 0;
     std::vector<int> leftAtRequest;
     std::chrono::steady_clock::time_point firstRequest;
     runner.source = [] { return std::string("<html><body><p>1</p></body></html>"); };
@@ -345,6 +345,7 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheInterval)
     events.countdown = [&](int ms) {
         std::lock_guard lock(mutex);
         remaining = ms;
+        ++looks;
     };
     events.sourceRequest = [&, request] {
         {
@@ -371,6 +372,9 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheInterval)
         EXPECT_LE(leftAtRequest[i], 1000);
         EXPECT_GE(leftAtRequest[i], 400);
     }
+    // A second shown, the text due, the end of a cycle: a few looks a cycle, not
+    // ten a second (hundreds of threads would keep a core busy waking up).
+    EXPECT_LE(looks, 10 * static_cast<int>(leftAtRequest.size()));
 }
 
 TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
