@@ -7,7 +7,11 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
+#include <csetjmp>
 #include <cstddef>
+#include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -119,62 +123,90 @@ void escape(std::string& out, std::string_view text, bool attribute)
     }
 }
 
-bool serializeChildren(std::string& out, const GumboVector& children, const Rewrite& rewrite);
-
-bool serializeNode(std::string& out, const GumboNode* node, const Rewrite& rewrite)
+bool isElement(const GumboNode* node)
 {
-    switch (node->type) {
-    case GUMBO_NODE_ELEMENT:
-    case GUMBO_NODE_TEMPLATE: {
-        const GumboElement& e = node->v.element;
-        const std::string name = tagName(e);
-        out += '<';
-        out += name;
-        for (unsigned i = 0; i < e.attributes.length; ++i) {
-            const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
-            std::string value = a->value;
-            if (rewrite && !rewrite(node, a, value))
-                return false;
-            out += ' ';
-            out += attributeName(*a);
-            out += "=\"";
-            escape(out, value, true);
-            out += '"';
-        }
-        out += '>';
-        if (e.tag_namespace == GUMBO_NAMESPACE_HTML && isVoid(e.tag))
-            return true;
-        if (!serializeChildren(out, e.children, rewrite))
-            return false;
-        out += "</";
-        out += name;
-        out += '>';
-        return true;
-    }
-    case GUMBO_NODE_TEXT:
-    case GUMBO_NODE_WHITESPACE:
-    case GUMBO_NODE_CDATA:
-        if (rawTextParent(node->parent))
-            out += node->v.text.text;
-        else
-            escape(out, node->v.text.text, false);
-        return true;
-    case GUMBO_NODE_COMMENT:
-        out += "<!--";
-        out += node->v.text.text;
-        out += "-->";
-        return true;
-    case GUMBO_NODE_DOCUMENT:
-        break;
-    }
-    return true;
+    return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
 }
 
-bool serializeChildren(std::string& out, const GumboVector& children, const Rewrite& rewrite)
+// The children of `container` as innerHTML writes them. A loop with a stack of the
+// open elements, never recursion: a page nests as deep as it likes. False when the
+// page nests deeper than `maxDepth`, when its text grows past `maxBytes`, or when
+// `rewrite` refuses an attribute.
+bool serializeChildren(std::string& out, const GumboNode* container, const Rewrite& rewrite, size_t maxDepth,
+                       size_t maxBytes, DirectRefusal* why)
 {
-    for (unsigned i = 0; i < children.length; ++i)
-        if (!serializeNode(out, static_cast<const GumboNode*>(children.data[i]), rewrite))
+    struct Open
+    {
+        const GumboNode* element;
+        unsigned next; // the child written next
+        std::string name;
+    };
+    std::vector<Open> open;
+    open.push_back({container, 0, {}});
+    std::string value;
+    while (!open.empty()) {
+        Open& top = open.back();
+        const GumboVector& children = top.element->v.element.children;
+        if (top.next == children.length) {
+            if (open.size() > 1) {
+                out += "</";
+                out += top.name;
+                out += '>';
+            }
+            open.pop_back();
+            continue;
+        }
+        const auto* node = static_cast<const GumboNode*>(children.data[top.next++]);
+        switch (node->type) {
+        case GUMBO_NODE_ELEMENT:
+        case GUMBO_NODE_TEMPLATE: {
+            if (open.size() > maxDepth) {
+                *why = DirectRefusal::TooDeep;
+                return false;
+            }
+            const GumboElement& e = node->v.element;
+            std::string name = tagName(e);
+            out += '<';
+            out += name;
+            for (unsigned i = 0; i < e.attributes.length; ++i) {
+                const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+                value = a->value;
+                if (rewrite && !rewrite(node, a, value)) {
+                    *why = DirectRefusal::Address;
+                    return false;
+                }
+                out += ' ';
+                out += attributeName(*a);
+                out += "=\"";
+                escape(out, value, true);
+                out += '"';
+            }
+            out += '>';
+            if (!(e.tag_namespace == GUMBO_NAMESPACE_HTML && isVoid(e.tag)))
+                open.push_back({node, 0, std::move(name)});
+            break;
+        }
+        case GUMBO_NODE_TEXT:
+        case GUMBO_NODE_WHITESPACE:
+        case GUMBO_NODE_CDATA:
+            if (rawTextParent(node->parent))
+                out += node->v.text.text;
+            else
+                escape(out, node->v.text.text, false);
+            break;
+        case GUMBO_NODE_COMMENT:
+            out += "<!--";
+            out += node->v.text.text;
+            out += "-->";
+            break;
+        case GUMBO_NODE_DOCUMENT:
+            break;
+        }
+        if (out.size() > maxBytes) {
+            *why = DirectRefusal::TooLarge;
             return false;
+        }
+    }
     return true;
 }
 
@@ -182,15 +214,53 @@ bool serializeChildren(std::string& out, const GumboVector& children, const Rewr
 // together. Taken from a few large chunks and given back at once, instead of
 // through the heap one by one (which leaves a page's worth of scattered free
 // blocks in every thread that parses).
+//
+// It also keeps the parse within its budget. Some markup makes the parser far
+// slower than the page's size suggests (many attributes on one element, deep
+// nesting: each step looks through all that came before) or makes it build far
+// more than the page holds (misnested formatting elements cloned again and again).
+// The parser allocates at every step of such work, so the allocator looks at the
+// memory taken and, every so many blocks, at the thread's own processor time, and
+// past either limit leaves the parse at once. The parser keeps nothing outside the
+// arena, so the parse it leaves is simply dropped with the arena.
 class ParseArena
 {
 public:
-    static void* Allocate(void* self, size_t size) { return static_cast<ParseArena*>(self)->allocate(size); }
+    ParseArena(size_t budgetBytes, long budgetCpuMs) : m_budgetBytes(budgetBytes)
+    {
+        m_deadline = threadCpuNs() + budgetCpuMs * 1000000LL;
+    }
+
+    static void* Allocate(void* self, size_t size)
+    {
+        auto* arena = static_cast<ParseArena*>(self);
+        if (arena->over(size))
+            std::longjmp(arena->m_escape, 1); // nothing here or in the parser has a destructor to run
+        return arena->allocate(size);
+    }
     static void Free(void*, void*) {}
+
+    std::jmp_buf m_escape;
 
 private:
     static constexpr size_t kChunk = 64 * 1024; // under the heap's mmap threshold: reused, not mapped anew
     static constexpr size_t kAlign = alignof(std::max_align_t);
+    static constexpr unsigned kClockEvery = 256; // blocks between looks at the clock
+
+    static long long threadCpuNs()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec * 1000000000LL + now.tv_nsec;
+    }
+
+    bool over(size_t size)
+    {
+        m_taken += size;
+        if (m_taken > m_budgetBytes)
+            return true;
+        return ++m_blocks % kClockEvery == 0 && threadCpuNs() > m_deadline;
+    }
 
     void* allocate(size_t size)
     {
@@ -210,45 +280,74 @@ private:
     std::vector<std::unique_ptr<std::max_align_t[]>> m_chunks;
     char* m_next = nullptr;
     size_t m_left = 0;
+    size_t m_budgetBytes;
+    size_t m_taken = 0;
+    unsigned m_blocks = 0;
+    long long m_deadline;
 };
 
+// A page parsed within its budget; `output` is null when the parse went past it.
 struct Parsed
 {
-    explicit Parsed(std::string_view html) : text(html)
+    explicit Parsed(std::string_view html) : text(html), arena(budgetBytes(html), kDirectParseCpuMs)
     {
-        GumboOptions options = kGumboDefaultOptions;
-        options.allocator = &ParseArena::Allocate;
-        options.deallocator = &ParseArena::Free;
-        options.userdata = &arena;
-        options.max_errors = 0; // parse errors are not kept: nobody reads them
-        output = gumbo_parse_with_options(&options, text.data(), text.size());
+        parse();
     }
     Parsed(const Parsed&) = delete;
     Parsed& operator=(const Parsed&) = delete;
 
     std::string text; // the parse points into it
     ParseArena arena; // holds the parse; freed with it
-    GumboOutput* output;
+    GumboOutput* output = nullptr;
+
+private:
+    static size_t budgetBytes(std::string_view html)
+    {
+        const auto tags = static_cast<size_t>(std::count(html.begin(), html.end(), '<'));
+        return std::min(kMaxParseBytes, (1 << 20) + 4 * html.size() + kParseBytesPerTag * tags);
+    }
+
+    void parse()
+    {
+        GumboOptions options = kGumboDefaultOptions;
+        options.allocator = &ParseArena::Allocate;
+        options.deallocator = &ParseArena::Free;
+        options.userdata = &arena;
+        options.max_errors = 0; // parse errors are not kept: nobody reads them
+        if (setjmp(arena.m_escape) == 0)
+            output = gumbo_parse_with_options(&options, text.data(), text.size());
+        else
+            output = nullptr; // past the budget
+    }
 };
 
 bool isHtmlElement(const GumboNode* node, GumboTag tag)
 {
-    return (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) &&
-           node->v.element.tag == tag && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
+    return isElement(node) && node->v.element.tag == tag && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
 }
 
-// Walks the elements in tree order; false from `visit` ends the walk.
-bool walk(const GumboNode* node, const std::function<bool(const GumboNode*)>& visit)
+// Visits the elements in tree order (a loop, not recursion); false from `visit`
+// ends the walk.
+void walk(const GumboNode* root, const std::function<bool(const GumboNode*)>& visit)
 {
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-        return true;
-    if (!visit(node))
-        return false;
-    const GumboVector& children = node->v.element.children;
-    for (unsigned i = 0; i < children.length; ++i)
-        if (!walk(static_cast<const GumboNode*>(children.data[i]), visit))
-            return false;
-    return true;
+    std::vector<std::pair<const GumboNode*, unsigned>> stack;
+    if (!isElement(root) || !visit(root))
+        return;
+    stack.emplace_back(root, 0);
+    while (!stack.empty()) {
+        auto& [element, next] = stack.back();
+        const GumboVector& children = element->v.element.children;
+        if (next == children.length) {
+            stack.pop_back();
+            continue;
+        }
+        const auto* child = static_cast<const GumboNode*>(children.data[next++]);
+        if (!isElement(child))
+            continue;
+        if (!visit(child))
+            return;
+        stack.emplace_back(child, 0);
+    }
 }
 
 bool htmlContentType(std::string_view contentType)
@@ -266,36 +365,50 @@ std::string InnerHtmlOfDocument(std::string_view html)
 {
     const Parsed parsed(html);
     std::string out;
-    serializeChildren(out, parsed.output->root->v.element.children, {});
+    DirectRefusal why = DirectRefusal::None;
+    if (parsed.output)
+        serializeChildren(out, parsed.output->root, {}, SIZE_MAX, SIZE_MAX, &why);
     return out;
 }
 
-std::optional<std::string> DirectPageText(std::string_view bytes, std::string_view contentType, std::string_view url)
+std::optional<std::string> DirectPageText(std::string_view bytes, std::string_view contentType, std::string_view url,
+                                          DirectRefusal* why)
 {
+    DirectRefusal ignored = DirectRefusal::None;
+    if (!why)
+        why = &ignored;
+    *why = DirectRefusal::None;
+    auto refuse = [why](DirectRefusal reason) {
+        *why = reason;
+        return std::nullopt;
+    };
     if (!htmlContentType(contentType))
-        return std::nullopt; // other types a browser shows in a page of its own making
+        return refuse(DirectRefusal::NotHtml); // other types a browser shows in a page of its own making
+    if (bytes.size() > kMaxDirectPageBytes)
+        return refuse(DirectRefusal::TooLarge);
     const SniffedEncoding sniffed = SniffEncoding(bytes, contentType);
     std::optional<std::string> utf8 = DecodeToUtf8(bytes.substr(sniffed.bomLength), sniffed.encoding);
     if (!utf8)
-        return std::nullopt;
+        return refuse(DirectRefusal::Encoding);
     const std::optional<std::string> documentUrl = ResolveUrl(url, {});
     if (!documentUrl)
-        return std::nullopt;
+        return refuse(DirectRefusal::Address);
     const Parsed parsed(*utf8);
+    std::string().swap(*utf8);
+    if (!parsed.output)
+        return refuse(DirectRefusal::OverBudget);
     const GumboNode* root = parsed.output->root;
 
+    bool scripted = false;
+    walk(root, [&](const GumboNode* node) {
+        scripted = isHtmlElement(node, GUMBO_TAG_NOSCRIPT);
+        return !scripted;
+    });
+    if (scripted)
+        return refuse(DirectRefusal::Scripted);
     // The base of the links: the first <base href>, resolved against the page's address.
     std::string base = *documentUrl;
     bool readable = true;
-    walk(root, [&](const GumboNode* node) {
-        if (isHtmlElement(node, GUMBO_TAG_NOSCRIPT)) {
-            readable = false;
-            return false;
-        }
-        return true;
-    });
-    if (!readable)
-        return std::nullopt;
     walk(root, [&](const GumboNode* node) {
         if (!isHtmlElement(node, GUMBO_TAG_BASE))
             return true;
@@ -309,8 +422,7 @@ std::optional<std::string> DirectPageText(std::string_view bytes, std::string_vi
         return false;
     });
     if (!readable)
-        return std::nullopt;
-
+        return refuse(DirectRefusal::Address);
     const PageEncoding encoding = sniffed.encoding;
     const Rewrite whole = [&](const GumboNode* element, const GumboAttribute* attribute, std::string& value) {
         const bool link = (isHtmlElement(element, GUMBO_TAG_A) || isHtmlElement(element, GUMBO_TAG_AREA)) &&
@@ -334,7 +446,8 @@ std::optional<std::string> DirectPageText(std::string_view bytes, std::string_vi
         return true;
     };
     std::string out;
-    if (!serializeChildren(out, root->v.element.children, whole))
+    // The text may outgrow the page (a parser clones misnested elements), within reason.
+    if (!serializeChildren(out, root, whole, kMaxDirectDepth, 2 * kMaxDirectPageBytes, why))
         return std::nullopt;
     return Utf8ToGbk(out);
 }

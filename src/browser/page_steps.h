@@ -62,9 +62,9 @@ public:
     // Clicks the element a task names (id, name^index, class^index).
     virtual bool ClickElement(const std::string& spec) = 0;
     // Shows a page served as a download as its text, fetched at the address as the
-    // browser had it (percent-encoded): a page load the ready rule waits for; false
-    // when nothing came.
-    virtual bool ShowAsText(const std::string& encodedUrl) = 0;
+    // browser had it (percent-encoded) away from the window's thread: a page load
+    // the ready rule waits for, which ends as a failed load when nothing came.
+    virtual void ShowAsText(const std::string& encodedUrl) = 0;
     // Lets the page go (its document, and its renderer when no other page holds
     // it) while nothing needs it; the next Navigate or Refresh brings it back.
     virtual void Unload() = 0;

@@ -88,8 +88,33 @@ public:
         while (!file.atEnd())
             for (const QNetworkCookie& c : QNetworkCookie::parseCookies(file.readLine().trimmed()))
                 insertCookie(c);
+        m_list.reset();
     }
-    void Changed() { m_save.start(); }
+    void Changed()
+    {
+        m_list.reset();
+        m_save.start();
+    }
+    // The cookies as reads without a browser take them; made again after a change.
+    std::shared_ptr<const CookieList> List()
+    {
+        if (m_list)
+            return m_list;
+        auto list = std::make_shared<CookieList>();
+        for (const QNetworkCookie& c : allCookies()) {
+            BrowserCookie cookie;
+            cookie.domain = c.domain().toStdString();
+            cookie.path = c.path().isEmpty() ? std::string("/") : c.path().toStdString();
+            cookie.name = c.name().toStdString();
+            cookie.value = c.value().toStdString();
+            cookie.expires = c.isSessionCookie() ? 0 : std::max<qint64>(c.expirationDate().toSecsSinceEpoch(), 1);
+            cookie.secure = c.isSecure();
+            cookie.httpOnly = c.isHttpOnly();
+            list->push_back(std::move(cookie));
+        }
+        m_list = std::move(list);
+        return m_list;
+    }
     void Save()
     {
         if (m_path.isEmpty())
@@ -107,6 +132,7 @@ public:
 private:
     QString m_path;
     QTimer m_save;
+    std::shared_ptr<const CookieList> m_list;
 };
 
 constexpr const char* kCookieMirror = "/cookies.txt"; // in the profile's folder
@@ -182,16 +208,10 @@ void ClearBrowserCache()
     BrowserProfile()->clearHttpCache();
 }
 
-std::string BrowserCookiesFor(const QUrl& url)
+std::shared_ptr<const CookieList> BrowserCookies()
 {
     BrowserProfile();
-    std::string header;
-    for (const QNetworkCookie& c : g_cookies->cookiesForUrl(url)) {
-        if (!header.empty())
-            header += "; ";
-        header += c.name().toStdString() + "=" + c.value().toStdString();
-    }
-    return header;
+    return g_cookies->List();
 }
 
 namespace {
@@ -290,6 +310,7 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
 
 WebEngineBrowser::~WebEngineBrowser()
 {
+    endFetch();
     m_state.hasWindow = false;
     if (m_view) {
         m_view->setPage(nullptr);
@@ -445,18 +466,80 @@ bool WebEngineBrowser::RestoreSelection(std::pair<int, int> bookmark)
     return RunScript(QStringLiteral("vexory.restore(%1, %2)").arg(bookmark.first).arg(bookmark.second)).toBool();
 }
 
-bool WebEngineBrowser::ShowAsText(const QUrl& download)
+void WebEngineBrowser::ShowAsText(const QUrl& download)
 {
-    const std::string text = HttpGet(download.toEncoded().toStdString(), BrowserCookiesFor(download));
-    if (text.empty())
-        return false;
-    WriteDocument("<html><head></head><body>" + text + "</body></html>");
-    return true;
+    // A page load from here on: busy until the text is written or the fetch failed.
+    m_loadError.clear();
+    m_state.loadsStarted++;
+    m_state.busy = true;
+    m_state.readyState = 1;
+    if (m_fetching)
+        return;
+    endFetch();
+    m_fetching = true;
+    m_fetchCancel = std::make_shared<std::atomic<bool>>(false);
+    QPointer<WebEngineBrowser> self(this);
+    // A slow server must not hold the window: the fetch runs on a thread of its own
+    // and hands its text to the window's thread.
+    m_fetch = std::thread([self, cancel = m_fetchCancel, url = download.toEncoded().toStdString(),
+                           cookies = BrowserCookies(), agent = m_profile->httpUserAgent().toStdString()] {
+        FetchedPage how;
+        std::string text = HttpGet(url, cookies, agent, &how, cancel.get());
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, cancel, text = std::move(text), how = std::move(how)] {
+                if (self && !*cancel)
+                    self->fetched(text, how);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-bool WebEngineBrowser::ShowAsText(const std::string& encodedUrl)
+void WebEngineBrowser::ShowAsText(const std::string& encodedUrl)
 {
-    return ShowAsText(QUrl::fromEncoded(QByteArray::fromStdString(encodedUrl)));
+    ShowAsText(QUrl::fromEncoded(QByteArray::fromStdString(encodedUrl)));
+}
+
+// Ends the fetch under way, if any (within a second), and lets its thread go.
+void WebEngineBrowser::endFetch()
+{
+    if (m_fetchCancel)
+        *m_fetchCancel = true;
+    if (m_fetch.joinable())
+        m_fetch.join();
+    m_fetching = false;
+}
+
+void WebEngineBrowser::fetched(const std::string& text, const FetchedPage& how)
+{
+    endFetch(); // its thread has handed over: the join is at once
+    if (!text.empty()) {
+        WriteDocument("<html><head></head><body>" + text + "</body></html>");
+        return;
+    }
+    switch (how.failure) {
+    case FetchFailure::NoSuchHost:
+        m_loadError = texts::kNoSuchHost;
+        break;
+    case FetchFailure::Refused:
+        m_loadError = texts::kRefused;
+        break;
+    case FetchFailure::TimedOut:
+        m_loadError = texts::kTimedOut;
+        break;
+    case FetchFailure::TooLarge:
+        m_loadError = texts::kTextTooLarge;
+        break;
+    case FetchFailure::None:
+        m_loadError = how.status == 200 || how.status == 302 ? texts::kEmptyText : texts::kHttpStatus.arg(how.status);
+        break;
+    default:
+        m_loadError = texts::kNoAnswer;
+        break;
+    }
+    m_state.busy = false;
+    m_state.readyState = 4;
+    emit LoadFailed(m_loadError);
 }
 
 void WebEngineBrowser::WriteDocument(const std::string& html)

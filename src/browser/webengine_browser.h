@@ -9,6 +9,7 @@
 
 #include "browser/browser_state.h"
 #include "browser/page_steps.h"
+#include "service/http_client.h"
 
 #include <QObject>
 #include <QPointer>
@@ -19,7 +20,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
 class QWebEngineProfile;
@@ -70,9 +73,12 @@ public:
     void WriteDocument(const std::string& html);
     // Shows a page the browser would save instead of showing (a download) as its
     // text: fetched at the address as the browser had it (encoded, never decoded
-    // first), with the profile's cookies. False when nothing came.
-    bool ShowAsText(const QUrl& download);
-    bool ShowAsText(const std::string& encodedUrl) override;
+    // first), with the profile's cookies and user agent, on a thread of its own. The
+    // page is loading until the text is written; a fetch that brings nothing ends
+    // as a failed load (LoadFailed says why). While one fetch is under way, another
+    // is not begun: the page shows what it brings.
+    void ShowAsText(const QUrl& download);
+    void ShowAsText(const std::string& encodedUrl) override;
     // The page discarded and its view hidden until the next Navigate or Refresh.
     void Unload() override;
 
@@ -101,6 +107,8 @@ private:
     void loadStarted();
     void loadFinished();
     void wake();
+    void fetched(const std::string& text, const FetchedPage& how);
+    void endFetch();
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view; // its parent may be another window's panel
@@ -109,6 +117,9 @@ private:
     bool m_rendererGone = false;
     bool m_unloaded = false;
     QString m_loadError;
+    std::thread m_fetch; // a download's text being fetched
+    std::shared_ptr<std::atomic<bool>> m_fetchCancel;
+    bool m_fetching = false;
 };
 
 // Chromium's process settings, made before the application object exists: at most
@@ -127,8 +138,9 @@ QWebEngineProfile* BrowserProfile();
 // The disk cache folder of the profile ("" when it keeps its cache in memory).
 QString BrowserCacheFolder();
 void ClearBrowserCache();
-// The Cookie header the browsers would send to a URL ("" when none).
-std::string BrowserCookiesFor(const QUrl& url);
+// The profile's cookies, for reads made without a browser (which send each host
+// only its own): a snapshot, made again only after the cookies changed.
+std::shared_ptr<const CookieList> BrowserCookies();
 
 inline constexpr const char* kBrowserFolderName = "browser"; // in the program folder
 inline constexpr int kBrowserCacheBytes = 64 * 1024 * 1024;

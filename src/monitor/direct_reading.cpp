@@ -9,18 +9,26 @@ namespace vexory {
 
 namespace {
 
-// A direct read is given the time a browser read has to connect, and no more.
-constexpr long kConnectMs = 20000;
 constexpr long kStallMs = 20000;
+
+bool limit(DirectRefusal why)
+{
+    return why == DirectRefusal::TooLarge || why == DirectRefusal::TooSlow || why == DirectRefusal::TooDeep ||
+           why == DirectRefusal::OverBudget;
+}
 
 } // namespace
 
-DirectReading::DirectReading(Fetch fetch, const std::atomic<bool>* cancel) : m_fetch(std::move(fetch))
+DirectReading::DirectReading(Fetch fetch, const std::atomic<bool>* cancel)
+    : m_fetch(std::move(fetch)), m_cancel(cancel)
 {
     if (!m_fetch)
-        m_fetch = [cancel](const std::string& url, const std::string& cookies, const std::string& userAgent) {
-            return HttpFetchPage(url, cookies, userAgent, kConnectMs, kStallMs, cancel);
-        };
+        m_fetch = [](const PageRequest& request) { return HttpFetchPage(request); };
+}
+
+void DirectReading::SetTimeLimit(uint32_t connectTimeoutMs)
+{
+    m_timeLimitMs = connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultReadMs;
 }
 
 void DirectReading::SetAllowed(bool allowed)
@@ -30,7 +38,7 @@ void DirectReading::SetAllowed(bool allowed)
         m_direct = false;
 }
 
-void DirectReading::SetSource(std::string cookies, std::string userAgent)
+void DirectReading::SetSource(std::shared_ptr<const CookieList> cookies, std::string userAgent)
 {
     std::lock_guard lock(m_sourceMutex);
     m_cookies = std::move(cookies);
@@ -39,16 +47,32 @@ void DirectReading::SetSource(std::string cookies, std::string userAgent)
 
 std::optional<std::string> DirectReading::Read(const std::string& url)
 {
-    std::string cookies, userAgent;
+    PageRequest request;
     {
         std::lock_guard lock(m_sourceMutex);
-        cookies = m_cookies;
-        userAgent = m_userAgent;
+        request.cookies = m_cookies;
+        request.userAgent = m_userAgent;
     }
-    const FetchedPage page = m_fetch(url, cookies, userAgent);
-    if (page.status != 200)
-        return std::nullopt;
-    return DirectPageText(page.body, page.contentType, page.url.empty() ? url : page.url);
+    request.url = url;
+    // Connecting and the whole read within the task's time; a page past the size
+    // limit is not taken in (its parse would take many times more).
+    request.connectMs = m_timeLimitMs;
+    request.stallMs = kStallMs;
+    request.totalMs = m_timeLimitMs;
+    request.maxBytes = kMaxDirectPageBytes;
+    request.cancel = m_cancel;
+    const FetchedPage page = m_fetch(request);
+    DirectRefusal why = DirectRefusal::None;
+    std::optional<std::string> text;
+    if (page.failure == FetchFailure::TooLarge)
+        why = DirectRefusal::TooLarge;
+    else if (page.failure == FetchFailure::TimedOut)
+        why = DirectRefusal::TooSlow;
+    else if (page.failure == FetchFailure::None && page.status == 200)
+        text = DirectPageText(page.body, page.contentType, page.url.empty() ? url : page.url, &why);
+    if (limit(why))
+        m_limitHit = why;
+    return text;
 }
 
 bool DirectReading::compareDue(uint32_t now)

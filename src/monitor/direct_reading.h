@@ -8,7 +8,12 @@
 // a row, as the page may change between the two reads). It goes back to the browser when a
 // direct read fails, when it cuts no record where the last browser read cut some,
 // and every half hour, to compare again.
+//
+// A read keeps to limits, whatever the page: its decoded size, its time (the task's
+// connect time-out, redirects included), and the parse's depth, time and memory.
+// A page past one is read by the browser, and the task's log says which.
 
+#include "browser/direct_page.h"
 #include "service/http_client.h"
 
 #include <atomic>
@@ -17,18 +22,20 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vexory {
 
 class DirectReading
 {
 public:
-    using Fetch = std::function<FetchedPage(const std::string& url, const std::string& cookies,
-                                            const std::string& userAgent)>;
+    using Fetch = std::function<FetchedPage(const PageRequest& request)>;
     static constexpr uint32_t kRecheckMs = 30 * 60 * 1000;
     // Browser reads in a row compared before a page that reads otherwise waits for
     // the next half hour: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
+    // A read's time when its task sets no connect time-out.
+    static constexpr uint32_t kDefaultReadMs = 60 * 1000;
 
     // `fetch` makes the request (a real one when not given, which `cancel`, when
     // set, ends at once: the task is stopping).
@@ -40,12 +47,17 @@ public:
     bool Allowed() const { return m_allowed; }
     bool Direct() const { return m_direct; }
 
-    // What a request sends as the browser would: its cookies for the page and its
-    // user agent. The panel keeps them current; any thread may call.
-    void SetSource(std::string cookies, std::string userAgent);
+    // What a request sends as the browser would: the profile's cookies (sent by the
+    // cookie rules) and its user agent. The panel keeps them current; any thread may call.
+    void SetSource(std::shared_ptr<const CookieList> cookies, std::string userAgent);
+    // The whole of a read, redirects included: the task's connect time-out (0: none set).
+    void SetTimeLimit(uint32_t connectTimeoutMs);
 
     // One direct read: the page's text as the browser would give it, or nothing.
     std::optional<std::string> Read(const std::string& url);
+    // The limit the last failed read went past (size, time, depth, parse), once;
+    // None when there was none.
+    DirectRefusal TakeLimitHit() { return std::exchange(m_limitHit, DirectRefusal::None); }
 
     // As the browser starts to read the page: when a comparison is due, reads it
     // directly now, so that the two reads see the page at the same moment.
@@ -63,7 +75,11 @@ private:
 
     Fetch m_fetch;
     std::mutex m_sourceMutex;
-    std::string m_cookies, m_userAgent;
+    std::shared_ptr<const CookieList> m_cookies;
+    std::string m_userAgent;
+    const std::atomic<bool>* m_cancel = nullptr;
+    uint32_t m_timeLimitMs = kDefaultReadMs;
+    DirectRefusal m_limitHit = DirectRefusal::None;
     std::atomic<bool> m_allowed{false}; // read by the panel too
     bool m_direct = false;
     bool m_compareDue = true;       // compare at the next browser read

@@ -161,8 +161,33 @@ void MonitorCore::AllowDirectReading(bool allowed)
     if (m_taskIndex < 0)
         return;
     const TTaskRecord& t = task();
+    m_reading.SetTimeLimit(t.ConnectTimeout);
     m_reading.SetAllowed(allowed && t.GuideUrl.empty() && t.ElementId.empty() && m_chainTask.empty() &&
                          t.Requester < 0);
+}
+
+// A direct read that went past a limit says so in the task's log: the browser reads the page.
+void MonitorCore::reportLimitHit()
+{
+    std::string_view line;
+    switch (m_reading.TakeLimitHit()) {
+    case DirectRefusal::TooLarge:
+        line = texts::kDirectTooLarge;
+        break;
+    case DirectRefusal::TooSlow:
+        line = texts::kDirectTooSlow;
+        break;
+    case DirectRefusal::TooDeep:
+        line = texts::kDirectTooDeep;
+        break;
+    case DirectRefusal::OverBudget:
+        line = texts::kDirectOverBudget;
+        break;
+    default:
+        return;
+    }
+    if (m_events.message)
+        m_events.message(std::string(line));
 }
 
 // After a cycle's text: the task may go on directly, or back to the browser.
@@ -173,6 +198,7 @@ void MonitorCore::afterRead(const std::string& text, bool direct, int outcome)
     const bool records = outcome >= OutcomeRecordsCut;
     const bool changed = direct ? m_reading.AfterDirectRead(!text.empty(), records, TickCount())
                                 : m_reading.AfterBrowserRead(task().PageUrl(), text, records, TickCount());
+    reportLimitHit();
     if (changed && m_events.readingMode)
         m_events.readingMode(m_reading.Direct());
 }
@@ -560,6 +586,7 @@ restart:
             m_events.refresh();
         if (!m_reading.Direct()) { // a direct read has no page to wait for
             m_reading.BeforeBrowserRead(t.PageUrl(), TickCount());
+            reportLimitHit();
             waitUntilReady();
         }
     }

@@ -111,6 +111,7 @@ public:
 private:
     // Reads the page directly into the slot; a failed read sends the task back to the browser.
     void readDirectly();
+    void reportLimitHit();
     static void giveBackFreeMemory();
     TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
     bool sleepMs(int ms);

@@ -292,10 +292,8 @@ void TFrame4::HandOver(std::string text)
     if (!m_thread)
         return;
     // A direct read of the page sends what the browser sends (for a task that may read directly).
-    TTaskRecord* t = task();
-    if (t && m_thread->Core().Reading().Allowed())
-        m_thread->Core().Reading().SetSource(BrowserCookiesFor(QUrl::fromUserInput(FromGbk(t->PageUrl()))),
-                                             BrowserProfile()->httpUserAgent().toStdString());
+    if (task() && m_thread->Core().Reading().Allowed())
+        m_thread->Core().Reading().SetSource(BrowserCookies(), BrowserProfile()->httpUserAgent().toStdString());
     m_thread->SetPageText(std::move(text));
 }
 

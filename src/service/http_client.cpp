@@ -76,13 +76,16 @@ struct Stall
     curl_off_t down = 0, up = 0;
     long limitMs = 0;
     const std::atomic<bool>* cancel = nullptr; // ends the transfer when set
+    bool cancelled = false, stalled = false;   // why it was ended
 };
 
 int checkStall(void* data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow)
 {
     Stall& s = *static_cast<Stall*>(data);
-    if (s.cancel && *s.cancel)
+    if (s.cancel && *s.cancel) {
+        s.cancelled = true;
         return 1;
+    }
     const auto now = std::chrono::steady_clock::now();
     curl_off_t connected = 0;
     curl().easy_getinfo(s.handle, CURLINFO_CONNECT_TIME_T, &connected);
@@ -92,17 +95,61 @@ int checkStall(void* data, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_
         s.last = now;
         return 0;
     }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(now - s.last).count() > s.limitMs ? 1 : 0;
+    s.stalled = std::chrono::duration_cast<std::chrono::milliseconds>(now - s.last).count() > s.limitMs;
+    return s.stalled ? 1 : 0;
 }
 
-size_t collectHeader(char* data, size_t size, size_t count, void* target)
+// A body taken up to a limit of decoded bytes: past it the transfer ends (a small
+// compressed body can inflate to gigabytes).
+struct Sink
 {
-    std::string line(data, size * count);
-    std::string lower = line;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (lower.rfind("content-type:", 0) == 0)
-        *static_cast<std::string*>(target) = line.substr(13);
-    return size * count;
+    std::string* body = nullptr;
+    size_t maxBytes = 0; // 0: no limit
+    bool over = false;
+};
+
+size_t collectUpTo(char* data, size_t size, size_t count, void* target)
+{
+    Sink& sink = *static_cast<Sink*>(target);
+    const size_t n = size * count;
+    if (sink.maxBytes > 0 && sink.body->size() + n > sink.maxBytes) {
+        sink.over = true;
+        return 0; // a write error ends the transfer
+    }
+    sink.body->append(data, n);
+    return n;
+}
+
+// The profile's cookies as lines of libcurl's cookie engine, which then sends each
+// host only its own, by domain, path, Secure and expiry, at every hop of a read.
+std::vector<std::string> cookieLines(const CookieList& cookies)
+{
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    auto clean = [](const std::string& field) {
+        return std::none_of(field.begin(), field.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+    };
+    std::vector<std::string> lines;
+    lines.reserve(cookies.size());
+    for (const BrowserCookie& c : cookies) {
+        if ((c.expires != 0 && c.expires <= now) || c.name.empty() || !clean(c.name) || !clean(c.value) ||
+            !clean(c.domain) || !clean(c.path))
+            continue;
+        const bool subdomains = !c.domain.empty() && c.domain[0] == '.';
+        const std::string domain = subdomains ? c.domain.substr(1) : c.domain;
+        if (domain.empty())
+            continue;
+        std::string line = c.httpOnly ? "#HttpOnly_" : "";
+        line += domain;
+        line += subdomains ? "\tTRUE\t" : "\tFALSE\t";
+        line += c.path.empty() ? "/" : c.path;
+        line += c.secure ? "\tTRUE\t" : "\tFALSE\t";
+        line += std::to_string(std::max<int64_t>(c.expires, 0));
+        line += '\t' + c.name + '\t' + c.value;
+        lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 // An easy handle released on every path.
@@ -135,7 +182,6 @@ struct Easy
             set(handle, CURLOPT_TIMEOUT_MS, totalMs);
     }
 
-private:
     Stall stall{};
 };
 
@@ -196,67 +242,70 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
     return status == 200 ? reply : std::string();
 }
 
-std::string HttpGet(const std::string& url, const std::string& cookies)
+namespace {
+
+FetchFailure failureOf(CURLcode code, const Stall& stall, const Sink& sink)
 {
-    Easy easy;
-    if (!easy.handle)
-        return {};
-    std::string body, contentType;
-    CURL* h = easy.handle;
-    const Curl& api = curl();
-    auto set = api.easy_setopt;
-    easy.header("If-Modified-Since: 0");
-    set(h, CURLOPT_URL, url.c_str());
-    set(h, CURLOPT_HTTPHEADER, easy.headers);
-    set(h, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    set(h, CURLOPT_FOLLOWLOCATION, 0L);
-    set(h, CURLOPT_NOSIGNAL, 1L);
-    if (!cookies.empty())
-        set(h, CURLOPT_COOKIE, cookies.c_str());
-    easy.limit(60000, 30000);
-    set(h, CURLOPT_WRITEFUNCTION, collect);
-    set(h, CURLOPT_WRITEDATA, &body);
-    set(h, CURLOPT_HEADERFUNCTION, collectHeader);
-    set(h, CURLOPT_HEADERDATA, &contentType);
-    if (api.easy_perform(h) != CURLE_OK)
-        return {};
-    long status = 0;
-    api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status != 200 && status != 302)
-        return {};
-    std::string charset = charsetOf(contentType);
-    if (charset.empty() && body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        charset = "utf-8";
-    if (body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0 && charset == "utf-8")
-        body.erase(0, 3);
-    return CharsetToGbk(body, charset);
+    if (sink.over || code == CURLE_FILESIZE_EXCEEDED)
+        return FetchFailure::TooLarge;
+    if (stall.cancelled)
+        return FetchFailure::Cancelled;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return FetchFailure::NoSuchHost;
+    case CURLE_COULDNT_CONNECT:
+        return FetchFailure::Refused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FetchFailure::TimedOut;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return stall.stalled ? FetchFailure::TimedOut : FetchFailure::Other;
+    default:
+        return FetchFailure::Other;
+    }
 }
 
-FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, const std::string& userAgent,
-                          long connectMs, long stallMs, const std::atomic<bool>* cancel)
+} // namespace
+
+FetchedPage HttpFetchPage(const PageRequest& request)
 {
     FetchedPage page;
     Easy easy;
-    if (!easy.handle)
+    if (!easy.handle) {
+        page.failure = FetchFailure::Other;
         return page;
+    }
     CURL* h = easy.handle;
     const Curl& api = curl();
     auto set = api.easy_setopt;
-    set(h, CURLOPT_URL, url.c_str());
-    set(h, CURLOPT_ACCEPT_ENCODING, ""); // every encoding this libcurl decodes
-    set(h, CURLOPT_FOLLOWLOCATION, 1L);
+    set(h, CURLOPT_URL, request.url.c_str());
+    for (const std::string& header : request.headers)
+        easy.header(header);
+    if (easy.headers)
+        set(h, CURLOPT_HTTPHEADER, easy.headers);
+    set(h, CURLOPT_ACCEPT_ENCODING, request.acceptEncoding.c_str());
+    set(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
     set(h, CURLOPT_MAXREDIRS, 20L);
+    set(h, CURLOPT_PROTOCOLS_STR, "http,https");
     set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(h, CURLOPT_NOSIGNAL, 1L);
-    if (!userAgent.empty())
-        set(h, CURLOPT_USERAGENT, userAgent.c_str());
-    if (!cookies.empty())
-        set(h, CURLOPT_COOKIE, cookies.c_str());
-    easy.limit(connectMs, stallMs, 0, cancel);
-    set(h, CURLOPT_WRITEFUNCTION, collect);
-    set(h, CURLOPT_WRITEDATA, &page.body);
-    if (api.easy_perform(h) != CURLE_OK) {
-        page.body.clear();
+    if (!request.userAgent.empty())
+        set(h, CURLOPT_USERAGENT, request.userAgent.c_str());
+    // The cookie engine, never a Cookie header: a header would go to every host
+    // a redirect reaches.
+    set(h, CURLOPT_COOKIEFILE, "");
+    if (request.cookies)
+        for (const std::string& line : cookieLines(*request.cookies))
+            set(h, CURLOPT_COOKIELIST, line.c_str());
+    easy.limit(request.connectMs, request.stallMs, request.totalMs, request.cancel);
+    Sink sink{.body = &page.body, .maxBytes = request.maxBytes};
+    if (request.maxBytes > 0)
+        set(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBytes));
+    set(h, CURLOPT_WRITEFUNCTION, collectUpTo);
+    set(h, CURLOPT_WRITEDATA, &sink);
+    const CURLcode code = api.easy_perform(h);
+    if (code != CURLE_OK) {
+        page.failure = failureOf(code, easy.stall, sink);
+        std::string().swap(page.body);
         return page;
     }
     api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &page.status);
@@ -267,6 +316,38 @@ FetchedPage HttpFetchPage(const std::string& url, const std::string& cookies, co
     if (api.easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         page.url = effective;
     return page;
+}
+
+std::string HttpGet(const std::string& url, std::shared_ptr<const CookieList> cookies, const std::string& userAgent,
+                    FetchedPage* fetched, const std::atomic<bool>* cancel)
+{
+    PageRequest request;
+    request.url = url;
+    request.cookies = std::move(cookies);
+    request.userAgent = userAgent;
+    request.connectMs = 60000;
+    request.stallMs = 30000;
+    request.maxBytes = kMaxTextBytes;
+    request.followRedirects = false;
+    request.headers = {"If-Modified-Since: 0"}; // no cached copy
+    request.acceptEncoding = "gzip, deflate";
+    request.cancel = cancel;
+    FetchedPage page = HttpFetchPage(request);
+    std::string text;
+    if (page.failure == FetchFailure::None && (page.status == 200 || page.status == 302)) {
+        std::string charset = charsetOf(page.contentType);
+        std::string& body = page.body;
+        if (charset.empty() && body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            charset = "utf-8";
+        if (body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0 && charset == "utf-8")
+            body.erase(0, 3);
+        text = CharsetToGbk(body, charset);
+    }
+    if (fetched) {
+        page.body.clear();
+        *fetched = std::move(page);
+    }
+    return text;
 }
 
 } // namespace vexory

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <pthread.h>
+
 using namespace vexory;
 
 TEST(DirectPage, TheEncodingComesFromTheMarkTheHeaderOrTheMeta)
@@ -110,4 +113,93 @@ TEST(DirectPage, APageIsReadOnlyWhenItCanBeReadAsTheBrowserReadsIt)
     EXPECT_FALSE(DirectPageText("<meta charset=utf-8>plain", "text/plain", url));
     EXPECT_FALSE(DirectPageText("<meta charset=utf-8><noscript><p>x</p></noscript>", "text/html", url));
     EXPECT_FALSE(DirectPageText("<meta charset=utf-8><a href='http://\xE4\xB8\xAD.cn/'>", "text/html", url));
+}
+
+TEST(DirectPage, RawTextAndNamespacedAttributesAreWrittenAsABrowserWritesThem)
+{
+    // The content of these is text to the parser, and innerHTML writes it back as
+    // it stands, never escaped; attributes in the XML namespaces keep their prefix.
+    const struct
+    {
+        std::string html, inner;
+    } cases[] = {
+        {"<iframe><b>&amp;</b></iframe>", "<head></head><body><iframe><b>&amp;</b></iframe></body>"},
+        {"<xmp><b>&amp;</b></xmp>", "<head></head><body><xmp><b>&amp;</b></xmp></body>"},
+        {"<noembed><b>&amp;</b></noembed>", "<head></head><body><noembed><b>&amp;</b></noembed></body>"},
+        {"<noframes><b>&amp;</b></noframes>", "<head><noframes><b>&amp;</b></noframes></head><body></body>"},
+        {"<plaintext><b>&amp;</b></plaintext>",
+         "<head></head><body><plaintext><b>&amp;</b></plaintext></plaintext></body>"}, // the rest is its text
+        {"<p>&lt;b&gt;</p>", "<head></head><body><p>&lt;b&gt;</p></body>"}, // and other text escaped
+        {"<svg xml:lang=en xmlns:xlink='http://www.w3.org/1999/xlink' xmlns='http://www.w3.org/2000/svg'></svg>",
+         "<head></head><body><svg xml:lang=\"en\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+         "xmlns=\"http://www.w3.org/2000/svg\"></svg></body>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(InnerHtmlOfDocument(c.html), c.inner) << c.html;
+}
+
+namespace {
+
+// Runs `work` on a thread with a small stack, as a recursion on a page's depth
+// would overflow it long before a thread's usual 8 MB.
+void onSmallStack(const std::function<void()>& work)
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 512 * 1024);
+    pthread_t thread;
+    auto call = [](void* w) -> void* {
+        (*static_cast<const std::function<void()>*>(w))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, call, const_cast<std::function<void()>*>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+std::string repeated(std::string_view piece, size_t times)
+{
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+} // namespace
+
+TEST(DirectPage, NoPageCanTakeMoreThanItsLimitsAndWhatIsPastThemIsLeftToTheBrowser)
+{
+    const std::string url = "http://h.example/";
+    const std::string head = "<meta charset=utf-8>";
+    DirectRefusal why = DirectRefusal::None;
+
+    // Nested deeper than a browser nests: its tree would be another. Written out by a
+    // loop, whatever the depth.
+    onSmallStack([&] {
+        const std::string deep = head + repeated("<div>", 8000);
+        EXPECT_FALSE(DirectPageText(deep, "text/html", url, &why));
+        EXPECT_EQ(why, DirectRefusal::TooDeep);
+        EXPECT_EQ(InnerHtmlOfDocument(repeated("<div>", 8000)).size(), 26u + 8000 * 11);
+        // Within the limit it reads.
+        EXPECT_TRUE(DirectPageText(head + repeated("<div>", 400), "text/html", url, &why));
+        EXPECT_EQ(why, DirectRefusal::None);
+    });
+
+    // Markup whose parse takes far longer than its size: one element with 60,000
+    // attributes (each looked for among the ones before), and 100,000 levels.
+    std::string attributes = head + "<p";
+    for (int i = 0; i < 60000; ++i)
+        attributes += " a" + std::to_string(i) + "=1";
+    EXPECT_FALSE(DirectPageText(attributes + ">", "text/html", url, &why));
+    EXPECT_EQ(why, DirectRefusal::OverBudget);
+    EXPECT_FALSE(DirectPageText(head + repeated("<div>", 100000), "text/html", url, &why));
+    EXPECT_EQ(why, DirectRefusal::OverBudget);
+    // Misnested formatting elements, cloned again at every step.
+    EXPECT_FALSE(DirectPageText(head + repeated("<b><i><u><s>x</p>", 20000), "text/html", url, &why));
+    EXPECT_EQ(why, DirectRefusal::OverBudget);
+
+    // Past the size limit.
+    EXPECT_FALSE(DirectPageText(head + std::string(kMaxDirectPageBytes, 'x'), "text/html", url, &why));
+    EXPECT_EQ(why, DirectRefusal::TooLarge);
 }

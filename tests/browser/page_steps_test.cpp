@@ -51,11 +51,7 @@ struct Scripted : PageBrowser, PageStepHost, WizardStepHost
         script();
         return clickWorks;
     }
-    bool ShowAsText(const std::string& encodedUrl) override
-    {
-        note("fetch " + encodedUrl);
-        return true;
-    }
+    void ShowAsText(const std::string& encodedUrl) override { note("fetch " + encodedUrl); }
     void Unload() override { note("unload"); }
     void WaitForPage() override
     {

@@ -39,13 +39,15 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
 {
     std::string served = rows(2);
     int requests = 0;
-    std::string cookiesSent;
-    DirectReading reading([&](const std::string& url, const std::string& cookies, const std::string&) {
+    PageRequest sent;
+    DirectReading reading([&](const PageRequest& request) {
         ++requests;
-        cookiesSent = cookies;
-        return FetchedPage{200, "text/html", url, served};
+        sent = request;
+        return FetchedPage{200, "text/html", request.url, served};
     });
-    reading.SetSource("s=1", "agent");
+    const auto cookies = std::make_shared<const CookieList>(CookieList{{.domain = "h.example", .name = "s", .value = "1"}});
+    reading.SetSource(cookies, "agent");
+    reading.SetTimeLimit(7000);
 
     // Not allowed: never read directly, never compared.
     EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), true, 0));
@@ -55,7 +57,11 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     reading.SetAllowed(true);
     EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), true, 1000));
     EXPECT_TRUE(reading.Direct());
-    EXPECT_EQ(cookiesSent, "s=1");
+    // With the browser's cookies and user agent, within the task's time and the size limit.
+    EXPECT_EQ(sent.cookies, cookies);
+    EXPECT_EQ(sent.userAgent, "agent");
+    EXPECT_EQ(sent.totalMs, 7000);
+    EXPECT_EQ(sent.maxBytes, kMaxDirectPageBytes);
     EXPECT_EQ(reading.Read(kUrl).value_or(""), browserText(2));
     EXPECT_FALSE(reading.AfterDirectRead(true, true, 2000));
 
@@ -91,8 +97,8 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
 TEST(DirectReading, APageThatChangedBetweenTheTwoReadsIsComparedAgainAtTheNextRead)
 {
     std::string served = rows(3); // a row came between the browser's read and the direct one
-    DirectReading reading([&](const std::string& url, const std::string&, const std::string&) {
-        return FetchedPage{200, "text/html", url, served};
+    DirectReading reading([&](const PageRequest& request) {
+        return FetchedPage{200, "text/html", request.url, served};
     });
     reading.SetAllowed(true);
     EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), true, 1000));
@@ -104,8 +110,8 @@ TEST(DirectReading, TheDirectReadForAComparisonIsMadeAsTheBrowserBeginsToRead)
     // The page changes every cycle a moment after the browser read it: compared with
     // a direct read made as the browser began, it reads the same.
     std::string served = rows(2);
-    DirectReading reading([&](const std::string& url, const std::string&, const std::string&) {
-        return FetchedPage{200, "text/html", url, served};
+    DirectReading reading([&](const PageRequest& request) {
+        return FetchedPage{200, "text/html", request.url, served};
     });
     reading.SetAllowed(true);
     for (int n = 2; n < 2 + DirectReading::kCompareTries; ++n) {
@@ -139,4 +145,33 @@ TEST(DirectReading, AStoppingTaskDoesNotWaitForAPageThatDoesNotAnswer)
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
     stopper.join();
     released = true;
+}
+
+TEST(DirectReading, AReadPastALimitSaysWhichOnceAndTheBrowserReadsThePage)
+{
+    FetchedPage answer{200, "text/html", kUrl, ""};
+    std::string nested = "<meta charset=utf-8>";
+    for (int i = 0; i < 600; ++i)
+        nested += "<i>";
+    DirectReading reading([&](const PageRequest&) { return answer; });
+    reading.SetAllowed(true);
+    const struct
+    {
+        FetchFailure failure;
+        std::string body;
+        DirectRefusal limit;
+    } cases[] = {
+        {FetchFailure::TooLarge, "", DirectRefusal::TooLarge},
+        {FetchFailure::TimedOut, "", DirectRefusal::TooSlow},
+        {FetchFailure::None, nested, DirectRefusal::TooDeep},
+        {FetchFailure::Refused, "", DirectRefusal::None}, // not a limit: the browser says why itself
+        {FetchFailure::None, "<p>no charset</p>", DirectRefusal::None},
+    };
+    for (const auto& c : cases) {
+        answer.failure = c.failure;
+        answer.body = c.body;
+        EXPECT_FALSE(reading.Read(kUrl));
+        EXPECT_EQ(reading.TakeLimitHit(), c.limit);
+        EXPECT_EQ(reading.TakeLimitHit(), DirectRefusal::None); // said once
+    }
 }

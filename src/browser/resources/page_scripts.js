@@ -18,13 +18,16 @@ var vexory = {
         // Addresses in the text are whole, as the page's links resolve them. The
         // lists are static snapshots (a live collection changed while it is walked
         // costs a walk per element), and only relative addresses are rewritten.
+        // The selectors also match SVG's <a href>, whose href is no string but an
+        // animated value: those (and anything else without a string address) stay
+        // as they are.
         try {
             var links = document.querySelectorAll("a[href], area[href]");
             for (var i = 0; i < links.length; i++) {
                 vexory.checkLimit(i);
                 var link = links[i];
                 var whole = link.href;
-                if (link.getAttribute("href") !== whole)
+                if (typeof whole === "string" && link.getAttribute("href") !== whole)
                     link.setAttribute("href", whole);
             }
             var images = document.querySelectorAll("img[src]");
@@ -32,7 +35,7 @@ var vexory = {
                 vexory.checkLimit(k);
                 var image = images[k];
                 var source = image.src;
-                if (image.getAttribute("src") !== source)
+                if (typeof source === "string" && image.getAttribute("src") !== source)
                     image.setAttribute("src", source);
             }
         } catch (e) {
