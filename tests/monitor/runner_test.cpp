@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -160,6 +161,7 @@ private slots:
     void elementTaskClicksInsteadOfReloading();
     void guideTaskWaitsForStart();
     void downloadIsMonitoredAsText();
+    void aDownloadIsFetchedWithoutHoldingTheWindow();
     void busyPageIsReadEveryCycle();
     void currentUrlInEveryForm();
     void twoPanelsClaimTheSameRecordOnce();
@@ -357,6 +359,60 @@ void RunnerTest::downloadIsMonitoredAsText()
     for (auto& panel : panels)
         QVERIFY2(!memoText(*panel).contains(FromGbk(texts::kNoSource)), qPrintable(memoText(*panel)));
     account.StopAll = 1;
+}
+
+void RunnerTest::aDownloadIsFetchedWithoutHoldingTheWindow()
+{
+    // The browser's own request is served at once; the fetches of the text wait
+    // until the test lets them go (or 20 s): a fetch made on the window's thread
+    // would hold the window for as long.
+    std::atomic<int> hits{0};
+    std::atomic<bool> released{false}, failing{false};
+    std::mutex mutex;
+    std::string agent;
+    TestHttpServer files;
+    files.routes().Get("/slow.txt", [&](const httplib::Request& req, httplib::Response& res) {
+        if (hits++ > 0) {
+            for (int i = 0; i < 1000 && !released; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::lock_guard lock(mutex);
+            agent = req.get_header_value("User-Agent");
+        }
+        if (failing) {
+            res.status = 500;
+            return;
+        }
+        res.set_header("Content-Disposition", "attachment; filename=\"data.txt\"");
+        res.set_content("<table><tr><td>row1</td></tr></table>", "application/octet-stream");
+    });
+    files.start();
+    QWidget host;
+    host.resize(800, 600);
+    WebEngineBrowser browser(&host);
+    QSignalSpy downloads(&browser, &WebEngineBrowser::DownloadRequested);
+    browser.Navigate(files.url("/slow.txt"));
+    QTRY_VERIFY_WITH_TIMEOUT(downloads.count() == 1, 15000);
+    const QUrl url = downloads[0][0].toUrl();
+
+    const auto begun = std::chrono::steady_clock::now();
+    browser.ShowAsText(url);
+    QVERIFY(std::chrono::steady_clock::now() - begun < std::chrono::seconds(10));
+    QVERIFY(browser.State().busy); // a page load until the text is written
+    released = true;
+    QTRY_VERIFY_WITH_TIMEOUT(browser.PageSource().find("row1") != std::string::npos, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!browser.State().busy, 15000);
+    {
+        std::lock_guard lock(mutex);
+        QCOMPARE(QString::fromStdString(agent), BrowserProfile()->httpUserAgent());
+    }
+
+    // A fetch that brings nothing is a failed load, and says why.
+    failing = true;
+    QSignalSpy failed(&browser, &WebEngineBrowser::LoadFailed);
+    browser.ShowAsText(url);
+    QTRY_VERIFY_WITH_TIMEOUT(failed.count() == 1, 15000);
+    QCOMPARE(failed[0][0].toString(), QStringLiteral("服务器回答 HTTP 500"));
+    QVERIFY(!browser.State().busy);
 }
 
 void RunnerTest::busyPageIsReadEveryCycle()
@@ -732,6 +788,19 @@ void RunnerTest::directTextIsTheBrowsers()
          "text/html; charset=utf-8", true},
         {"custom elements", "<my-row Data-A=1><x-y>t</x-y></my-row><p><section>s</section>", "text/html; charset=utf-8", true},
         {"Big5", "<meta charset=big5><p>\xA4\xA4\xA4\xE5</p>", "text/html", true},
+        {"raw text", "<iframe><b>&amp;</b></iframe><xmp><b>&amp;</b></xmp><noembed><b>&amp;</b></noembed>"
+                     "<noframes><b>&amp;</b></noframes><plaintext><b>&amp;</b></plaintext>",
+         "text/html; charset=utf-8", true},
+        {"links in SVG", "<svg xmlns:xlink=\"http://www.w3.org/1999/xlink\" xml:lang=\"en\"><a href=\"s.html\">s</a>"
+                         "<a xlink:href=\"t.html\">t</a></svg><a href=\"h.html\">h</a>",
+         "text/html; charset=utf-8", true},
+        {"nested 450 deep", "<meta charset=utf-8>" + [] {
+             std::string nested;
+             for (int i = 0; i < 450; ++i)
+                 nested += "<div>";
+             return nested + "x";
+         }(),
+         "text/html", true},
         {"noscript", "<meta charset=utf-8><noscript><p>x</p></noscript>", "text/html", false},
         {"no charset", "<p>x</p>", "text/html", false},
     };
