@@ -4,6 +4,7 @@
 #include "base/encoding.h"
 #include "model/task_store.h"
 #include "platform/codepage.h"
+#include "support/hostile_bodies.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
@@ -12,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -297,4 +300,93 @@ TEST(Autorun, LoginsOnAGuidePageLastAcrossTasksAndRestarts)
     // The page cache is on disk in the profile, where the memory trimming measures it.
     std::error_code ec;
     EXPECT_FALSE(std::filesystem::is_empty(home.file("browser/cache"), ec)) << ec.message();
+}
+
+namespace {
+
+// The peak resident memory of a process, in bytes (its own, not its renderers').
+size_t peakResident(pid_t pid)
+{
+    const std::string status = ReadBytes("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? 0 : std::stoull(status.substr(at + 6)) * 1024;
+}
+
+} // namespace
+
+TEST(Autorun, HostilePagesCostOnlyTheirOwnTasks)
+{
+    // Beside four tasks whose pages attack a reader (nested 100,000 deep, a gzip
+    // body of 1 GB, 60,000 attributes on one element, a byte every 2 s), a plain
+    // task reports every cycle, and the program lives within its memory.
+    const std::string deep = RepeatedPage("<div>", 100000);
+    const std::string bomb = GzipBomb(size_t{1} << 30);
+    const std::string attributes = ManyAttributesPage(60000);
+    std::atomic<int> plain{0};
+    std::atomic<bool> ending{false};
+    TestHttpServer site;
+    site.routes().Get("/plain", [&](const httplib::Request&, httplib::Response& res) {
+        std::string rows;
+        for (int i = 0, n = ++plain; i <= n; ++i)
+            rows += "<tr><td>row " + std::to_string(i) + "</td></tr>";
+        res.set_content("<html><body><table>" + rows + "</table></body></html>", "text/html; charset=utf-8");
+    });
+    site.routes().Get("/deep", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(deep, "text/html");
+    });
+    site.routes().Get("/bomb", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(bomb, "text/html; charset=utf-8");
+    });
+    site.routes().Get("/attributes", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(attributes, "text/html");
+    });
+    site.routes().Get("/trickle", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/html; charset=utf-8", [&](size_t offset, httplib::DataSink& sink) {
+            for (int i = 0; i < 20 && !ending; ++i)
+                std::this_thread::sleep_for(100ms);
+            return !ending && offset < 1000 && sink.write("<td>x</td>", 10);
+        });
+    });
+    site.start();
+
+    TempDir home;
+    TAccountRecord account;
+    for (const char* path : {"/plain", "/deep", "/bomb", "/attributes", "/trickle"}) {
+        account.Tasks.push_back(MakeTask(path + 1, site.url(path), "<td>{>item<}</td>", 5000, 8000));
+        account.Tasks.back().Checked = true;
+    }
+    ASSERT_TRUE(WriteStore(account, home.file("vexory.vxt")));
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nautologin=0\r\nserver=127.0.0.1:1\r\n"
+                                        "directread=1\r\n");
+    const pid_t pid = startVexory(home.path());
+    ASSERT_GE(pid, 0);
+    const std::string log = home.file("dravik.log");
+    const std::string reported = "[ plain" + Utf8ToGbk(" ] 数据验证通过");
+    auto reports = [&] {
+        const std::string text = ReadBytes(log);
+        size_t n = 0;
+        for (size_t at = text.find(reported); at != std::string::npos; at = text.find(reported, at + 1))
+            ++n;
+        return n;
+    };
+    // Eight cycles once the plain task reports (a cycle is 5 s and the 2 s the page
+    // must stay quiet): a report within two cycles each time, the program alive.
+    EXPECT_TRUE(waitFor([&] { return reports() >= 1; }, 90s)) << GbkToUtf8(ReadBytes(log));
+    size_t peak = 0;
+    for (int cycle = 0; cycle < 8; ++cycle) {
+        const size_t before = reports();
+        EXPECT_TRUE(waitFor([&] { return reports() > before || ::waitpid(pid, nullptr, WNOHANG) != 0; }, 15s))
+            << "no report in 15 s";
+        ASSERT_EQ(::waitpid(pid, nullptr, WNOHANG), 0) << "the program ended";
+        peak = std::max(peak, peakResident(pid));
+    }
+    ending = true;
+    int status = 0;
+    EXPECT_TRUE(endWithSigterm(pid, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(peak, size_t{1536} << 20) << "peak resident memory";
+#endif
+    std::printf("hostile pages: %zu reports of the plain task, peak resident %zu MB\n", reports(), peak >> 20);
 }

@@ -6,6 +6,7 @@
 #include "browser/direct_page.h"
 #include "browser/page_encoding.h"
 #include "browser/url_resolve.h"
+#include "support/hostile_bodies.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <pthread.h>
 
 using namespace vexory;
+using vexory::test::ManyAttributesPage;
+using vexory::test::RepeatedPage;
 
 TEST(DirectPage, TheEncodingComesFromTheMarkTheHeaderOrTheMeta)
 {
@@ -157,49 +160,36 @@ void onSmallStack(const std::function<void()>& work)
     pthread_attr_destroy(&attributes);
 }
 
-std::string repeated(std::string_view piece, size_t times)
-{
-    std::string out;
-    out.reserve(piece.size() * times);
-    for (size_t i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
-
 } // namespace
 
 TEST(DirectPage, NoPageCanTakeMoreThanItsLimitsAndWhatIsPastThemIsLeftToTheBrowser)
 {
     const std::string url = "http://h.example/";
-    const std::string head = "<meta charset=utf-8>";
     DirectRefusal why = DirectRefusal::None;
 
     // Nested deeper than a browser nests: its tree would be another. Written out by a
     // loop, whatever the depth.
     onSmallStack([&] {
-        const std::string deep = head + repeated("<div>", 8000);
+        const std::string deep = RepeatedPage("<div>", 8000);
         EXPECT_FALSE(DirectPageText(deep, "text/html", url, &why));
         EXPECT_EQ(why, DirectRefusal::TooDeep);
-        EXPECT_EQ(InnerHtmlOfDocument(repeated("<div>", 8000)).size(), 26u + 8000 * 11);
+        EXPECT_EQ(InnerHtmlOfDocument(deep).size(), 48u + 8000 * 11);
         // Within the limit it reads.
-        EXPECT_TRUE(DirectPageText(head + repeated("<div>", 400), "text/html", url, &why));
+        EXPECT_TRUE(DirectPageText(RepeatedPage("<div>", 400), "text/html", url, &why));
         EXPECT_EQ(why, DirectRefusal::None);
     });
 
     // Markup whose parse takes far longer than its size: one element with 60,000
     // attributes (each looked for among the ones before), and 100,000 levels.
-    std::string attributes = head + "<p";
-    for (int i = 0; i < 60000; ++i)
-        attributes += " a" + std::to_string(i) + "=1";
-    EXPECT_FALSE(DirectPageText(attributes + ">", "text/html", url, &why));
+    EXPECT_FALSE(DirectPageText(ManyAttributesPage(60000), "text/html", url, &why));
     EXPECT_EQ(why, DirectRefusal::OverBudget);
-    EXPECT_FALSE(DirectPageText(head + repeated("<div>", 100000), "text/html", url, &why));
+    EXPECT_FALSE(DirectPageText(RepeatedPage("<div>", 100000), "text/html", url, &why));
     EXPECT_EQ(why, DirectRefusal::OverBudget);
     // Misnested formatting elements, cloned again at every step.
-    EXPECT_FALSE(DirectPageText(head + repeated("<b><i><u><s>x</p>", 20000), "text/html", url, &why));
+    EXPECT_FALSE(DirectPageText(RepeatedPage("<b><i><u><s>x</p>", 20000), "text/html", url, &why));
     EXPECT_EQ(why, DirectRefusal::OverBudget);
 
     // Past the size limit.
-    EXPECT_FALSE(DirectPageText(head + std::string(kMaxDirectPageBytes, 'x'), "text/html", url, &why));
+    EXPECT_FALSE(DirectPageText(RepeatedPage("x", kMaxDirectPageBytes), "text/html", url, &why));
     EXPECT_EQ(why, DirectRefusal::TooLarge);
 }

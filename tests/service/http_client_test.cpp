@@ -2,10 +2,10 @@
 
 #include "platform/codepage.h"
 #include "service/http_client.h"
+#include "support/hostile_bodies.h"
 #include "support/test_http_server.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -167,29 +167,6 @@ TEST(HttpGet, CompressedPagesAreDecoded)
 
 namespace {
 
-// `size` zero bytes, gzip-compressed: a body that inflates a thousandfold.
-std::string gzipBomb(size_t size)
-{
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
-    const std::string zeros(1 << 20, '\0');
-    std::string out;
-    char buffer[1 << 16];
-    for (size_t done = 0; done < size; done += zeros.size()) {
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
-        z.avail_in = static_cast<uInt>(zeros.size());
-        const int flush = done + zeros.size() >= size ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            z.next_out = reinterpret_cast<Bytef*>(buffer);
-            z.avail_out = sizeof buffer;
-            deflate(&z, flush);
-            out.append(buffer, sizeof buffer - z.avail_out);
-        } while (z.avail_out == 0);
-    }
-    deflateEnd(&z);
-    return out;
-}
-
 std::string cookieHeader(const httplib::Request& req)
 {
     return req.get_header_value("Cookie");
@@ -267,7 +244,7 @@ TEST(HttpFetchPage, EachHostGetsOnlyItsOwnCookiesAtEveryHopOfARedirect)
 
 TEST(HttpFetchPage, AReadEndsAtItsSizeAndTimeLimits)
 {
-    const std::string bomb = gzipBomb(256u << 20); // 256 MB in about 256 KB
+    const std::string bomb = vexory::test::GzipBomb(256u << 20); // 256 MB in about 256 KB
     std::atomic<bool> done{false};
     TestHttpServer server;
     server.routes().Get("/bomb", [&](const httplib::Request&, httplib::Response& res) {

@@ -6,6 +6,7 @@
 var vexory = {
     markStyle: "background-color:rgb(123,236,179)",
     deadline: Infinity,
+    maxSourceChars: 32 * 1024 * 1024,
 
     // Throws once the caller's limit has passed; looked at every 256 steps of a walk.
     checkLimit: function (step) {
@@ -42,7 +43,10 @@ var vexory = {
             if (Date.now() >= vexory.deadline)
                 throw e;
         }
-        return document.documentElement ? document.documentElement.innerHTML : "";
+        // A page's markup beyond what the program takes in (a body that inflated to
+        // gigabytes) is not handed over at all: the cycle goes without text.
+        var html = document.documentElement ? document.documentElement.innerHTML : "";
+        return html.length > vexory.maxSourceChars ? "" : html;
     },
 
     // The element by id; by name (index 0-based, -1 the first); by class token
