@@ -89,14 +89,14 @@ void DirectReading::BeforeBrowserRead(const std::string& url, uint32_t now)
         m_early = Read(url);
 }
 
-bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& browserText, bool hadRecords,
+bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& browserText, const ReadShape& shape,
                                      uint32_t now)
 {
-    m_browserHadRecords = hadRecords;
+    m_browserShape = shape;
     std::optional<std::string> direct = std::exchange(m_early, std::nullopt);
     if (!compareDue(now))
         return false;
-    m_since = now; // the next comparison half an hour after the last of these
+    m_since = now; // the next comparison a recheck after the last of these
     if (!direct)
         direct = Read(url);
     if (direct) {
@@ -111,11 +111,18 @@ bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& 
     return m_direct;
 }
 
-bool DirectReading::AfterDirectRead(bool read, bool hadRecords, uint32_t now)
+bool DirectReading::Doubtful(const ReadShape& direct) const
+{
+    const ReadShape& browser = m_browserShape;
+    return (browser.records > 0 && direct.records == 0) || (browser.records >= 2 && direct.records * 2 < browser.records) ||
+           (direct.markup && !browser.markup) || (direct.emptyField && !browser.emptyField);
+}
+
+bool DirectReading::AfterDirectRead(bool read, const ReadShape& shape, uint32_t now)
 {
     if (!m_direct)
         return false;
-    if (read && !(m_browserHadRecords && !hadRecords) && now - m_since < kRecheckMs)
+    if (read && !Doubtful(shape) && now - m_since < kRecheckMs)
         return false;
     m_direct = false;
     m_compareDue = true;

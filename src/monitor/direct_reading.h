@@ -26,13 +26,21 @@
 
 namespace vexory {
 
+// What a read's records look like.
+struct ReadShape
+{
+    int records = 0;
+    bool markup = false;     // a value holding a tag
+    bool emptyField = false; // a record with an empty field
+};
+
 class DirectReading
 {
 public:
     using Fetch = std::function<FetchedPage(const PageRequest& request)>;
-    static constexpr uint32_t kRecheckMs = 30 * 60 * 1000;
+    static constexpr uint32_t kRecheckMs = 5 * 60 * 1000;
     // Browser reads in a row compared before a page that reads otherwise waits for
-    // the next half hour: a page can change between the browser's read and the direct one.
+    // the next recheck: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
     // A read's time when its task sets no connect time-out.
     static constexpr uint32_t kDefaultReadMs = 60 * 1000;
@@ -65,10 +73,13 @@ public:
     // After a cycle whose text the browser gave: when a comparison is due, compares
     // it with the direct read made as the browser began (read now when there was
     // none); true when the task now reads directly.
-    bool AfterBrowserRead(const std::string& url, const std::string& browserText, bool hadRecords, uint32_t now);
+    bool AfterBrowserRead(const std::string& url, const std::string& browserText, const ReadShape& shape,
+                          uint32_t now);
+    // A direct read whose records look otherwise than the last browser read's.
+    bool Doubtful(const ReadShape& direct) const;
     // After a cycle read directly (`read` false: the read failed): true when the
     // task goes back to the browser.
-    bool AfterDirectRead(bool read, bool hadRecords, uint32_t now);
+    bool AfterDirectRead(bool read, const ReadShape& shape, uint32_t now);
 
 private:
     bool compareDue(uint32_t now);
@@ -85,7 +96,7 @@ private:
     bool m_compareDue = true;       // compare at the next browser read
     int m_compared = 0;             // comparisons in a row that found another text
     std::optional<std::string> m_early; // the direct read made as the browser began
-    bool m_browserHadRecords = false;
+    ReadShape m_browserShape;
     uint32_t m_since = 0;            // when the task began to read directly
 };
 

@@ -195,10 +195,13 @@ void MonitorCore::afterRead(const std::string& text, bool direct, int outcome)
 {
     if (task().Requester >= 0) // a chain's target: its pages are the linked task's to choose
         AllowDirectReading(false);
-    const bool records = outcome >= OutcomeRecordsCut;
-    const bool changed = direct ? m_reading.AfterDirectRead(!text.empty(), records, TickCount())
-                                : m_reading.AfterBrowserRead(task().PageUrl(), text, records, TickCount());
+    const bool doubtful = outcome == OutcomeDoubtful;
+    const bool changed = direct ? m_reading.AfterDirectRead(!text.empty() && !doubtful, m_shape, TickCount())
+                                : m_reading.AfterBrowserRead(task().PageUrl(), text, m_shape, TickCount());
+    m_shape = {};
     reportLimitHit();
+    if (doubtful && m_events.message)
+        m_events.message(std::string(texts::kDirectDoubtful));
     if (changed && m_events.readingMode)
         m_events.readingMode(m_reading.Direct());
 }
@@ -261,6 +264,13 @@ int MonitorCore::Process()
 
     const PreparedPage& prepared = m_preparer.Prepare(page);
     m_cutter.CutOut(prepared.lower);
+    m_shape = shapeOfCut();
+    if (m_slotDirect && m_reading.Doubtful(m_shape)) {
+        // Not what the browser would show: nothing of it is reported or remembered.
+        m_cutter.ClearValues();
+        m_preparer.Release();
+        return OutcomeDoubtful;
+    }
     if (m_cutter.FieldCount() > 0) {
         const int rows = m_cutter.RowCount();
         if (rows == 0)
@@ -280,6 +290,28 @@ int MonitorCore::Process()
     m_cutter.ClearValues();
     m_preparer.Release();
     return cycle.outcome;
+}
+
+// The records of the cut: how many, and whether a value holds a tag or is empty.
+ReadShape MonitorCore::shapeOfCut() const
+{
+    ReadShape shape;
+    if (m_cutter.FieldCount() == 0)
+        return shape;
+    const int rows = m_cutter.RowCount();
+    for (int r = 1; r <= rows; ++r) {
+        bool any = false;
+        for (const std::string& value : m_cutter.Row(r)) {
+            any = any || !value.empty();
+            shape.emptyField = shape.emptyField || value.empty();
+            for (size_t at = value.find('<'); at != std::string::npos && !shape.markup; at = value.find('<', at + 1)) {
+                const char next = at + 1 < value.size() ? value[at + 1] : '\0';
+                shape.markup = (next >= 'a' && next <= 'z') || next == '/' || next == '!';
+            }
+        }
+        shape.records += any ? 1 : 0;
+    }
+    return shape;
 }
 
 // One row of the cut: logged, keyed, checked for news and verified; a new, verified

@@ -37,6 +37,7 @@ enum ProcessOutcome : int
     OutcomeNewVerified = 4,
     OutcomeDelivered = 5,
     OutcomeNotConfirmed = 6,
+    OutcomeDoubtful = -1, // a direct read whose records look otherwise than the browser's: not reported
 };
 
 // What became of a result: shown (not logged in), or the service's answer to its push.
@@ -137,6 +138,7 @@ private:
     int deliverPush();
     void waitUntilReady();
     void afterRead(const std::string& text, bool direct, int outcome);
+    ReadShape shapeOfCut() const;
     void leavingWait();
     std::string clean(const std::string& value) const;
 
@@ -157,6 +159,7 @@ private:
     mutable std::mutex m_slotMutex;
     std::string m_pageText;
     bool m_slotDirect = false; // the slot's text was read directly (by the thread)
+    ReadShape m_shape;         // of the last cut
     std::atomic<bool> m_stop{false};
 };
 

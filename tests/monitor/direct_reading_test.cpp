@@ -33,6 +33,11 @@ std::string browserText(int n)
     return html + "</tbody></table></body>";
 }
 
+ReadShape rowsShape(int n)
+{
+    return ReadShape{.records = n};
+}
+
 } // namespace
 
 TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenItDoesNot)
@@ -50,12 +55,12 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     reading.SetTimeLimit(7000);
 
     // Not allowed: never read directly, never compared.
-    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), true, 0));
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(2), 0));
     EXPECT_EQ(requests, 0);
 
     // Allowed: the first browser read is compared, and the same text goes on directly.
     reading.SetAllowed(true);
-    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), true, 1000));
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(2), 1000));
     EXPECT_TRUE(reading.Direct());
     // With the browser's cookies and user agent, within the task's time and the size limit.
     EXPECT_EQ(sent.cookies, cookies);
@@ -63,31 +68,31 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     EXPECT_EQ(sent.totalMs, 7000);
     EXPECT_EQ(sent.maxBytes, kMaxDirectPageBytes);
     EXPECT_EQ(reading.Read(kUrl).value_or(""), browserText(2));
-    EXPECT_FALSE(reading.AfterDirectRead(true, true, 2000));
+    EXPECT_FALSE(reading.AfterDirectRead(true, rowsShape(3), 2000));
 
     // A direct read that cuts nothing where the browser's did: back to the browser,
     // which compares again and finds its page written by a script now.
-    EXPECT_TRUE(reading.AfterDirectRead(true, false, 3000));
+    EXPECT_TRUE(reading.AfterDirectRead(true, rowsShape(0), 3000));
     EXPECT_FALSE(reading.Direct());
     served = "<meta charset=utf-8><table></table><script>/* writes the rows */</script>";
     // Compared at the next few browser reads (its page may have changed between the
     // two reads), then not again before half an hour.
     for (int k = 0; k < DirectReading::kCompareTries; ++k)
-        EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), true, 4000));
+        EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000));
     const int compared = requests;
-    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), true, 5000));
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 5000));
     EXPECT_EQ(requests, compared);
 
     // Half an hour later the page is plain again: directly from then on, until the
     // next half hour sends it to the browser once more.
     served = rows(3);
-    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), true, 4000 + DirectReading::kRecheckMs));
-    EXPECT_FALSE(reading.AfterDirectRead(true, true, 5000 + DirectReading::kRecheckMs));
-    EXPECT_TRUE(reading.AfterDirectRead(true, true, 4000 + 2 * DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + DirectReading::kRecheckMs));
+    EXPECT_FALSE(reading.AfterDirectRead(true, rowsShape(3), 5000 + DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterDirectRead(true, rowsShape(3), 4000 + 2 * DirectReading::kRecheckMs));
 
     // A read that fails sends it back at once; so does the option turned off.
-    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), true, 4000 + 2 * DirectReading::kRecheckMs));
-    EXPECT_TRUE(reading.AfterDirectRead(false, false, 4001 + 2 * DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + 2 * DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterDirectRead(false, rowsShape(0), 4001 + 2 * DirectReading::kRecheckMs));
     served = "<p>no charset</p>";
     EXPECT_FALSE(reading.Read(kUrl));
     reading.SetAllowed(false);
@@ -101,8 +106,8 @@ TEST(DirectReading, APageThatChangedBetweenTheTwoReadsIsComparedAgainAtTheNextRe
         return FetchedPage{200, "text/html", request.url, served};
     });
     reading.SetAllowed(true);
-    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), true, 1000));
-    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), true, 11000));
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(2), 1000));
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 11000));
 }
 
 TEST(DirectReading, TheDirectReadForAComparisonIsMadeAsTheBrowserBeginsToRead)
@@ -118,7 +123,7 @@ TEST(DirectReading, TheDirectReadForAComparisonIsMadeAsTheBrowserBeginsToRead)
         served = rows(n);
         reading.BeforeBrowserRead(kUrl, 10000 * n);
         served = rows(n + 1);
-        if (reading.AfterBrowserRead(kUrl, browserText(n), true, 10000 * n + 2000))
+        if (reading.AfterBrowserRead(kUrl, browserText(n), rowsShape(n), 10000 * n + 2000))
             break;
     }
     EXPECT_TRUE(reading.Direct());
@@ -174,4 +179,42 @@ TEST(DirectReading, AReadPastALimitSaysWhichOnceAndTheBrowserReadsThePage)
         EXPECT_EQ(reading.TakeLimitHit(), c.limit);
         EXPECT_EQ(reading.TakeLimitHit(), DirectRefusal::None); // said once
     }
+}
+
+TEST(DirectReading, ADirectReadWhoseRecordsLookOtherwiseIsCheckedByTheBrowser)
+{
+    // The last browser read cut 300 plain records; a direct read that looks otherwise
+    // is doubted (and so not reported), one that looks alike goes on.
+    DirectReading reading([](const PageRequest& request) {
+        return FetchedPage{200, "text/html", request.url, rows(2)};
+    });
+    reading.SetAllowed(true);
+    ASSERT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(300), 1000));
+    const struct
+    {
+        ReadShape direct;
+        bool doubtful;
+    } cases[] = {
+        {{.records = 300}, false},
+        {{.records = 420}, false},                  // a listing that grew
+        {{.records = 160}, false},
+        {{.records = 140}, true},                   // far fewer: a pinned row or two in the markup
+        {{.records = 0}, true},                     // nothing
+        {{.records = 300, .markup = true}, true},   // a header row cut as a record
+        {{.records = 300, .emptyField = true}, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(reading.Doubtful(c.direct), c.doubtful) << c.direct.records;
+        if (c.doubtful) {
+            EXPECT_TRUE(reading.AfterDirectRead(true, c.direct, 2000)); // back to the browser
+            EXPECT_FALSE(reading.Direct());
+            ASSERT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(300), 3000));
+        } else {
+            EXPECT_FALSE(reading.AfterDirectRead(true, c.direct, 2000));
+        }
+    }
+    // Markup and empty fields the browser's records had too are the page's own.
+    ASSERT_FALSE(reading.AfterDirectRead(true, {.records = 300}, 4000));
+    reading.AfterBrowserRead(kUrl, browserText(2), {.records = 3, .markup = true, .emptyField = true}, 5000);
+    EXPECT_FALSE(reading.Doubtful({.records = 3, .markup = true, .emptyField = true}));
 }
