@@ -832,12 +832,14 @@ void RunnerTest::directTextIsTheBrowsers()
 
 void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
 {
-    // A plain listing: after one browser read the task reads it directly. When its
-    // rows come to be written by a script, a direct read cuts nothing: the task goes
-    // back to the browser and stays there. New rows are reported either way.
+    // A plain listing below a row pinned in the markup: after one browser read the
+    // task reads it directly. When its rows come to be written by a script, a direct
+    // read cuts the pinned row alone: that is not reported, the task goes back to the
+    // browser and stays there, and the script's new row is reported within two
+    // cycles. Turned back, only rows never sent before are sent.
     std::atomic<bool> scripted{false};
     std::mutex mutex;
-    std::vector<std::string> names{"Apple"};
+    std::vector<std::string> names{"Apple", "Banana", "Cherry", "Date", "Elder"};
     TestHttpServer site;
     site.routes().Get("/switching", [&](const httplib::Request&, httplib::Response& res) {
         std::string rows;
@@ -846,13 +848,14 @@ void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
             for (const std::string& name : names)
                 rows += "<tr><td class=\"name\">" + name + "</td><td>1</td></tr>";
         }
-        const std::string head = "<html><head><meta charset=utf-8></head><body>";
+        const std::string head = "<html><head><meta charset=utf-8></head><body>"
+                                 "<table id=t><tr><td class=\"name\">Pinned</td><td>0</td></tr>";
         if (scripted)
-            res.set_content(head + "<table id=t></table><script>document.getElementById('t').innerHTML = '" + rows +
-                                "';</script></body></html>",
+            res.set_content(head + "</table><script>document.getElementById('t').insertAdjacentHTML('beforeend', '" +
+                                rows + "');</script></body></html>",
                             "text/html");
         else
-            res.set_content(head + "<table>" + rows + "</table></body></html>", "text/html");
+            res.set_content(head + rows + "</table></body></html>", "text/html");
     });
     site.start();
     auto add = [&](const char* name) {
@@ -862,6 +865,7 @@ void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
     TAccountRecord account;
     account.Tasks.push_back(listTask(site.url("/switching")));
     account.Tasks[0].RefreshInterval = 1500;
+    account.Tasks[0].CompareLastScreen = true; // a screen that was never shown must not become the last one
     TFrame4 panel(account, "127.0.0.1:1");
     panel.show();
     panel.SetTask(0);
@@ -878,12 +882,23 @@ void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
     vexory::test::SaveScreen(panel, QStringLiteral("runner-direct"));
 
     scripted = true;
+    const int flipped = panel.RefreshCount();
     add("Script Plum");
-    QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=Script Plum")), 30000);
+    QVERIFY2(panel.RefreshCount() <= flipped + 3, qPrintable(memoText(panel))); // within two cycles
+    QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"));
     QVERIFY(rendererProcesses() > 0);
     const int refreshes = panel.RefreshCount();
     QTRY_VERIFY_WITH_TIMEOUT(panel.RefreshCount() > refreshes + 2, 30000);
     QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("浏览器读取"));
+
+    scripted = false;
+    add("Back Fig");
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=Back Fig")), 30000);
+    const QString memo = memoText(panel);
+    // Three results, one record each; the pinned row and markup never among them.
+    QCOMPARE(memo.count(QStringLiteral("数据验证通过：")), 3);
+    QVERIFY2(!memo.contains(QStringLiteral("数据验证通过：\nname=Pinned")), qPrintable(memo));
+    QVERIFY2(!memo.contains(QStringLiteral("=<")), qPrintable(memo));
     account.StopAll = 1;
 }
