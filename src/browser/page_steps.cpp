@@ -153,6 +153,10 @@ bool PageSteps::openingStep(const PageTarget& target)
             m_host.StartRun();
         } else if (m_direct) {
             // Read without the browser: nothing to refresh.
+        } else if (m_content) {
+            m_browser.ShowContent(*m_content);
+            m_content.reset();
+            m_pageLoaded = false; // from its address again at the refresh after
         } else if (m_pageLoaded) {
             refreshOrFetch();
         } else {
@@ -288,6 +292,12 @@ void PageSteps::ReloadAtNextRefresh()
         m_step = StepReloadUrlThenClick;
     else if (m_step == StepPage)
         m_pageLoaded = false;
+}
+
+void PageSteps::ShowAtNextRefresh(PageContent content)
+{
+    if (m_step == StepPage && m_download.empty())
+        m_content = std::move(content);
 }
 
 void PageSteps::DownloadClaimed(std::string encodedUrl)

@@ -10,7 +10,9 @@
 // the steps it owns, may go away: after each such call the steps look whether
 // they still exist, and end the step at once when they do not.
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vexory {
@@ -47,6 +49,18 @@ int FirstPageStep(const PageTarget& target);
 // else its page): the rest of the sum, StepRefresh when nothing is left.
 int AfterOpeningLoad(int step);
 
+// Bytes a server sent for a page, for the browser to show as it would have shown
+// them: the decision between the browser and a direct read is made on the same bytes.
+struct PageContent
+{
+    std::string bytes;
+    std::string mimeType; // the answer's Content-Type, charset included
+    std::string baseUrl;  // the page's address after redirects
+};
+
+// The browser takes shown bytes as a data: address, of at most 2 MB once encoded.
+inline constexpr size_t kMaxShownContentBytes = 1400 * 1024;
+
 // The browser as the page steps use it. PageSource and ClickElement wait for a
 // page script's answer and so pump events.
 class PageBrowser
@@ -68,6 +82,9 @@ public:
     // Lets the page go (its document, and its renderer when no other page holds
     // it) while nothing needs it; the next Navigate or Refresh brings it back.
     virtual void Unload() = 0;
+    // Shows the given bytes as the page at their address: a page load, scripts
+    // and all, the ready rule waits for.
+    virtual void ShowContent(const PageContent& content) = 0;
 };
 
 // The runner panel around the steps.
@@ -133,6 +150,10 @@ public:
     // The page is served as a download: it is monitored as its text, fetched now
     // and at every refresh instead of a reload.
     void DownloadClaimed(std::string encodedUrl);
+    // At the next refresh of a page the browser shows these bytes (which a direct
+    // read is compared with) instead of loading the page; the refresh after loads
+    // it from its address again.
+    void ShowAtNextRefresh(PageContent content);
 
 private:
     bool load(const std::string& url);
@@ -149,6 +170,7 @@ private:
     bool m_pageLoaded = false;
     bool m_direct = false;
     std::string m_download; // the page's address when it is served as a download (encoded)
+    std::optional<PageContent> m_content; // shown at the next refresh
     std::shared_ptr<char> m_life = std::make_shared<char>(); // see StepsAlive
 };
 

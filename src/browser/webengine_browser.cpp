@@ -368,6 +368,13 @@ void WebEngineBrowser::wake()
         m_view->show();
 }
 
+void WebEngineBrowser::ShowContent(const PageContent& content)
+{
+    wake();
+    m_page->setContent(QByteArray::fromStdString(content.bytes), QString::fromStdString(content.mimeType),
+                       QUrl::fromEncoded(QByteArray::fromStdString(content.baseUrl)));
+}
+
 void WebEngineBrowser::Stop()
 {
     m_page->triggerAction(QWebEnginePage::Stop);

@@ -81,6 +81,8 @@ public:
     void ShowAsText(const std::string& encodedUrl) override;
     // The page discarded and its view hidden until the next Navigate or Refresh.
     void Unload() override;
+    // The bytes shown as the page at their address (at most kMaxShownContentBytes).
+    void ShowContent(const PageContent& content) override;
 
     // Runs one call of the page scripts and waits for its value (an invalid
     // QVariant when the page went away or did not answer in time).

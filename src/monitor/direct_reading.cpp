@@ -45,7 +45,7 @@ void DirectReading::SetSource(std::shared_ptr<const CookieList> cookies, std::st
     m_userAgent = std::move(userAgent);
 }
 
-std::optional<std::string> DirectReading::Read(const std::string& url)
+FetchedPage DirectReading::fetch(const std::string& url)
 {
     PageRequest request;
     {
@@ -61,7 +61,11 @@ std::optional<std::string> DirectReading::Read(const std::string& url)
     request.totalMs = m_timeLimitMs;
     request.maxBytes = kMaxDirectPageBytes;
     request.cancel = m_cancel;
-    const FetchedPage page = m_fetch(request);
+    return m_fetch(request);
+}
+
+std::optional<std::string> DirectReading::textOf(const FetchedPage& page, const std::string& url)
+{
     DirectRefusal why = DirectRefusal::None;
     std::optional<std::string> text;
     if (page.failure == FetchFailure::TooLarge)
@@ -75,6 +79,11 @@ std::optional<std::string> DirectReading::Read(const std::string& url)
     return text;
 }
 
+std::optional<std::string> DirectReading::Read(const std::string& url)
+{
+    return textOf(fetch(url), url);
+}
+
 bool DirectReading::compareDue(uint32_t now)
 {
     if (m_allowed && now - m_since >= kRecheckMs)
@@ -82,11 +91,16 @@ bool DirectReading::compareDue(uint32_t now)
     return m_allowed && m_compareDue;
 }
 
-void DirectReading::BeforeBrowserRead(const std::string& url, uint32_t now)
+std::optional<PageContent> DirectReading::BeforeRefresh(const std::string& url, uint32_t now)
 {
     m_early.reset();
-    if (compareDue(now))
-        m_early = Read(url);
+    if (!compareDue(now))
+        return std::nullopt;
+    FetchedPage page = fetch(url);
+    m_early = textOf(page, url);
+    if (!m_early || page.body.size() > kMaxShownContentBytes)
+        return std::nullopt;
+    return PageContent{std::move(page.body), std::move(page.contentType), page.url.empty() ? url : page.url};
 }
 
 bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& browserText, const ReadShape& shape,

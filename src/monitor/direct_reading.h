@@ -14,6 +14,7 @@
 // A page past one is read by the browser, and the task's log says which.
 
 #include "browser/direct_page.h"
+#include "browser/page_steps.h"
 #include "service/http_client.h"
 
 #include <atomic>
@@ -67,9 +68,13 @@ public:
     // None when there was none.
     DirectRefusal TakeLimitHit() { return std::exchange(m_limitHit, DirectRefusal::None); }
 
-    // As the browser starts to read the page: when a comparison is due, reads it
-    // directly now, so that the two reads see the page at the same moment.
-    void BeforeBrowserRead(const std::string& url, uint32_t now);
+    // At the refresh before a browser read: when a comparison is due, reads the page
+    // directly now, and gives its bytes for the browser to show instead of loading
+    // the page anew (nothing when they are too large to be shown, or not a page that
+    // reads directly): the browser's text and the direct one then come from the same
+    // bytes, and only the page's scripts can make them differ. A page that changes
+    // at every request (a token, a time, a new row) so still reads directly.
+    std::optional<PageContent> BeforeRefresh(const std::string& url, uint32_t now);
     // After a cycle whose text the browser gave: when a comparison is due, compares
     // it with the direct read made as the browser began (read now when there was
     // none); true when the task now reads directly.
@@ -83,6 +88,8 @@ public:
 
 private:
     bool compareDue(uint32_t now);
+    FetchedPage fetch(const std::string& url);
+    std::optional<std::string> textOf(const FetchedPage& page, const std::string& url);
 
     Fetch m_fetch;
     std::mutex m_sourceMutex;

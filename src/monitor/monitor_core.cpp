@@ -612,15 +612,19 @@ restart:
         // refresh; its text waits in the slot for the next cycle, as the browser's
         // page would. A read that fails sends the task back to the browser first, so
         // that this refresh loads its page there.
-        if (m_reading.Direct())
+        // A page compared with its direct read is shown by the browser from the bytes
+        // that read fetched.
+        if (m_reading.Direct()) {
             readDirectly();
+        } else if (std::optional<PageContent> content = m_reading.BeforeRefresh(t.PageUrl(), TickCount())) {
+            if (m_events.renderContent)
+                m_events.renderContent(std::move(*content));
+        }
+        reportLimitHit();
         if (m_events.refresh)
             m_events.refresh();
-        if (!m_reading.Direct()) { // a direct read has no page to wait for
-            m_reading.BeforeBrowserRead(t.PageUrl(), TickCount());
-            reportLimitHit();
+        if (!m_reading.Direct()) // a direct read has no page to wait for
             waitUntilReady();
-        }
     }
 leave:
     leavingWait();

@@ -59,6 +59,8 @@ struct MonitorEvents
     std::function<void(int remainingMs)> countdown;
     std::function<void()> sourceRequest;
     std::function<void()> refresh;
+    // Before a refresh: the browser shows these bytes instead of loading its page.
+    std::function<void(PageContent content)> renderContent;
     std::function<void(const std::string& text)> message;
     std::function<void(Delivery delivery, const std::string& result)> result; // result: "" unless shown
     std::function<void()> noSource;

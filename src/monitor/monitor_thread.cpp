@@ -31,6 +31,10 @@ TMonitorThread::TMonitorThread(TAccountRecord& account, const BrowserState* brow
         m_refreshed = true;
         emit RefreshRequest();
     };
+    events.renderContent = [this](PageContent content) {
+        emit RenderContent(QByteArray::fromStdString(content.bytes), QString::fromStdString(content.mimeType),
+                           QString::fromStdString(content.baseUrl));
+    };
     events.message = [this](const std::string& m) { m_lines.append(QByteArray::fromStdString(m)); };
     events.result = [this](Delivery delivery, const std::string& r) {
         sendLines();

@@ -41,6 +41,8 @@ signals:
     void Countdown(int remainingMs);
     void SourceRequest();
     void RefreshRequest();
+    // Before a refresh: the browser shows these bytes instead of loading its page.
+    void RenderContent(const QByteArray& bytes, const QString& mimeType, const QString& baseUrl);
     // Log lines, oldest first.
     void Messages(const QByteArrayList& gbk);
     void Result(vexory::Delivery delivery, const QByteArray& gbk);

@@ -164,6 +164,10 @@ void TFrame4::connectThread()
         ++m_refreshCount;
         enableTimer();
     });
+    connect(thread, &TMonitorThread::RenderContent, this,
+            [this](const QByteArray& bytes, const QString& mimeType, const QString& baseUrl) {
+                m_steps->ShowAtNextRefresh({bytes.toStdString(), mimeType.toStdString(), baseUrl.toStdString()});
+            });
     connect(thread, &TMonitorThread::SourceRequest, this, &TFrame4::onSourceRequest);
     connect(thread, &TMonitorThread::Messages, this, [this](const QByteArrayList& gbk) {
         QStringList lines;

@@ -52,6 +52,7 @@ struct Scripted : PageBrowser, PageStepHost, WizardStepHost
         return clickWorks;
     }
     void ShowAsText(const std::string& encodedUrl) override { note("fetch " + encodedUrl); }
+    void ShowContent(const PageContent& content) override { note("show " + content.baseUrl); }
     void Unload() override { note("unload"); }
     void WaitForPage() override
     {
@@ -180,6 +181,16 @@ TEST(PageSteps, APageReadDirectlyIsLetGoAndLoadedAgainForTheBrowser)
     EXPECT_TRUE(s.steps->Run(page));
     EXPECT_EQ(s.take(), "hide"); // nothing for the browser to do
     s.steps->SetDirect(false);
+    EXPECT_TRUE(s.steps->Run(page));
+    EXPECT_EQ(s.take(), "hide|navigate P");
+    EXPECT_TRUE(s.steps->Run(page));
+    EXPECT_EQ(s.take(), "hide|refresh");
+
+    // Bytes a direct read fetched for a comparison are shown at the next refresh,
+    // and the refresh after loads the page from its address again.
+    s.steps->ShowAtNextRefresh({"<p>x</p>", "text/html", "P?final"});
+    EXPECT_TRUE(s.steps->Run(page));
+    EXPECT_EQ(s.take(), "hide|show P?final");
     EXPECT_TRUE(s.steps->Run(page));
     EXPECT_EQ(s.take(), "hide|navigate P");
 }

@@ -110,23 +110,28 @@ TEST(DirectReading, APageThatChangedBetweenTheTwoReadsIsComparedAgainAtTheNextRe
     EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 11000));
 }
 
-TEST(DirectReading, TheDirectReadForAComparisonIsMadeAsTheBrowserBeginsToRead)
+TEST(DirectReading, APageThatChangesAtEveryRequestIsDecidedOnTheSameBytes)
 {
-    // The page changes every cycle a moment after the browser read it: compared with
-    // a direct read made as the browser began, it reads the same.
-    std::string served = rows(2);
-    DirectReading reading([&](const PageRequest& request) {
-        return FetchedPage{200, "text/html", request.url, served};
+    // Every request gives another token: two reads never agree. The comparison's
+    // direct read is made at the refresh and its very bytes go to the browser, whose
+    // text of them is the same.
+    int request = 0;
+    auto page = [](int token) { return "<meta charset=utf-8><p>token " + std::to_string(token) + "</p>"; };
+    DirectReading reading([&](const PageRequest& r) {
+        return FetchedPage{200, "text/html; charset=utf-8", r.url + "?final", page(++request)};
     });
     reading.SetAllowed(true);
-    for (int n = 2; n < 2 + DirectReading::kCompareTries; ++n) {
-        served = rows(n);
-        reading.BeforeBrowserRead(kUrl, 10000 * n);
-        served = rows(n + 1);
-        if (reading.AfterBrowserRead(kUrl, browserText(n), rowsShape(n), 10000 * n + 2000))
-            break;
-    }
-    EXPECT_TRUE(reading.Direct());
+    EXPECT_FALSE(reading.AfterBrowserRead(kUrl, "<head></head><body><p>token 0</p></body>", rowsShape(1), 1000));
+    const std::optional<PageContent> shown = reading.BeforeRefresh(kUrl, 2000);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->bytes, page(request));
+    EXPECT_EQ(shown->mimeType, "text/html; charset=utf-8");
+    EXPECT_EQ(shown->baseUrl, kUrl + "?final");
+    const std::string browser = "<head><meta charset=\"utf-8\"></head><body><p>token " + std::to_string(request) +
+                                "</p></body>";
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browser, rowsShape(1), 4000));
+    // Reading directly, nothing is compared or shown at a refresh.
+    EXPECT_FALSE(reading.BeforeRefresh(kUrl, 5000));
 }
 
 TEST(DirectReading, AStoppingTaskDoesNotWaitForAPageThatDoesNotAnswer)

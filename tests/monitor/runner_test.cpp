@@ -174,6 +174,7 @@ private slots:
     void pagesOfAKilledRendererComeBack();
     void directTextIsTheBrowsers();
     void aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows();
+    void aPageThatChangesAtEveryRequestReadsDirectly();
 
 private:
     ListingSite m_site;
@@ -828,6 +829,38 @@ void RunnerTest::directTextIsTheBrowsers()
         QVERIFY2(*direct == seen, qPrintable(QStringLiteral("%1\nbrowser: %2\ndirect:  %3")
                                                  .arg(QString::fromUtf8(pages[i].what), FromGbk(seen), FromGbk(*direct))));
     }
+}
+
+void RunnerTest::aPageThatChangesAtEveryRequestReadsDirectly()
+{
+    // A per-request token and a row more at every request: no two reads agree, but
+    // the browser shows the very bytes the comparison's direct read fetched, and so
+    // the task goes on directly, reporting each new row.
+    std::atomic<int> requests{0};
+    TestHttpServer site;
+    site.routes().Get("/live", [&](const httplib::Request&, httplib::Response& res) {
+        const int n = ++requests;
+        std::string rows;
+        for (int i = 1; i <= n; ++i)
+            rows += "<tr><td class=\"name\">row" + std::to_string(i) + "</td><td>1</td></tr>";
+        res.set_content("<html><head><meta name=csrf content=\"t" + std::to_string(n * 7919) +
+                            "\"></head><body><table>" + rows + "</table></body></html>",
+                        "text/html; charset=utf-8");
+    });
+    site.start();
+    TAccountRecord account;
+    account.Tasks.push_back(listTask(site.url("/live")));
+    account.Tasks[0].RefreshInterval = 1500;
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.SetTask(0);
+    panel.AllowDirectReading(true);
+    panel.PrepareStart();
+    panel.SetRunning(true);
+    QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("直接读取"), 30000);
+    const int now = requests;
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=row%1").arg(now + 2)), 30000);
+    QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("直接读取"));
+    account.StopAll = 1;
 }
 
 void RunnerTest::aTaskReadsItsPageDirectlyUntilAScriptWritesItsRows()
