@@ -198,6 +198,13 @@ bool PageSteps::readSourceStep()
             return false;
         m_host.HandOver(std::move(text));
         m_browser.Stop();
+        // A page loaded anew at every refresh is not needed until then: nobody seeing
+        // it, it is let go (its renderer too, when no other page holds it), so that
+        // the memory of many such tasks follows the loads under way, not the tasks.
+        if (m_step == StepPage && m_download.empty() && !m_host.PageOnScreen()) {
+            m_browser.Unload();
+            m_pageLoaded = false;
+        }
         break;
     }
     default:

@@ -101,6 +101,8 @@ public:
     virtual void HandOver(std::string text) = 0;
     // The element to click was not found.
     virtual void ElementMissing() = 0;
+    // The page is on the screen now (a panel in another tab, or without a display, is not).
+    virtual bool PageOnScreen() const = 0;
 };
 
 // Taken on the stack at the start of a step from the steps' life token: false once

@@ -377,6 +377,11 @@ void TFrame4::playSuccess()
     m_successSound->play();
 }
 
+bool TFrame4::PageOnScreen() const
+{
+    return m_browser->View() && m_browser->View()->isVisible();
+}
+
 void TFrame4::ElementMissing()
 {
     LogLine(FromGbk(texts::kNoElement));

@@ -110,6 +110,7 @@ private:
     void HideStartButton() override;
     void HandOver(std::string text) override;
     void ElementMissing() override;
+    bool PageOnScreen() const override;
     void notice(const QString& text, bool sound);
     void playError();
     void playSuccess();

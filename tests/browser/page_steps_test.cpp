@@ -23,6 +23,7 @@ struct Scripted : PageBrowser, PageStepHost, WizardStepHost
     bool window = true;
     bool clickWorks = true;
     bool loadWorks = true;
+    bool onScreen = true;
     std::function<void()> duringWait;   // runs inside the page wait
     std::function<void()> duringScript; // runs inside a page script call
     std::unique_ptr<PageSteps> steps = std::make_unique<PageSteps>(*this, static_cast<PageStepHost&>(*this));
@@ -68,6 +69,7 @@ struct Scripted : PageBrowser, PageStepHost, WizardStepHost
     void HideStartButton() override { note("hide"); }
     void HandOver(std::string text) override { note("hand over " + text); }
     void ElementMissing() override { note("missing"); }
+    bool PageOnScreen() const override { return onScreen; }
     bool Load(const std::string& url) override
     {
         note("load " + url);
@@ -193,6 +195,32 @@ TEST(PageSteps, APageReadDirectlyIsLetGoAndLoadedAgainForTheBrowser)
     EXPECT_EQ(s.take(), "hide|show P?final");
     EXPECT_TRUE(s.steps->Run(page));
     EXPECT_EQ(s.take(), "hide|navigate P");
+}
+
+TEST(PageSteps, APageReloadedAtEveryRefreshIsLetGoBetweenCyclesWhileNobodySeesIt)
+{
+    const PageTarget page{"", "P", ""};
+    for (const bool onScreen : {true, false}) {
+        Scripted s;
+        s.onScreen = onScreen;
+        s.steps->SetStep(StepPage);
+        s.steps->Prepare(page);
+        s.steps->SetRunning(true);
+        s.take();
+        ASSERT_TRUE(s.steps->SourceRequested());
+        EXPECT_TRUE(s.steps->Run(page));
+        EXPECT_EQ(s.take(), onScreen ? "source|hand over text|stop" : "source|hand over text|stop|unload");
+        EXPECT_TRUE(s.steps->Run(page));
+        EXPECT_EQ(s.take(), onScreen ? "hide|refresh" : "hide|navigate P");
+    }
+    // A page clicked at every refresh keeps its state: it is never let go.
+    Scripted s;
+    s.onScreen = false;
+    s.steps->SetStep(StepClick);
+    s.steps->SetRunning(true);
+    ASSERT_TRUE(s.steps->SourceRequested());
+    EXPECT_TRUE(s.steps->Run({"", "P", "e"}));
+    EXPECT_EQ(s.take(), "source|hand over text|stop");
 }
 
 TEST(PageSteps, PrepareLoadsWhatTheStepNeedsAndANewPageOfALinkedTask)
