@@ -13,7 +13,11 @@ refreshes due between its first read and the end that brought no read of its pag
 Not a test: it takes as long as it is told.
 
     /usr/bin/python3 bench/soak.py [--tasks 20] [--interval 10] [--minutes 30] [--rows 400] [--grow] [--sites 1]
-                                   [--browser-only] [--build build]
+                                   [--per-request] [--token] [--scripted] [--browser-only] [--build build]
+
+--per-request gives a page a new row at every request instead of every interval,
+--token a per-request token in its head (no two reads of a page are the same),
+--scripted rows that a script writes (only the browser sees them).
 
 Tasks whose pages need no script read them directly after their first browser
 read; --browser-only keeps every page in the browser, for a comparison.
@@ -40,9 +44,13 @@ class Site:
     """Listing pages /list/K: a new row for every interval since the start, newest first;
     the newest `rows` of them, or with `grow` every one."""
 
-    def __init__(self, rows, interval, grow=False):
+    def __init__(self, rows, interval, grow=False, per_request=False, token=False, scripted=False):
         self.rows = rows
         self.grow = grow
+        self.per_request = per_request
+        self.token = token
+        self.scripted = scripted
+        self.requests = 0
         self.interval = interval
         self.start = time.monotonic()
         self.reads = {}  # task number -> monotonic times of its reads
@@ -50,11 +58,19 @@ class Site:
         self.lock = threading.Lock()
 
     def page(self, task):
-        grown = int((time.monotonic() - self.start) // self.interval)
-        rows = "".join(f'<tr><td class="name">商品 {task}-{n}</td><td>{(n * 37) % 1000}.{n % 100:02d}</td></tr>\n'
+        with self.lock:
+            self.requests += 1
+            token = self.requests
+            grown = (len(self.reads.get(task, [])) if self.per_request
+                     else int((time.monotonic() - self.start) // self.interval))
+        rows = "".join(f'<tr><td class="name">商品 {task}-{n}</td><td>{(n * 37) % 1000}.{n % 100:02d}</td></tr>'
+                       + ("" if self.scripted else "\n")
                        for n in range(self.rows + grown, 0 if self.grow else grown, -1))
-        return (f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>清单 {task}</title></head>'
-                f'<body><h1>清单 {task}</h1><table>\n{rows}</table></body></html>').encode()
+        head = f'<meta name="csrf-token" content="{token * 7919:x}">' if self.token else ""
+        table = (f"<table id=t></table><script>document.getElementById('t').innerHTML = '{rows}';</script>"
+                 if self.scripted else f"<table>\n{rows}</table>")
+        return (f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>清单 {task}</title>{head}</head>'
+                f'<body><h1>清单 {task}</h1>{table}</body></html>').encode()
 
     def serve(self, address="127.0.0.1"):
         site = self
@@ -138,6 +154,9 @@ def main():
     parser.add_argument("--grow", action="store_true", help="keep every row, so the pages grow all the run")
     parser.add_argument("--sites", type=int, default=1,
                         help="the pages spread over this many sites (servers on 127.0.0.1, 127.0.0.2, ...)")
+    parser.add_argument("--per-request", action="store_true", help="a new row at every request, not every interval")
+    parser.add_argument("--token", action="store_true", help="a per-request token in every page")
+    parser.add_argument("--scripted", action="store_true", help="rows written by a script")
     parser.add_argument("--browser-only", action="store_true",
                         help="every page read by the browser (directread=0), as before pages could be read directly")
     parser.add_argument("--build", default="build")
@@ -149,7 +168,7 @@ def main():
         if not os.access(path, os.X_OK):
             sys.exit(f"soak: {path} is missing (build first)")
 
-    site = Site(args.rows, args.interval, args.grow)
+    site = Site(args.rows, args.interval, args.grow, args.per_request, args.token, args.scripted)
     servers = [site.serve(f"127.0.0.{n + 1}") for n in range(args.sites)]
     home = tempfile.mkdtemp(prefix="vexory-soak-")
     vexory = None

@@ -7,6 +7,7 @@
 
 #include "app/mem_manager.h"
 #include "app/scheduler.h"
+#include "model/direct_memory.h"
 #include "model/task_list.h"
 #include "monitor/myFrame4.h"
 
@@ -145,6 +146,7 @@ private:
     AppPaths m_paths;
     ClaimRegistry m_claims;
     std::unique_ptr<LinuxMemoryPlatform> m_memory;
+    std::unique_ptr<DirectMemory> m_directMemory; // which tasks last read directly
     std::unique_ptr<TMemManager> m_trimmer;
 
     QLabel* m_panels[6] = {};

@@ -134,7 +134,16 @@ void TForm1::launchEach(const std::vector<int>& indexes)
         runner->AllowDirectReading(m_values.DirectRead);
         m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
         const bool waitsForUser = runner->OpensAtGuidePage();
-        runner->PrepareStart();
+        // What each task learned of its page is kept for its next run.
+        if (!m_directMemory)
+            m_directMemory = std::make_unique<DirectMemory>(m_paths.store);
+        connect(runner, &TFrame4::ReadingModeChanged, this, [this, runner](bool direct) {
+            if (runner->TaskIndex() >= 0 && static_cast<size_t>(runner->TaskIndex()) < m_account.Tasks.size())
+                m_directMemory->Remember(m_account.Tasks[static_cast<size_t>(runner->TaskIndex())], direct);
+        });
+        // A task that read directly at its last run starts so: no page to load first.
+        if (!(m_values.DirectRead && m_directMemory->ReadsDirectly(t) && runner->StartDirectly()))
+            runner->PrepareStart();
         if (ending())
             return;
         TTaskRecord& started = m_account.Tasks[static_cast<size_t>(index)];

@@ -200,7 +200,11 @@ bool DecodeStore(std::string_view bytes, TAccountRecord& account)
 
 bool WriteStore(const TAccountRecord& account, const std::string& path, std::string* error)
 {
-    const std::string bytes = EncodeStore(account);
+    return WriteFileWhole(path, EncodeStore(account), error);
+}
+
+bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string* error)
+{
     const std::filesystem::path target(path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())

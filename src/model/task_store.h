@@ -37,6 +37,9 @@ bool DecodeStore(std::string_view bytes, TAccountRecord& account);
 // crash or a full disk leaves either the old store or the new one, never a mix.
 // On failure returns false with a reason in `error` (when given).
 bool WriteStore(const TAccountRecord& account, const std::string& path, std::string* error = nullptr);
+// Replaces a file whole or not at all (a temporary file, flushed, renamed over it),
+// keeping its permissions (a new one is private).
+bool WriteFileWhole(const std::string& path, std::string_view bytes, std::string* error = nullptr);
 
 // Reads the store file at `path` into `account` (see DecodeStore). False when no
 // file exists, it cannot be read, or its content is not a whole store.

@@ -26,6 +26,15 @@ DirectReading::DirectReading(Fetch fetch, const std::atomic<bool>* cancel)
         m_fetch = [](const PageRequest& request) { return HttpFetchPage(request); };
 }
 
+void DirectReading::StartDirect(uint32_t now)
+{
+    if (!m_allowed)
+        return;
+    m_direct = true;
+    m_compareDue = false;
+    m_since = now;
+}
+
 void DirectReading::SetTimeLimit(uint32_t connectTimeoutMs)
 {
     m_timeLimitMs = connectTimeoutMs > 0 ? connectTimeoutMs : kDefaultReadMs;

@@ -54,6 +54,9 @@ public:
     // no chain, and the option on).
     void SetAllowed(bool allowed);
     bool Allowed() const { return m_allowed; }
+    // A task allowed to read directly that did so when it last ran starts so (no
+    // browser read first); the regular check compares it with the browser again.
+    void StartDirect(uint32_t now);
     bool Direct() const { return m_direct; }
 
     // What a request sends as the browser would: the profile's cookies (sent by the

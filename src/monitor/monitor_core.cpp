@@ -166,6 +166,12 @@ void MonitorCore::AllowDirectReading(bool allowed)
                          t.Requester < 0);
 }
 
+bool MonitorCore::StartDirect()
+{
+    m_reading.StartDirect(TickCount());
+    return m_reading.Direct();
+}
+
 // A direct read that went past a limit says so in the task's log: the browser reads the page.
 void MonitorCore::reportLimitHit()
 {

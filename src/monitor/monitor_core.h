@@ -82,6 +82,9 @@ public:
     // Whether the task may read its page without the browser (the option; the task
     // must also name neither a guide page nor an element, nor take part in a chain).
     void AllowDirectReading(bool allowed);
+    // Before the thread starts: the task read directly when it last ran. False when
+    // it may not read directly (then it starts in the browser).
+    bool StartDirect();
     DirectReading& Reading() { return m_reading; }
     int TaskIndex() const { return m_taskIndex; }
 

@@ -307,10 +307,19 @@ void TFrame4::AllowDirectReading(bool allowed)
         m_thread->Core().AllowDirectReading(allowed);
 }
 
+bool TFrame4::StartDirectly()
+{
+    if (!m_thread || Running() || !m_thread->Core().StartDirect())
+        return false;
+    onReadingMode(true);
+    return true;
+}
+
 void TFrame4::onReadingMode(bool direct)
 {
     m_steps->SetDirect(direct);
     m_reading->setText(direct ? texts::kReadDirect : texts::kReadBrowser);
+    emit ReadingModeChanged(direct);
 }
 
 void TFrame4::onCountdown(int remainingMs)

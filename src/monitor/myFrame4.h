@@ -62,6 +62,10 @@ public:
     void ShowLaunchProgress(int percent);
     // Whether the task may read its page without the browser (the program's option).
     void AllowDirectReading(bool allowed);
+    // Instead of PrepareStart, for a task that read its page directly when it last
+    // ran: nothing is loaded in the browser first. False when the task may not read
+    // directly (PrepareStart then as always).
+    bool StartDirectly();
     QLabel* ReadingLabel() const { return m_reading; }
     // Tells the monitor thread to end at its next look; IsStopped once it has ended.
     void Stop();
@@ -91,6 +95,8 @@ public:
 
 signals:
     void StatusChanged(TFrame4* panel);
+    // The task's page is now read directly (true), or by the browser again.
+    void ReadingModeChanged(bool direct);
     // A line for the main window's status bar.
     void Notice(const QString& text);
     void Remote(vexory::TFrame4::RemoteCommand command);

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <vector>
 #include <cstdio>
 #include <chrono>
 #include <csignal>
@@ -389,4 +391,55 @@ TEST(Autorun, HostilePagesCostOnlyTheirOwnTasks)
     EXPECT_LT(peak, size_t{1536} << 20) << "peak resident memory";
 #endif
     std::printf("hostile pages: %zu reports of the plain task, peak resident %zu MB\n", reports(), peak >> 20);
+}
+
+TEST(Autorun, ATaskThatReadDirectlyStartsDirectlyAtTheNextRun)
+{
+    // Requests from the browser carry Sec-Fetch-Mode; a direct read does not.
+    std::mutex mutex;
+    std::vector<bool> fromBrowser;
+    std::atomic<int> rows{1};
+    TestHttpServer site;
+    site.routes().Get("/list", [&](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard lock(mutex);
+            fromBrowser.push_back(req.has_header("Sec-Fetch-Mode"));
+        }
+        std::string body;
+        for (int i = 1; i <= rows; ++i)
+            body += "<tr><td>row " + std::to_string(i) + "</td></tr>";
+        res.set_content("<html><body><table>" + body + "</table></body></html>", "text/html; charset=utf-8");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    account.Tasks.push_back(task("plain", site.url("/list"), true));
+    ASSERT_TRUE(WriteStore(account, home.file("vexory.vxt")));
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nautologin=0\r\nserver=127.0.0.1:1\r\n");
+    auto directReads = [&] {
+        std::lock_guard lock(mutex);
+        return std::count(fromBrowser.begin(), fromBrowser.end(), false);
+    };
+
+    // The first run reads in the browser, then directly; that is kept beside the store.
+    pid_t pid = startVexory(home.path());
+    EXPECT_TRUE(waitFor([&] { return directReads() >= 3; }, 90s));
+    int status = 0;
+    EXPECT_TRUE(endWithSigterm(pid, &status));
+    EXPECT_EQ(ReadBytes(home.file("vexory.vxt.direct")).size(), 41u); // one task's key and its line end
+
+    // The next run's first read of the page is a direct one, and its new rows are reported.
+    {
+        std::lock_guard lock(mutex);
+        fromBrowser.clear();
+    }
+    pid = startVexory(home.path());
+    EXPECT_TRUE(waitFor([&] { return directReads() >= 2; }, 90s));
+    rows = 2;
+    const std::string reported = "[ plain" + Utf8ToGbk(" ] 数据验证通过");
+    EXPECT_TRUE(waitFor([&] { return ReadBytes(home.file("dravik.log")).find(reported) != std::string::npos; }, 60s));
+    EXPECT_TRUE(endWithSigterm(pid, &status));
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(fromBrowser.empty());
+    EXPECT_FALSE(fromBrowser.front()) << "the browser loaded the page first";
 }
