@@ -20,10 +20,17 @@ bool limit(DirectRefusal why)
 } // namespace
 
 DirectReading::DirectReading(Fetch fetch, const std::atomic<bool>* cancel)
-    : m_fetch(std::move(fetch)), m_cancel(cancel)
+    : m_fetch(std::move(fetch)), m_cancel(cancel),
+      m_spread(static_cast<std::minstd_rand::result_type>(reinterpret_cast<uintptr_t>(this) >> 4))
 {
     if (!m_fetch)
         m_fetch = [](const PageRequest& request) { return HttpFetchPage(request); };
+}
+
+void DirectReading::since(uint32_t now)
+{
+    m_since = now;
+    m_recheckMs = kRecheckMs + static_cast<uint32_t>(m_spread() % (kRecheckSpreadMs + 1));
 }
 
 void DirectReading::StartDirect(uint32_t now)
@@ -32,7 +39,7 @@ void DirectReading::StartDirect(uint32_t now)
         return;
     m_direct = true;
     m_compareDue = false;
-    m_since = now;
+    since(now);
 }
 
 void DirectReading::SetTimeLimit(uint32_t connectTimeoutMs)
@@ -95,7 +102,7 @@ std::optional<std::string> DirectReading::Read(const std::string& url)
 
 bool DirectReading::compareDue(uint32_t now)
 {
-    if (m_allowed && now - m_since >= kRecheckMs)
+    if (m_allowed && now - m_since >= m_recheckMs)
         m_compareDue = true;
     return m_allowed && m_compareDue;
 }
@@ -119,7 +126,7 @@ bool DirectReading::AfterBrowserRead(const std::string& url, const std::string& 
     std::optional<std::string> direct = std::exchange(m_early, std::nullopt);
     if (!compareDue(now))
         return false;
-    m_since = now; // the next comparison a recheck after the last of these
+    since(now); // the next comparison a recheck after the last of these
     if (!direct)
         direct = Read(url);
     if (direct) {
@@ -145,7 +152,7 @@ bool DirectReading::AfterDirectRead(bool read, const ReadShape& shape, uint32_t 
 {
     if (!m_direct)
         return false;
-    if (read && !Doubtful(shape) && now - m_since < kRecheckMs)
+    if (read && !Doubtful(shape) && now - m_since < m_recheckMs)
         return false;
     m_direct = false;
     m_compareDue = true;

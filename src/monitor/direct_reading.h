@@ -2,12 +2,15 @@
 
 // Whether a task's page is read by the browser or directly (an HTTP request and
 // the text a browser would give of it, see browser/direct_page.h), decided by
-// the task itself. A task that may read directly starts in the browser; when a
-// direct read of its page, made right after a browser read, gives the same text
-// after page preparation, it goes on directly (compared at a few browser reads in
-// a row, as the page may change between the two reads). It goes back to the browser when a
-// direct read fails, when it cuts no record where the last browser read cut some,
-// and every half hour, to compare again.
+// the task itself. A task that may read directly starts in the browser (or, when
+// it read directly at its last run, directly). When a direct read of its page
+// gives the same text after page preparation as the browser gives of the very
+// same bytes, it goes on directly. It goes back to the browser when a direct read
+// fails, when its records look otherwise than the last browser read's (far fewer,
+// values holding markup or empty fields where the browser's had none: a page whose
+// rows a script came to write), and every few minutes, to compare again. A direct
+// read that looks otherwise is not reported: the browser reads the page at the
+// next refresh, and that is reported.
 //
 // A read keeps to limits, whatever the page: its decoded size, its time (the task's
 // connect time-out, redirects included), and the parse's depth, time and memory.
@@ -22,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -40,6 +44,9 @@ class DirectReading
 public:
     using Fetch = std::function<FetchedPage(const PageRequest& request)>;
     static constexpr uint32_t kRecheckMs = 5 * 60 * 1000;
+    // Each check comes at a time drawn up to this much later, so that tasks started
+    // together are not all checked in the browser at once.
+    static constexpr uint32_t kRecheckSpreadMs = kRecheckMs / 2;
     // Browser reads in a row compared before a page that reads otherwise waits for
     // the next recheck: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
@@ -91,6 +98,7 @@ public:
 
 private:
     bool compareDue(uint32_t now);
+    void since(uint32_t now);
     FetchedPage fetch(const std::string& url);
     std::optional<std::string> textOf(const FetchedPage& page, const std::string& url);
 
@@ -108,6 +116,8 @@ private:
     std::optional<std::string> m_early; // the direct read made as the browser began
     ReadShape m_browserShape;
     uint32_t m_since = 0;            // when the task began to read directly
+    uint32_t m_recheckMs = kRecheckMs; // from then to its next check
+    std::minstd_rand m_spread;
 };
 
 } // namespace vexory

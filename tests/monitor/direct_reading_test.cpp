@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <chrono>
 #include <thread>
 
@@ -32,6 +34,9 @@ std::string browserText(int n)
         html += "<tr><td>row" + std::to_string(i) + "</td></tr>";
     return html + "</tbody></table></body>";
 }
+
+// The latest a regular check comes after the last one.
+constexpr uint32_t recheck = DirectReading::kRecheckMs + DirectReading::kRecheckSpreadMs;
 
 ReadShape rowsShape(int n)
 {
@@ -76,23 +81,23 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     EXPECT_FALSE(reading.Direct());
     served = "<meta charset=utf-8><table></table><script>/* writes the rows */</script>";
     // Compared at the next few browser reads (its page may have changed between the
-    // two reads), then not again before half an hour.
+    // two reads), then not again before the next check.
     for (int k = 0; k < DirectReading::kCompareTries; ++k)
         EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000));
     const int compared = requests;
     EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 5000));
     EXPECT_EQ(requests, compared);
 
-    // Half an hour later the page is plain again: directly from then on, until the
-    // next half hour sends it to the browser once more.
+    // At the next check the page is plain again: directly from then on, until the
+    // check after sends it to the browser once more.
     served = rows(3);
-    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + DirectReading::kRecheckMs));
-    EXPECT_FALSE(reading.AfterDirectRead(true, rowsShape(3), 5000 + DirectReading::kRecheckMs));
-    EXPECT_TRUE(reading.AfterDirectRead(true, rowsShape(3), 4000 + 2 * DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + recheck));
+    EXPECT_FALSE(reading.AfterDirectRead(true, rowsShape(3), 5000 + recheck));
+    EXPECT_TRUE(reading.AfterDirectRead(true, rowsShape(3), 4000 + 2 * recheck));
 
     // A read that fails sends it back at once; so does the option turned off.
-    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + 2 * DirectReading::kRecheckMs));
-    EXPECT_TRUE(reading.AfterDirectRead(false, rowsShape(0), 4001 + 2 * DirectReading::kRecheckMs));
+    EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + 2 * recheck));
+    EXPECT_TRUE(reading.AfterDirectRead(false, rowsShape(0), 4001 + 2 * recheck));
     served = "<p>no charset</p>";
     EXPECT_FALSE(reading.Read(kUrl));
     reading.SetAllowed(false);
@@ -222,4 +227,22 @@ TEST(DirectReading, ADirectReadWhoseRecordsLookOtherwiseIsCheckedByTheBrowser)
     ASSERT_FALSE(reading.AfterDirectRead(true, {.records = 300}, 4000));
     reading.AfterBrowserRead(kUrl, browserText(2), {.records = 3, .markup = true, .emptyField = true}, 5000);
     EXPECT_FALSE(reading.Doubtful({.records = 3, .markup = true, .emptyField = true}));
+}
+
+TEST(DirectReading, TasksStartedTogetherAreNotCheckedTogether)
+{
+    std::vector<std::unique_ptr<DirectReading>> readings;
+    int due = 0;
+    for (int k = 0; k < 40; ++k) {
+        auto& reading = readings.emplace_back(std::make_unique<DirectReading>([](const PageRequest& request) {
+            return FetchedPage{200, "text/html", request.url, rows(2)};
+        }));
+        reading->SetAllowed(true);
+        reading->StartDirect(1000);
+        EXPECT_FALSE(reading->AfterDirectRead(true, rowsShape(2), 1000 + DirectReading::kRecheckMs - 1));
+        due += reading->AfterDirectRead(true, rowsShape(2), 1000 + DirectReading::kRecheckMs +
+                                                                 DirectReading::kRecheckSpreadMs / 2);
+    }
+    EXPECT_GT(due, 0);
+    EXPECT_LT(due, 40);
 }
