@@ -322,6 +322,12 @@ WebEngineBrowser::~WebEngineBrowser()
 void WebEngineBrowser::loadStarted()
 {
     m_rendererGone = false;
+    markLoading();
+}
+
+// What a waiter sees of a load that began: counted, busy, not complete.
+void WebEngineBrowser::markLoading()
+{
     m_state.loadsStarted++;
     m_state.busy = true;
     m_state.readyState = 1;
@@ -477,9 +483,7 @@ void WebEngineBrowser::ShowAsText(const QUrl& download)
 {
     // A page load from here on: busy until the text is written or the fetch failed.
     m_loadError.clear();
-    m_state.loadsStarted++;
-    m_state.busy = true;
-    m_state.readyState = 1;
+    markLoading();
     if (m_fetching)
         return;
     endFetch();
@@ -557,9 +561,7 @@ void WebEngineBrowser::WriteDocument(const std::string& html)
     // never starts one.) The script is not waited for here: called while the
     // engine is still busy with the navigation it replaces, its answer would come
     // only after such a wait gave up.
-    m_state.loadsStarted++;
-    m_state.busy = true;
-    m_state.readyState = 1;
+    markLoading();
     QPointer<WebEngineBrowser> self(this);
     const QString script =
         pageScripts() + QStringLiteral("\nvexory.write(%1)").arg(jsString(FromGbk(html)));

@@ -108,6 +108,7 @@ private:
     friend class BrowserPage;
     void loadStarted();
     void loadFinished();
+    void markLoading();
     void wake();
     void fetched(const std::string& text, const FetchedPage& how);
     void endFetch();

@@ -270,7 +270,8 @@ int MonitorCore::Process()
 
     const PreparedPage& prepared = m_preparer.Prepare(page);
     m_cutter.CutOut(prepared.lower);
-    m_shape = shapeOfCut();
+    // Only a task that may read directly compares the shape of its reads.
+    m_shape = m_reading.Allowed() ? shapeOfCut() : ReadShape{};
     if (m_slotDirect && m_reading.Doubtful(m_shape)) {
         // Not what the browser would show: nothing of it is reported or remembered.
         m_cutter.ClearValues();
@@ -307,7 +308,8 @@ ReadShape MonitorCore::shapeOfCut() const
     const int rows = m_cutter.RowCount();
     for (int r = 1; r <= rows; ++r) {
         bool any = false;
-        for (const std::string& value : m_cutter.Row(r)) {
+        for (int f = 0; f < m_cutter.FieldCount(); ++f) {
+            const std::string& value = (*m_cutter.Field(f))[static_cast<size_t>(r)];
             any = any || !value.empty();
             shape.emptyField = shape.emptyField || value.empty();
             for (size_t at = value.find('<'); at != std::string::npos && !shape.markup; at = value.find('<', at + 1)) {

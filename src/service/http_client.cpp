@@ -62,12 +62,6 @@ const Curl& curl()
     return api;
 }
 
-size_t collect(char* data, size_t size, size_t count, void* target)
-{
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
 // Ends a transfer that has not moved a byte for the limit: a stalled send or receive.
 struct Stall
 {
@@ -233,8 +227,9 @@ std::string HttpPost(const std::string& url, std::string_view body, int timeoutM
     // Resolution and connection within the limit; sending or receiving may not stall
     // for longer than it either. The overall cap covers all four stages.
     easy.limit(timeoutMs, timeoutMs, static_cast<long>(timeoutMs) * 4);
-    set(h, CURLOPT_WRITEFUNCTION, collect);
-    set(h, CURLOPT_WRITEDATA, &reply);
+    Sink sink{.body = &reply};
+    set(h, CURLOPT_WRITEFUNCTION, collectUpTo);
+    set(h, CURLOPT_WRITEDATA, &sink);
     if (api.easy_perform(h) != CURLE_OK)
         return {};
     long status = 0;
