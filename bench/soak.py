@@ -239,6 +239,7 @@ def main():
                 for a, b in zip(times, times[1:] + [stop]):
                     missed += max(0, int((b - a) / args.interval + 0.5) - 1)
             gaps = [b - a for times in site.reads.values() for a, b in zip(times, times[1:])]
+            firsts = [times[0] - begin for times in site.reads.values() if times]
             late = sorted(((b - a, k, a - begin) for k, times in site.reads.items()
                            for a, b in zip(times, times[1:]) if b - a > 1.5 * args.interval), reverse=True)
         for gap, k, at in late[:10]:
@@ -246,6 +247,14 @@ def main():
         print(f"soak: cycles missed: {missed} (tasks never read: "
               f"{sum(1 for k in range(args.tasks) if not site.reads.get(k))}); "
               f"mean time between a task's reads {sum(gaps) / max(1, len(gaps)):.1f} s, longest {max(gaps, default=0):.1f} s")
+        if firsts:
+            print(f"soak: the launch: {len(firsts)} tasks read within {max(firsts):.0f} s of the start "
+                  f"(half of them within {sorted(firsts)[len(firsts) // 2]:.0f} s)")
+        settled = [s for s in samples if s[0] >= 360]
+        if settled:
+            print(f"soak: from minute 6: mean CPU {sum(s[1] for s in settled) / len(settled):.1f}% of a core, "
+                  f"highest {max(s[1] for s in settled):.1f}%; PSS {min(s[2] for s in settled):.0f} to "
+                  f"{max(s[2] for s in settled):.0f} MB")
         steady = [s for s in samples if s[0] >= 300]
         if len(steady) >= 2:
             growth = 100.0 * (steady[-1][2] - steady[0][2]) / steady[0][2]

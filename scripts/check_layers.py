@@ -23,7 +23,7 @@ BELOW = {
     "src/model": ["base", "platform"],
     "src/service": ["base", "platform", "formula", "model"],
     "src/widgets": ["base", "platform"],
-    "src/browser": ["base", "platform", "service", "widgets"],
+    "src/browser": ["base", "platform", "formula", "widgets"],
     "src/monitor": ["base", "platform", "formula", "model", "service", "widgets", "browser"],
     "src/editor": ["base", "platform", "formula", "model", "service", "widgets", "browser"],
     "src/app": ["base", "platform", "formula", "model", "service", "widgets", "browser", "monitor", "editor"],
@@ -34,8 +34,9 @@ BELOW = {
 # Qt-free: whole folders, and the files of the mixed folders that carry no window.
 QT_FREE_FOLDERS = ["src/base", "src/platform", "src/formula", "src/model", "src/service", "tools", "server"]
 QT_FREE_FILES = {
-    "src/browser": ["browser_state", "ready_wait", "page_steps", "page_encoding", "url_resolve", "direct_page"],
-    "src/monitor": ["monitor_core", "direct_reading", "gbk_texts"],
+    "src/browser": ["browser_state", "ready_wait", "page_steps", "page_encoding", "url_resolve", "direct_page",
+                    "page_fetch", "page_reading"],
+    "src/monitor": ["monitor_core", "gbk_texts"],
     "src/editor": ["verify_rows", "editor_rules", "pseudo_code", "test_run", "gbk_texts"],
     "src/app": ["scheduler", "log_file", "mem_manager", "gbk_texts"],
 }

@@ -32,6 +32,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -39,6 +40,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
@@ -142,10 +144,9 @@ void TForm1::launchEach(const std::vector<int>& indexes)
                 m_directMemory->Remember(m_account.Tasks[static_cast<size_t>(runner->TaskIndex())], direct);
         });
         // A task that read directly at its last run starts so: no page to load first.
+        // Another's page loads while the next tasks launch.
         if (!(m_values.DirectRead && m_directMemory->ReadsDirectly(t) && runner->StartDirectly()))
-            runner->PrepareStart();
-        if (ending())
-            return;
+            runner->BeginPrepare();
         TTaskRecord& started = m_account.Tasks[static_cast<size_t>(index)];
         started.CycleDone = 0;
         started.RestartPending = 0;
@@ -159,15 +160,21 @@ void TForm1::launchEach(const std::vector<int>& indexes)
                 return;
             runner->ShowLaunchProgress(count);
         }
-        if (waitsForUser && HasDisplay()) {
-            runner->Button1()->show();
-        } else if (waitsForUser) {
-            // Nobody can press "开始" without a display: the guide page has loaded
-            // (and the profile keeps any login made there before), so go on.
-            runner->Start();
-        } else {
-            runner->SetRunning(true);
-        }
+        QPointer<TFrame4> launched(runner);
+        runner->WhenPrepared([this, launched, waitsForUser, ending] {
+            // The run may have stopped, or be stopping, while the page loaded.
+            if (!launched || ending() || m_account.StopAll || !m_runViewShown)
+                return;
+            if (waitsForUser && HasDisplay()) {
+                launched->Button1()->show();
+            } else if (waitsForUser) {
+                // Nobody can press "开始" without a display: the guide page has loaded
+                // (and the profile keeps any login made there before), so go on.
+                launched->Start();
+            } else {
+                launched->SetRunning(true);
+            }
+        });
         QCoreApplication::processEvents();
     }
 }

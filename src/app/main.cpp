@@ -12,7 +12,7 @@
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
 #include "platform/program_folder.h"
-#include "service/http_client.h"
+#include "platform/http_transfer.h"
 #include "widgets/qt_chinese.h"
 
 #include <QApplication>

@@ -2,7 +2,6 @@
 
 #include "browser/ui_texts.h"
 #include "browser/ready_wait.h"
-#include "service/http_client.h"
 
 #include "base/text_helpers.h"
 #include "base/tick_clock.h"
@@ -32,6 +31,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace vexory {
 
@@ -64,6 +64,14 @@ private:
 
 namespace {
 
+class CookieMirror;
+
+constexpr const char* kCookieMirror = "/cookies.txt"; // in the profile's folder
+
+QString g_profileFolder;
+QPointer<QWebEngineProfile> g_profile;
+QPointer<CookieMirror> g_cookies;
+
 // What the profile's cookie store holds, to read it synchronously. The engine
 // tells of the cookies it sets and removes, but not of those it restores from
 // its folder at start: the mirror keeps its own copy there (kCookieMirror),
@@ -76,6 +84,10 @@ public:
         m_save.setSingleShot(true);
         m_save.setInterval(1000);
         QObject::connect(&m_save, &QTimer::timeout, this, [this] { Save(); });
+        // A page's load sets its cookies one by one: they are published together.
+        m_publish.setSingleShot(true);
+        m_publish.setInterval(0);
+        QObject::connect(&m_publish, &QTimer::timeout, this, [this] { Publish(); });
     }
     ~CookieMirror() override { Save(); }
 
@@ -94,6 +106,13 @@ public:
     {
         m_list.reset();
         m_save.start();
+        m_publish.start();
+    }
+    // For reads without a browser, with the profile's user agent.
+    void Publish()
+    {
+        m_publish.stop();
+        PublishBrowserIdentity({List(), g_profile ? g_profile->httpUserAgent().toStdString() : std::string()});
     }
     // The cookies as reads without a browser take them; made again after a change.
     std::shared_ptr<const CookieList> List()
@@ -132,14 +151,9 @@ public:
 private:
     QString m_path;
     QTimer m_save;
+    QTimer m_publish;
     std::shared_ptr<const CookieList> m_list;
 };
-
-constexpr const char* kCookieMirror = "/cookies.txt"; // in the profile's folder
-
-QString g_profileFolder;
-QPointer<QWebEngineProfile> g_profile;
-QPointer<CookieMirror> g_cookies;
 
 } // namespace
 
@@ -194,6 +208,7 @@ QWebEngineProfile* BrowserProfile()
         g_cookies->Changed();
     });
     store->loadAllCookies();
+    g_cookies->Publish();
     return g_profile;
 }
 
@@ -208,10 +223,11 @@ void ClearBrowserCache()
     BrowserProfile()->clearHttpCache();
 }
 
-std::shared_ptr<const CookieList> BrowserCookies()
+BrowserIdentity BrowserIdentityNow()
 {
     BrowserProfile();
-    return g_cookies->List();
+    g_cookies->Publish();
+    return CurrentBrowserIdentity();
 }
 
 namespace {
@@ -493,9 +509,9 @@ void WebEngineBrowser::ShowAsText(const QUrl& download)
     // A slow server must not hold the window: the fetch runs on a thread of its own
     // and hands its text to the window's thread.
     m_fetch = std::thread([self, cancel = m_fetchCancel, url = download.toEncoded().toStdString(),
-                           cookies = BrowserCookies(), agent = m_profile->httpUserAgent().toStdString()] {
+                           identity = BrowserIdentityNow()] {
         FetchedPage how;
-        std::string text = HttpGet(url, cookies, agent, &how, cancel.get());
+        std::string text = HttpGet(url, identity.cookies, identity.userAgent, &how, cancel.get());
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, cancel, text = std::move(text), how = std::move(how)] {
@@ -595,6 +611,68 @@ bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, 
         if (wait.Complete())
             return true;
     }
+}
+
+namespace {
+
+// WaitReady's rounds, each look and pause a timer's shot instead of a sleep.
+class ReadyWatch : public QObject
+{
+public:
+    ReadyWatch(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs,
+               std::function<void(bool)> done)
+        : QObject(&browser), m_browser(browser), m_stop(stopFlag), m_wait(browser.State(), timeoutMs),
+          m_done(std::move(done))
+    {
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &ReadyWatch::look);
+        m_timer.start(ReadyWait::kRoundPauseMs);
+    }
+
+private:
+    void look()
+    {
+        if (!m_browser.HasWindow() || QCoreApplication::closingDown() || m_stop)
+            return finish(false);
+        if (!m_inRound) {
+            m_inRound = true;
+            m_wait.NewRound();
+        }
+        if (m_wait.Look()) {
+            if (m_wait.TimedOut())
+                return finish(false);
+            m_timer.start(ReadyWait::kLookMs);
+            return;
+        }
+        m_inRound = false;
+        if (m_wait.TimedOut())
+            return finish(false);
+        if (m_wait.Complete())
+            return finish(true);
+        m_timer.start(ReadyWait::kRoundPauseMs);
+    }
+
+    void finish(bool ready)
+    {
+        deleteLater();
+        if (auto done = std::exchange(m_done, nullptr))
+            done(ready);
+    }
+
+    WebEngineBrowser& m_browser;
+    const std::atomic<uint8_t>& m_stop;
+    ReadyWait m_wait;
+    std::function<void(bool)> m_done;
+    QTimer m_timer;
+    bool m_inRound = false;
+};
+
+} // namespace
+
+void WhenReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs,
+               std::function<void(bool)> done)
+{
+    new ReadyWatch(browser, stopFlag, timeoutMs, std::move(done));
 }
 
 namespace {

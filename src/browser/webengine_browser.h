@@ -9,7 +9,7 @@
 
 #include "browser/browser_state.h"
 #include "browser/page_steps.h"
-#include "service/http_client.h"
+#include "browser/page_fetch.h"
 
 #include <QObject>
 #include <QPointer>
@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -141,9 +142,10 @@ QWebEngineProfile* BrowserProfile();
 // The disk cache folder of the profile ("" when it keeps its cache in memory).
 QString BrowserCacheFolder();
 void ClearBrowserCache();
-// The profile's cookies, for reads made without a browser (which send each host
-// only its own): a snapshot, made again only after the cookies changed.
-std::shared_ptr<const CookieList> BrowserCookies();
+// The profile's cookies and user agent as reads without a browser send them (each
+// host only its own cookies), published for every thread: a snapshot, made again
+// only after the cookies changed.
+BrowserIdentity BrowserIdentityNow();
 
 inline constexpr const char* kBrowserFolderName = "browser"; // in the program folder
 inline constexpr int kBrowserCacheBytes = 64 * 1024 * 1024;
@@ -152,6 +154,13 @@ inline constexpr int kBrowserCacheBytes = 64 * 1024 * 1024;
 // complete; false on the stop flag, the time-out (0: none) or a closing program.
 // Pumps the GUI thread's events while it waits.
 bool WaitReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs);
+
+// The same rule watched from the window's event loop without a wait of its own,
+// from a load just begun: `done(true)` once the page is ready, `done(false)` on
+// the stop flag, the time-out or a closing program. Nothing is called when the
+// browser goes first.
+void WhenReady(WebEngineBrowser& browser, const std::atomic<uint8_t>& stopFlag, uint32_t timeoutMs,
+               std::function<void(bool)> done);
 
 // True when the browser's URL is the one a task names, as the browser would load
 // it: a missing scheme or path, percent-encoding and letter case make no difference.

@@ -11,7 +11,6 @@
 #include "editor/verify_rows.h"
 #include "formula/grab_formula.h"
 #include "formula/markers.h"
-#include "service/http_client.h"
 #include "service/service_client.h"
 #include "widgets/hint_edit.h"
 #include "widgets/message_box.h"

@@ -92,7 +92,28 @@ bool MonitorCore::waitUntil(const std::function<bool()>& ready)
 MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, std::string server, MonitorEvents events)
     : m_account(account), m_browser(browser), m_server(std::move(server)), m_events(std::move(events)),
       m_reading({}, &m_stop)
-{}
+{
+    m_reading.SetHooks({
+        .askBrowser = [this] {
+            if (m_events.sourceRequest)
+                m_events.sourceRequest();
+        },
+        .refresh = [this] {
+            reportLimitHit();
+            if (m_events.refresh)
+                m_events.refresh();
+        },
+        .show = [this](PageContent content) {
+            if (m_events.renderContent)
+                m_events.renderContent(std::move(content));
+        },
+        .deliver = [this](std::string text) {
+            SetPageText(std::move(text));
+            m_slotDirect = true;
+        },
+        .failed = [this] { afterRead({}, true, OutcomeNothing); }, // back to the browser
+    });
+}
 
 long CountdownSeconds(int remainingMs)
 {
@@ -161,7 +182,7 @@ void MonitorCore::AllowDirectReading(bool allowed)
     if (m_taskIndex < 0)
         return;
     const TTaskRecord& t = task();
-    m_reading.SetTimeLimit(t.ConnectTimeout);
+    m_reading.Direct().SetTimeLimit(t.ConnectTimeout);
     m_reading.SetAllowed(allowed && t.GuideUrl.empty() && t.ElementId.empty() && m_chainTask.empty() &&
                          t.Requester < 0);
 }
@@ -169,14 +190,14 @@ void MonitorCore::AllowDirectReading(bool allowed)
 bool MonitorCore::StartDirect()
 {
     m_reading.StartDirect(TickCount());
-    return m_reading.Direct();
+    return m_reading.ReadsDirectly();
 }
 
 // A direct read that went past a limit says so in the task's log: the browser reads the page.
 void MonitorCore::reportLimitHit()
 {
     std::string_view line;
-    switch (m_reading.TakeLimitHit()) {
+    switch (m_reading.Direct().TakeLimitHit()) {
     case DirectRefusal::TooLarge:
         line = texts::kDirectTooLarge;
         break;
@@ -209,17 +230,7 @@ void MonitorCore::afterRead(const std::string& text, bool direct, int outcome)
     if (doubtful && m_events.message)
         m_events.message(std::string(texts::kDirectDoubtful));
     if (changed && m_events.readingMode)
-        m_events.readingMode(m_reading.Direct());
-}
-
-void MonitorCore::readDirectly()
-{
-    if (std::optional<std::string> text = m_reading.Read(task().PageUrl())) {
-        SetPageText(std::move(*text));
-        m_slotDirect = true;
-    } else {
-        afterRead({}, true, OutcomeNothing); // back to the browser
-    }
+        m_events.readingMode(m_reading.ReadsDirectly());
 }
 
 void MonitorCore::validateChain()
@@ -585,11 +596,7 @@ restart:
                     giveBackFreeMemory();
                 } else if (!asked) {
                     asked = true;
-                    if (m_reading.Direct()) {
-                        readDirectly(); // read at the refresh as a rule; here when there was none
-                    } else if (m_events.sourceRequest) {
-                        m_events.sourceRequest();
-                    }
+                    m_reading.Reader().AskText(t.PageUrl());
                 }
             }
         } while (elapsed <= interval);
@@ -616,22 +623,8 @@ restart:
                 goto restart;
             }
         }
-        // A page read directly is read where the browser would load it again, at the
-        // refresh; its text waits in the slot for the next cycle, as the browser's
-        // page would. A read that fails sends the task back to the browser first, so
-        // that this refresh loads its page there.
-        // A page compared with its direct read is shown by the browser from the bytes
-        // that read fetched.
-        if (m_reading.Direct()) {
-            readDirectly();
-        } else if (std::optional<PageContent> content = m_reading.BeforeRefresh(t.PageUrl(), TickCount())) {
-            if (m_events.renderContent)
-                m_events.renderContent(std::move(*content));
-        }
-        reportLimitHit();
-        if (m_events.refresh)
-            m_events.refresh();
-        if (!m_reading.Direct()) // a direct read has no page to wait for
+        m_reading.Reader().Refresh(t.PageUrl());
+        if (m_reading.Reader().Loads()) // a direct read has no page to wait for
             waitUntilReady();
     }
 leave:

@@ -11,11 +11,11 @@
 // keeps current) and the page-text slot (guarded here).
 
 #include "browser/browser_state.h"
+#include "browser/page_reading.h"
 #include "formula/grab_formula.h"
 #include "formula/page_prep.h"
 #include "formula/verify_formula.h"
 #include "model/task_record.h"
-#include "monitor/direct_reading.h"
 
 #include <atomic>
 #include <cstdint>
@@ -85,7 +85,7 @@ public:
     // Before the thread starts: the task read directly when it last ran. False when
     // it may not read directly (then it starts in the browser).
     bool StartDirect();
-    DirectReading& Reading() { return m_reading; }
+    ReadingPolicy& Reading() { return m_reading; }
     int TaskIndex() const { return m_taskIndex; }
 
     // The page-text slot the panel writes: a page text, or "wait" to skip a cycle.
@@ -115,8 +115,6 @@ public:
     static void ReleaseStoppedTasks(TAccountRecord& account, const std::function<bool(int taskIndex)>& threadRuns);
 
 private:
-    // Reads the page directly into the slot; a failed read sends the task back to the browser.
-    void readDirectly();
     void reportLimitHit();
     static void giveBackFreeMemory();
     TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
@@ -159,7 +157,7 @@ private:
     // The keys of the records seen: 64 bits of each record's SHA-1 (a task may see
     // thousands of records a cycle; the whole digest would take three times the room).
     std::unordered_set<uint64_t> m_seen;
-    DirectReading m_reading;
+    ReadingPolicy m_reading;
     bool m_directAllowed = false;
     mutable std::mutex m_slotMutex;
     std::string m_pageText;

@@ -18,7 +18,6 @@
 #include <QSoundEffect>
 #include <QTime>
 #include <QVBoxLayout>
-#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 namespace vexory {
@@ -225,6 +224,37 @@ void TFrame4::PrepareStart()
         m_steps->Prepare(pageTarget(*t));
 }
 
+void TFrame4::BeginPrepare()
+{
+    TTaskRecord* t = task();
+    m_prepared = true;
+    if (!t)
+        return;
+    m_waitLater = true;
+    m_loadBegun = false;
+    m_steps->Prepare(pageTarget(*t)); // a navigation, which pumps no events
+    m_waitLater = false;
+    if (!m_loadBegun)
+        return;
+    m_prepared = false;
+    QPointer<TFrame4> self(this);
+    WhenReady(*m_browser, m_account.StopAll, t->ConnectTimeout, [self](bool) {
+        if (!self)
+            return;
+        self->m_prepared = true;
+        if (auto then = std::exchange(self->m_whenPrepared, nullptr))
+            then();
+    });
+}
+
+void TFrame4::WhenPrepared(std::function<void()> then)
+{
+    if (m_prepared)
+        then();
+    else
+        m_whenPrepared = std::move(then);
+}
+
 // The step timer's tick. Page waits and script calls pump events, so the timer
 // can fire again inside a step: such a step is held back and runs right after the
 // one under way.
@@ -262,6 +292,10 @@ void TFrame4::runOneStep()
 
 void TFrame4::WaitForPage()
 {
+    if (m_waitLater) {
+        m_loadBegun = true;
+        return;
+    }
     if (TTaskRecord* t = task())
         WaitReady(*m_browser, m_account.StopAll, t->ConnectTimeout);
 }
@@ -295,9 +329,6 @@ void TFrame4::HandOver(std::string text)
 {
     if (!m_thread)
         return;
-    // A direct read of the page sends what the browser sends (for a task that may read directly).
-    if (task() && m_thread->Core().Reading().Allowed())
-        m_thread->Core().Reading().SetSource(BrowserCookies(), BrowserProfile()->httpUserAgent().toStdString());
     m_thread->SetPageText(std::move(text));
 }
 

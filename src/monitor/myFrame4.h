@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -47,7 +48,14 @@ public:
     ~TFrame4() override;
 
     void SetTask(int index);
+    // Loads what the task's step needs before the run (or the new page a linked task
+    // asked for), waiting for it.
     void PrepareStart();
+    // The same without waiting: the load begins, and `then` is called once the page
+    // is ready, or its time-out passed, or the run stops (it checks which). A task
+    // with nothing to load, or one started directly, has `then` called at once.
+    void BeginPrepare();
+    void WhenPrepared(std::function<void()> then);
     void SetRunning(bool running);
     void AfterTrim();
     // What "开始" does: the task's first step, after its guide page.
@@ -150,6 +158,10 @@ private:
     int m_warningCount = 0;
     bool m_inStep = false;      // a step is under way (it may be waiting)
     bool m_stepPending = false; // the timer fired during that step
+    bool m_waitLater = false;   // BeginPrepare: a load is watched, not waited for
+    bool m_loadBegun = false;   // ... and one began
+    bool m_prepared = true;
+    std::function<void()> m_whenPrepared;
     QString m_currentUrl;
 };
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 #include <cstdio>
@@ -442,4 +443,48 @@ TEST(Autorun, ATaskThatReadDirectlyStartsDirectlyAtTheNextRun)
     std::lock_guard lock(mutex);
     ASSERT_FALSE(fromBrowser.empty());
     EXPECT_FALSE(fromBrowser.front()) << "the browser loaded the page first";
+}
+
+TEST(Autorun, ALaunchDoesNotWaitForAnEarlierTasksPage)
+{
+    // The first task's page is held by its server; the second task launches a
+    // second later all the same, and the first starts its cycles once its page came.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<int> slow{0};
+    std::atomic<int> fast{0};
+    TestHttpServer site;
+    site.routes().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+        if (++slow == 1) {
+            std::unique_lock lock(mutex);
+            released.wait_for(lock, 60s, [&] { return release; });
+        }
+        res.set_content("<html><body><table><tr><td>slow</td></tr></table></body></html>", "text/html");
+    });
+    site.routes().Get("/fast", [&](const httplib::Request&, httplib::Response& res) {
+        ++fast;
+        res.set_content("<html><body><table><tr><td>fast</td></tr></table></body></html>", "text/html");
+    });
+    site.start();
+    TempDir home;
+    TAccountRecord account;
+    for (const char* path : {"/slow", "/fast"}) {
+        account.Tasks.push_back(MakeTask(path + 1, site.url(path), "<td>{>item<}</td>", 2000, 90000));
+        account.Tasks.back().Checked = true;
+    }
+    ASSERT_TRUE(WriteStore(account, home.file("vexory.vxt")));
+    WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\nautologin=0\r\nserver=127.0.0.1:1\r\n");
+    const pid_t pid = startVexory(home.path());
+    ASSERT_GE(pid, 0);
+    EXPECT_TRUE(waitFor([&] { return fast >= 1; }, 30s)) << "the second task waited for the first one's page";
+    EXPECT_EQ(slow, 1);
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(waitFor([&] { return slow >= 2; }, 60s)) << "the first task did not refresh its page";
+    int status = 0;
+    EXPECT_TRUE(endWithSigterm(pid, &status));
 }

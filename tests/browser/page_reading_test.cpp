@@ -1,6 +1,6 @@
 // A task's choice between the browser and a direct read, against a scripted server.
 
-#include "monitor/direct_reading.h"
+#include "browser/page_reading.h"
 
 #include "support/test_http_server.h"
 
@@ -36,7 +36,7 @@ std::string browserText(int n)
 }
 
 // The latest a regular check comes after the last one.
-constexpr uint32_t recheck = DirectReading::kRecheckMs + DirectReading::kRecheckSpreadMs;
+constexpr uint32_t recheck = ReadingPolicy::kRecheckMs + ReadingPolicy::kRecheckSpreadMs;
 
 ReadShape rowsShape(int n)
 {
@@ -50,14 +50,14 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     std::string served = rows(2);
     int requests = 0;
     PageRequest sent;
-    DirectReading reading([&](const PageRequest& request) {
+    ReadingPolicy reading([&](const PageRequest& request) {
         ++requests;
         sent = request;
         return FetchedPage{200, "text/html", request.url, served};
     });
     const auto cookies = std::make_shared<const CookieList>(CookieList{{.domain = "h.example", .name = "s", .value = "1"}});
-    reading.SetSource(cookies, "agent");
-    reading.SetTimeLimit(7000);
+    PublishBrowserIdentity({cookies, "agent"});
+    reading.Direct().SetTimeLimit(7000);
 
     // Not allowed: never read directly, never compared.
     EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(2), 0));
@@ -66,23 +66,24 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     // Allowed: the first browser read is compared, and the same text goes on directly.
     reading.SetAllowed(true);
     EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(2), 1000));
-    EXPECT_TRUE(reading.Direct());
+    EXPECT_TRUE(reading.ReadsDirectly());
     // With the browser's cookies and user agent, within the task's time and the size limit.
     EXPECT_EQ(sent.cookies, cookies);
     EXPECT_EQ(sent.userAgent, "agent");
+    PublishBrowserIdentity({});
     EXPECT_EQ(sent.totalMs, 7000);
     EXPECT_EQ(sent.maxBytes, kMaxDirectPageBytes);
-    EXPECT_EQ(reading.Read(kUrl).value_or(""), browserText(2));
+    EXPECT_EQ(reading.Direct().Read(kUrl).value_or(""), browserText(2));
     EXPECT_FALSE(reading.AfterDirectRead(true, rowsShape(3), 2000));
 
     // A direct read that cuts nothing where the browser's did: back to the browser,
     // which compares again and finds its page written by a script now.
     EXPECT_TRUE(reading.AfterDirectRead(true, rowsShape(0), 3000));
-    EXPECT_FALSE(reading.Direct());
+    EXPECT_FALSE(reading.ReadsDirectly());
     served = "<meta charset=utf-8><table></table><script>/* writes the rows */</script>";
     // Compared at the next few browser reads (its page may have changed between the
     // two reads), then not again before the next check.
-    for (int k = 0; k < DirectReading::kCompareTries; ++k)
+    for (int k = 0; k < ReadingPolicy::kCompareTries; ++k)
         EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000));
     const int compared = requests;
     EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 5000));
@@ -99,15 +100,15 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
     EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), 4000 + 2 * recheck));
     EXPECT_TRUE(reading.AfterDirectRead(false, rowsShape(0), 4001 + 2 * recheck));
     served = "<p>no charset</p>";
-    EXPECT_FALSE(reading.Read(kUrl));
+    EXPECT_FALSE(reading.Direct().Read(kUrl));
     reading.SetAllowed(false);
-    EXPECT_FALSE(reading.Direct());
+    EXPECT_FALSE(reading.ReadsDirectly());
 }
 
 TEST(DirectReading, APageThatChangedBetweenTheTwoReadsIsComparedAgainAtTheNextRead)
 {
     std::string served = rows(3); // a row came between the browser's read and the direct one
-    DirectReading reading([&](const PageRequest& request) {
+    ReadingPolicy reading([&](const PageRequest& request) {
         return FetchedPage{200, "text/html", request.url, served};
     });
     reading.SetAllowed(true);
@@ -122,7 +123,7 @@ TEST(DirectReading, APageThatChangesAtEveryRequestIsDecidedOnTheSameBytes)
     // text of them is the same.
     int request = 0;
     auto page = [](int token) { return "<meta charset=utf-8><p>token " + std::to_string(token) + "</p>"; };
-    DirectReading reading([&](const PageRequest& r) {
+    ReadingPolicy reading([&](const PageRequest& r) {
         return FetchedPage{200, "text/html; charset=utf-8", r.url + "?final", page(++request)};
     });
     reading.SetAllowed(true);
@@ -149,13 +150,13 @@ TEST(DirectReading, AStoppingTaskDoesNotWaitForAPageThatDoesNotAnswer)
         res.set_content("<meta charset=utf-8><p>late</p>", "text/html");
     });
     site.start();
-    DirectReading reading({}, &cancel);
+    ReadingPolicy reading({}, &cancel);
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         cancel = true;
     });
     const auto begun = std::chrono::steady_clock::now();
-    EXPECT_FALSE(reading.Read(site.url("/slow")));
+    EXPECT_FALSE(reading.Direct().Read(site.url("/slow")));
     // Well before the page's stall limit (20 s), whatever the machine.
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
     stopper.join();
@@ -168,7 +169,7 @@ TEST(DirectReading, AReadPastALimitSaysWhichOnceAndTheBrowserReadsThePage)
     std::string nested = "<meta charset=utf-8>";
     for (int i = 0; i < 600; ++i)
         nested += "<i>";
-    DirectReading reading([&](const PageRequest&) { return answer; });
+    ReadingPolicy reading([&](const PageRequest&) { return answer; });
     reading.SetAllowed(true);
     const struct
     {
@@ -185,9 +186,9 @@ TEST(DirectReading, AReadPastALimitSaysWhichOnceAndTheBrowserReadsThePage)
     for (const auto& c : cases) {
         answer.failure = c.failure;
         answer.body = c.body;
-        EXPECT_FALSE(reading.Read(kUrl));
-        EXPECT_EQ(reading.TakeLimitHit(), c.limit);
-        EXPECT_EQ(reading.TakeLimitHit(), DirectRefusal::None); // said once
+        EXPECT_FALSE(reading.Direct().Read(kUrl));
+        EXPECT_EQ(reading.Direct().TakeLimitHit(), c.limit);
+        EXPECT_EQ(reading.Direct().TakeLimitHit(), DirectRefusal::None); // said once
     }
 }
 
@@ -195,7 +196,7 @@ TEST(DirectReading, ADirectReadWhoseRecordsLookOtherwiseIsCheckedByTheBrowser)
 {
     // The last browser read cut 300 plain records; a direct read that looks otherwise
     // is doubted (and so not reported), one that looks alike goes on.
-    DirectReading reading([](const PageRequest& request) {
+    ReadingPolicy reading([](const PageRequest& request) {
         return FetchedPage{200, "text/html", request.url, rows(2)};
     });
     reading.SetAllowed(true);
@@ -217,7 +218,7 @@ TEST(DirectReading, ADirectReadWhoseRecordsLookOtherwiseIsCheckedByTheBrowser)
         EXPECT_EQ(reading.Doubtful(c.direct), c.doubtful) << c.direct.records;
         if (c.doubtful) {
             EXPECT_TRUE(reading.AfterDirectRead(true, c.direct, 2000)); // back to the browser
-            EXPECT_FALSE(reading.Direct());
+            EXPECT_FALSE(reading.ReadsDirectly());
             ASSERT_TRUE(reading.AfterBrowserRead(kUrl, browserText(2), rowsShape(300), 3000));
         } else {
             EXPECT_FALSE(reading.AfterDirectRead(true, c.direct, 2000));
@@ -231,17 +232,17 @@ TEST(DirectReading, ADirectReadWhoseRecordsLookOtherwiseIsCheckedByTheBrowser)
 
 TEST(DirectReading, TasksStartedTogetherAreNotCheckedTogether)
 {
-    std::vector<std::unique_ptr<DirectReading>> readings;
+    std::vector<std::unique_ptr<ReadingPolicy>> readings;
     int due = 0;
     for (int k = 0; k < 40; ++k) {
-        auto& reading = readings.emplace_back(std::make_unique<DirectReading>([](const PageRequest& request) {
+        auto& reading = readings.emplace_back(std::make_unique<ReadingPolicy>([](const PageRequest& request) {
             return FetchedPage{200, "text/html", request.url, rows(2)};
         }));
         reading->SetAllowed(true);
         reading->StartDirect(1000);
-        EXPECT_FALSE(reading->AfterDirectRead(true, rowsShape(2), 1000 + DirectReading::kRecheckMs - 1));
-        due += reading->AfterDirectRead(true, rowsShape(2), 1000 + DirectReading::kRecheckMs +
-                                                                 DirectReading::kRecheckSpreadMs / 2);
+        EXPECT_FALSE(reading->AfterDirectRead(true, rowsShape(2), 1000 + ReadingPolicy::kRecheckMs - 1));
+        due += reading->AfterDirectRead(true, rowsShape(2), 1000 + ReadingPolicy::kRecheckMs +
+                                                                 ReadingPolicy::kRecheckSpreadMs / 2);
     }
     EXPECT_GT(due, 0);
     EXPECT_LT(due, 40);
