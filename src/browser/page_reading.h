@@ -154,6 +154,8 @@ public:
     // browser read first); the regular check compares it with the browser again.
     void StartDirect(uint32_t now);
     bool ReadsDirectly() const { return m_direct; }
+    // The browser's next read is compared with a direct one.
+    bool Comparing() const { return m_allowed && !m_direct && m_compareDue; }
 
     // At the refresh before a browser read: when a comparison is due, reads the page
     // directly now, and gives its bytes for the browser to show instead of loading

@@ -573,6 +573,10 @@ restart:
             early = 0;
         if (first)
             start -= early;
+        // A page shown for a comparison with its direct read is read once it is
+        // ready: it is let go sooner, and hundreds of tasks' checks hold few pages.
+        else if (m_reading.Comparing())
+            early = 0;
         bool handled = false, asked = false;
         uint32_t elapsed = 0;
         do {

@@ -423,3 +423,47 @@ TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
     std::lock_guard lock(mutex);
     EXPECT_EQ(seen.back(), "refresh " + std::to_string(atSwitch + 1)) << ::testing::PrintToString(seen);
 }
+
+TEST(MonitorLoop, APageShownForAComparisonIsReadOnceItIsReady)
+{
+    // The browser's text never equals the direct one here, so each of the first
+    // cycles compares: each asks for the text at once, not at three quarters, so
+    // that the page shown for the comparison is let go early.
+    const std::string page = "<html><head><meta charset=\"utf-8\"></head><body><p>1</p></body></html>";
+    vexory::test::TestHttpServer site;
+    site.routes().Get("/p", [&](const httplib::Request&, httplib::Response& res) { res.set_content(page, "text/html"); });
+    site.start();
+    TAccountRecord account;
+    account.Tasks.push_back(vexory::test::RunnerTask("t", site.url("/p"), "<p>{>v<}</p>", 4000, 5000));
+    FakeRunner runner;
+    runner.source = [] { return std::string("<head></head><body><p>1</p><p>script</p></body>"); };
+    std::mutex mutex;
+    int remaining = 0;
+    std::vector<int> leftAtRequest;
+    MonitorEvents events = runner.events();
+    const auto request = events.sourceRequest;
+    events.countdown = [&](int ms) {
+        std::lock_guard lock(mutex);
+        remaining = ms;
+    };
+    events.sourceRequest = [&, request] {
+        {
+            std::lock_guard lock(mutex);
+            leftAtRequest.push_back(remaining);
+        }
+        request();
+    };
+    runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", std::move(events));
+    runner.core->SetTask(0);
+    runner.core->AllowDirectReading(true);
+    runner.thread = std::thread([&] { runner.core->Execute(); });
+    ASSERT_TRUE(waitFor([&] { return runner.requests >= ReadingPolicy::kCompareTries + 1; }, 60s));
+    account.StopAll = 1;
+    runner.thread.join();
+    std::lock_guard lock(mutex);
+    // The first cycle asks at once as every first cycle does; the comparisons after
+    // it at the start of theirs; then, compared enough, at three quarters again.
+    for (int i = 1; i < ReadingPolicy::kCompareTries; ++i)
+        EXPECT_GT(leftAtRequest[static_cast<size_t>(i)], 2500) << i;
+    EXPECT_LE(leftAtRequest[static_cast<size_t>(ReadingPolicy::kCompareTries)], 1000);
+}
