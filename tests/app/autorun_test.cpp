@@ -327,8 +327,11 @@ TEST(Autorun, HostilePagesCostOnlyTheirOwnTasks)
     const std::string attributes = ManyAttributesPage(60000);
     std::atomic<int> plain{0};
     std::atomic<bool> ending{false};
+    // The plain page on a site of its own: the hostile site's server may be busy
+    // with its own pages, as a real one would.
+    TestHttpServer plainSite;
     TestHttpServer site;
-    site.routes().Get("/plain", [&](const httplib::Request&, httplib::Response& res) {
+    plainSite.routes().Get("/plain", [&](const httplib::Request&, httplib::Response& res) {
         std::string rows;
         for (int i = 0, n = ++plain; i <= n; ++i)
             rows += "<tr><td>row " + std::to_string(i) + "</td></tr>";
@@ -352,11 +355,13 @@ TEST(Autorun, HostilePagesCostOnlyTheirOwnTasks)
         });
     });
     site.start();
+    plainSite.start();
 
     TempDir home;
     TAccountRecord account;
     for (const char* path : {"/plain", "/deep", "/bomb", "/attributes", "/trickle"}) {
-        account.Tasks.push_back(MakeTask(path + 1, site.url(path), "<td>{>item<}</td>", 5000, 8000));
+        const std::string url = path == std::string("/plain") ? plainSite.url(path) : site.url(path);
+        account.Tasks.push_back(MakeTask(path + 1, url, "<td>{>item<}</td>", 5000, 8000));
         account.Tasks.back().Checked = true;
     }
     ASSERT_TRUE(WriteStore(account, home.file("vexory.vxt")));
