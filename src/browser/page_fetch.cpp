@@ -78,20 +78,10 @@ BrowserIdentity CurrentBrowserIdentity()
 
 FetchedPage HttpFetchPage(const PageRequest& request)
 {
-    HttpRequest transfer;
-    transfer.url = request.url;
-    transfer.headers = request.headers;
-    transfer.userAgent = request.userAgent;
-    transfer.cookieEngine = true;
-    if (request.cookies)
-        transfer.cookieLines = cookieLines(*request.cookies);
-    transfer.acceptEncoding = request.acceptEncoding.c_str();
-    transfer.followRedirects = request.followRedirects;
-    transfer.connectMs = request.connectMs;
-    transfer.stallMs = request.stallMs;
-    transfer.totalMs = request.totalMs;
-    transfer.maxBytes = request.maxBytes;
-    transfer.cancel = request.cancel;
+    if (!request.cookies)
+        return HttpTransfer(request);
+    HttpRequest transfer = request;
+    transfer.cookieLines = cookieLines(*request.cookies);
     return HttpTransfer(transfer);
 }
 

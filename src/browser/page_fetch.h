@@ -41,19 +41,16 @@ BrowserIdentity CurrentBrowserIdentity();
 // https only), gzip, deflate and brotli decoded, the browser's user agent sent,
 // and its cookies by the cookie rules at every hop (a host gets only its own;
 // cookies set along the way are used for the rest of this read, then dropped).
-struct PageRequest
+// The transfer's limits as HttpRequest has them.
+struct PageRequest : HttpRequest
 {
-    std::string url;
-    std::shared_ptr<const CookieList> cookies;
-    std::string userAgent;
-    long connectMs = 20000;
-    long stallMs = 20000;  // a send or receive that moves no byte
-    long totalMs = 0;      // the whole read, redirects included; 0: no limit
-    size_t maxBytes = 0;   // of the decoded body; 0: no limit
-    bool followRedirects = true;
-    std::string acceptEncoding;       // "": every encoding this libcurl decodes
-    std::vector<std::string> headers; // sent before the rest
-    const std::atomic<bool>* cancel = nullptr; // ends the read within a second
+    PageRequest()
+    {
+        followRedirects = true;
+        acceptEncoding = ""; // every encoding this libcurl decodes
+        cookieEngine = true;
+    }
+    std::shared_ptr<const CookieList> cookies; // made the transfer's cookie lines
 };
 
 // `status` is 0 when nothing came; `url` is the address the page came from in the

@@ -69,6 +69,33 @@ struct FakeRunner
     }
 };
 
+// What the countdown showed at each request for the page text, and how often it was shown.
+struct RequestTimes
+{
+    std::mutex mutex;
+    int remaining = 0, looks = 0;
+    std::vector<int> leftAtRequest;
+    std::chrono::steady_clock::time_point firstRequest;
+
+    void Watch(MonitorEvents& events)
+    {
+        events.countdown = [this](int ms) {
+            std::lock_guard lock(mutex);
+            remaining = ms;
+            ++looks;
+        };
+        events.sourceRequest = [this, request = events.sourceRequest] {
+            {
+                std::lock_guard lock(mutex);
+                if (leftAtRequest.empty())
+                    firstRequest = std::chrono::steady_clock::now();
+                leftAtRequest.push_back(remaining);
+            }
+            request();
+        };
+    }
+};
+
 } // namespace
 
 TEST(MonitorLoop, CyclesRequestTextAtOnceThenRefreshAndWarnWithoutText)
@@ -335,27 +362,10 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheIntervalAndTheThreadWakesOnl
     account.Tasks[0].ConnectTimeout = 5000;
     account.Tasks[0].Requester = -1;
     FakeRunner runner;
-    std::mutex mutex;
-    int remaining = 0, looks = 0;
-    std::vector<int> leftAtRequest;
-    std::chrono::steady_clock::time_point firstRequest;
+    RequestTimes times;
     runner.source = [] { return std::string("<html><body><p>1</p></body></html>"); };
     MonitorEvents events = runner.events();
-    auto request = events.sourceRequest;
-    events.countdown = [&](int ms) {
-        std::lock_guard lock(mutex);
-        remaining = ms;
-        ++looks;
-    };
-    events.sourceRequest = [&, request] {
-        {
-            std::lock_guard lock(mutex);
-            if (leftAtRequest.empty())
-                firstRequest = std::chrono::steady_clock::now();
-            leftAtRequest.push_back(remaining);
-        }
-        request();
-    };
+    times.Watch(events);
     runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", std::move(events));
     runner.core->SetTask(0);
     const auto started = std::chrono::steady_clock::now();
@@ -363,18 +373,18 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheIntervalAndTheThreadWakesOnl
     ASSERT_TRUE(waitFor([&] { return runner.requests >= 3; }, 30s));
     account.StopAll = 1;
     runner.thread.join();
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(times.mutex);
     // The first cycle asks at once (its count starts at three quarters), every
     // cycle when about a quarter is left (one 100-ms countdown step of tolerance,
     // and some for a busy machine).
-    EXPECT_LT(firstRequest - started, 2s);
-    for (size_t i = 0; i < leftAtRequest.size(); ++i) {
-        EXPECT_LE(leftAtRequest[i], 1000);
-        EXPECT_GE(leftAtRequest[i], 400);
+    EXPECT_LT(times.firstRequest - started, 2s);
+    for (int left : times.leftAtRequest) {
+        EXPECT_LE(left, 1000);
+        EXPECT_GE(left, 400);
     }
     // A second shown, the text due, the end of a cycle: a few looks a cycle, not
     // ten a second (hundreds of threads would keep a core busy waking up).
-    EXPECT_LE(looks, 10 * static_cast<int>(leftAtRequest.size()));
+    EXPECT_LE(times.looks, 10 * static_cast<int>(times.leftAtRequest.size()));
 }
 
 TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
@@ -437,22 +447,9 @@ TEST(MonitorLoop, APageShownForAComparisonIsReadOnceItIsReady)
     account.Tasks.push_back(vexory::test::RunnerTask("t", site.url("/p"), "<p>{>v<}</p>", 4000, 5000));
     FakeRunner runner;
     runner.source = [] { return std::string("<head></head><body><p>1</p><p>script</p></body>"); };
-    std::mutex mutex;
-    int remaining = 0;
-    std::vector<int> leftAtRequest;
+    RequestTimes times;
     MonitorEvents events = runner.events();
-    const auto request = events.sourceRequest;
-    events.countdown = [&](int ms) {
-        std::lock_guard lock(mutex);
-        remaining = ms;
-    };
-    events.sourceRequest = [&, request] {
-        {
-            std::lock_guard lock(mutex);
-            leftAtRequest.push_back(remaining);
-        }
-        request();
-    };
+    times.Watch(events);
     runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", std::move(events));
     runner.core->SetTask(0);
     runner.core->AllowDirectReading(true);
@@ -460,10 +457,11 @@ TEST(MonitorLoop, APageShownForAComparisonIsReadOnceItIsReady)
     ASSERT_TRUE(waitFor([&] { return runner.requests >= ReadingPolicy::kCompareTries + 1; }, 60s));
     account.StopAll = 1;
     runner.thread.join();
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(times.mutex);
     // The first cycle asks at once as every first cycle does; the comparisons after
     // it at the start of theirs; then, compared enough, at three quarters again.
+    const std::vector<int>& left = times.leftAtRequest;
     for (int i = 1; i < ReadingPolicy::kCompareTries; ++i)
-        EXPECT_GT(leftAtRequest[static_cast<size_t>(i)], 2500) << i;
-    EXPECT_LE(leftAtRequest[static_cast<size_t>(ReadingPolicy::kCompareTries)], 1000);
+        EXPECT_GT(left[static_cast<size_t>(i)], 2500) << i;
+    EXPECT_LE(left[static_cast<size_t>(ReadingPolicy::kCompareTries)], 1000);
 }
