@@ -283,13 +283,32 @@ QString loadErrorText(const QWebEngineLoadingInfo& info)
 WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
 {
     m_profile = BrowserProfile();
+    m_view = new QWebEngineView(parent);
+    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    connect(m_view, &QObject::destroyed, this, [this] { m_state.hasWindow = false; });
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* download) {
+        // The profile is everybody's: take only this page's downloads.
+        if (!m_page || download->page() != m_page)
+            return;
+        // Claimed: nothing is saved, the owner decides what to show instead.
+        const QUrl url = download->url();
+        download->cancel();
+        emit DownloadRequested(url);
+    });
+    makePage();
+    Navigate("about:blank");
+}
+
+// The page of the view, set up as every page of the program is.
+void WebEngineBrowser::makePage()
+{
     m_page = new BrowserPage(m_profile, this);
     m_page->setAudioMuted(true);
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     m_page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    m_view = new QWebEngineView(parent);
-    m_view->setPage(m_page);
-    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    if (m_view)
+        m_view->setPage(m_page);
+    m_rendererGone = false;
 
     connect(m_page, &QWebEnginePage::loadStarted, this, &WebEngineBrowser::loadStarted);
     connect(m_page, &QWebEnginePage::loadFinished, this, &WebEngineBrowser::loadFinished);
@@ -306,22 +325,11 @@ WebEngineBrowser::WebEngineBrowser(QWidget* parent) : QObject(parent)
             emit LoadFailed(m_loadError);
         }
     });
-    connect(m_view, &QObject::destroyed, this, [this] { m_state.hasWindow = false; });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
         m_rendererGone = true;
         m_state.busy = false;
         emit RendererGone();
     });
-    connect(m_profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* download) {
-        // The profile is everybody's: take only this page's downloads.
-        if (download->page() != m_page)
-            return;
-        // Claimed: nothing is saved, the owner decides what to show instead.
-        const QUrl url = download->url();
-        download->cancel();
-        emit DownloadRequested(url);
-    });
-    Navigate("about:blank");
 }
 
 WebEngineBrowser::~WebEngineBrowser()
@@ -363,29 +371,37 @@ void WebEngineBrowser::Navigate(const std::string& url)
 
 void WebEngineBrowser::Refresh()
 {
+    // A page let go comes back from its address: the new page has nothing to reload.
+    if (!m_page) {
+        wake();
+        m_page->load(m_unloadedUrl);
+        return;
+    }
     wake();
     m_page->triggerAction(QWebEnginePage::Reload);
 }
 
 void WebEngineBrowser::Unload()
 {
-    if (m_unloaded || !m_view)
+    if (!m_page || !m_view)
         return;
-    m_unloaded = true;
-    // Only a page nobody sees can be discarded.
+    // Only a page nobody sees can go. A page kept discarded still holds some 0.7 MB
+    // in this process; the view keeps nothing of it, and wake() makes a new one.
+    m_unloadedUrl = m_page->url();
     m_page->triggerAction(QWebEnginePage::Stop);
     m_view->hide();
-    m_page->setVisible(false);
-    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+    m_view->setPage(nullptr);
+    m_page->disconnect(this);
+    delete m_page;
+    m_page = nullptr;
     m_state.busy = false;
 }
 
 void WebEngineBrowser::wake()
 {
-    if (!m_unloaded)
+    if (m_page)
         return;
-    m_unloaded = false;
-    m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    makePage();
     if (m_view)
         m_view->show();
 }
@@ -399,13 +415,14 @@ void WebEngineBrowser::ShowContent(const PageContent& content)
 
 void WebEngineBrowser::Stop()
 {
-    m_page->triggerAction(QWebEnginePage::Stop);
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Stop);
 }
 
 QVariant WebEngineBrowser::RunScript(const QString& call, int limitMs)
 {
-    // A page without its renderer never answers.
-    if (m_rendererGone)
+    // A page without its renderer never answers; a page let go has no document.
+    if (m_rendererGone || !m_page)
         return {};
     QPointer<WebEngineBrowser> self(this);
     // The answer may come after the limit; it must find its loop and slot alive then.
@@ -577,6 +594,7 @@ void WebEngineBrowser::WriteDocument(const std::string& html)
     // never starts one.) The script is not waited for here: called while the
     // engine is still busy with the navigation it replaces, its answer would come
     // only after such a wait gave up.
+    wake();
     markLoading();
     QPointer<WebEngineBrowser> self(this);
     const QString script =

@@ -80,7 +80,9 @@ public:
     // is not begun: the page shows what it brings.
     void ShowAsText(const QUrl& download);
     void ShowAsText(const std::string& encodedUrl) override;
-    // The page discarded and its view hidden until the next Navigate or Refresh.
+    // The page let go and its view hidden until the next Navigate, Refresh (which
+    // loads the address the page had) or ShowContent; script calls answer nothing
+    // meanwhile.
     void Unload() override;
     // The bytes shown as the page at their address (at most kMaxShownContentBytes).
     void ShowContent(const PageContent& content) override;
@@ -111,15 +113,16 @@ private:
     void loadFinished();
     void markLoading();
     void wake();
+    void makePage();
     void fetched(const std::string& text, const FetchedPage& how);
     void endFetch();
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view; // its parent may be another window's panel
-    BrowserPage* m_page = nullptr;
+    BrowserPage* m_page = nullptr; // none while the page is let go
+    QUrl m_unloadedUrl;
     BrowserState m_state;
     bool m_rendererGone = false;
-    bool m_unloaded = false;
     QString m_loadError;
     std::thread m_fetch; // a download's text being fetched
     std::shared_ptr<std::atomic<bool>> m_fetchCancel;

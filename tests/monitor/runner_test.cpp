@@ -227,6 +227,17 @@ void RunnerTest::browserOperations()
     browser.Navigate(m_site.url("/list"));
     QVERIFY(WaitReady(browser, stop, 15000));
     QVERIFY(browser.PageSource().find("href=\"" + m_site.url("/detail?id=1") + "\"") != std::string::npos);
+
+    // A page let go keeps nothing of itself (a discarded page held some 0.7 MB
+    // here); a refresh brings it back from its address.
+    browser.Unload();
+    QTest::qWait(200);
+    QVERIFY(host.findChildren<QWebEnginePage*>().isEmpty() && browser.findChildren<QWebEnginePage*>().isEmpty());
+    QVERIFY(browser.PageSource().empty());
+    browser.Refresh();
+    QVERIFY(WaitReady(browser, stop, 15000));
+    QVERIFY(!browser.View()->isHidden());
+    QVERIFY(browser.PageSource().find("<a href=\"" + m_site.url("/detail?id=1") + "\"") != std::string::npos);
 }
 
 void RunnerTest::pageTaskReportsNewRecordsOnce()
@@ -706,6 +717,7 @@ void RunnerTest::pagesOfAKilledRendererComeBack()
 {
     // One page more than there may be renderers: pages share them. When one ends
     // (killed), the pages it held come back by themselves and report what is new.
+    // The panels are on screen: their pages are kept between cycles.
     const int count = static_cast<int>(std::max(kRendererProcesses, std::thread::hardware_concurrency())) + 1;
     std::vector<std::unique_ptr<TAccountRecord>> accounts;
     std::vector<std::unique_ptr<TFrame4>> panels;
@@ -714,6 +726,7 @@ void RunnerTest::pagesOfAKilledRendererComeBack()
         accounts.back()->Tasks.push_back(listTask(m_site.url("/list")));
         panels.push_back(std::make_unique<TFrame4>(*accounts.back(), "127.0.0.1:1"));
         panels.back()->SetTask(0);
+        panels.back()->show();
         panels.back()->PrepareStart();
         panels.back()->SetRunning(true);
     }
