@@ -61,7 +61,7 @@ Figures measure(const std::string& database, int instances, int clients, double 
     std::vector<TAccountRecord> accounts;
     for (int c = 0; c < clients; ++c) {
         const std::string nick = "bench" + std::to_string(c);
-        servers[0]->admin("user add " + nick + " pw >/dev/null");
+        servers[0]->addUser(nick, "pw");
         accounts.push_back(account(nick, "pw"));
     }
     std::vector<std::thread> threads;

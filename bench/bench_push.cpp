@@ -126,9 +126,9 @@ int main(int argc, char** argv)
     if (!mkdtemp(folder))
         return 1;
     const std::string data = folder;
-    run(server + " user add --data " + data + " bench pw >/dev/null");
+    run("echo pw | " + server + " user add --data " + data + " bench >/dev/null");
     for (int i = 1; loginFlood > 0 && i <= 7; ++i)
-        run(server + " user add --data " + data + " u" + std::to_string(i) + " pw >/dev/null");
+        run("echo pw | " + server + " user add --data " + data + " u" + std::to_string(i) + " >/dev/null");
 
     int fds[2];
     if (pipe(fds) != 0)

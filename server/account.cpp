@@ -38,6 +38,8 @@ const Notice kNotices[] = {
     {"added", "渠道已添加。可以点“发送测试消息”试一下。", false},
     {"confirm", "确认邮件已发出，请打开邮件里的链接。确认之前不会向这个邮箱发送结果。", false},
     {"mailfail", "确认邮件发送失败，请删除这个渠道后稍后再添加。", true},
+    {"mailtoomany", "确认邮件发得太多了：同一个邮箱、账户或网络地址一天只收发几封。请明天再添加这个邮箱。", true},
+    {"testwait", "测试消息发得太快了，请过一分钟再试。", true},
     {"tested", "测试消息已发送，请在手机上查看。", false},
     {"testfailed", "测试消息发送失败，原因见渠道下方。", true},
     {"unconfirmed", "这个邮箱还没有确认，请先打开确认邮件里的链接。", true},
@@ -158,7 +160,9 @@ bool formTokenMatches(const HttpRequest& request)
 AccountApp::AccountApp(ServerDb& db, Forwarder& forwarder, const OutboundPolicy& policy, const SmtpSettings& smtp,
                        Options options, Throttle throttle)
     : m_db(db), m_forwarder(forwarder), m_policy(policy), m_smtp(smtp), m_options(std::move(options)),
-      m_throttle(std::move(throttle))
+      m_throttle(std::move(throttle)), m_mailsPerAccount(db, "mail-account", 5.0 / 1440, 5),
+      m_mailsPerRecipient(db, "mail-to", kConfirmMailsPerDay / 1440, kConfirmMailsPerDay),
+      m_mailsPerAddress(db, "mail-from", 10.0 / 1440, 10), m_tests(db, "test", 1, 1)
 {}
 
 std::string AccountApp::baseUrl(const HttpRequest& request) const
@@ -321,6 +325,12 @@ HttpResponse AccountApp::AddChannel(const HttpRequest& request)
         return page(pages::AddChannelForm(*type, s->data.csrf, typed, why));
     if (static_cast<int>(m_db.Channels(s->data.nick).size()) >= m_options.maxChannels)
         return redirect("/account?m=toomany");
+    std::string recipient = config["address"];
+    std::transform(recipient.begin(), recipient.end(), recipient.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (kind == "email" && (!m_mailsPerRecipient.Take(recipient) || !m_mailsPerAccount.Take(s->data.nick) ||
+                            !m_mailsPerAddress.Take(request.peer)))
+        return redirect("/account?m=mailtoomany");
     Channel c;
     c.nick = s->data.nick;
     c.kind = kind;
@@ -337,11 +347,15 @@ HttpResponse AccountApp::AddChannel(const HttpRequest& request)
         return redirect("/account?m=added");
     const std::string link = baseUrl(request) + "/account/confirm/" + c.confirmToken;
     std::string error;
-    const bool mailed = SendMail(m_smtp, config["address"], "请确认您的 Vexory 推送邮箱",
-                                 "您好，\n\nVexory 账户“" + c.nick +
-                                     "”要把新记录发送到这个邮箱。如果这是您本人的操作，请打开下面的链接确认：\n\n" +
-                                     link + "\n\n如果不是，请忽略这封邮件，我们不会再给您发邮件。\n\n—— Vexory",
-                                 &error);
+    // Nothing the asker chose is in the mail: a stranger's address gets no text of his.
+    const bool mailed = SendMail(
+        m_smtp, config["address"], "请确认您的 Vexory 推送邮箱",
+        "您好，\n\n有人在 Vexory 服务 " + baseUrl(request) +
+            " 上要把网页监控的新记录发送到这个邮箱。如果这是您本人的操作，请打开下面的链接，点击页面上的“确认”按钮：\n"
+            "\n" +
+            link + "\n\n如果不是，请忽略这封邮件：不确认，这个邮箱就不会收到任何记录。同一个邮箱一天最多收到 " +
+            std::to_string(static_cast<int>(kConfirmMailsPerDay)) + " 封这样的确认邮件。\n\n—— Vexory",
+        &error);
     return redirect(mailed ? "/account?m=confirm" : "/account?m=mailfail");
 }
 
@@ -356,6 +370,9 @@ HttpResponse AccountApp::TestChannel(const HttpRequest& request)
         return redirect("/account");
     if (!c->confirmed)
         return redirect("/account?m=unconfirmed");
+    // One a minute is within every channel's rate.
+    if (!m_tests.Take(std::to_string(c->id)))
+        return redirect("/account?m=testwait");
     const std::optional<User> user = m_db.FindUser(s->data.nick);
     const std::string error = m_forwarder.SendTest(*c, user ? baseUrl(request) + "/inbox/" + user->inboxToken : "");
     m_db.SetChannelError(c->id, error);
@@ -412,10 +429,29 @@ HttpResponse AccountApp::DeleteAccount(const HttpRequest& request)
     return r;
 }
 
-HttpResponse AccountApp::Confirm(const HttpRequest& request)
+namespace {
+
+std::string confirmToken(const HttpRequest& request)
 {
     const std::string token = request.path.substr(std::string("/account/confirm/").size());
-    if (token.size() != 32 || token.find_first_not_of("0123456789abcdef") != std::string::npos)
+    return token.size() == 32 && token.find_first_not_of("0123456789abcdef") == std::string::npos ? token
+                                                                                                  : std::string();
+}
+
+} // namespace
+
+HttpResponse AccountApp::ShowConfirm(const HttpRequest& request)
+{
+    const std::string token = confirmToken(request);
+    if (token.empty())
+        return message("链接无效", "确认链接无效或已经用过。", 404);
+    return page(pages::ConfirmForm(token));
+}
+
+HttpResponse AccountApp::Confirm(const HttpRequest& request)
+{
+    const std::string token = confirmToken(request);
+    if (token.empty())
         return message("链接无效", "确认链接无效或已经用过。", 404);
     const std::optional<Channel> c = m_db.ConfirmChannel(token);
     if (!c)
@@ -488,7 +524,8 @@ void AccountApp::Install(HttpServer& server, int slow, int outbound)
     server.Route("POST", account + "/channels/delete", route(&AccountApp::DeleteChannel), 0, {}, kFormBody);
     server.Route("POST", account + "/password", route(&AccountApp::ChangePassword), slow, guarded, kFormBody);
     server.Route("POST", account + "/delete", route(&AccountApp::DeleteAccount), slow, guarded, kFormBody);
-    server.Route("GET", account + "/confirm/", route(&AccountApp::Confirm));
+    server.Route("GET", account + "/confirm/", route(&AccountApp::ShowConfirm));
+    server.Route("POST", account + "/confirm/", route(&AccountApp::Confirm), 0, {}, kFormBody);
     server.Route("GET", std::string(kRegisterPage), route(&AccountApp::ShowRegister));
 }
 

@@ -52,6 +52,9 @@ public:
     HttpResponse DeleteChannel(const HttpRequest& request);
     HttpResponse ChangePassword(const HttpRequest& request);
     HttpResponse DeleteAccount(const HttpRequest& request);
+    // The link of a confirmation mail shows a button; the button's POST confirms
+    // (mail scanners open links, they do not press buttons).
+    HttpResponse ShowConfirm(const HttpRequest& request);
     HttpResponse Confirm(const HttpRequest& request);
     HttpResponse ShowRegister(const HttpRequest& request);
     HttpResponse Register(const HttpRequest& request);
@@ -75,6 +78,12 @@ private:
     const SmtpSettings& m_smtp;
     Options m_options;
     Throttle m_throttle;
+    // Confirmation mail goes to strangers' addresses: a few a day per account, per
+    // recipient and per address that asks.
+    RateLimiter m_mailsPerAccount, m_mailsPerRecipient, m_mailsPerAddress;
+    RateLimiter m_tests; // test messages per channel
 };
+
+inline constexpr double kConfirmMailsPerDay = 3;
 
 } // namespace vexory::server

@@ -128,6 +128,14 @@ std::string LoginForm(const std::string& csrf, const std::string& nick, const st
                     "<p>还没有账户？<a href=\"/register\">注册</a></p>");
 }
 
+std::string ConfirmForm(const std::string& token)
+{
+    return Page("确认推送邮箱",
+                "<h1>确认推送邮箱</h1><p>确认后，这个邮箱会收到 Vexory 账户的网页监控新记录。"
+                "如果您没有要求过，关掉这个页面即可。</p><form method=\"post\" action=\"/account/confirm/" +
+                    token + "\"><button type=\"submit\">确认</button></form>");
+}
+
 std::string RegisterForm(const std::string& csrf, const std::string& message)
 {
     return Page("注册 Vexory 账户",

@@ -18,6 +18,8 @@ std::string Page(const std::string& title, const std::string& body);
 
 std::string LoginForm(const std::string& csrf, const std::string& nick, const std::string& message);
 std::string RegisterForm(const std::string& csrf, const std::string& message);
+// The page a confirmation mail's link opens: one button that confirms.
+std::string ConfirmForm(const std::string& token);
 
 struct AccountView
 {

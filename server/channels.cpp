@@ -16,13 +16,15 @@ namespace {
 
 using nlohmann::json;
 
-// Limits and rates as each service publishes them, kept a little inside.
+// Limits as each service publishes them (those counted on the body a little inside,
+// for the key and signature added later), rates kept a little inside.
 const std::vector<ChannelType> kTypes = {
     {"wecom",
      "企业微信群机器人",
      "在企业微信群里添加“群机器人”，复制它的 webhook 地址。",
      {{"key", "webhook 地址或 key", "https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=…", true, true}},
-     2000,
+     2048,
+     Counted::TitleAndText,
      20,
      true,
      "https://qyapi.weixin.qq.com"},
@@ -31,7 +33,8 @@ const std::vector<ChannelType> kTypes = {
      "在钉钉群设置里添加“自定义机器人”，复制 webhook 地址；安全设置选“加签”时填写密钥。",
      {{"token", "webhook 地址或 access_token", "https://oapi.dingtalk.com/robot/send?access_token=…", true, true},
       {"secret", "加签密钥（可选）", "SEC 开头", true, false}},
-     18000,
+     20000,
+     Counted::TitleAndText,
      20,
      true,
      "https://oapi.dingtalk.com"},
@@ -40,7 +43,8 @@ const std::vector<ChannelType> kTypes = {
      "在群设置里添加“自定义机器人”，复制 webhook 地址；开启签名校验时填写密钥。",
      {{"token", "webhook 地址", "https://open.feishu.cn/open-apis/bot/v2/hook/…", true, true},
       {"secret", "签名校验密钥（可选）", "", true, false}},
-     18000,
+     20000,
+     Counted::Body,
      100,
      true,
      "https://open.feishu.cn"},
@@ -48,7 +52,8 @@ const std::vector<ChannelType> kTypes = {
      "Server酱",
      "在 Server酱 网站登录后复制 SendKey，消息会推送到您绑定的微信。",
      {{"sendkey", "SendKey", "SCT…", true, true}},
-     30000,
+     32000,
+     Counted::MarkdownText,
      1,
      true,
      "https://sctapi.ftqq.com"},
@@ -57,6 +62,7 @@ const std::vector<ChannelType> kTypes = {
      "在 PushPlus 网站登录后复制您的 token，消息会推送到微信。",
      {{"token", "token", "", true, true}},
      18000,
+     Counted::Text,
      5,
      true,
      "https://www.pushplus.plus"},
@@ -65,7 +71,8 @@ const std::vector<ChannelType> kTypes = {
      "在 iPhone 上安装 Bark，复制它显示的设备 key；自建服务器时填写服务器地址。",
      {{"server", "服务器地址（可选）", "https://api.day.app", false, false},
       {"device_key", "设备 key", "", true, true}},
-     3000,
+     3800,
+     Counted::Body,
      30,
      true,
      "https://api.day.app"},
@@ -76,6 +83,7 @@ const std::vector<ChannelType> kTypes = {
       {"topic", "主题", "", true, true},
       {"token", "访问令牌（可选）", "tk_…", true, false}},
      4000,
+     Counted::Text,
      12,
      true,
      "https://ntfy.sh"},
@@ -84,6 +92,7 @@ const std::vector<ChannelType> kTypes = {
      "在您的 Gotify 服务器上新建一个应用，填写服务器地址和应用的 token。",
      {{"server", "服务器地址", "https://gotify.example.com", false, true}, {"token", "应用 token", "", true, true}},
      16000,
+     Counted::Text,
      60,
      true,
      ""},
@@ -91,7 +100,8 @@ const std::vector<ChannelType> kTypes = {
      "Telegram 机器人",
      "向 @BotFather 创建机器人得到 token，先给机器人发一条消息，再填写您的 chat id。",
      {{"token", "机器人 token", "123456:ABC…", true, true}, {"chat_id", "chat id", "数字，群组以 - 开头", false, true}},
-     4000,
+     4096,
+     Counted::TitleAndText16,
      20,
      true,
      "https://api.telegram.org"},
@@ -100,6 +110,7 @@ const std::vector<ChannelType> kTypes = {
      "填写邮箱地址；我们会发一封确认邮件，点击其中的链接后才开始发送。",
      {{"address", "邮箱地址", "name@example.com", false, true}},
      60000,
+     Counted::Text,
      10,
      true,
      ""},
@@ -108,6 +119,7 @@ const std::vector<ChannelType> kTypes = {
      "每条结果以 JSON（nick、task、url、records、id、text）POST 到您的地址。",
      {{"url", "网址", "https://example.com/hook", true, true}},
      64 << 10,
+     Counted::Body,
      60,
      false,
      ""},
@@ -397,6 +409,32 @@ std::string MaskSecret(const std::string& secret)
     return secret.substr(0, 4) + "…" + secret.substr(secret.size() - 2);
 }
 
+// An address as the account page may show it: scheme, host and port, never the
+// user information; its path too when it is no secret (a secret address keeps its
+// key there), never its query.
+static std::string shownAddress(const std::string& url, bool secret)
+{
+    CURLU* u = curl_url();
+    std::string shown;
+    if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+        curl_url_set(u, CURLUPART_USER, nullptr, 0);
+        curl_url_set(u, CURLUPART_PASSWORD, nullptr, 0);
+        curl_url_set(u, CURLUPART_OPTIONS, nullptr, 0);
+        curl_url_set(u, CURLUPART_QUERY, nullptr, 0);
+        curl_url_set(u, CURLUPART_FRAGMENT, nullptr, 0);
+        if (secret)
+            curl_url_set(u, CURLUPART_PATH, "/", 0);
+        char* text = nullptr;
+        if (curl_url_get(u, CURLUPART_URL, &text, 0) == CURLUE_OK && text)
+            shown = text;
+        curl_free(text);
+    }
+    curl_url_cleanup(u);
+    if (secret && !shown.empty())
+        shown += "…";
+    return shown;
+}
+
 std::string DescribeChannel(const ChannelType& type, const ChannelConfig& config)
 {
     std::string out;
@@ -404,13 +442,10 @@ std::string DescribeChannel(const ChannelType& type, const ChannelConfig& config
         const std::string& value = field(config, f.key);
         if (value.empty())
             continue;
-        std::string shown = value;
-        if (f.secret) {
-            std::string host;
-            shown = value.rfind("http", 0) == 0 && splitUrl(value, &host, nullptr, nullptr)
-                        ? value.substr(0, value.find(host) + host.size()) + "/…"
-                        : MaskSecret(value);
-        }
+        const bool address = value.rfind("http", 0) == 0 && splitUrl(value, nullptr, nullptr, nullptr);
+        std::string shown = address ? shownAddress(value, f.secret) : f.secret ? MaskSecret(value) : value;
+        if (shown.empty())
+            shown = MaskSecret(value);
         out += (out.empty() ? "" : "，") + std::string(f.label) + " " + shown;
     }
     return out;
@@ -435,20 +470,58 @@ int CountRecords(const std::string& records)
     return count;
 }
 
+namespace {
+
+// The ends of the records (blocks of lines separated by empty lines) in text
+// that begins at `at` of a message.
+void recordEnds(const std::string& text, size_t at, std::vector<size_t>& ends)
+{
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const bool blank = trim(text.substr(start, end - start)).empty();
+        const size_t next = end + 1;
+        const bool lastOfBlock =
+            !blank && (next >= text.size() || trim(text.substr(next, text.find('\n', next) - next)).empty());
+        if (lastOfBlock)
+            ends.push_back(at + end);
+        start = next;
+    }
+}
+
+size_t utf16Units(const std::string& text)
+{
+    size_t units = 0;
+    for (unsigned char c : text)
+        units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+    return units;
+}
+
+} // namespace
+
 ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t limit, const std::string& inboxUrl)
 {
     ChannelMessage m;
     int total = 0;
     std::string text;
+    std::vector<size_t> ends; // where each record ends in the text
     for (const ResultText& r : results) {
         const int n = CountRecords(r.records);
         total += n;
         if (!text.empty())
             text += "\n\n";
-        text += "【" + r.task + "】" + std::to_string(n) + " 条新记录\n";
+        // One result's name and count are the title.
+        if (results.size() > 1)
+            text += "【" + r.task + "】" + std::to_string(n) + " 条新记录\n";
         if (!r.url.empty())
             text += "网页：" + r.url + "\n";
-        text += unixLines(r.records);
+        std::string records = unixLines(r.records);
+        while (!records.empty() && records.back() == '\n')
+            records.pop_back();
+        recordEnds(records, text.size(), ends);
+        text += records;
         while (!text.empty() && text.back() == '\n')
             text.pop_back();
     }
@@ -459,9 +532,52 @@ ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t lim
         m.text = text;
         return m;
     }
-    const std::string note = "\n……（内容过长，已截断；共 " + std::to_string(total) + " 条新记录" +
-                             (inboxUrl.empty() ? std::string() : "，全文见 " + inboxUrl) + "）";
-    m.text = Utf8Prefix(text, limit > note.size() ? limit - note.size() : 0) + note;
+    // The note counts the records the cut leaves out, whole or in part; its own
+    // length depends on that count, so it is made for the most that can be left out.
+    auto note = [&](size_t left) {
+        return "\n……（内容过长，已截断，未显示 " + std::to_string(left) + " 条；共 " + std::to_string(total) +
+               " 条新记录" + (inboxUrl.empty() ? std::string() : "，全文见 " + inboxUrl) + "）";
+    };
+    const size_t room = note(ends.size()).size();
+    const std::string kept = Utf8Prefix(text, limit > room ? limit - room : 0);
+    const size_t shown =
+        static_cast<size_t>(std::count_if(ends.begin(), ends.end(), [&](size_t end) { return end <= kept.size(); }));
+    m.text = kept + note(ends.size() - shown);
+    return m;
+}
+
+size_t CountedSize(const ChannelType& type, const ChannelMessage& message, const std::vector<ResultText>& results)
+{
+    switch (type.counted) {
+    case Counted::Text:
+        return message.text.size();
+    case Counted::TitleAndText:
+        return message.title.size() + 1 + message.text.size();
+    case Counted::TitleAndText16:
+        return utf16Units(message.title) + 1 + utf16Units(message.text);
+    case Counted::MarkdownText:
+        return message.text.size() + static_cast<size_t>(std::count(message.text.begin(), message.text.end(), '\n'));
+    case Counted::Body:
+        break;
+    }
+    return BuildChannelRequest(type, {}, message, results, {}, 0).body.size();
+}
+
+ChannelMessage ChannelMessageFor(const ChannelType& type, const std::vector<ResultText>& results,
+                                 const std::string& inboxUrl)
+{
+    // Escaping and doubled line ends come on top of the text: the text is cut
+    // shorter by what the whole was over, until the whole fits.
+    size_t budget = type.limit;
+    ChannelMessage m = ComposeMessage(results, budget, inboxUrl);
+    for (int round = 0; round < 64 && budget > 0; ++round) {
+        const size_t size = CountedSize(type, m, results);
+        if (size <= type.limit)
+            break;
+        const size_t over = size - type.limit + 8;
+        budget = std::min(budget, m.text.size()) > over ? std::min(budget, m.text.size()) - over : 0;
+        m = ComposeMessage(results, budget, inboxUrl);
+    }
     return m;
 }
 

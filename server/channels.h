@@ -23,13 +23,24 @@ struct ChannelField
     bool required;
 };
 
+// What of a message a channel holds to its limit, as its API counts it.
+enum class Counted
+{
+    Text,           // the text field, bytes of UTF-8
+    TitleAndText,   // one field with the title, a line end and the text, bytes of UTF-8
+    TitleAndText16, // the same in UTF-16 code units (what "characters" means there)
+    Body,           // the whole request body as sent, escaping and all
+    MarkdownText,   // the text with every line end doubled (Markdown), bytes of UTF-8
+};
+
 struct ChannelType
 {
     const char* id; // stored with the channel
     const char* title;
     const char* help;
     std::vector<ChannelField> fields;
-    size_t textLimit;    // bytes of UTF-8 text in one message
+    size_t limit; // of one message, as `counted` says, kept a little inside the published one
+    Counted counted;
     double perMinute;    // messages a minute the service accepts
     bool merges;         // results close together go out as one message
     const char* apiBase; // "" when the user names the server
@@ -67,8 +78,15 @@ struct ChannelMessage
 // Records in a result: blocks of lines separated by empty lines.
 int CountRecords(const std::string& records);
 // One message for one or more results: task names, record counts, page
-// addresses and records, cut to `limit` bytes with a note saying so.
+// addresses and records, the text cut to `limit` bytes with a note saying how many
+// records were left out. One result's name and count are in the title only.
 ChannelMessage ComposeMessage(const std::vector<ResultText>& results, size_t limit, const std::string& inboxUrl = {});
+// The message as the channel takes it: cut so that what the channel counts, as
+// it will be sent, stays within its limit.
+ChannelMessage ChannelMessageFor(const ChannelType& type, const std::vector<ResultText>& results,
+                                 const std::string& inboxUrl = {});
+// What the channel counts of a message against its limit.
+size_t CountedSize(const ChannelType& type, const ChannelMessage& message, const std::vector<ResultText>& results);
 
 // The HTTP request that hands the message to the channel's API. `apiBase`
 // replaces the published API's address (tests, a proxy); `nowMs` signs.

@@ -59,7 +59,7 @@ std::string Forwarder::Send(const Channel& channel, const std::vector<ResultText
     if (!type)
         return "unknown channel kind " + channel.kind;
     const ChannelConfig config = ConfigFromJson(channel.config);
-    const ChannelMessage message = ComposeMessage(results, type->textLimit, inboxUrl);
+    const ChannelMessage message = ChannelMessageFor(*type, results, inboxUrl);
     std::string error;
     if (channel.kind == "email") {
         const auto found = config.find("address");

@@ -1,5 +1,6 @@
 // vexory-server: the reference Vexory service and its admin command line.
 
+#include "account_pages.h"
 #include "base/command_options.h"
 #include "channels.h"
 #include "http_server.h"
@@ -71,7 +72,8 @@ constexpr const char* kUsage = R"(usage: vexory-server COMMAND (--data DIR | --d
                                       reach it, for links in messages and mail. E-mail channels
                                       need --smtp-url and --smtp-from (the password is read
                                       from FILE, never from the command line)
-  user add NICK PASSWORD [--rights RIGHTS] [--webhook URL]
+  user add NICK [--rights RIGHTS] [--webhook URL]
+                                      the password, read from standard input
   user list
   user delete NICK
   user passwd NICK                    a new password, read from standard input (other logins end)
@@ -106,6 +108,26 @@ constexpr const char* kSeeHelp = "see vexory-server --help";
 void expect(const cli::Args& args, size_t n)
 {
     cli::ExpectOperands(args, n, n, kSeeHelp);
+}
+
+// A password from the first line of standard input, held to the rule of the
+// program's login panel (which could not log in with anything else): its digest
+// as the program sends it, or nothing with *error.
+std::optional<std::string> passwordFromInput(std::string* error)
+{
+    std::string password;
+    if (!std::getline(std::cin, password)) {
+        *error = "give the password on standard input (one line)";
+        return std::nullopt;
+    }
+    while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
+        password.pop_back();
+    if (!pages::PasswordAccepted(password)) {
+        *error = "the password must be 1 to 64 digits and letters (a-z, A-Z, 0-9), as the login panel takes";
+        return std::nullopt;
+    }
+    // The client sends the SHA-1 of the password as its GBK bytes: ASCII, the same.
+    return vexory::Sha1Hex(password);
 }
 
 int rightsOf(const std::string& text)
@@ -419,15 +441,17 @@ int run(std::vector<std::string> args)
     if (command == "user" && sub == "add") {
         const int rights = rightsOf(TakeOption(args, "--rights").value_or("none"));
         const std::string webhook = TakeOption(args, "--webhook").value_or("");
-        expect(args, 2);
+        // A password on the command line lands in the shell's history and sudo's log.
+        if (args.size() == 2)
+            return fail("the password is read from standard input, never from the command line");
+        expect(args, 1);
         const std::string nick = TrimNickname(args[0]);
         if (const std::string problem = NicknameProblem(nick); !problem.empty())
             return fail("the nickname \"" + args[0] + "\" is refused: " + problem);
-        // The client sends the SHA-1 of the password as its GBK bytes.
-        const std::optional<std::string> gbk = vexory::Utf8ToGbkStrict(args[1]);
-        if (!gbk)
-            return fail("the password must be text that GBK can hold");
-        if (!db.AddUser(nick, vexory::Sha1Hex(*gbk), rights, webhook, &error))
+        const std::optional<std::string> digest = passwordFromInput(&error);
+        if (!digest)
+            return fail(error);
+        if (!db.AddUser(nick, *digest, rights, webhook, &error))
             return fail(error);
         std::cout << "inbox /inbox/" << db.FindUser(nick)->inboxToken << "\n";
         return 0;
@@ -449,15 +473,10 @@ int run(std::vector<std::string> args)
     if (command == "user" && sub == "passwd") {
         // The new password comes on standard input, never on the command line.
         expect(args, 1);
-        std::string password;
-        if (!std::getline(std::cin, password))
-            return fail("give the new password on standard input");
-        while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
-            password.pop_back();
-        const std::optional<std::string> gbk = vexory::Utf8ToGbkStrict(password);
-        if (password.empty() || !gbk)
-            return fail("the password must be text that GBK can hold, not empty");
-        return db.SetPassword(args[0], vexory::Sha1Hex(*gbk)) ? 0 : fail("no such user: " + args[0]);
+        const std::optional<std::string> digest = passwordFromInput(&error);
+        if (!digest)
+            return fail(error);
+        return db.SetPassword(TrimNickname(args[0]), *digest) ? 0 : fail("no such user: " + args[0]);
     }
     if (command == "user" && sub == "rights") {
         expect(args, 2);

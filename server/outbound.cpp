@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -50,6 +51,12 @@ Range must(const char* text)
     Range r{};
     parseRange(text, r);
     return r;
+}
+
+int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 bool inRange(const Range& r, int family, const unsigned char* bytes)
@@ -197,6 +204,7 @@ void OutboundPolicy::ReadOwnAddresses()
     }
     std::lock_guard lock(m_mutex);
     m_own = std::move(own);
+    m_ownReadMs = steadyMs();
 }
 
 std::string OutboundPolicy::Refusal(const sockaddr* address) const
@@ -209,11 +217,14 @@ std::string OutboundPolicy::Refusal(const sockaddr* address) const
     } else if (address->sa_family == AF_INET6) {
         family = AF_INET6;
         std::memcpy(bytes, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, 16);
-        // An IPv4 address written as IPv6 is judged as the IPv4 address it is.
+        // An IPv4 address written as IPv6 is judged as the IPv4 address it is: mapped
+        // (::ffff:a.b.c.d), translated by NAT64 (64:ff9b::a.b.c.d) or 6to4 (2002:AABB:CCDD::).
         static const unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-        if (std::memcmp(bytes, kMapped, 12) == 0) {
+        static const unsigned char kNat64[12] = {0, 0x64, 0xff, 0x9b, 0, 0, 0, 0, 0, 0, 0, 0};
+        const bool sixToFour = bytes[0] == 0x20 && bytes[1] == 0x02;
+        if (std::memcmp(bytes, kMapped, 12) == 0 || std::memcmp(bytes, kNat64, 12) == 0 || sixToFour) {
             family = AF_INET;
-            std::memmove(bytes, bytes + 12, 4);
+            std::memmove(bytes, bytes + (sixToFour ? 2 : 12), 4);
             std::memset(bytes + 4, 0, 12);
         }
     } else {
@@ -225,6 +236,13 @@ std::string OutboundPolicy::Refusal(const sockaddr* address) const
     for (const Blocked& b : blockedRanges())
         if (inRange(b.range, family, bytes))
             return b.why;
+    bool stale = false;
+    {
+        std::lock_guard lock(m_mutex);
+        stale = steadyMs() - m_ownReadMs > kOwnAddressesMs;
+    }
+    if (stale)
+        const_cast<OutboundPolicy*>(this)->ReadOwnAddresses();
     std::lock_guard lock(m_mutex);
     for (const Range& r : m_own)
         if (inRange(r, family, bytes))
@@ -252,7 +270,10 @@ std::string OutboundPolicy::CheckHost(const std::string& host) const
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    // An IPv6 literal comes as an address's host does, in brackets.
+    const std::string name =
+        host.size() > 2 && host.front() == '[' && host.back() == ']' ? host.substr(1, host.size() - 2) : host;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found)
         return "无法解析域名 " + host;
     std::string why;
     bool any = false;
@@ -278,6 +299,10 @@ OutboundAnswer CallOut(const OutboundPolicy& policy, const OutboundRequest& requ
     curl_slist* headers = nullptr;
     for (const std::string& header : request.headers)
         headers = curl_slist_append(headers, header.c_str());
+    curl_slist* resolve = nullptr;
+    for (const std::string& entry : request.resolve)
+        resolve = curl_slist_append(resolve, entry.c_str());
+    curl_easy_setopt(h, CURLOPT_RESOLVE, resolve);
     Guard guard{&policy, {}};
     std::pair<std::string*, size_t> sink{&answer.body, request.maxAnswer};
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
@@ -310,18 +335,19 @@ OutboundAnswer CallOut(const OutboundPolicy& policy, const OutboundRequest& requ
     }
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
-    curl_slist_free_all(headers);
     curl_easy_cleanup(h);
-    if (!guard.refusal.empty())
+    curl_slist_free_all(headers);
+    curl_slist_free_all(resolve);
+    // A name with several addresses may have had one refused before another
+    // answered: what curl says of the call decides.
+    if (rc == CURLE_OK)
+        answer.done = true;
+    else if (!guard.refusal.empty())
         answer.error = "拒绝连接：" + guard.refusal;
     else if (rc == CURLE_WRITE_ERROR)
         answer.error = "回答超过 " + std::to_string(request.maxAnswer) + " 字节";
-    else if (rc == CURLE_TOO_MANY_REDIRECTS)
-        answer.error = "重定向次数过多";
-    else if (rc != CURLE_OK)
-        answer.error = curl_easy_strerror(rc);
     else
-        answer.done = true;
+        answer.error = TransferFailure(rc, request.timeoutMs);
     return answer;
 }
 
@@ -387,7 +413,8 @@ bool SendMail(const SmtpSettings& smtp, const std::string& to, const std::string
     curl_easy_setopt(h, CURLOPT_READFUNCTION, readMail);
     curl_easy_setopt(h, CURLOPT_READDATA, &source);
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    // A password goes out only encrypted; a relay without one may be plain.
+    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(smtp.user.empty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(smtp.timeoutMs));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     if (!smtp.user.empty()) {
@@ -403,8 +430,46 @@ bool SendMail(const SmtpSettings& smtp, const std::string& to, const std::string
     curl_slist_free_all(recipients);
     curl_easy_cleanup(h);
     if (rc != CURLE_OK && error)
-        *error = std::string("mail: ") + curl_easy_strerror(rc);
+        *error = "邮件：" + TransferFailure(rc, smtp.timeoutMs);
     return rc == CURLE_OK;
+}
+
+std::string TransferFailure(int curlCode, int timeoutMs)
+{
+    const auto rc = static_cast<CURLcode>(curlCode);
+    switch (rc) {
+    case CURLE_OK:
+        return {};
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "无法解析域名（域名不存在或 DNS 没有回答）";
+    case CURLE_COULDNT_CONNECT:
+        return "无法连接（对方拒绝连接或网络不通）";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "超时：对方 " + std::to_string((timeoutMs + 999) / 1000) + " 秒内没有回答完";
+    case CURLE_SSL_CONNECT_ERROR:
+        return "安全连接（TLS）建立失败";
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return "对方的证书无效或与域名不符";
+    case CURLE_GOT_NOTHING:
+        return "对方没有回答就关闭了连接";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+        return "连接中断";
+    case CURLE_TOO_MANY_REDIRECTS:
+        return "重定向次数过多";
+    case CURLE_URL_MALFORMAT:
+        return "地址格式不对";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return "不支持的地址类型（只能是 http:// 或 https://）";
+    case CURLE_ABORTED_BY_CALLBACK:
+        return "服务正在停止，未发送";
+    case CURLE_LOGIN_DENIED:
+        return "服务器拒绝登录（用户名或密码不对）";
+    case CURLE_USE_SSL_FAILED:
+        return "服务器不支持加密连接（STARTTLS），为保护密码没有登录";
+    default:
+        return "网络错误（代码 " + std::to_string(curlCode) + "）";
+    }
 }
 
 } // namespace vexory::server

@@ -32,8 +32,10 @@ public:
     std::string RefusalOf(const std::string& numericAddress) const;
     // Resolves HOST and tells why none of its addresses may be called ("" when one may).
     std::string CheckHost(const std::string& host) const;
-    // The addresses of this machine's interfaces, read again (they may change).
+    // The addresses of this machine's interfaces, read again (they may change:
+    // a check reads them again once they are older than kOwnAddressesMs).
     void ReadOwnAddresses();
+    static constexpr int64_t kOwnAddressesMs = 30000;
 
     struct Range
     {
@@ -46,6 +48,7 @@ private:
     std::vector<Range> m_allowed;
     mutable std::mutex m_mutex;
     std::vector<Range> m_own; // whole addresses (prefix 32 or 128)
+    int64_t m_ownReadMs = 0;  // when, on the steady clock
 };
 
 struct OutboundRequest
@@ -56,6 +59,9 @@ struct OutboundRequest
     std::string body;
     int timeoutMs = 2000;
     size_t maxAnswer = 64 << 10;
+    // Names taken as resolved to these addresses ("host:port:addr[,addr...]", as
+    // curl's --resolve), for a fixed resolution; each address is still checked.
+    std::vector<std::string> resolve;
 };
 
 struct OutboundAnswer
@@ -81,12 +87,17 @@ struct SmtpSettings
     bool enabled() const { return !url.empty() && !from.empty(); }
 };
 
-// A plain-text UTF-8 mail; false with *error when the server did not take it.
+// A plain-text UTF-8 mail; false with *error when the server did not take it. With
+// a user name the connection must be encrypted (smtps://, or STARTTLS offered by
+// the server): a password never goes out readable.
 bool SendMail(const SmtpSettings& smtp, const std::string& to, const std::string& subject, const std::string& text,
               std::string* error, const std::atomic<bool>* cancel = nullptr);
 // The whole message as it goes to the server (headers and Base64 body).
 std::string ComposeMail(const SmtpSettings& smtp, const std::string& to, const std::string& subject,
                         const std::string& text, int64_t nowSeconds);
+
+// Why a transfer failed, in the user's words (Chinese), from curl's code.
+std::string TransferFailure(int curlCode, int timeoutMs);
 
 // A plausible mail address (one @, no blanks or control bytes, at most 254 bytes).
 bool ValidMailAddress(const std::string& address);

@@ -250,7 +250,8 @@ HttpResponse ServiceApp::Login(const HttpRequest& request)
 {
     if (!validCode(request.Query("value"), request.Query("code")))
         return bad("request code");
-    const std::string nick = formText(request.body, "username");
+    // Nicknames are kept trimmed, as registration keeps them.
+    const std::string nick = TrimNickname(formText(request.body, "username"));
     const std::string digest = FormValue(request.body, "password");
     if (nick.empty() || !validText(nick, kMaxNick))
         return bad("username");
@@ -303,7 +304,7 @@ HttpResponse ServiceApp::Push(const HttpRequest& request)
             return bad("payload: neither UTF-8 nor GBK text");
         line = std::move(*text);
     }
-    const std::string& nick = lines[0];
+    const std::string nick = TrimNickname(lines[0]);
     if (nick.empty() || !validText(nick, kMaxNick) || !validText(lines[2], kMaxTask) || !validText(lines[3], kMaxUrl) ||
         !validText(lines[4], kMaxFormula) || !validText(lines[5], m_options.maxBody))
         return bad("payload fields");
@@ -383,7 +384,7 @@ HttpResponse ServiceApp::Share(const HttpRequest& request)
     if (!validCode(request.Query("value"), request.Query("code")))
         return text("error");
     const std::string& body = request.body;
-    const std::string nick = formText(body, "username");
+    const std::string nick = TrimNickname(formText(body, "username"));
     const std::string key = formText(body, "key");
     if (nick.empty() || !validText(nick, kMaxNick) || key.empty() || !validText(key, kMaxKey))
         return text("error");
@@ -447,14 +448,21 @@ HttpResponse ServiceApp::Advert(const HttpRequest& request)
     const std::string base = "http://" + (host.empty() ? std::string("127.0.0.1") : host);
     const std::string account = (m_options.publicUrl.empty() ? base : m_options.publicUrl) + std::string(kAccountPage);
     std::string text = "Vexory 正在为您监控网页 · 登录后在 " + account + " 绑定推送渠道";
-    const std::string nick = Base64UrlDecode(request.Query("nick"));
+    const std::string nick = TrimNickname(Base64UrlDecode(request.Query("nick")));
     const std::string number = request.Query("n");
     if (!nick.empty() && validText(nick, kMaxNick) && !number.empty()) {
         const std::optional<User> user = m_db.FindUser(nick);
-        if (user && user->userNumber != 0 && std::to_string(user->userNumber) == number)
-            text = m_db.ConfirmedChannels(nick) > 0
-                       ? std::string("Vexory 正在为您监控网页 · 新记录会推送到您的手机")
-                       : "还没有绑定推送渠道：在手机上打开 " + account + " 绑定后，新记录会推送到您的手机";
+        if (user && user->userNumber != 0 && std::to_string(user->userNumber) == number) {
+            // A phone is promised only while a confirmed channel's last call went through.
+            int confirmed = 0, working = 0;
+            for (const Channel& c : m_db.Channels(nick)) {
+                confirmed += c.confirmed ? 1 : 0;
+                working += c.confirmed && c.lastError.empty() ? 1 : 0;
+            }
+            text = working > 0     ? std::string("Vexory 正在为您监控网页 · 新记录会推送到您的手机")
+                   : confirmed > 0 ? "推送渠道都发送失败了：请在 " + account + " 查看原因"
+                                   : "还没有绑定推送渠道：在手机上打开 " + account + " 绑定后，新记录会推送到您的手机";
+        }
     }
     std::string page = pages::kAdvert;
     page.replace(page.find("{TEXT}"), 6, pages::EscapeHtml(text));

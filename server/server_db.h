@@ -173,7 +173,6 @@ public:
     bool DeleteChannel(const std::string& nick, int64_t id);
     // The e-mail channel whose confirmation link this is, now confirmed.
     std::optional<Channel> ConfirmChannel(const std::string& token);
-    int ConfirmedChannels(const std::string& nick);
     void SetChannelError(int64_t id, const std::string& error);
 
     // The outbox: a delivery for each result on each confirmed channel. Claim takes

@@ -82,12 +82,6 @@ std::optional<Channel> ServerDb::ConfirmChannel(const std::string& token)
     return readChannel(*r.first());
 }
 
-int ServerDb::ConfirmedChannels(const std::string& nick)
-{
-    const SqlResult r = m_pool->Take()->Run("SELECT COUNT(*) FROM channels WHERE nick = $1 AND confirmed = 1", {nick});
-    return r.first() ? static_cast<int>(r.first()->integer(0)) : 0;
-}
-
 void ServerDb::SetChannelError(int64_t id, const std::string& error)
 {
     m_pool->Take()->Run("UPDATE channels SET last_error = $1 WHERE id = $2", {error, id});

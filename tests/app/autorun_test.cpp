@@ -15,18 +15,18 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <vector>
-#include <cstdio>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <grp.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace vexory;
 using namespace vexory::test;
@@ -199,7 +199,7 @@ TEST(Autorun, LoggedInPushesAndARemoteEndRunsTheShutdownCommand)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw --rights fastrefresh"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw", "--rights fastrefresh"), 0);
     std::atomic<int> rows{1};
     std::atomic<int> requests{0};
     TestHttpServer site;

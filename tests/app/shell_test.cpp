@@ -184,7 +184,7 @@ void ShellTest::loginPanel()
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     QVERIFY(server.ok());
-    QCOMPARE(server.admin("user add 张三 pass123 --rights plugin"), 0);
+    QCOMPARE(server.addUser("张三", "pass123", "--rights plugin"), 0);
     TAccountRecord account;
     account.Tasks.push_back(task("t", "http://127.0.0.1/"));
     account.Tasks[0].RefreshInterval = 1000;

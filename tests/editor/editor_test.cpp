@@ -541,7 +541,7 @@ void EditorTest::sharing()
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     QVERIFY(server.ok());
-    QCOMPARE(server.admin("user add \xE5\xBC\xA0\xE4\xB8\x89 pw"), 0); // 张三
+    QCOMPARE(server.addUser("\xE5\xBC\xA0\xE4\xB8\x89", "pw"), 0); // 张三
     TAccountRecord account;
     TProcessValues values;
     values.Server = server.host();

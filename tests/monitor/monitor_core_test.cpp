@@ -2,8 +2,8 @@
 
 #include "base/encoding.h"
 #include "formula/markers.h"
-#include "monitor/monitor_core.h"
 #include "monitor/gbk_texts.h"
+#include "monitor/monitor_core.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
@@ -216,7 +216,7 @@ TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw --rights plugin"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw", "--rights plugin"), 0);
     account.Nickname = "alice";
     account.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;

@@ -94,7 +94,7 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     QVERIFY(server.ok());
-    QCOMPARE(server.admin("user add alice pw --rights plugin --webhook " + m_site.url("/hook")), 0);
+    QCOMPARE(server.addUser("alice", "pw", "--rights plugin --webhook " + m_site.url("/hook")), 0);
     TAccountRecord account;
     account.Nickname = "alice";
     account.PasswordDigest = Sha1Hex("pw");

@@ -27,7 +27,7 @@ TEST(ServiceAccount, ForgedFormsForeignOriginsAndGuessersAreRefused)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add carol pw1"), 0);
+    ASSERT_EQ(server.addUser("carol", "pw1"), 0);
     AccountBrowser browser(server.port());
     // Logged out, the page is the login form; a wrong password says so and nothing more.
     const httplib::Result form = browser.get("/account");
@@ -86,12 +86,20 @@ TEST(ServiceAccount, PasswordChangeLogsOutOtherBrowsersAndDeletionRemovesEveryth
               std::string::npos);
     EXPECT_EQ(client.Get("/advert.php?nick=" + Base64UrlEncode("erin") + "&n=1")->body.find("推送到您的手机"),
               std::string::npos);
+    // A channel that fails is no promise either; the test button keeps to one a minute.
+    ASSERT_EQ(phone.addChannel("gotify", {{"server", "http://127.0.0.1:1"}, {"token", "t"}}), "/account?m=added");
+    const httplib::Result failed = phone.post("/account/channels/test", "csrf=" + phone.csrf() + "&id=1");
+    EXPECT_EQ(failed->get_header_value("Location"), "/account?m=testfailed");
+    EXPECT_NE(phone.get("/account")->body.find("无法连接（对方拒绝连接或网络不通）"), std::string::npos);
+    EXPECT_NE(client.Get(advert)->body.find("推送渠道都发送失败了"), std::string::npos);
+    EXPECT_EQ(phone.post("/account/channels/test", "csrf=" + phone.csrf() + "&id=1")->get_header_value("Location"),
+              "/account?m=testwait");
     ASSERT_EQ(phone.addChannel("telegram", {{"token", "123456:telegram-token"}, {"chat_id", "42"}}),
               "/account?m=added");
     EXPECT_NE(client.Get(advert)->body.find("新记录会推送到您的手机"), std::string::npos);
 
     // A test message from the page reaches the phone, and the page says so.
-    const httplib::Result tested = phone.post("/account/channels/test", "csrf=" + phone.csrf() + "&id=1");
+    const httplib::Result tested = phone.post("/account/channels/test", "csrf=" + phone.csrf() + "&id=2");
     EXPECT_EQ(tested->get_header_value("Location"), "/account?m=tested");
     ASSERT_EQ(apis.count("telegram"), 1u);
     EXPECT_NE(apis.got("telegram")[0].text.find("测试消息"), std::string::npos);

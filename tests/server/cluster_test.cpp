@@ -152,7 +152,7 @@ TEST(Cluster, LoginOnOnePushOnAnotherInboxOnAThirdForwardedOnce)
 
     Cluster cluster(3);
     ASSERT_TRUE(cluster.ok());
-    ASSERT_EQ(cluster[0].admin("user add alice pw --webhook " + hook.url("/hook")), 0);
+    ASSERT_EQ(cluster[0].addUser("alice", "pw", "--webhook " + hook.url("/hook")), 0);
     TAccountRecord alice = account("alice", "pw");
     ASSERT_TRUE(loggedIn(alice, cluster[0].host()));
     constexpr int kPushes = 60;
@@ -197,7 +197,7 @@ TEST(Cluster, AKilledInstanceBehindTheProxyLosesNoAcknowledgedPush)
     NginxProxy proxy;
     std::string why;
     ASSERT_TRUE(proxy.Start(VEXORY_SOURCE_DIR "/deploy/nginx.conf", cluster.ports(), &why)) << why;
-    ASSERT_EQ(cluster[0].admin("user add alice pw"), 0);
+    ASSERT_EQ(cluster[0].addUser("alice", "pw"), 0);
     TAccountRecord alice = account("alice", "pw");
     ASSERT_TRUE(loggedIn(alice, proxy.host()));
 
@@ -264,7 +264,7 @@ TEST(Cluster, InstancesComeBackByThemselvesAfterTheDatabaseRestarts)
         GTEST_SKIP() << "a PostgreSQL fault (the service tests run on it too)";
     Cluster cluster(2, {"--push-rate", "1000000", "--keep-results", "0"});
     ASSERT_TRUE(cluster.ok());
-    ASSERT_EQ(cluster[0].admin("user add alice pw"), 0);
+    ASSERT_EQ(cluster[0].addUser("alice", "pw"), 0);
     TAccountRecord alice = account("alice", "pw");
     ASSERT_TRUE(loggedIn(alice, cluster[0].host()));
     Load load(cluster[1].host(), alice, 4);

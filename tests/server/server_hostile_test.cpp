@@ -143,7 +143,7 @@ TEST(ServerHostile, IdleAndSlowConnectionsDoNotShutOthersOut)
 
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
 
@@ -252,7 +252,7 @@ TEST(ServerHostile, OneAddressGetsAShareOfConnectionsAndBodyMemory)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
 
@@ -329,7 +329,7 @@ TEST(ServerHostile, GuessersAreSlowedPerAddressWhileTheOwnerGoesOn)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice secret"), 0);
+    ASSERT_EQ(server.addUser("alice", "secret"), 0);
     TAccountRecord a = account("alice", "secret");
     ASSERT_TRUE(loggedIn(a, server));
 
@@ -375,7 +375,7 @@ TEST(ServerHostile, OneAddressOrNicknameCannotShutOthersOut)
     ServerProcess server(VEXORY_SERVER_PATH, {"--trust-proxy", "127.0.0.5"});
     ASSERT_TRUE(server.ok());
     for (const char* nick : {"alice", "busy", "u1", "u2", "u3", "u4"})
-        ASSERT_EQ(server.admin(std::string("user add ") + nick + " pw"), 0);
+        ASSERT_EQ(server.addUser(nick, "pw"), 0);
     TAccountRecord owner = account("alice", "pw");
     ASSERT_TRUE(loggedIn(owner, server));
 
@@ -420,8 +420,7 @@ TEST(ServerHostile, OneAddressOrNicknameCannotShutOthersOut)
     };
     const Waits others = underLoad(
         "127.0.0.9", [](int) { return loginRequest("busy", "pw"); },
-        [](const Answer& r) { return r.status == 200 && r.body.rfind("error", 0) != 0; },
-        {"u1", "u2", "u3", "u4"});
+        [](const Answer& r) { return r.status == 200 && r.body.rfind("error", 0) != 0; }, {"u1", "u2", "u3", "u4"});
     EXPECT_EQ(others.in, 4);
     EXPECT_LE(others.most, 16);
     const Waits owners = underLoad(
@@ -454,7 +453,7 @@ TEST(ServerHostile, ClientAddressesComeFromTrustedProxiesOnly)
 {
     ServerProcess server(VEXORY_SERVER_PATH, {"--trust-proxy", "127.0.0.5"});
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice secret"), 0);
+    ASSERT_EQ(server.addUser("alice", "secret"), 0);
     auto login = [&](const char* peer, const std::string& client, const std::string& password) {
         std::string request = loginRequest("alice", password);
         request.insert(request.find("\r\n") + 2, "X-Real-IP: " + client + "\r\n");
@@ -478,7 +477,7 @@ TEST(ServerHostile, PasswordHashesAreSlowAndOldOnesAreRemadeAtLogin)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add new pw"), 0);
+    ASSERT_EQ(server.addUser("new", "pw"), 0);
     server::ServerDb db;
     ASSERT_TRUE(db.OpenUrl(server.database(), nullptr));
     EXPECT_EQ(db.PasswordIterations("new"), 600000);
@@ -500,7 +499,7 @@ TEST(ServerHostile, FormulasAreUploadedOnlyFromWhereTheAccountLoggedIn)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     const std::string upload =
         post("/client/Svn.php" + query(), ShareUploadBody("alice", "http://a/", "<b>{>x<}</b>", ""));
     EXPECT_EQ(exchange(server.port(), upload).body, "error"); // never logged in
@@ -514,7 +513,7 @@ TEST(ServerHostile, ADeletedAccountTakesItsDataAlong)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     const std::string oldInbox = inboxOf(server, "alice");
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
@@ -525,7 +524,7 @@ TEST(ServerHostile, ADeletedAccountTakesItsDataAlong)
               "success");
 
     ASSERT_EQ(server.admin("user delete alice"), 0);
-    ASSERT_EQ(server.admin("user add alice other"), 0);
+    ASSERT_EQ(server.addUser("alice", "other"), 0);
     std::string out;
     ASSERT_EQ(server.admin("results alice", &out), 0);
     EXPECT_EQ(out, "");
@@ -542,7 +541,7 @@ TEST(ServerHostile, PushQuotasRetentionAndAPagedInbox)
     {
         ServerProcess server(VEXORY_SERVER_PATH, {"--push-rate", "4", "--max-result", "200"});
         ASSERT_TRUE(server.ok());
-        ASSERT_EQ(server.admin("user add alice pw"), 0);
+        ASSERT_EQ(server.addUser("alice", "pw"), 0);
         TAccountRecord a = account("alice", "pw");
         ASSERT_TRUE(loggedIn(a, server));
         const Answer big = exchange(server.port(), pushRequest("alice", a.UserNumber, std::string(300, 'x')));
@@ -556,7 +555,7 @@ TEST(ServerHostile, PushQuotasRetentionAndAPagedInbox)
     }
     ServerProcess server(VEXORY_SERVER_PATH, {"--keep-results", "53"});
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
     for (int i = 1; i <= 58; ++i)
@@ -621,7 +620,7 @@ TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
 
     ServerProcess server(VEXORY_SERVER_PATH, {"--forward-timeout", "500", "--forward-retry", "100"});
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw --webhook " + hangUrl), 0);
+    ASSERT_EQ(server.addUser("alice", "pw", "--webhook " + hangUrl), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
     // Every push is answered at once and counts as sent: it is stored for the user.
@@ -684,9 +683,9 @@ TEST(ServerHostile, SmallFaults)
     EXPECT_NE(err.find("the number of a formula"), std::string::npos) << err;
 
     // One nickname rule for the command line and the register page.
-    EXPECT_EQ(server.admin("user add '  bob  ' pw"), 0);
-    EXPECT_EQ(server.admin("user add \"$(printf 'a\\001b')\" pw"), 1);
-    EXPECT_EQ(server.admin("user add " + std::string(33, 'n') + " pw"), 1);
+    EXPECT_EQ(server.addUser("  bob  ", "pw"), 0);
+    EXPECT_EQ(server.addUser("a\001b", "pw"), 1);
+    EXPECT_EQ(server.addUser(std::string(33, 'n'), "pw"), 1);
     ASSERT_EQ(server.admin("user list", &out), 0);
     ASSERT_EQ(jsonLines(out).size(), 1u);
     EXPECT_EQ(jsonLines(out)[0]["nick"], "bob");
@@ -729,7 +728,7 @@ TEST(ServerHostile, BytesOfAnOlderClientGetOneAnswerOnBothEngines)
     // no text at all are refused alike.
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
     const std::string gbk = Utf8ToGbk("名称=苹果");
@@ -769,7 +768,7 @@ TEST(ServerHostile, OneAddressCannotFillTheDisk)
         return;
     ServerProcess server(VEXORY_SERVER_PATH, {"--min-free-mb", "1000000000"});
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
     const Answer refused = exchange(server.port(), pushRequest("alice", a.UserNumber, "x=1"));
@@ -783,7 +782,7 @@ TEST(ServerHostile, HealthAndCountsForTheMachineOnly)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server));
     ASSERT_TRUE(push(a, server, "x=1").taken);

@@ -45,7 +45,7 @@ TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     const std::string user = "username=" + Base64UrlEncode("alice");
     const std::string digest = Sha1Hex("pw");
 
@@ -94,7 +94,7 @@ TEST(Server, ConcurrentPushesAreEachStoredOnce)
     // One account pushes from every thread: past the default rate limit.
     ServerProcess server(VEXORY_SERVER_PATH, {"--push-rate", "100000"});
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.admin("user add load pw"), 0);
+    ASSERT_EQ(server.addUser("load", "pw"), 0);
     TAccountRecord a;
     a.Nickname = "load";
     a.PasswordDigest = Sha1Hex("pw");
@@ -127,25 +127,31 @@ TEST(Server, AdminCommandLine)
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
     std::string out;
-    EXPECT_EQ(server.admin("user add carol pw --rights plugin,fastrefresh --webhook http://127.0.0.1:9/x", &out), 0);
+    EXPECT_EQ(server.addUser("carol", "pw", "--rights plugin,fastrefresh --webhook http://127.0.0.1:9/x", &out), 0);
     EXPECT_EQ(out.rfind("inbox /inbox/", 0), 0u);
-    EXPECT_EQ(server.admin("user add carol other"), 1); // taken
-    EXPECT_EQ(server.admin("user add dave pw --rights flying"), 2);
+    EXPECT_EQ(server.addUser("carol", "other"), 1); // taken
+    EXPECT_EQ(server.addUser("dave", "pw", "--rights flying"), 2);
     ASSERT_EQ(server.admin("user list", &out), 0);
     EXPECT_NE(out.find("\"rights\":\"plugin,fastrefresh\""), std::string::npos);
     EXPECT_EQ(server.admin("user rights carol multitask"), 0);
     ASSERT_EQ(server.admin("user list", &out), 0);
     EXPECT_NE(out.find("\"rights\":\"multitask\""), std::string::npos);
     // A new password from standard input: the old one no longer logs in.
-    auto passwd = [&](const std::string& nick) {
-        return RunCommand("(printf 'new secret\\n' | " + ShellQuote(VEXORY_SERVER_PATH) + " user passwd " + nick +
-                          " --database " + ShellQuote(server.database()) + ")");
+    auto passwd = [&](const std::string& nick, const std::string& password) {
+        return server.admin("user passwd " + nick, password);
     };
-    EXPECT_EQ(passwd("carol"), 0);
-    TAccountRecord old = account("carol", "pw"), renewed = account("carol", "new secret");
+    EXPECT_EQ(passwd("carol", "newSecret9"), 0);
+    TAccountRecord old = account("carol", "pw"), renewed = account("carol", "newSecret9");
     EXPECT_EQ(loginAnswer(old, server.host()), LoginWrongPassword);
     EXPECT_TRUE(loggedIn(renewed, server.host()));
-    EXPECT_EQ(passwd("nobody"), 1);
+    EXPECT_EQ(passwd("nobody", "newSecret9"), 1);
+    // Passwords as the login panel takes them, never on the command line; a
+    // nickname typed with a blank after it is the same account.
+    EXPECT_EQ(passwd("carol", "new pass!"), 1);
+    EXPECT_EQ(server.addUser("erin", "abc-123!"), 1);
+    EXPECT_EQ(server.admin("user add erin pw"), 1);
+    TAccountRecord spaced = account("carol ", "newSecret9");
+    EXPECT_TRUE(loggedIn(spaced, server.host()));
     EXPECT_EQ(server.admin("user delete carol"), 0);
     EXPECT_EQ(server.admin("user delete carol"), 1);
     EXPECT_EQ(server.admin("formula approve 99"), 1);
@@ -161,7 +167,9 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
                "# comment\n\ndata = " + dir.file("db") + "\n  accounts-per-address = 1  \nlisten = 127.0.0.1:1\n");
     // The admin commands take the database from it, and nothing else.
     std::string out, err;
-    EXPECT_EQ(RunCommand(binary + " user add --config " + ShellQuote(config) + " alice pw", &out, &err), 0) << err;
+    EXPECT_EQ(RunCommand("(echo pw | " + binary + " user add --config " + ShellQuote(config) + " alice)", &out, &err),
+              0)
+        << err;
     EXPECT_TRUE(std::filesystem::exists(dir.file("db") + "/vexory.sqlite3"));
     // serve takes the rest; the database and --listen on the command line win over the file's.
     ServerProcess server(VEXORY_SERVER_PATH, {"--config", config});
@@ -186,7 +194,7 @@ TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
     ASSERT_TRUE(server.ok());
     if (server.database().rfind("sqlite:", 0) != 0)
         GTEST_SKIP() << "PostgreSQL is backed up with pg_dump";
-    ASSERT_EQ(server.admin("user add alice pw"), 0);
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server.host()));
     // Pushes go on while the copy is made; those acknowledged before it began are in it.
@@ -245,7 +253,7 @@ TEST(Server, AServiceMovesFromSqliteToPostgresAndBackWhole)
     ServerProcess server(VEXORY_SERVER_PATH);
     ASSERT_TRUE(server.ok());
     const std::string source = server.database();
-    ASSERT_EQ(server.admin("user add alice pw --webhook http://127.0.0.1:9/hook", &inbox), 0);
+    ASSERT_EQ(server.addUser("alice", "pw", "--webhook http://127.0.0.1:9/hook", &inbox), 0);
     TAccountRecord a = account("alice", "pw");
     ASSERT_TRUE(loggedIn(a, server.host()));
     for (int i = 0; i < 3; ++i)

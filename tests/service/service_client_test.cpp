@@ -62,7 +62,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_server.ok());
-        ASSERT_EQ(m_server.admin("user add 张三 secret --rights plugin,chain"), 0);
+        ASSERT_EQ(m_server.addUser("张三", "secret", "--rights plugin,chain"), 0);
     }
     int login(TAccountRecord& a, int32_t& version, bool automatic = false)
     {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +55,52 @@ bool jsonBody(const httplib::Request& req, json& j, std::string& problem)
 std::string str(const json& j, const char* key)
 {
     return j.is_object() && j.contains(key) && j[key].is_string() ? j[key].get<std::string>() : std::string();
+}
+
+// A message over the limit the channel publishes: noted, and refused as the API refuses it.
+bool tooLong(size_t size, size_t limit, const std::string& what, std::string& problem)
+{
+    if (size <= limit)
+        return false;
+    problem += what + " of " + std::to_string(size) + " over " + std::to_string(limit) + "; ";
+    return true;
+}
+
+// A field of an application/x-www-form-urlencoded body, decoded.
+std::string formValue(const std::string& body, const std::string& name)
+{
+    for (size_t at = 0; at <= body.size();) {
+        size_t end = body.find('&', at);
+        if (end == std::string::npos)
+            end = body.size();
+        const std::string pair = body.substr(at, end - at);
+        at = end + 1;
+        if (pair.rfind(name + "=", 0) != 0)
+            continue;
+        std::string out;
+        for (size_t i = name.size() + 1; i < pair.size(); ++i) {
+            if (pair[i] == '+') {
+                out += ' ';
+            } else if (pair[i] == '%' && i + 2 < pair.size() &&
+                       std::isxdigit(static_cast<unsigned char>(pair[i + 1])) &&
+                       std::isxdigit(static_cast<unsigned char>(pair[i + 2]))) {
+                out += static_cast<char>(std::stoi(pair.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                out += pair[i];
+            }
+        }
+        return out;
+    }
+    return {};
+}
+
+size_t utf16Units(const std::string& text)
+{
+    size_t units = 0;
+    for (unsigned char c : text)
+        units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+    return units;
 }
 
 std::string rawOf(const httplib::Request& req)
@@ -107,10 +154,13 @@ ChannelStandIns::ChannelStandIns()
         if (req.get_param_value("key") != "wecom-key-1")
             problem += "key " + req.get_param_value("key") + "; ";
         const std::string content = j.is_object() && j.contains("text") ? str(j["text"], "content") : "";
-        if (content.empty() || content.size() > 2048)
-            problem += "content of " + std::to_string(content.size()) + " bytes; ";
+        if (content.empty())
+            problem += "no content; ";
+        const bool refused = tooLong(content.size(), 2048, "content", problem);
         keep("wecom", req, content, problem);
-        res.set_content(R"({"errcode":0,"errmsg":"ok"})", "application/json");
+        res.set_content(refused ? R"({"errcode":40058,"errmsg":"content exceed max length 2048"})"
+                                : R"({"errcode":0,"errmsg":"ok"})",
+                        "application/json");
     });
     s.Post("/robot/send", [this](const httplib::Request& req, httplib::Response& res) {
         json j;
@@ -127,8 +177,12 @@ ChannelStandIns::ChannelStandIns()
                 .count();
         if (std::llabs(now - ms) > 3600 * 1000)
             problem += "timestamp not in milliseconds of now; ";
-        keep("dingtalk", req, j.is_object() && j.contains("text") ? str(j["text"], "content") : "", problem);
-        res.set_content(R"({"errcode":0,"errmsg":"ok"})", "application/json");
+        const std::string content = j.is_object() && j.contains("text") ? str(j["text"], "content") : "";
+        const bool refused = tooLong(content.size(), 20000, "content", problem);
+        keep("dingtalk", req, content, problem);
+        res.set_content(refused ? R"({"errcode":460101,"errmsg":"message too long"})"
+                                : R"({"errcode":0,"errmsg":"ok"})",
+                        "application/json");
     });
     s.Post(R"(/open-apis/bot/v2/hook/([\w-]+))", [this](const httplib::Request& req, httplib::Response& res) {
         json j;
@@ -143,29 +197,50 @@ ChannelStandIns::ChannelStandIns()
             problem += "timestamp not in seconds of now; ";
         if (str(j, "msg_type") != "text")
             problem += "msg_type; ";
+        const bool refused = tooLong(req.body.size(), 20 << 10, "body", problem);
         keep("feishu", req, j.is_object() && j.contains("content") ? str(j["content"], "text") : "", problem);
-        res.set_content(R"({"code":0,"msg":"success","data":{}})", "application/json");
+        res.status = refused ? 400 : 200;
+        res.set_content(refused ? R"({"code":9499,"msg":"request body too large"})"
+                                : R"({"code":0,"msg":"success","data":{}})",
+                        "application/json");
     });
-    s.Post(R"(/(SCT\w+)\.send)", [this](const httplib::Request& req, httplib::Response& res) {
-        std::string problem;
-        if (req.matches[1] != "SCTserverchan1")
-            problem += "sendkey; ";
-        if (req.get_header_value("Content-Type") != "application/x-www-form-urlencoded")
-            problem += "Content-Type; ";
-        const std::string title = req.get_param_value("title");
-        if (title.empty())
-            problem += "no title; ";
-        keep("serverchan", req, title + "\n" + req.get_param_value("desp"), problem);
-        res.set_content(R"({"code":0,"message":"","data":{}})", "application/json");
-    });
+    // The service takes forms of any size its limits allow: the form is read here,
+    // not by the library (which refuses forms over 8 KB).
+    s.Post(R"(/(SCT\w+)\.send)",
+           [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
+               std::string body;
+               read([&](const char* data, size_t length) {
+                   body.append(data, length);
+                   return true;
+               });
+               std::string problem;
+               if (req.matches[1] != "SCTserverchan1")
+                   problem += "sendkey; ";
+               if (req.get_header_value("Content-Type") != "application/x-www-form-urlencoded")
+                   problem += "Content-Type; ";
+               const std::string title = formValue(body, "title");
+               if (title.empty())
+                   problem += "no title; ";
+               const std::string desp = formValue(body, "desp");
+               const bool refused =
+                   tooLong(utf16Units(title), 32, "title", problem) | tooLong(desp.size(), 32 << 10, "desp", problem);
+               httplib::Request kept = req;
+               kept.body = body;
+               keep("serverchan", kept, title + "\n" + desp, problem);
+               res.set_content(refused ? R"({"code":40001,"message":"desp too long"})"
+                                       : R"({"code":0,"message":"","data":{}})",
+                               "application/json");
+           });
     s.Post("/send", [this](const httplib::Request& req, httplib::Response& res) {
         json j;
         std::string problem;
         jsonBody(req, j, problem);
         if (str(j, "token") != "pushplus-token-1" || str(j, "template") != "txt" || str(j, "title").empty())
             problem += "token, template or title; ";
+        const bool refused = tooLong(str(j, "content").size(), 20000, "content", problem);
         keep("pushplus", req, str(j, "title") + "\n" + str(j, "content"), problem);
-        res.set_content(R"({"code":200,"msg":"请求成功","data":"x"})", "application/json");
+        res.set_content(refused ? R"({"code":999,"msg":"内容过长"})" : R"({"code":200,"msg":"请求成功","data":"x"})",
+                        "application/json");
     });
     s.Post("/push", [this](const httplib::Request& req, httplib::Response& res) {
         json j;
@@ -173,8 +248,13 @@ ChannelStandIns::ChannelStandIns()
         jsonBody(req, j, problem);
         if (str(j, "device_key") != "bark-key-1" || str(j, "title").empty())
             problem += "device_key or title; ";
+        // The notification carries it all, and the phone's push service takes 4 KB.
+        const bool refused = tooLong(req.body.size(), 4096, "body", problem);
         keep("bark", req, str(j, "title") + "\n" + str(j, "body"), problem);
-        res.set_content(R"({"code":200,"message":"success"})", "application/json");
+        res.status = refused ? 400 : 200;
+        res.set_content(refused ? R"({"code":400,"message":"payload too large"})"
+                                : R"({"code":200,"message":"success"})",
+                        "application/json");
     });
     s.Post("/", [this](const httplib::Request& req, httplib::Response& res) {
         json j;
@@ -184,6 +264,8 @@ ChannelStandIns::ChannelStandIns()
             problem += "topic; ";
         if (req.get_header_value("Authorization") != "Bearer tk_ntfy1")
             problem += "Authorization; ";
+        // Longer, the message would arrive as an attachment, not as a notification.
+        tooLong(str(j, "message").size(), 4096, "message", problem);
         keep("ntfy", req, str(j, "title") + "\n" + str(j, "message"), problem);
         res.set_content(R"({"id":"abc","event":"message"})", "application/json");
     });
@@ -206,8 +288,12 @@ ChannelStandIns::ChannelStandIns()
             problem += "token; ";
         if (str(j, "chat_id") != "42")
             problem += "chat_id; ";
+        const bool refused = tooLong(utf16Units(str(j, "text")), 4096, "text", problem);
         keep("telegram", req, str(j, "text"), problem);
-        res.set_content(R"({"ok":true,"result":{"message_id":1}})", "application/json");
+        res.status = refused ? 400 : 200;
+        res.set_content(refused ? R"({"ok":false,"error_code":400,"description":"Bad Request: message is too long"})"
+                                : R"({"ok":true,"result":{"message_id":1}})",
+                        "application/json");
     });
     s.Post("/hook", [this](const httplib::Request& req, httplib::Response& res) {
         json j;

@@ -100,4 +100,11 @@ int ServerProcess::admin(const std::string& arguments, std::string* out) const
     return RunCommand(ShellQuote(m_binary) + " " + arguments + " --database " + ShellQuote(m_database), out);
 }
 
+int ServerProcess::admin(const std::string& arguments, const std::string& input, std::string* out) const
+{
+    return RunCommand("(printf '%s\\n' " + ShellQuote(input) + " | " + ShellQuote(m_binary) + " " + arguments +
+                          " --database " + ShellQuote(m_database) + ")",
+                      out);
+}
+
 } // namespace vexory::test

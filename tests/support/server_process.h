@@ -37,6 +37,14 @@ public:
     void Kill();
     // Runs an admin command on the same database; its exit code.
     int admin(const std::string& arguments, std::string* out = nullptr) const;
+    // The same with a line on its standard input (a password).
+    int admin(const std::string& arguments, const std::string& input, std::string* out = nullptr) const;
+    // `user add NICK ARGUMENTS` with the password on standard input.
+    int addUser(const std::string& nick, const std::string& password, const std::string& arguments = {},
+                std::string* out = nullptr) const
+    {
+        return admin("user add " + ShellQuote(nick) + (arguments.empty() ? "" : " " + arguments), password, out);
+    }
 
 private:
     void start(std::vector<std::string> extra);

@@ -52,10 +52,12 @@ inline bool loggedIn(TAccountRecord& a, const std::string& host)
     return loginAnswer(a, host) == LoginDone;
 }
 
-inline PushReply push(TAccountRecord& a, const std::string& host, const std::string& records)
+// `taskName` in code page 936, as the program keeps it.
+inline PushReply push(TAccountRecord& a, const std::string& host, const std::string& records,
+                      const std::string& taskName = "task")
 {
     TTaskRecord task;
-    task.TaskName = "task";
+    task.TaskName = taskName;
     task.SetPageUrl("http://127.0.0.1/list");
     task.FormulaSent = 1;
     return ReadPushReply(PushResult(task, a, host, records));
