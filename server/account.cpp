@@ -2,6 +2,7 @@
 
 #include "account_pages.h"
 #include "db_util.h"
+#include "listen_socket.h"
 #include "server_app.h"
 #include "web_text.h"
 
@@ -329,7 +330,7 @@ HttpResponse AccountApp::AddChannel(const HttpRequest& request)
     std::transform(recipient.begin(), recipient.end(), recipient.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (kind == "email" && (!m_mailsPerRecipient.Take(recipient) || !m_mailsPerAccount.Take(s->data.nick) ||
-                            !m_mailsPerAddress.Take(request.peer)))
+                            !m_mailsPerAddress.Take(AddressKey(request.peer))))
         return redirect("/account?m=mailtoomany");
     Channel c;
     c.nick = s->data.nick;
@@ -489,14 +490,14 @@ HttpResponse AccountApp::Register(const HttpRequest& request)
         return again("密码仅限数字和大小写字母（最多 64 个）。");
     // One address makes a few accounts, not a disk's worth of quotas.
     if (m_options.accountsPerAddress > 0) {
-        const int64_t made = m_db.AccountsFrom(request.peer);
+        const int64_t made = m_db.AccountsFrom(AddressKey(request.peer));
         if (made < 0)
             return message("服务暂时不可用", "数据库暂时无法访问，请稍后再试。", 503);
         if (made >= m_options.accountsPerAddress)
             return again("这个网络地址注册的账户已经太多了，请用已有的账户登录。", 429);
     }
     std::string error;
-    if (!m_db.AddUser(nick, passwordDigest(password), m_options.registerRights, "", &error, request.peer))
+    if (!m_db.AddUser(nick, passwordDigest(password), m_options.registerRights, "", &error, AddressKey(request.peer)))
         return again("这个昵称已经有人使用。");
     return startSession(nick, "welcome");
 }

@@ -1,9 +1,32 @@
 #include "forwarder.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cstdio>
 
 namespace vexory::server {
+
+namespace {
+
+// Where a call goes: "host:port" of its address ("" when it has none).
+std::string destinationOf(const std::string& url)
+{
+    CURLU* u = curl_url();
+    std::string out;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK)
+        out = std::string(host) + ":" + port;
+    curl_free(host);
+    curl_free(port);
+    curl_url_cleanup(u);
+    return out;
+}
+
+} // namespace
 
 Forwarder::Forwarder(ServerDb& db, const OutboundPolicy& policy, const SmtpSettings& smtp, ForwardOptions options)
     : m_db(db), m_policy(policy), m_smtp(smtp), m_options(std::move(options))
@@ -72,7 +95,37 @@ std::string Forwarder::Send(const Channel& channel, const std::vector<ResultText
     OutboundRequest request = BuildChannelRequest(
         *type, config, message, results, base == m_options.apiBase.end() ? std::string() : base->second, NowMs());
     request.timeoutMs = m_options.timeoutMs;
-    return ChannelAccepted(*type, CallOut(m_policy, request, &m_stop), &error) ? std::string() : error;
+    const std::string destination = destinationOf(request.url);
+    if (const int64_t wait = silentForMs(destination); wait > 0)
+        return "对方一直没有回答，" + std::to_string((wait + 999) / 1000) + " 秒后再试";
+    const OutboundAnswer answer = CallOut(m_policy, request, &m_stop);
+    // Silence is no answer at all: not a refusal by this service, not a stop.
+    noteAnswer(destination, answer.done || m_stop || answer.error.rfind("拒绝连接", 0) == 0);
+    return ChannelAccepted(*type, answer, &error) ? std::string() : error;
+}
+
+int64_t Forwarder::silentForMs(const std::string& destination)
+{
+    std::lock_guard lock(m_silenceMutex);
+    const auto found = m_silent.find(destination);
+    return found == m_silent.end() ? 0 : std::max<int64_t>(0, found->second.untilMs - NowMs());
+}
+
+void Forwarder::noteAnswer(const std::string& destination, bool answered)
+{
+    std::lock_guard lock(m_silenceMutex);
+    if (answered) {
+        m_silent.erase(destination);
+        return;
+    }
+    Silence& s = m_silent[destination];
+    const int64_t first = std::max<int64_t>(m_options.retryMs, m_options.timeoutMs);
+    s.untilMs = NowMs() + std::min<int64_t>(first << std::min(s.times, 20), kSilenceCapMs);
+    ++s.times;
+    // Destinations long quiet are forgotten, so that strangers' addresses do not pile up.
+    if (m_silent.size() > 10000)
+        for (auto it = m_silent.begin(); it != m_silent.end();)
+            it = it->second.untilMs < NowMs() - kSilenceCapMs ? m_silent.erase(it) : std::next(it);
 }
 
 std::string Forwarder::SendTest(const Channel& channel, const std::string& inboxUrl)

@@ -59,6 +59,19 @@ private:
     void loop();
     void sendBatch(const ChannelBatch& batch);
     void watchDatabase();
+    // A destination (host and port) that did not answer is not called again for a
+    // while, whoever's results wait for it: the wait doubles with each silence, from
+    // the longer of a retry and a call's time limit up to kSilenceCapMs.
+    int64_t silentForMs(const std::string& destination);
+    void noteAnswer(const std::string& destination, bool answered);
+    static constexpr int64_t kSilenceCapMs = 10 * 60 * 1000;
+    struct Silence
+    {
+        int times = 0;
+        int64_t untilMs = 0;
+    };
+    std::mutex m_silenceMutex;
+    std::map<std::string, Silence> m_silent;
 
     ServerDb& m_db;
     const OutboundPolicy& m_policy;

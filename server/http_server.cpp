@@ -70,16 +70,57 @@ struct RouteEntry
     }
 };
 
+// Bytes of request bodies held, in all and per address.
+class BodyBook
+{
+public:
+    // Counts BYTES more for ADDRESS; false when, ENFORCED, they would pass the
+    // bound for all or the address's share.
+    bool Take(const std::string& address, size_t bytes, bool enforced, size_t bound, size_t share)
+    {
+        std::lock_guard lock(m_mutex);
+        size_t& own = m_byAddress[address];
+        if (enforced && (m_total + bytes > bound || own + bytes > share)) {
+            if (own == 0)
+                m_byAddress.erase(address);
+            return false;
+        }
+        own += bytes;
+        m_total += bytes;
+        return true;
+    }
+    void Give(const std::string& address, size_t bytes)
+    {
+        if (bytes == 0)
+            return;
+        std::lock_guard lock(m_mutex);
+        const auto found = m_byAddress.find(address);
+        if (found != m_byAddress.end() && (found->second -= bytes) == 0)
+            m_byAddress.erase(found);
+        m_total -= bytes;
+    }
+    size_t Total()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_total;
+    }
+
+private:
+    std::mutex m_mutex;
+    size_t m_total = 0;
+    std::unordered_map<std::string, size_t> m_byAddress;
+};
+
 // One request on a connection, from its headers to its answer.
 struct Exchange
 {
-    explicit Exchange(std::atomic<size_t>& held) : bodiesHeld(held) {}
-    ~Exchange() { bodiesHeld -= reserved; }
+    explicit Exchange(BodyBook& book) : bodies(book) {}
+    ~Exchange() { bodies.Give(AddressKey(request.peer), reserved); }
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
 
-    std::atomic<size_t>& bodiesHeld; // the server's count of body bytes held
-    size_t reserved = 0;             // this request's part of it
+    BodyBook& bodies;    // the server's count of body bytes held
+    size_t reserved = 0; // this request's part of it, counted for its peer
     HttpRequest request;
     const RouteEntry* route = nullptr;
     std::optional<HttpResponse> reply;
@@ -116,6 +157,14 @@ MHD_Result collect(void* cls, MHD_ValueKind, const char* key, const char* value)
     return MHD_YES;
 }
 
+// Headers with their whole lengths: a NUL inside a name or value stays in it.
+MHD_Result collectWhole(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value, size_t valueSize)
+{
+    static_cast<std::vector<std::pair<std::string, std::string>>*>(cls)->emplace_back(
+        key ? std::string(key, keySize) : std::string(), value ? std::string(value, valueSize) : std::string());
+    return MHD_YES;
+}
+
 MHD_Result send(MHD_Connection* c, const HttpResponse& r)
 {
     MHD_Response* response =
@@ -131,6 +180,27 @@ MHD_Result send(MHD_Connection* c, const HttpResponse& r)
 }
 
 void discardLog(void*, const char*, va_list) {}
+
+// Why a request's head is not taken ("" when it is): header names must be tokens
+// and values free of control bytes, an HTTP/1.1 request names exactly one Host.
+const char* malformed(const HttpRequest& request, const char* version)
+{
+    size_t hosts = 0;
+    for (const auto& [name, value] : request.headers) {
+        if (name.empty())
+            return "a header without a name";
+        for (unsigned char ch : name)
+            if (ch <= 0x20 || ch >= 0x7f || std::strchr("\"(),/:;<=>?@[\\]{}", ch))
+                return "a header name that is no token";
+        for (unsigned char ch : value)
+            if ((ch < 0x20 && ch != '\t') || ch == 0x7f)
+                return "a control byte in a header";
+        hosts += strcasecmp(name.c_str(), "Host") == 0;
+    }
+    if (version && std::strcmp(version, MHD_HTTP_VERSION_1_1) == 0 && hosts != 1)
+        return "an HTTP/1.1 request names one Host";
+    return nullptr;
+}
 
 } // namespace
 
@@ -151,7 +221,7 @@ struct HttpServer::Impl
     std::mutex connectionsMutex;
     std::unordered_set<Connection*> connections;
     std::unordered_map<std::string, unsigned> perAddress;
-    std::atomic<size_t> bodiesHeld{0};
+    BodyBook bodiesHeld;
     // Counts for /metrics: answers by route and status, refusals by reason.
     std::mutex statsMutex;
     std::map<std::pair<std::string, int>, uint64_t> answers;
@@ -186,7 +256,7 @@ struct HttpServer::Impl
         if (trusted(peer))
             return true;
         std::lock_guard lock(connectionsMutex);
-        const auto found = perAddress.find(peer);
+        const auto found = perAddress.find(AddressKey(peer));
         const unsigned held = found == perAddress.end() ? 0 : found->second;
         if (held >= limits.maxPerAddress) {
             refused("connections_per_address");
@@ -203,13 +273,13 @@ struct HttpServer::Impl
         c->deadlineMs = steadyMs() + int64_t{limits.headSeconds} * 1000;
         std::lock_guard lock(connectionsMutex);
         connections.insert(c);
-        ++perAddress[c->peer];
+        ++perAddress[AddressKey(c->peer)];
     }
     void closed(Connection* c)
     {
         std::lock_guard lock(connectionsMutex);
         connections.erase(c);
-        if (auto at = perAddress.find(c->peer); at != perAddress.end() && --at->second == 0)
+        if (auto at = perAddress.find(AddressKey(c->peer)); at != perAddress.end() && --at->second == 0)
             perAddress.erase(at);
     }
     // Cuts the connections whose request is late. Under the lock no connection is
@@ -304,7 +374,8 @@ struct HttpServer::Impl
     void submit(Exchange* ex)
     {
         WorkerPool& pool = *pools[static_cast<size_t>(ex->route->pool)];
-        switch (pool.Submit([this, ex] { run(ex); }, ex->request.peer, ex->admission.account, ex->admission.ahead)) {
+        switch (pool.Submit([this, ex] { run(ex); }, AddressKey(ex->request.peer), ex->admission.account,
+                            ex->admission.ahead)) {
         case WorkerPool::Queued::Yes:
             return;
         case WorkerPool::Queued::Full:
@@ -360,17 +431,15 @@ struct HttpServer::Impl
     // and it is ENFORCED (small bodies always fit: each connection holds at most one).
     bool hold(Exchange* ex, size_t bytes, bool enforced)
     {
-        size_t held = bodiesHeld.load();
-        do {
-            if (enforced && held + bytes > limits.maxBodiesHeld)
-                return false;
-        } while (!bodiesHeld.compare_exchange_weak(held, held + bytes));
+        if (!bodiesHeld.Take(AddressKey(ex->request.peer), bytes, enforced, limits.maxBodiesHeld,
+                             std::max(limits.maxBodiesPerAddress, limits.maxBody)))
+            return false;
         ex->reserved += bytes;
         return true;
     }
 
-    MHD_Result onRequest(MHD_Connection* c, const char* url, const char* method, const char* upload, size_t* uploadSize,
-                         void** context)
+    MHD_Result onRequest(MHD_Connection* c, const char* url, const char* method, const char* version,
+                         const char* upload, size_t* uploadSize, void** context)
     {
         auto* ex = static_cast<Exchange*>(*context);
         if (!ex) {
@@ -381,12 +450,12 @@ struct HttpServer::Impl
             ex->request.path = url;
             Connection* connection = connectionOf(c);
             ex->request.peer = connection ? connection->peer : std::string();
-            MHD_get_connection_values(c, MHD_HEADER_KIND, collect, &ex->request.headers);
+            MHD_get_connection_values_n(c, MHD_HEADER_KIND, collectWhole, &ex->request.headers);
             MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, collect, &ex->request.query);
             if (trusted(ex->request.peer)) {
                 const std::string client = ex->request.Header("X-Real-IP");
                 if (!client.empty() && client.size() <= 64)
-                    ex->request.peer = client;
+                    ex->request.peer = CanonicalAddress(client);
             }
             size_t headerBytes = std::strlen(method) + std::strlen(url) + 12;
             for (const auto& [k, v] : ex->request.headers)
@@ -395,6 +464,14 @@ struct HttpServer::Impl
                 refused("headers_too_large");
                 return reply(ex, PlainResponse(431, "request headers too large\n"));
             }
+            // Heads a proxy in front may read otherwise than this server are refused.
+            if (const char* why = malformed(ex->request, version)) {
+                refused("malformed");
+                return reply(ex, PlainResponse(400, std::string("bad request: ") + why + "\n"));
+            }
+            if (const std::string coding = ex->request.Header("Transfer-Encoding");
+                !coding.empty() && strcasecmp(coding.c_str(), "chunked") != 0)
+                return reply(ex, PlainResponse(501, "the only transfer coding taken is chunked\n"));
             // Two lengths (or a length with a chunked body) would let a proxy in front
             // and this server read different requests from the same bytes: refused, as
             // nginx refuses them.
@@ -458,10 +535,10 @@ struct HttpServer::Impl
 
 namespace {
 
-MHD_Result accessHandler(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+MHD_Result accessHandler(void* cls, MHD_Connection* c, const char* url, const char* method, const char* version,
                          const char* upload, size_t* uploadSize, void** context)
 {
-    return static_cast<HttpServer::Impl*>(cls)->onRequest(c, url, method, upload, uploadSize, context);
+    return static_cast<HttpServer::Impl*>(cls)->onRequest(c, url, method, version, upload, uploadSize, context);
 }
 
 void completed(void* cls, MHD_Connection* c, void** context, MHD_RequestTerminationCode)
@@ -518,6 +595,8 @@ void connectionNotice(void* cls, MHD_Connection* c, void** context, MHD_Connecti
 HttpServer::HttpServer(HttpLimits limits) : m_impl(std::make_unique<Impl>())
 {
     m_impl->limits = limits;
+    for (std::string& proxy : m_impl->limits.trustedProxies)
+        proxy = CanonicalAddress(proxy);
     m_impl->pools.push_back(std::make_unique<WorkerPool>(Pool{}));
 }
 
@@ -568,12 +647,13 @@ bool HttpServer::Start(std::string* error)
     // do not fit are answered 431 by the library itself. Pools above 32 KB are mapped
     // afresh for every connection, which costs a fifth of the push rate.
     const size_t memory = std::max<size_t>(d.limits.maxHeaderBytes, 4096);
-    d.daemon = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, acceptPolicy, &d,
-                                accessHandler, &d, MHD_OPTION_LISTEN_SOCKET, d.listenFd, MHD_OPTION_CONNECTION_LIMIT,
-                                d.limits.maxConnections, MHD_OPTION_CONNECTION_TIMEOUT, d.limits.idleSeconds,
-                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, memory, MHD_OPTION_NOTIFY_COMPLETED, completed, &d,
-                                MHD_OPTION_NOTIFY_CONNECTION, connectionNotice, &d, MHD_OPTION_URI_LOG_CALLBACK,
-                                requestLine, &d, MHD_OPTION_EXTERNAL_LOGGER, discardLog, nullptr, MHD_OPTION_END);
+    d.daemon =
+        MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, acceptPolicy, &d, accessHandler,
+                         &d, MHD_OPTION_LISTEN_SOCKET, d.listenFd, MHD_OPTION_CONNECTION_LIMIT, d.limits.maxConnections,
+                         MHD_OPTION_CONNECTION_TIMEOUT, d.limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+                         memory, MHD_OPTION_NOTIFY_COMPLETED, completed, &d, MHD_OPTION_NOTIFY_CONNECTION,
+                         connectionNotice, &d, MHD_OPTION_URI_LOG_CALLBACK, requestLine, &d, MHD_OPTION_EXTERNAL_LOGGER,
+                         discardLog, nullptr, MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_END);
     if (!d.daemon) {
         if (error)
             *error = "cannot start the HTTP event loop";
@@ -620,7 +700,7 @@ std::string HttpServer::MetricsText() const
     line("vexory_connections_open " + std::to_string(open));
     line("# HELP vexory_request_body_bytes Bytes of request bodies held now.");
     line("# TYPE vexory_request_body_bytes gauge");
-    line("vexory_request_body_bytes " + std::to_string(d.bodiesHeld.load()));
+    line("vexory_request_body_bytes " + std::to_string(d.bodiesHeld.Total()));
     return out;
 }
 

@@ -63,9 +63,11 @@ struct HttpLimits
     // the bytes trickle in: the connection is closed otherwise.
     unsigned headSeconds = 10;
     unsigned bodySeconds = 30;
-    // Bytes of bodies held, over all connections: a body above kFormBody that
-    // would take more is answered 503 before it is read.
+    // Bytes of bodies held, over all connections and from one address: a body
+    // above kFormBody that would take more is answered 503 before it is read. One
+    // address's share keeps a few announced bodies from holding everybody's bound.
     size_t maxBodiesHeld = 64 << 20;
+    size_t maxBodiesPerAddress = 4 << 20;
     // Proxies in front of the service: a request from one of these addresses is
     // taken to come from the address in its X-Real-IP header.
     std::vector<std::string> trustedProxies;

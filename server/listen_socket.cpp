@@ -14,11 +14,42 @@ namespace vexory::server {
 std::string AddressText(const sockaddr* a)
 {
     char text[INET6_ADDRSTRLEN] = {};
-    if (a && a->sa_family == AF_INET)
+    if (a && a->sa_family == AF_INET) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, text, sizeof text);
-    else if (a && a->sa_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, text, sizeof text);
+    } else if (a && a->sa_family == AF_INET6) {
+        const in6_addr& six = reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&six))
+            inet_ntop(AF_INET, six.s6_addr + 12, text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &six, text, sizeof text);
+    }
     return text;
+}
+
+std::string CanonicalAddress(const std::string& text)
+{
+    sockaddr_in four{};
+    sockaddr_in6 six{};
+    if (inet_pton(AF_INET, text.c_str(), &four.sin_addr) == 1) {
+        four.sin_family = AF_INET;
+        return AddressText(reinterpret_cast<const sockaddr*>(&four));
+    }
+    if (inet_pton(AF_INET6, text.c_str(), &six.sin6_addr) == 1) {
+        six.sin6_family = AF_INET6;
+        return AddressText(reinterpret_cast<const sockaddr*>(&six));
+    }
+    return text;
+}
+
+std::string AddressKey(const std::string& address)
+{
+    in6_addr six{};
+    if (address.find(':') == std::string::npos || inet_pton(AF_INET6, address.c_str(), &six) != 1)
+        return address;
+    std::memset(six.s6_addr + 8, 0, 8);
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &six, text, sizeof text);
+    return std::string(text) + "/64";
 }
 
 int OpenListeningSocket(const std::string& host, int port, int* boundPort, std::string* error)

@@ -21,14 +21,18 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <malloc.h>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace vexory;
@@ -128,6 +132,14 @@ std::optional<std::string> passwordFromInput(std::string* error)
     }
     // The client sends the SHA-1 of the password as its GBK bytes: ASCII, the same.
     return vexory::Sha1Hex(password);
+}
+
+// The SQLite file of --data or --database ("" for PostgreSQL).
+std::string sqliteFile(const std::optional<std::string>& data, const std::optional<std::string>& database)
+{
+    if (data)
+        return *data + "/vexory.sqlite3";
+    return database && database->rfind("sqlite:", 0) == 0 ? database->substr(7) : std::string();
 }
 
 int rightsOf(const std::string& text)
@@ -238,6 +250,12 @@ int serve(ServerDb& db, std::vector<std::string> args)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    // Channels must never call the service on its own addresses: without them, no start.
+    if (const std::string why = OwnAddressesUnreadable(); !why.empty()) {
+        std::cerr << "vexory-server: cannot read this machine's own addresses (" << why
+                  << "), which channels must not reach; a sandbox must allow AF_NETLINK\n";
+        return 1;
+    }
     HttpServer server(limits);
     ServiceApp app(db, options);
     app.Install(server);
@@ -308,6 +326,7 @@ void applyConfig(const std::string& path, bool serving, std::vector<std::string>
     if (!in)
         throw UsageError("cannot read the configuration file " + path);
     static const char* const kDatabaseSettings[] = {"data", "database", "database-password-file"};
+    std::map<std::string, int> seen; // name -> its line
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         auto trim = [](std::string t) {
@@ -324,6 +343,10 @@ void applyConfig(const std::string& path, bool serving, std::vector<std::string>
         if (equals == std::string::npos || name.empty() || name.find_first_of(" \t") != std::string::npos ||
             name.rfind("--", 0) == 0 || name == "config")
             throw UsageError(path + ":" + std::to_string(number) + ": not NAME = VALUE: " + line);
+        // A setting given twice would leave which one holds to the reader's guess.
+        if (const auto [at, fresh] = seen.emplace(name, number); !fresh)
+            throw UsageError(path + ":" + std::to_string(number) + ": \"" + name + "\" is set again (first on line " +
+                             std::to_string(at->second) + ")");
         const std::string option = "--" + name;
         const bool databaseSetting =
             std::find(std::begin(kDatabaseSettings), std::end(kDatabaseSettings), name) != std::end(kDatabaseSettings);
@@ -366,7 +389,8 @@ int run(std::vector<std::string> args)
         expect(args, 0);
         ServerDb source, target;
         std::string why;
-        if (!source.OpenUrl(*from, &why) || !target.OpenUrl(*to, &why)) {
+        // The source is only read: a mistyped one is an error, not a new empty database.
+        if (!source.OpenUrl(*from, &why, true) || !target.OpenUrl(*to, &why)) {
             std::cerr << "vexory-server: " << why << "\n";
             return 1;
         }
@@ -391,9 +415,7 @@ int run(std::vector<std::string> args)
     }
     if (command == "backup" || command == "restore") {
         // SQLite files only: a PostgreSQL database is backed up with pg_dump.
-        const std::string live = data                                 ? *data + "/vexory.sqlite3"
-                                 : database->rfind("sqlite:", 0) == 0 ? database->substr(7)
-                                                                      : std::string();
+        const std::string live = sqliteFile(data, database);
         if (live.empty())
             throw UsageError(command + " works on a SQLite database; back up PostgreSQL with pg_dump");
         expect(args, 1);
@@ -404,6 +426,16 @@ int run(std::vector<std::string> args)
                 return 1;
             }
             return 0;
+        }
+        // Not under a running service: it would go on writing into what it no longer has.
+        if (const int fd = open(live.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+            const bool alone = flock(fd, LOCK_EX | LOCK_NB) == 0;
+            close(fd);
+            if (!alone) {
+                std::cerr << "vexory-server: a service is using " << live
+                          << "; stop it first (systemctl stop vexory-server)\n";
+                return 1;
+            }
         }
         // The copy must be a database of the service before it replaces anything.
         ServerDb copy;
@@ -436,8 +468,14 @@ int run(std::vector<std::string> args)
         return 1;
     };
 
-    if (command == "serve")
+    if (command == "serve") {
+        // A service holds its SQLite file shared while it serves: a restore needs it alone.
+        const std::string file = sqliteFile(data, database);
+        const int held = file.empty() ? -1 : open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (held >= 0)
+            flock(held, LOCK_SH);
         return serve(db, args);
+    }
     if (command == "user" && sub == "add") {
         const int rights = rightsOf(TakeOption(args, "--rights").value_or("none"));
         const std::string webhook = TakeOption(args, "--webhook").value_or("");

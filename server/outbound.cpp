@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -178,33 +180,54 @@ bool OutboundPolicy::Allow(const std::string& range, std::string* error)
     return true;
 }
 
-void OutboundPolicy::ReadOwnAddresses()
+std::string OwnAddressesUnreadable()
+{
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return std::string("getifaddrs: ") + std::strerror(errno);
+    freeifaddrs(list);
+    return {};
+}
+
+bool OutboundPolicy::ReadOwnAddresses()
 {
     std::vector<Range> own;
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) == 0) {
-        for (ifaddrs* i = list; i; i = i->ifa_next) {
-            if (!i->ifa_addr)
-                continue;
-            Range r{};
-            if (i->ifa_addr->sa_family == AF_INET) {
-                r.family = AF_INET;
-                r.prefix = 32;
-                std::memcpy(r.bytes, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
-            } else if (i->ifa_addr->sa_family == AF_INET6) {
-                r.family = AF_INET6;
-                r.prefix = 128;
-                std::memcpy(r.bytes, &reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr, 16);
-            } else {
-                continue;
-            }
-            own.push_back(r);
-        }
-        freeifaddrs(list);
+    const bool readable = getifaddrs(&list) == 0;
+    if (!readable) {
+        std::lock_guard lock(m_mutex);
+        if (!m_ownUnreadable)
+            std::fprintf(stderr,
+                         "vexory-server: cannot read this machine's addresses (getifaddrs: %s); "
+                         "the last ones read are kept\n",
+                         std::strerror(errno));
+        m_ownUnreadable = true;
+        m_ownReadMs = steadyMs();
+        return false;
     }
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr)
+            continue;
+        Range r{};
+        if (i->ifa_addr->sa_family == AF_INET) {
+            r.family = AF_INET;
+            r.prefix = 32;
+            std::memcpy(r.bytes, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
+        } else if (i->ifa_addr->sa_family == AF_INET6) {
+            r.family = AF_INET6;
+            r.prefix = 128;
+            std::memcpy(r.bytes, &reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr, 16);
+        } else {
+            continue;
+        }
+        own.push_back(r);
+    }
+    freeifaddrs(list);
     std::lock_guard lock(m_mutex);
     m_own = std::move(own);
     m_ownReadMs = steadyMs();
+    m_ownUnreadable = false;
+    return true;
 }
 
 std::string OutboundPolicy::Refusal(const sockaddr* address) const

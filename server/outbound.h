@@ -34,7 +34,9 @@ public:
     std::string CheckHost(const std::string& host) const;
     // The addresses of this machine's interfaces, read again (they may change:
     // a check reads them again once they are older than kOwnAddressesMs).
-    void ReadOwnAddresses();
+    // False when they cannot be read (the last ones read are kept; the first
+    // failure of a series is told on standard error).
+    bool ReadOwnAddresses();
     static constexpr int64_t kOwnAddressesMs = 30000;
 
     struct Range
@@ -49,7 +51,12 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Range> m_own; // whole addresses (prefix 32 or 128)
     int64_t m_ownReadMs = 0;  // when, on the steady clock
+    bool m_ownUnreadable = false;
 };
+
+// Why this machine's own addresses cannot be read ("" when they can): the service
+// does not start without them, or channels could call it on its public addresses.
+std::string OwnAddressesUnreadable();
 
 struct OutboundRequest
 {

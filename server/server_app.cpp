@@ -2,6 +2,7 @@
 
 #include "account_pages.h"
 #include "db_util.h"
+#include "listen_socket.h"
 #include "server_pages.h"
 #include "web_text.h"
 
@@ -19,6 +20,8 @@ namespace vexory::server {
 
 namespace {
 
+// Shared formulas an account may have waiting or approved.
+constexpr int64_t kFormulasPerAccount = 20, kFormulaCharactersPerAccount = 512 << 10;
 constexpr size_t kMaxNick = 64, kMaxTask = 512, kMaxUrl = 8192, kMaxFormula = 256 << 10, kMaxKey = 8192;
 
 constexpr size_t kMaxRegisterNick = 32;
@@ -176,6 +179,8 @@ ServiceApp::ServiceApp(ServerDb& db, ServerOptions options)
     // main() checked the ranges.
     for (const std::string& range : options.forwardAllow)
         m_policy.Allow(range, nullptr);
+    for (std::string& address : m_options.monitorAllow)
+        address = CanonicalAddress(address);
 }
 
 ServiceApp::~ServiceApp()
@@ -188,7 +193,7 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::s
     HttpServer::Admission a;
     // An address that keeps failing gets one attempt per turn, however many
     // connections it opens.
-    const std::chrono::milliseconds wait = m_addressFailures.TakeTurn(request.peer);
+    const std::chrono::milliseconds wait = m_addressFailures.TakeTurn(AddressKey(request.peer));
     if (wait.count() > 0) {
         HttpResponse r = PlainResponse(429, "too many failed attempts from this address; try again in " +
                                                 std::to_string((wait.count() + 999) / 1000) + " s\n");
@@ -197,7 +202,7 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::s
         return a;
     }
     // Right passwords cost a slow check too: one address gets a share of them.
-    if (!m_loginRate.Take(request.peer)) {
+    if (!m_loginRate.Take(AddressKey(request.peer))) {
         HttpResponse r = PlainResponse(429, "too many logins from this address; try again in a few seconds\n");
         r.headers.emplace_back("Retry-After", "2");
         a.refuse = std::move(r);
@@ -223,8 +228,8 @@ HttpServer::Admission ServiceApp::admit(const HttpRequest& request, const std::s
 
 HttpResponse ServiceApp::wrongNumber(const HttpRequest& request, const std::string& nick, HttpResponse reply)
 {
-    const std::chrono::milliseconds wait = m_numberFailures.TakeTurn(request.peer);
-    m_numberFailures.Failed(request.peer);
+    const std::chrono::milliseconds wait = m_numberFailures.TakeTurn(AddressKey(request.peer));
+    m_numberFailures.Failed(AddressKey(request.peer));
     if (wait.count() > 0) {
         const std::string seconds = std::to_string((wait.count() + 999) / 1000);
         HttpResponse r =
@@ -241,7 +246,7 @@ HttpResponse ServiceApp::wrongNumber(const HttpRequest& request, const std::stri
 
 void ServiceApp::failed(const HttpRequest& request, const std::string& nick)
 {
-    m_addressFailures.Failed(request.peer);
+    m_addressFailures.Failed(AddressKey(request.peer));
     if (!nick.empty())
         m_nickFailures.Failed(nick);
 }
@@ -400,6 +405,17 @@ HttpResponse ServiceApp::Share(const HttpRequest& request)
         const std::string note = formText(body, "note");
         if (formula.empty() || !validText(formula, kMaxFormula) || !validText(note, kMaxFormula))
             return text("error");
+        // Formulas take the disk as results do, and each account a share of it.
+        if (diskLow())
+            return PlainResponse(507, "the service's disk is almost full: formulas are not taken for now\n");
+        const auto [count, characters] = m_db.FormulaUsage(nick);
+        if (count < 0)
+            return databaseDown();
+        if (count >= kFormulasPerAccount ||
+            characters + static_cast<int64_t>(formula.size() + note.size()) > kFormulaCharactersPerAccount)
+            return PlainResponse(507, "this account's shared formulas are at their quota (" +
+                                          std::to_string(kFormulasPerAccount) + " formulas, " +
+                                          std::to_string(kFormulaCharactersPerAccount) + " characters)\n");
         return text(m_db.AddFormula(nick, key, formula, note) ? "success" : "exist");
     }
     const std::vector<std::string> formulas = m_db.ApprovedFormulas(key);
@@ -539,7 +555,7 @@ void ServiceApp::Install(HttpServer& server)
         "POST", std::string(kRegisterPage), [this](const HttpRequest& r) { return m_account.Register(r); }, hashing,
         [this](const HttpRequest& r) {
             HttpServer::Admission a;
-            if (!m_registerRate.Take(r.peer))
+            if (!m_registerRate.Take(AddressKey(r.peer)))
                 a.refuse = html(pages::Page("Vexory", "<p>注册太频繁，请稍后再试。</p>"), 429);
             return a;
         },

@@ -202,6 +202,9 @@ public:
     bool AddFormula(const std::string& nick, const std::string& pageKey, const std::string& formula,
                     const std::string& note);
     std::vector<std::string> ApprovedFormulas(const std::string& pageKey);
+    // What an account's shared formulas (waiting or approved) take: how many, and
+    // their characters with their notes; {-1, -1} when the database cannot answer.
+    std::pair<int64_t, int64_t> FormulaUsage(const std::string& nick);
     std::vector<SharedFormula> Formulas();
     bool SetFormulaStatus(int64_t id, const std::string& status);
 

@@ -152,6 +152,16 @@ bool ServerDb::AddFormula(const std::string& nick, const std::string& pageKey, c
         {nick, pageKey, formula, note, db::NowText()}));
 }
 
+std::pair<int64_t, int64_t> ServerDb::FormulaUsage(const std::string& nick)
+{
+    const SqlResult r = m_pool->Take()->Run("SELECT COUNT(*), COALESCE(SUM(LENGTH(formula) + LENGTH(note)), 0) "
+                                            "FROM formulas WHERE nick = $1 AND status <> 'rejected'",
+                                            {nick});
+    if (!r.first())
+        return {-1, -1};
+    return {r.first()->integer(0), r.first()->integer(1)};
+}
+
 std::vector<std::string> ServerDb::ApprovedFormulas(const std::string& pageKey)
 {
     const SqlResult r = m_pool->Take()->Run(

@@ -64,4 +64,63 @@ exposure=$(systemd-analyze security --offline=true --no-pager "$work/vexory-serv
     sed -n 's/.*Overall exposure level for vexory-server.service: \([0-9.]*\).*/\1/p')
 [ -n "$exposure" ] || fail "no exposure level"
 awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' || fail "exposure $exposure is above 2.0"
+# The maintainer scripts as dpkg runs them: install, remove, install again, upgrade,
+# remove and purge. Debian's service helpers are stand-ins that keep the unit's
+# state in files (as the real ones keep it under /etc and /var/lib/systemd).
+scripts="$work/scripts"
+mkdir -p "$scripts" "$work/bin" "$work/state" "$work/dpkgroot/var/lib/vexory-server"
+dpkg-deb -e "$server" "$scripts"
+cat >"$work/bin/deb-systemd-helper" <<'HELPER'
+#!/bin/sh
+[ "$1" = --quiet ] && shift
+s=$STUB_STATE
+case "$1" in
+    was-enabled) [ ! -e "$s/seen" ] || [ -e "$s/enabled" ] ;;
+    enable) touch "$s/enabled" "$s/seen" ;;
+    update-state) touch "$s/seen" ;;
+    mask) [ -e "$s/admin-masked" ] || touch "$s/masked" ;;
+    unmask) rm -f "$s/masked" ;;
+    purge) rm -f "$s/enabled" "$s/seen" ;;
+esac
+HELPER
+printf '#!/bin/sh
+exit 0
+' >"$work/bin/systemctl"
+printf '#!/bin/sh
+exit 0
+' >"$work/bin/systemd-sysusers"
+printf '#!/bin/sh
+exit 0
+' >"$work/bin/deb-systemd-invoke"
+chmod +x "$work"/bin/*
+dpkg_runs() { # SCRIPT ARGS...
+    local script=$1
+    shift
+    [ -x "$scripts/$script" ] || return 0
+    STUB_STATE="$work/state" DPKG_ROOT="$work/dpkgroot" PATH="$work/bin:$PATH" "$scripts/$script" "$@" ||
+        fail "$script $*"
+}
+unit_is() { # enabled|masked yes|no, after WHAT
+    [ -e "$work/state/$1" ] && have=yes || have=no
+    [ "$have" = "$2" ] || fail "after $3 the unit's $1 is $have"
+}
+dpkg_runs postinst configure
+unit_is enabled yes install
+dpkg_runs prerm remove
+dpkg_runs postrm remove
+unit_is masked yes remove
+dpkg_runs postinst configure
+unit_is masked no "remove and install again"
+unit_is enabled yes "remove and install again"
+dpkg_runs prerm upgrade 0.1.0
+dpkg_runs postinst configure 0.1.0
+unit_is masked no upgrade
+unit_is enabled yes upgrade
+dpkg_runs prerm remove
+dpkg_runs postrm remove
+dpkg_runs postrm purge
+unit_is masked no purge
+unit_is enabled no purge
+[ ! -e "$work/dpkgroot/var/lib/vexory-server" ] || fail "purge left the data"
+
 echo "packages: $(basename "$program") $(basename "$server"); lintian clean of errors; exposure $exposure"

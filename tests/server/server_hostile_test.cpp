@@ -3,6 +3,7 @@
 // retention, the inbox, forwarding off the request path.
 
 #include "base/encoding.h"
+#include "listen_socket.h"
 #include "platform/codepage.h"
 #include "server_db.h"
 #include "service/http_client.h"
@@ -217,6 +218,16 @@ TEST(ServerHostile, OversizedRequestsAreRefusedUnread)
     std::string chunkedToo = post("/register", body);
     chunkedToo.insert(chunkedToo.find("Content-Length"), "Transfer-Encoding: chunked\r\n");
     EXPECT_EQ(exchange(server.port(), chunkedToo).status, 400);
+    // Heads a strict reader refuses (a space before the colon, a bare CR, HTTP/1.1
+    // without its one Host), and a coding nobody here reads.
+    for (const std::string& head : {std::string("GET /Help.php HTTP/1.1\r\nHost: x\r\nContent-Length : 5\r\n\r\n"),
+                                    std::string("GET /Help.php HTTP/1.1\r\nHost: x\r\nX-A: a\rb\r\n\r\n"),
+                                    std::string("GET /Help.php HTTP/1.1\r\n\r\n"),
+                                    std::string("GET /Help.php HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n")})
+        EXPECT_EQ(exchange(server.port(), head).status, 400) << head;
+    EXPECT_EQ(exchange(server.port(), "POST /register HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip\r\n\r\n").status,
+              501);
+    EXPECT_EQ(exchange(server.port(), "GET /Help.php HTTP/1.0\r\n\r\n").status, 200);
 
     // A multipart form is refused in plain words; nobody is registered by it.
     const Answer multipart =
@@ -276,6 +287,25 @@ TEST(ServerHostile, OneAddressGetsAShareOfConnectionsAndBodyMemory)
     }
     EXPECT_TRUE(cut);
     close(trickle);
+
+    // Heads of 1 MB bodies from one address that never send them hold that
+    // address's share, not everybody's bound: another's 20 KB push goes in.
+    std::vector<int> heads;
+    for (int i = 0; i < 60; ++i) {
+        heads.push_back(ConnectFrom(server.port(), "127.0.0.10"));
+        const std::string start =
+            "POST /client/SendInfo.php" + query() + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048575\r\n\r\n";
+        send(heads.back(), start.data(), start.size(), MSG_NOSIGNAL);
+    }
+    EXPECT_TRUE(waitFor([&] {
+        return std::count_if(heads.begin(), heads.end(), [](int fd) {
+                   pollfd p{fd, POLLIN, 0};
+                   return poll(&p, 1, 0) == 1;
+               }) >= 50;
+    })); // the heads past the share answered 503
+    EXPECT_TRUE(push(a, server, "x=" + std::string(20 << 10, 'y')).taken);
+    for (int fd : heads)
+        close(fd);
 
     // Forms take a few KB, not a push's megabyte.
     EXPECT_EQ(exchange(server.port(), post("/client/LogIn.php" + query(), std::string(20 << 10, 'a'))).status, 413);
@@ -473,6 +503,30 @@ TEST(ServerHostile, ClientAddressesComeFromTrustedProxiesOnly)
     EXPECT_GE(refused, 10);
 }
 
+TEST(ServerHostile, ADualStackServiceKnowsIpv4ClientsAsIpv4)
+{
+    // Listening on every IPv6 and IPv4 address, IPv4 clients arrive as ::ffff:a.b.c.d.
+    ServerProcess server(VEXORY_SERVER_PATH, {"--listen", "[::]:0", "--trust-proxy", "::ffff:127.0.0.5"});
+    ASSERT_TRUE(server.ok());
+    EXPECT_EQ(exchange(server.port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
+    ASSERT_EQ(server.addUser("alice", "secret"), 0);
+    auto login = [&](const char* peer, const std::string& client, const std::string& password) {
+        std::string request = loginRequest("alice", password);
+        request.insert(request.find("\r\n") + 2, "X-Real-IP: " + client + "\r\n");
+        return exchange(server.port(), request, peer).status;
+    };
+    int refused = 0;
+    for (int i = 0; i < 20; ++i)
+        refused += login("127.0.0.5", "10.0.0.1", "guess") == 429;
+    EXPECT_GE(refused, 10);
+    EXPECT_EQ(login("127.0.0.5", "::ffff:10.0.0.2", "secret"), 200);
+    // IPv6 clients count by their /64.
+    EXPECT_EQ(server::AddressKey("2001:db8:1:2::5"), "2001:db8:1:2::/64");
+    EXPECT_EQ(server::AddressKey("2001:db8:1:2:ffff:1:2:3"), "2001:db8:1:2::/64");
+    EXPECT_EQ(server::AddressKey("10.0.0.1"), "10.0.0.1");
+    EXPECT_EQ(server::CanonicalAddress("::FFFF:10.0.0.2"), "10.0.0.2");
+}
+
 TEST(ServerHostile, PasswordHashesAreSlowAndOldOnesAreRemadeAtLogin)
 {
     ServerProcess server(VEXORY_SERVER_PATH);
@@ -507,6 +561,18 @@ TEST(ServerHostile, FormulasAreUploadedOnlyFromWhereTheAccountLoggedIn)
     ASSERT_TRUE(loggedIn(a, server));
     EXPECT_EQ(exchange(server.port(), upload, "127.0.0.5").body, "error"); // logged in elsewhere
     EXPECT_EQ(exchange(server.port(), upload).body, "success");
+    // An account's formulas have a quota: big ones reach it soon, and are refused in words.
+    const std::string big(200 << 10, 'f');
+    std::vector<int> statuses;
+    for (int i = 0; i < 4; ++i)
+        statuses.push_back(
+            exchange(server.port(), post("/client/Svn.php" + query(),
+                                         ShareUploadBody("alice", "http://a/" + std::to_string(i), big, "")))
+                .status);
+    EXPECT_EQ(statuses, (std::vector<int>{200, 200, 507, 507}));
+    const Answer refused =
+        exchange(server.port(), post("/client/Svn.php" + query(), ShareUploadBody("alice", "http://a/9", big, "")));
+    EXPECT_NE(refused.body.find("quota"), std::string::npos) << refused.body;
 }
 
 TEST(ServerHostile, ADeletedAccountTakesItsDataAlong)
@@ -602,6 +668,12 @@ TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
     socklen_t length = sizeof address;
     getsockname(hang, reinterpret_cast<sockaddr*>(&address), &length);
     const std::string hangUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/hang";
+    std::atomic<int> calls{0};
+    std::vector<int> held;
+    std::thread taker([&] {
+        for (int fd; (fd = accept(hang, nullptr, nullptr)) >= 0; ++calls)
+            held.push_back(fd);
+    });
     TestHttpServer hooks;
     std::mutex mutex;
     std::vector<std::string> delivered;
@@ -635,6 +707,13 @@ TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
         page = exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n").body;
         return page.find("转发失败，等待重试") != std::string::npos;
     })) << page;
+    // New results keep coming: the silent address is called again only after a
+    // wait that grows, not for each of them (each call waits out its time limit).
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(push(a, server, "more=" + std::to_string(i)).taken);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    EXPECT_LE(calls.load(), 5);
 
     // A webhook that comes back gets what waits (the address is read at each try).
     ASSERT_EQ(server.admin("user webhook alice " + hooks.url("/flaky")), 0);
@@ -654,7 +733,11 @@ TEST(ServerHostile, ForwardingRunsOffTheRequestPathAndIsRetried)
     EXPECT_NE(inbox.body.find("已转发"), std::string::npos);
 
     server.Stop();
+    shutdown(hang, SHUT_RDWR);
     close(hang);
+    taker.join();
+    for (int fd : held)
+        close(fd);
     std::lock_guard lock(mutex);
     EXPECT_EQ(std::count(delivered.begin(), delivered.end(), "flaky=1"), 1);
 }
@@ -774,6 +857,11 @@ TEST(ServerHostile, OneAddressCannotFillTheDisk)
     const Answer refused = exchange(server.port(), pushRequest("alice", a.UserNumber, "x=1"));
     EXPECT_EQ(refused.status, 507);
     EXPECT_NE(refused.body.find("disk"), std::string::npos);
+    // Shared formulas take the same disk.
+    const Answer shared = exchange(
+        server.port(), post("/client/Svn.php" + query(), ShareUploadBody("alice", "http://a/", "<b>{>x<}</b>", "")));
+    EXPECT_EQ(shared.status, 507);
+    EXPECT_NE(shared.body.find("disk"), std::string::npos);
     EXPECT_EQ(exchange(server.port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n").status, 503);
     EXPECT_EQ(exchange(server.port(), "GET " + inboxOf(server, "alice") + " HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
 }

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -156,6 +158,32 @@ TEST(Server, AdminCommandLine)
     EXPECT_EQ(server.admin("user delete carol"), 1);
     EXPECT_EQ(server.admin("formula approve 99"), 1);
     EXPECT_EQ(server.admin("frobnicate"), 2);
+    // A mistyped source to move from is an error, and leaves no new empty database there.
+    TempDir dir;
+    const std::string typo = dir.path() + "/typo.sqlite3";
+    EXPECT_EQ(RunCommand(ShellQuote(VEXORY_SERVER_PATH) + " migrate --from sqlite:" + typo +
+                         " --to sqlite:" + dir.path() + "/to.sqlite3"),
+              1);
+    EXPECT_FALSE(std::filesystem::exists(typo));
+}
+
+TEST(Server, NoStartWithoutTheMachinesOwnAddresses)
+{
+    // Channels must not reach the service on its own addresses: unable to read
+    // them (a sandbox that forbids netlink sockets), it says so and does not start.
+    TempDir dir;
+    std::string out, err;
+    EXPECT_EQ(RunCommand("LD_PRELOAD=" + ShellQuote(VEXORY_NO_NETLINK) + " ASAN_OPTIONS=verify_asan_link_order=0 " +
+                             ShellQuote(VEXORY_SERVER_PATH) + " serve --listen 127.0.0.1:0 --data " +
+                             ShellQuote(dir.path()),
+                         &out, &err),
+              1);
+    EXPECT_NE(err.find("cannot read this machine's own addresses"), std::string::npos) << err;
+    EXPECT_NE(err.find("AF_NETLINK"), std::string::npos) << err;
+    // The shipped unit allows them.
+    std::ifstream unit(VEXORY_SOURCE_DIR "/data/systemd/vexory-server.service");
+    const std::string text((std::istreambuf_iterator<char>(unit)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK"), std::string::npos);
 }
 
 TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
@@ -186,6 +214,10 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
     WriteBytes(config, "data = x\nlisten\n");
     EXPECT_EQ(RunCommand(binary + " user list --config " + ShellQuote(config), &out, &err), 2);
     EXPECT_NE(err.find("server.conf:2"), std::string::npos) << err;
+    // So is a setting given twice.
+    WriteBytes(config, "data = x\n# one\nlisten = 127.0.0.1:1\nlisten = 127.0.0.1:2\n");
+    EXPECT_EQ(RunCommand(binary + " user list --config " + ShellQuote(config), &out, &err), 2);
+    EXPECT_NE(err.find("server.conf:4: \"listen\" is set again (first on line 3)"), std::string::npos) << err;
 }
 
 TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
@@ -236,6 +268,16 @@ TEST(Server, ABackupWhilePushesArriveHoldsEveryAcknowledgedOneAndRestores)
     ASSERT_TRUE(restored.ok());
     TAccountRecord again = account("alice", "pw");
     EXPECT_TRUE(loggedIn(again, restored.host()));
+    // Not under the service that uses the database; once it stopped, yes.
+    EXPECT_EQ(RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " +
+                             ShellQuote(dir.file("copy.sqlite3")),
+                         &out, &err),
+              1);
+    EXPECT_NE(err.find("a service is using"), std::string::npos) << err;
+    restored.Stop();
+    EXPECT_EQ(RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " +
+                         ShellQuote(dir.file("copy.sqlite3"))),
+              0);
     WriteBytes(dir.file("junk"), "not a database");
     EXPECT_EQ(
         RunCommand(binary + " restore --data " + ShellQuote(dir.file("restored")) + " " + ShellQuote(dir.file("junk"))),

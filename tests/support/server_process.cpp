@@ -40,7 +40,9 @@ void ServerProcess::start(std::vector<std::string> extra)
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         return;
-    std::vector<std::string> args = {m_binary, "serve", "--database", m_database, "--listen", "127.0.0.1:0"};
+    std::vector<std::string> args = {m_binary, "serve", "--database", m_database};
+    if (std::find(extra.begin(), extra.end(), "--listen") == extra.end())
+        args.insert(args.end(), {"--listen", "127.0.0.1:0"});
     // The tests' endpoints listen on loopback, which the forwarders refuse unless told.
     if (std::find(extra.begin(), extra.end(), "--forward-allow") == extra.end())
         args.insert(args.end(), {"--forward-allow", "127.0.0.0/8"});
