@@ -568,7 +568,8 @@ ChannelMessage ChannelMessageFor(const ChannelType& type, const std::vector<Resu
 {
     // Escaping and doubled line ends come on top of the text: the text is cut
     // shorter by what the whole was over, until the whole fits.
-    size_t budget = type.limit;
+    // (A limit in UTF-16 units holds up to three bytes of UTF-8 text for each.)
+    size_t budget = type.counted == Counted::TitleAndText16 ? type.limit * 3 : type.limit;
     ChannelMessage m = ComposeMessage(results, budget, inboxUrl);
     for (int round = 0; round < 64 && budget > 0; ++round) {
         const size_t size = CountedSize(type, m, results);
