@@ -92,6 +92,24 @@ std::string StripSpace(std::string_view text)
     return out;
 }
 
+std::string TypedAddress(std::string_view text)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == ' ')
+            out += "%20";
+        else if (!blank(c))
+            out.push_back(c);
+    }
+    return out;
+}
+
 std::vector<std::string_view> SplitViews(std::string_view text, char separator)
 {
     std::vector<std::string_view> pieces;

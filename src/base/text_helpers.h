@@ -15,6 +15,10 @@ std::string CompactHtml(std::string_view text);
 
 // Every byte 0x00-0x20 and 0x7F removed.
 std::string StripSpace(std::string_view text);
+// An address as typed, as a browser takes it: blanks and control bytes at its ends
+// and control bytes inside dropped, a blank inside written %20 (never dropped,
+// which would make it another address).
+std::string TypedAddress(std::string_view text);
 
 // The pieces of `text` between separators, empty ones included: n separators give
 // n + 1 pieces. The views point into `text`.

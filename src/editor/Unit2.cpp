@@ -1,8 +1,8 @@
 #include "editor/Unit2.h"
 
 #include "editor/Unit3.h"
-#include "editor/ui_texts.h"
 #include "editor/myFrame5.h"
+#include "editor/ui_texts.h"
 #include "widgets/message_box.h"
 #include "widgets/screen_fit.h"
 

@@ -1,8 +1,8 @@
 #include "editor/Unit3.h"
 
 #include "browser/webengine_browser.h"
-#include "editor/ui_texts.h"
 #include "editor/pseudo_code.h"
+#include "editor/ui_texts.h"
 #include "widgets/qt_text.h"
 #include "widgets/screen_fit.h"
 

@@ -146,9 +146,9 @@ UnsavedField FirstUnsavedField(const EditorFields& fields, const TTaskRecord& ta
 {
     if (existingTask && StripSpace(fields.name) != task.TaskName)
         return UnsavedField::Name;
-    if (StripSpace(fields.guide) != task.GuideUrl)
+    if (TypedAddress(fields.guide) != task.GuideUrl)
         return UnsavedField::Guide;
-    if (StripSpace(fields.page) != task.PageUrl())
+    if (TypedAddress(fields.page) != task.PageUrl())
         return UnsavedField::Page;
     if (StripSpace(fields.element) != task.ElementId)
         return UnsavedField::Element;

@@ -2,12 +2,12 @@
 
 #include "browser/webengine_browser.h"
 #include "editor/Unit3.h"
-#include "editor/ui_texts.h"
 #include "editor/marker_highlighter.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
 #include "editor/pseudo_code.h"
 #include "editor/test_run.h"
+#include "editor/ui_texts.h"
 #include "editor/verify_rows.h"
 #include "formula/grab_formula.h"
 #include "formula/markers.h"

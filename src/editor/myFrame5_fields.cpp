@@ -2,10 +2,10 @@
 
 #include "base/ascii_fold.h"
 #include "base/text_helpers.h"
-#include "editor/ui_texts.h"
 #include "editor/marker_highlighter.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
+#include "editor/ui_texts.h"
 #include "editor/verify_rows.h"
 #include "formula/grab_formula.h"
 #include "formula/markers.h"
@@ -144,8 +144,8 @@ void TFrame5::SubmitClick()
     if (f.keepTestResult)
         task.SavedTestResult = f.memo;
     task.TaskName = name;
-    task.GuideUrl = StripSpace(f.guide);
-    task.SetPageUrl(StripSpace(f.page));
+    task.GuideUrl = TypedAddress(f.guide);
+    task.SetPageUrl(TypedAddress(f.page));
     task.ElementId = StripSpace(f.element);
 
     const bool limitRefresh = m_account.LoggedIn && !m_account.FastRefreshRight;

@@ -4,11 +4,11 @@
 #include "browser/webengine_browser.h"
 #include "editor/Unit3.h"
 #include "editor/gbk_texts.h"
-#include "editor/ui_texts.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
 #include "editor/pseudo_code.h"
 #include "editor/test_run.h"
+#include "editor/ui_texts.h"
 #include "formula/grab_formula.h"
 #include "formula/markers.h"
 #include "widgets/hint_edit.h"
@@ -72,7 +72,7 @@ void TFrame5::RunTest(int kind)
             PseudoCode.clear();
             if (m_wizard) {
                 m_wizard->SetBrowserMode();
-                m_wizard->PrepareWizard(StripSpace(input.guide), StripSpace(input.page), timeoutMs,
+                m_wizard->PrepareWizard(TypedAddress(input.guide), TypedAddress(input.page), timeoutMs,
                                         StripSpace(input.element));
                 m_wizard->exec();
             }

@@ -186,10 +186,10 @@ void EditorTest::newTaskSaveRules()
     QVERIFY(p->NewTaskAdded);
     QCOMPARE(p->EditedIndex, 0);
     const TTaskRecord& t = account.Tasks[0];
-    QCOMPARE(t.TaskName, Utf8ToGbk("价格监控")); // blanks anywhere are dropped
-    QCOMPARE(t.PageUrl(), std::string("http://example.com/ab"));
-    QCOMPARE(t.ConnectTimeout, 2000u);  // 2.5 rounds half to even
-    QCOMPARE(t.RefreshInterval, 7000u); // -7 counts by its magnitude
+    QCOMPARE(t.TaskName, Utf8ToGbk("价格监控"));                    // blanks anywhere are dropped
+    QCOMPARE(t.PageUrl(), std::string("http://example.com/a%20b")); // as a browser sends it
+    QCOMPARE(t.ConnectTimeout, 2000u);                              // 2.5 rounds half to even
+    QCOMPARE(t.RefreshInterval, 7000u);                             // -7 counts by its magnitude
     QCOMPARE(t.NotifyInterval, 5400000u);
     QCOMPARE(p->Edit5->text(), QStringLiteral("2"));
     QCOMPARE(p->Edit6->text(), QStringLiteral("7"));
