@@ -88,6 +88,24 @@ void bindEveryChannel(AccountBrowser& browser, ChannelStandIns& apis, MailSink& 
     EXPECT_NE(confirmed->body.find("邮箱已确认"), std::string::npos);
 }
 
+// A service whose channels lead to the stand-ins, "alice" registered on it.
+struct EveryChannelBound
+{
+    ChannelStandIns apis;
+    MailSink mail;
+    ServerProcess server{VEXORY_SERVER_PATH, serverOptions(apis, &mail, "200")};
+    AccountBrowser browser{server.port()};
+
+    // Every kind bound, the mail confirmed.
+    void bind()
+    {
+        ASSERT_TRUE(mail.ok());
+        ASSERT_TRUE(server.ok());
+        registerThrough(browser, "alice", "pw1");
+        bindEveryChannel(browser, apis, mail);
+    }
+};
+
 const std::vector<std::string> kKinds = {"wecom", "dingtalk", "feishu", "serverchan", "pushplus",
                                          "bark",  "ntfy",     "gotify", "telegram",   "webhook"};
 
@@ -351,15 +369,9 @@ TEST(Outbound, APasswordGoesToTheMailServerOnlyEncrypted)
 
 TEST(ServiceChannels, EachChannelGetsTheNextRecordAsItsApiWants)
 {
-    ChannelStandIns apis;
-    MailSink mail;
-    ASSERT_TRUE(mail.ok());
-    ServerProcess server(VEXORY_SERVER_PATH, serverOptions(apis, &mail, "200"));
-    ASSERT_TRUE(server.ok());
-    AccountBrowser browser(server.port());
-    registerThrough(browser, "alice", "pw1");
-
-    bindEveryChannel(browser, apis, mail);
+    EveryChannelBound bound;
+    ASSERT_NO_FATAL_FAILURE(bound.bind());
+    auto& [apis, mail, server, browser] = bound;
 
     const httplib::Result page = browser.get("/account");
     ASSERT_TRUE(page);
@@ -410,14 +422,9 @@ TEST(ServiceChannels, EachChannelGetsTheNextRecordAsItsApiWants)
 
 TEST(ServiceChannels, ALongResultArrivesOnEveryChannelCutToItsLimitWithTheCountLeftOut)
 {
-    ChannelStandIns apis;
-    MailSink mail;
-    ASSERT_TRUE(mail.ok());
-    ServerProcess server(VEXORY_SERVER_PATH, serverOptions(apis, &mail, "200"));
-    ASSERT_TRUE(server.ok());
-    AccountBrowser browser(server.port());
-    registerThrough(browser, "alice", "pw1");
-    bindEveryChannel(browser, apis, mail);
+    EveryChannelBound bound;
+    ASSERT_NO_FATAL_FAILURE(bound.bind());
+    auto& [apis, mail, server, browser] = bound;
 
     // Some 60 KB of Chinese records (90 KB as UTF-8) of a task with a long Chinese name.
     std::string records;

@@ -481,50 +481,37 @@ TEST(ServerHostile, OneAddressOrNicknameCannotShutOthersOut)
 
 TEST(ServerHostile, ClientAddressesComeFromTrustedProxiesOnly)
 {
-    ServerProcess server(VEXORY_SERVER_PATH, {"--trust-proxy", "127.0.0.5"});
-    ASSERT_TRUE(server.ok());
-    ASSERT_EQ(server.addUser("alice", "secret"), 0);
-    auto login = [&](const char* peer, const std::string& client, const std::string& password) {
-        std::string request = loginRequest("alice", password);
-        request.insert(request.find("\r\n") + 2, "X-Real-IP: " + client + "\r\n");
-        return exchange(server.port(), request, peer).status;
-    };
-    // Behind the proxy a guesser is slowed by its own address...
-    int refused = 0;
-    for (int i = 0; i < 20; ++i)
-        refused += login("127.0.0.5", "10.0.0.1", "guess") == 429;
-    EXPECT_GE(refused, 10);
-    // ...and the proxy's other clients are not.
-    EXPECT_EQ(login("127.0.0.5", "10.0.0.2", "secret"), 200);
-    // A client that is no proxy cannot choose its address: its own counts.
-    refused = 0;
-    for (int i = 0; i < 20; ++i)
-        refused += login("127.0.0.6", "10.0.1." + std::to_string(i), "guess") == 429;
-    EXPECT_GE(refused, 10);
-}
-
-TEST(ServerHostile, ADualStackServiceKnowsIpv4ClientsAsIpv4)
-{
-    // Listening on every IPv6 and IPv4 address, IPv4 clients arrive as ::ffff:a.b.c.d.
-    ServerProcess server(VEXORY_SERVER_PATH, {"--listen", "[::]:0", "--trust-proxy", "::ffff:127.0.0.5"});
-    ASSERT_TRUE(server.ok());
-    EXPECT_EQ(exchange(server.port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
-    ASSERT_EQ(server.addUser("alice", "secret"), 0);
-    auto login = [&](const char* peer, const std::string& client, const std::string& password) {
-        std::string request = loginRequest("alice", password);
-        request.insert(request.find("\r\n") + 2, "X-Real-IP: " + client + "\r\n");
-        return exchange(server.port(), request, peer).status;
-    };
-    int refused = 0;
-    for (int i = 0; i < 20; ++i)
-        refused += login("127.0.0.5", "10.0.0.1", "guess") == 429;
-    EXPECT_GE(refused, 10);
-    EXPECT_EQ(login("127.0.0.5", "::ffff:10.0.0.2", "secret"), 200);
+    // On IPv4 alone, and listening on every IPv6 and IPv4 address (where IPv4
+    // clients arrive as ::ffff:a.b.c.d): addresses compare as addresses.
+    const std::vector<std::vector<std::string>> listeners = {
+        {"--trust-proxy", "127.0.0.5"}, {"--listen", "[::]:0", "--trust-proxy", "::ffff:127.0.0.5"}};
+    for (const std::vector<std::string>& options : listeners) {
+        ServerProcess server(VEXORY_SERVER_PATH, options);
+        ASSERT_TRUE(server.ok());
+        EXPECT_EQ(exchange(server.port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n").status, 200);
+        ASSERT_EQ(server.addUser("alice", "secret"), 0);
+        auto login = [&](const char* peer, const std::string& client, const std::string& password) {
+            std::string request = loginRequest("alice", password);
+            request.insert(request.find("\r\n") + 2, "X-Real-IP: " + client + "\r\n");
+            return exchange(server.port(), request, peer).status;
+        };
+        // Behind the proxy a guesser is slowed by its own address...
+        int refused = 0;
+        for (int i = 0; i < 20; ++i)
+            refused += login("127.0.0.5", "10.0.0.1", "guess") == 429;
+        EXPECT_GE(refused, 10);
+        // ...and the proxy's other clients are not.
+        EXPECT_EQ(login("127.0.0.5", "::ffff:10.0.0.2", "secret"), 200);
+        // A client that is no proxy cannot choose its address: its own counts.
+        refused = 0;
+        for (int i = 0; i < 20; ++i)
+            refused += login("127.0.0.6", "10.0.1." + std::to_string(i), "guess") == 429;
+        EXPECT_GE(refused, 10);
+    }
     // IPv6 clients count by their /64.
     EXPECT_EQ(server::AddressKey("2001:db8:1:2::5"), "2001:db8:1:2::/64");
     EXPECT_EQ(server::AddressKey("2001:db8:1:2:ffff:1:2:3"), "2001:db8:1:2::/64");
     EXPECT_EQ(server::AddressKey("10.0.0.1"), "10.0.0.1");
-    EXPECT_EQ(server::CanonicalAddress("::FFFF:10.0.0.2"), "10.0.0.2");
 }
 
 TEST(ServerHostile, PasswordHashesAreSlowAndOldOnesAreRemadeAtLogin)
