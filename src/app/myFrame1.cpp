@@ -74,8 +74,7 @@ void TFrame1::Login()
         MessageBox::Information(this, texts::kNicknameEmpty);
         return;
     }
-    // The service keeps nicknames trimmed, as its registration page does.
-    m_account.Nickname = ToGbk(name.trimmed());
+    m_account.Nickname = ToGbk(name);
     const QString password = m_password->hasFocus() ? m_password->text() : m_password->Text();
     if (password.trimmed().isEmpty()) {
         MessageBox::Information(this, texts::kPasswordEmpty);
