@@ -61,6 +61,11 @@ void TForm1::StartRun()
         MessageBox::Information(this, m_account.Tasks.empty() ? texts::kNoTaskMade : texts::kNoTaskChosen);
         return;
     }
+    // A new run's status bar starts fresh: no clock or notice of the run before.
+    m_panels[2]->setText(texts::kRunning.arg(0));
+    m_panels[4]->setText(texts::kRunTimeStart);
+    m_panels[5]->clear();
+    m_panels[5]->setToolTip({});
     // Without the multi-task right one ticked task runs: the others are named.
     QStringList left;
     for (size_t i = 0; i < m_account.Tasks.size(); ++i)

@@ -111,11 +111,12 @@ std::string HoursText(uint32_t ms)
 std::vector<std::string> StoreNumberFields(const NumberFields& fields, TTaskRecord& task, bool limitRefresh)
 {
     std::vector<std::string> report;
-    if (const std::optional<uint32_t> ms = SecondsToMs(fields.timeout)) {
+    if (const std::optional<uint32_t> ms = SecondsToMs(fields.timeout); ms && *ms > 0) {
         task.ConnectTimeout = *ms;
     } else {
-        task.ConnectTimeout = 10000;
-        report.emplace_back(texts::kTimeoutNotNumber);
+        // No time-out at all would leave a page that never loads waiting for ever.
+        task.ConnectTimeout = kNewTaskTimeoutMs;
+        report.emplace_back(ms ? texts::kTimeoutZero : texts::kTimeoutNotNumber);
     }
     if (const std::optional<uint32_t> ms = SecondsToMs(fields.refresh)) {
         task.RefreshInterval = *ms;

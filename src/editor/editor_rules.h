@@ -38,8 +38,12 @@ struct NumberFields
     std::string timeout, refresh, notify; // as typed, seconds / seconds / hours
 };
 
+// A new task's time-out, and what a time-out that is no number or 0 becomes.
+inline constexpr uint32_t kNewTaskTimeoutMs = 10000;
+
 // Stores the three number fields into `task`, each repaired when it is not a number
-// (10 s, 150 s, 1 hour); a refresh below 150 s becomes 150 s when `limitRefresh`.
+// (10 s, 150 s, 1 hour) and a time-out of 0 too; a refresh below 150 s becomes 150 s
+// when `limitRefresh`.
 // Returns the repair report, one line per repair, timeout, refresh, notify.
 std::vector<std::string> StoreNumberFields(const NumberFields& fields, TTaskRecord& task, bool limitRefresh);
 
@@ -52,15 +56,16 @@ struct EditorFields
 {
     std::string name, guide, page, element, timeout, refresh;
     bool clearTags = false, pushToPlugin = false, compareLastScreen = false;
-    std::string grabBox;     // the formula box as typed
-    std::string verify;      // the formula the condition rows make
+    std::string grabBox; // the formula box as typed
+    std::string verify;  // the formula the condition rows make
     bool keepTestResult = false;
     std::string memo;
 };
 
 // The first field that differs from `task`, in the order the editor asks; None when
 // nothing does. The name counts only for a task already in the array.
-enum class UnsavedField {
+enum class UnsavedField
+{
     None,
     Name,
     Guide,

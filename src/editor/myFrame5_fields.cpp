@@ -33,9 +33,16 @@ namespace vexory {
 namespace {
 
 // The blank task that stands for a task not yet in the array.
+// What a new task starts from, whichever task the editor showed before.
 const TTaskRecord& blankTask()
 {
-    static const TTaskRecord blank;
+    static const TTaskRecord blank = [] {
+        TTaskRecord t;
+        t.RefreshInterval = kSlowestRefreshMs;
+        t.ConnectTimeout = kNewTaskTimeoutMs;
+        t.CompareLastScreen = 1;
+        return t;
+    }();
     return blank;
 }
 
@@ -168,6 +175,8 @@ void TFrame5::SubmitClick()
             lines += (lines.empty() ? "" : "\r\n") + line;
         MessageBox::Information(this, FromGbk(lines));
     }
+    if (task.GrabFormula.empty())
+        MessageBox::Information(this, texts::kNoGrabFormula);
     EditedIndex = m_tasks.Save(EditedIndex, std::move(task));
     emit Saved();
 }

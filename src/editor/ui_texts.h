@@ -10,6 +10,7 @@ inline const QString kEditorCaption = QStringLiteral("Vexory  -  任务编辑器
 inline const QString kNameEmpty = QStringLiteral("任务名称不能为空！");
 inline const QString kCloseUnsaved = QStringLiteral("有未保存的内容，确定关闭吗?");
 inline const QString kNewTaskName = QStringLiteral("监控任务-");
+inline const QString kNoGrabFormula = QStringLiteral("这个任务还没有抓取公式，执行时不会得到任何记录。");
 
 // Formula sharing.
 inline const QString kShareLoginFirst = QStringLiteral("请先登录");

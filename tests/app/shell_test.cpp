@@ -785,8 +785,12 @@ void ShellTest::aSecondRunRefreshesAndEndsByItself()
     QSignalSpy ended(&form, &TForm1::RunEnded);
     form.show();
     form.EnterTaskList();
+    QString lastClock;
     for (int run = 0; run < 2; ++run) {
         QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+        // Nothing of the run before on the status bar.
+        QVERIFY(form.StatusPanel(4)->text() != lastClock);
+        QCOMPARE(form.StatusPanel(5)->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(!form.Runners().empty() && form.Runners()[0]->Running(), 30000);
         // The status is refreshed: the counts, the clock, and the end it aims at.
         QTRY_VERIFY_WITH_TIMEOUT(form.RunEndTick() != 0, 30000);
@@ -795,6 +799,8 @@ void ShellTest::aSecondRunRefreshesAndEndsByItself()
         const QString clock = form.StatusPanel(4)->text();
         QTRY_VERIFY_WITH_TIMEOUT(form.StatusPanel(4)->text() != clock, 30000);
         if (run == 0) {
+            form.StatusLine(QStringLiteral("上一次运行的提示"));
+            lastClock = form.StatusPanel(4)->text();
             // "停止" while a status refresh is asked for and not yet made.
             emit form.Runners()[0]->StatusChanged(form.Runners()[0]);
             QTest::mouseClick(form.StopButton(), Qt::LeftButton);

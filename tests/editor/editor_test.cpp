@@ -239,12 +239,22 @@ void EditorTest::newTaskSaveRules()
     QVERIFY(g_messages.shown.contains(QStringLiteral("两个通配符不能相连！")));
     QCOMPARE(account.Tasks[0].GrabFormula.find("[*][*]"), std::string::npos);
 
-    // After any other task, a new one shows the blank task's values.
+    // A time-out of 0 is repaired as a wrong number is; a task without a grab formula is told so.
+    g_messages.shown.clear();
+    typeInto(p->Edit5, QStringLiteral("0"));
+    p->RichEdit1->clear();
+    QTest::mouseClick(p->submit, Qt::LeftButton);
+    QCOMPARE(g_messages.shown, (QStringList{QStringLiteral("连接超时不能为0，已经被修改为10.."),
+                                            QStringLiteral("这个任务还没有抓取公式，执行时不会得到任何记录。")}));
+    QCOMPARE(account.Tasks[0].ConnectTimeout, 10000u);
+
+    // After any other task, a new one starts from the same values as the first.
     account.Tasks.push_back(stored("b", "http://b"));
     p->LoadTask(1);
     p->LoadTask(-1);
-    QCOMPARE(p->Edit5->text(), QStringLiteral("0"));
-    QCOMPARE(p->ComboBox1->currentText(), QStringLiteral("比较所有记录"));
+    QCOMPARE(p->Edit5->text(), QStringLiteral("10"));
+    QCOMPARE(p->Edit6->text(), QStringLiteral("150"));
+    QCOMPARE(p->ComboBox1->currentText(), QStringLiteral("比较上一屏记录"));
     QVERIFY(!p->Frame7->CheckBox1->isChecked());
 }
 
