@@ -437,10 +437,17 @@ int run(std::vector<std::string> args)
                 return 1;
             }
         }
-        // The copy must be a database of the service before it replaces anything.
-        ServerDb copy;
-        if (!copy.OpenUrl("sqlite:" + args[0], &why, true)) {
-            std::cerr << "vexory-server: " << args[0] << " is no database of this service: " << why << "\n";
+        // The copy must be a database of the service before it replaces anything; one
+        // of an older version is brought up to date once it is in place (a backup
+        // made before an upgrade restores after it).
+        const int64_t version = ServerDb::SqliteSchemaVersion(args[0], &why);
+        if (version <= 0) {
+            std::cerr << "vexory-server: " << args[0] << " is no database of this service"
+                      << (why.empty() ? std::string() : ": " + why) << "\n";
+            return 1;
+        }
+        if (version > ServerDb::kSchemaVersion) {
+            std::cerr << "vexory-server: " << args[0] << " is from a newer vexory-server\n";
             return 1;
         }
         std::error_code ec;
@@ -448,6 +455,14 @@ int run(std::vector<std::string> args)
         if (!CopySqlite(args[0], live, &why)) {
             std::cerr << "vexory-server: " << why << "\n";
             return 1;
+        }
+        if (version < ServerDb::kSchemaVersion) {
+            ServerDb restored;
+            if (!restored.OpenUrl("sqlite:" + live, &why)) {
+                std::cerr << "vexory-server: restored, but not brought up to date: " << why << "\n";
+                return 1;
+            }
+            std::cout << "restored; brought up to date from schema " << version << "\n";
         }
         return 0;
     }

@@ -113,6 +113,9 @@ public:
     // nothing, so they work on a SQLite folder the caller cannot write and never
     // upgrade a database under running servers. `connections`: PostgreSQL only.
     bool OpenUrl(const std::string& url, std::string* error, bool readOnly = false, unsigned connections = 8);
+    // The schema version of a SQLite file, read without changing it; -1 with *error
+    // when it cannot be read.
+    static int64_t SqliteSchemaVersion(const std::string& path, std::string* error);
     // DATA/vexory.sqlite3.
     bool Open(const std::string& dataFolder, std::string* error, bool readOnly = false);
     static std::string FolderUrl(const std::string& dataFolder) { return "sqlite:" + dataFolder + "/vexory.sqlite3"; }

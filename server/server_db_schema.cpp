@@ -140,6 +140,12 @@ std::string dialect(const char* step, bool postgres)
 
 } // namespace
 
+int64_t ServerDb::SqliteSchemaVersion(const std::string& path, std::string* error)
+{
+    const std::unique_ptr<SqlConnection> c = OpenSqlite(path, true, error);
+    return c ? schemaVersion(*c) : -1;
+}
+
 int64_t ServerDb::schemaVersion(SqlConnection& c)
 {
     const SqlResult r = c.Run(c.Postgres() ? "SELECT MAX(version) FROM schema_version" : "PRAGMA user_version");

@@ -92,6 +92,20 @@ TEST(ServerDb, OlderSchemasAreBroughtUpAndNewerOnesRefused)
         raw->Script(raw->Postgres() ? "UPDATE schema_version SET version = 2" : "PRAGMA user_version = 2", nullptr));
 
     std::string error;
+    // A backup of that older version restores, brought up to date (SQLite files only).
+    if (url.rfind("sqlite:", 0) == 0) {
+        TempDir restored;
+        std::string out, err;
+        EXPECT_EQ(RunCommand(ShellQuote(VEXORY_SERVER_PATH) + " restore --data " + ShellQuote(restored.path()) + " " +
+                                 ShellQuote(url.substr(7)),
+                             &out, &err),
+                  0)
+            << err;
+        EXPECT_NE(out.find("brought up to date from schema 2"), std::string::npos) << out;
+        server::ServerDb up;
+        ASSERT_TRUE(up.OpenUrl("sqlite:" + restored.path() + "/vexory.sqlite3", &error, true)) << error;
+        EXPECT_TRUE(up.FindUser("alice"));
+    }
     server::ServerDb reader;
     EXPECT_FALSE(reader.OpenUrl(url, &error, true)); // reading never upgrades
     EXPECT_NE(error.find("older vexory-server"), std::string::npos) << error;
