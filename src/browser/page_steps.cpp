@@ -25,8 +25,10 @@ PageSteps::PageSteps(PageBrowser& browser, PageStepHost& host) : m_browser(brows
 void PageSteps::SetRunning(bool running)
 {
     m_running = running;
-    if (!running)
+    if (!running) {
         m_pageLoaded = false;
+        m_letGo = false;
+    }
 }
 
 void PageSteps::SetDirect(bool direct)
@@ -201,7 +203,8 @@ bool PageSteps::readSourceStep()
         // A page loaded anew at every refresh is not needed until then: nobody seeing
         // it, it is let go (its renderer too, when no other page holds it), so that
         // the memory of many such tasks follows the loads under way, not the tasks.
-        if (m_step == StepPage && m_download.empty() && !m_host.PageOnScreen()) {
+        m_letGo = m_step == StepPage && m_download.empty() && !m_host.PageOnScreen();
+        if (m_letGo) {
             m_browser.Unload();
             m_pageLoaded = false;
         }

@@ -134,6 +134,8 @@ public:
     // alone. Back in the browser, the page is loaded anew at the next refresh.
     void SetDirect(bool direct);
     bool Direct() const { return m_direct; }
+    // The page was let go after its last read, and is loaded again at the next refresh.
+    bool PageLetGo() const { return m_letGo; }
 
     // Before the run, and whenever a linked task asked for a new page: loads what
     // the step needs loaded (the new page, when the step is past its opening).
@@ -171,7 +173,8 @@ private:
     bool m_running = false;
     bool m_pageLoaded = false;
     bool m_direct = false;
-    std::string m_download; // the page's address when it is served as a download (encoded)
+    bool m_letGo = false;
+    std::string m_download;               // the page's address when it is served as a download (encoded)
     std::optional<PageContent> m_content; // shown at the next refresh
     std::shared_ptr<char> m_life = std::make_shared<char>(); // see StepsAlive
 };
@@ -181,7 +184,13 @@ private:
 class WizardStepHost
 {
 public:
-    enum class News { GuideLoaded, PageLoaded, Clicked, ClickFailed };
+    enum class News
+    {
+        GuideLoaded,
+        PageLoaded,
+        Clicked,
+        ClickFailed
+    };
 
     virtual ~WizardStepHost() = default;
     // Loads an address and waits for it; false when it did not come (the host said why).

@@ -51,6 +51,9 @@ private:
 std::mutex g_wakeMutex;
 std::condition_variable g_wake;
 
+// Pages loaded late (see SetPageLetGo) under way across the run; under g_wakeMutex.
+int g_pagesLoading = 0;
+
 } // namespace
 
 void MonitorCore::WakeWaiting()
@@ -94,23 +97,27 @@ MonitorCore::MonitorCore(TAccountRecord& account, const BrowserState* browser, s
       m_reading({}, &m_stop)
 {
     m_reading.SetHooks({
-        .askBrowser = [this] {
-            if (m_events.sourceRequest)
-                m_events.sourceRequest();
-        },
-        .refresh = [this] {
-            reportLimitHit();
-            if (m_events.refresh)
-                m_events.refresh();
-        },
-        .show = [this](PageContent content) {
-            if (m_events.renderContent)
-                m_events.renderContent(std::move(content));
-        },
-        .deliver = [this](std::string text) {
-            SetPageText(std::move(text));
-            m_slotDirect = true;
-        },
+        .askBrowser =
+            [this] {
+                if (m_events.sourceRequest)
+                    m_events.sourceRequest();
+            },
+        .refresh =
+            [this] {
+                reportLimitHit();
+                if (m_events.refresh)
+                    m_events.refresh();
+            },
+        .show =
+            [this](PageContent content) {
+                if (m_events.renderContent)
+                    m_events.renderContent(std::move(content));
+            },
+        .deliver =
+            [this](std::string text) {
+                SetPageText(std::move(text));
+                m_slotDirect = true;
+            },
         .failed = [this] { afterRead({}, true, OutcomeNothing); }, // back to the browser
     });
 }
@@ -123,7 +130,7 @@ long CountdownSeconds(int remainingMs)
 int NextLookMs(uint32_t interval, uint32_t early, uint32_t elapsed, bool waitingForText)
 {
     if (waitingForText || elapsed >= interval)
-        return 100; // and the last look of a cycle
+        return 100;                        // and the last look of a cycle
     uint32_t due = interval + 1 - elapsed; // the end of the cycle
     if (elapsed <= early)
         due = std::min(due, early + 1 - elapsed);
@@ -546,6 +553,37 @@ void MonitorCore::waitUntilReady()
     }
 }
 
+int MonitorCore::PagesLoadingAtOnce()
+{
+    // A page load and its scripts keep a renderer busy: a few per core keep the
+    // cores at work while the others wait.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<int>(std::clamp(cores * 3, 4u, 24u));
+}
+
+// Waits for a turn to load the page; false when the stop came first.
+bool MonitorCore::takeLoadSlot()
+{
+    const int most = PagesLoadingAtOnce();
+    std::unique_lock lock(g_wakeMutex);
+    while (g_pagesLoading >= most) {
+        if (StopCondition())
+            return false;
+        g_wake.wait_for(lock, std::chrono::milliseconds(1000));
+    }
+    ++g_pagesLoading;
+    return true;
+}
+
+void MonitorCore::giveLoadSlot()
+{
+    {
+        std::lock_guard lock(g_wakeMutex);
+        --g_pagesLoading;
+    }
+    g_wake.notify_all();
+}
+
 // A cycle takes a few megabytes for a large page (its text, the parse, the cut) and
 // frees them; the heap of the thread would keep the freed pages, and with many
 // tasks the threads' heaps together would keep a large page's worth each.
@@ -561,6 +599,7 @@ void MonitorCore::Execute()
     if (m_taskIndex < 0)
         return;
     int outcome = OutcomeNothing;
+    bool loading = false; // holds a turn to load (see takeLoadSlot)
 restart:
     int retries = 0;
     bool first = true;
@@ -573,9 +612,10 @@ restart:
             early = 0;
         if (first)
             start -= early;
-        // A page shown for a comparison with its direct read is read once it is
-        // ready: it is let go sooner, and hundreds of tasks' checks hold few pages.
-        else if (m_reading.Comparing())
+        // A page shown for a comparison with its direct read, or let go after each
+        // read, is read once it is ready: it is let go sooner, and hundreds of such
+        // tasks hold only the pages between their load and their read.
+        else if (m_reading.Comparing() || (m_pageLetGo && m_reading.Reader().Loads()))
             early = 0;
         bool handled = false, asked = false;
         uint32_t elapsed = 0;
@@ -602,9 +642,13 @@ restart:
                     asked = true;
                     m_reading.Reader().AskText(t.PageUrl());
                 }
+                if (handled && std::exchange(loading, false))
+                    giveLoadSlot();
             }
         } while (elapsed <= interval);
         first = false;
+        if (std::exchange(loading, false))
+            giveLoadSlot();
 
         if (!handled) {
             if (m_events.message)
@@ -627,11 +671,20 @@ restart:
                 goto restart;
             }
         }
+        // A page let go after each read takes a turn to load (see takeLoadSlot),
+        // held until the next cycle read it.
+        if (m_pageLetGo && m_reading.Reader().Loads()) {
+            if (!takeLoadSlot())
+                goto leave;
+            loading = true;
+        }
         m_reading.Reader().Refresh(t.PageUrl());
         if (m_reading.Reader().Loads()) // a direct read has no page to wait for
             waitUntilReady();
     }
 leave:
+    if (loading)
+        giveLoadSlot();
     leavingWait();
 }
 

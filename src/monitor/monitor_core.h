@@ -91,6 +91,15 @@ public:
     // The page-text slot the panel writes: a page text, or "wait" to skip a cycle.
     void SetPageText(std::string text);
     std::string PageText() const;
+    // The panel lets the page go after each read (nobody sees it, and it is loaded
+    // anew at every refresh): the page is read once it is ready after the refresh,
+    // not at three quarters of the cycle, so that it lives only from its load to its
+    // read, and not most of every cycle.
+    void SetPageLetGo(bool letGo) { m_pageLetGo = letGo; }
+    // Pages loaded that way across the run at once; a task past it waits its turn
+    // before it refreshes, its cycle running late, so that a machine that cannot
+    // keep up does not hold ever more pages.
+    static int PagesLoadingAtOnce();
 
     // Asks the loop to end (the thread was told to terminate).
     void RequestStop();
@@ -129,9 +138,9 @@ private:
     {
         bool firstPage = false;
         int outcome = OutcomeNothing;
-        int count = 0;                  // rows with text
-        std::vector<uint64_t> fresh;    // keys for the next comparison
-        std::string message;            // the new, verified records
+        int count = 0;               // rows with text
+        std::vector<uint64_t> fresh; // keys for the next comparison
+        std::string message;         // the new, verified records
     };
     void classifyRow(int row, const PreparedPage& prepared, Cycle& cycle);
     uint64_t recordKey(const std::string& line, const std::vector<std::string>& values);
@@ -140,6 +149,8 @@ private:
     int deliver(int outcome);
     int deliverPush();
     void waitUntilReady();
+    bool takeLoadSlot();
+    static void giveLoadSlot();
     void afterRead(const std::string& text, bool direct, int outcome);
     ReadShape shapeOfCut() const;
     void leavingWait();
@@ -164,6 +175,7 @@ private:
     bool m_slotDirect = false; // the slot's text was read directly (by the thread)
     ReadShape m_shape;         // of the last cut
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_pageLetGo{false};
 };
 
 // The whole seconds a countdown of `remainingMs` shows: halves to even, 0 once it is over.

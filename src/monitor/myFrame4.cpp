@@ -285,6 +285,8 @@ void TFrame4::runOneStep()
     t->RunState = RunBusy;
     if (!m_steps->Run(pageTarget(*t)))
         return;
+    if (m_thread)
+        m_thread->Core().SetPageLetGo(m_steps->PageLetGo());
     m_timer.stop();
     if ((t = task()))
         t->RunState = RunBetweenCycles;
@@ -349,6 +351,8 @@ bool TFrame4::StartDirectly()
 void TFrame4::onReadingMode(bool direct)
 {
     m_steps->SetDirect(direct);
+    if (m_thread)
+        m_thread->Core().SetPageLetGo(m_steps->PageLetGo());
     m_reading->setText(direct ? texts::kReadDirect : texts::kReadBrowser);
     emit ReadingModeChanged(direct);
 }

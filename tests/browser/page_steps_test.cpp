@@ -210,6 +210,8 @@ TEST(PageSteps, APageReloadedAtEveryRefreshIsLetGoBetweenCyclesWhileNobodySeesIt
         ASSERT_TRUE(s.steps->SourceRequested());
         EXPECT_TRUE(s.steps->Run(page));
         EXPECT_EQ(s.take(), onScreen ? "source|hand over text|stop" : "source|hand over text|stop|unload");
+        // The thread is told, to read the page once it is loaded again.
+        EXPECT_EQ(s.steps->PageLetGo(), !onScreen);
         EXPECT_TRUE(s.steps->Run(page));
         EXPECT_EQ(s.take(), onScreen ? "hide|refresh" : "hide|navigate P");
     }

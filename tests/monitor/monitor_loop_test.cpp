@@ -1,8 +1,8 @@
 // The monitor's rhythm and chained tasks, each core on a thread of its own, with
 // the test playing the panels and the main window.
 
-#include "monitor/monitor_core.h"
 #include "monitor/gbk_texts.h"
+#include "monitor/monitor_core.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
 #include "support/wait.h"
@@ -427,7 +427,12 @@ TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
     };
     ASSERT_TRUE(waitFor(switched, 20s));
     const int atSwitch = served;
-    ASSERT_TRUE(waitFor([&] { std::lock_guard lock(mutex); return seen.back() != "direct"; }, 20s));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            std::lock_guard lock(mutex);
+            return seen.back() != "direct";
+        },
+        20s));
     account.StopAll = 1;
     runner.thread.join();
     std::lock_guard lock(mutex);
@@ -441,7 +446,8 @@ TEST(MonitorLoop, APageShownForAComparisonIsReadOnceItIsReady)
     // that the page shown for the comparison is let go early.
     const std::string page = "<html><head><meta charset=\"utf-8\"></head><body><p>1</p></body></html>";
     vexory::test::TestHttpServer site;
-    site.routes().Get("/p", [&](const httplib::Request&, httplib::Response& res) { res.set_content(page, "text/html"); });
+    site.routes().Get("/p",
+                      [&](const httplib::Request&, httplib::Response& res) { res.set_content(page, "text/html"); });
     site.start();
     TAccountRecord account;
     account.Tasks.push_back(vexory::test::RunnerTask("t", site.url("/p"), "<p>{>v<}</p>", 4000, 5000));
@@ -464,4 +470,88 @@ TEST(MonitorLoop, APageShownForAComparisonIsReadOnceItIsReady)
     for (int i = 1; i < ReadingPolicy::kCompareTries; ++i)
         EXPECT_GT(left[static_cast<size_t>(i)], 2500) << i;
     EXPECT_LE(left[static_cast<size_t>(ReadingPolicy::kCompareTries)], 1000);
+}
+
+TEST(MonitorLoop, APageLetGoIsLoadedWhereItsTextIsDueAndPagesLoadingAreCapped)
+{
+    // Tasks whose panels let their pages go after each read: each reads its page
+    // once it is ready after the refresh, not at three quarters of the cycle; across
+    // the run only so many such pages load at once, the others waiting their turn to
+    // refresh (here the pages stay loading until the test lets them settle).
+    const int most = MonitorCore::PagesLoadingAtOnce();
+    const int tasks = most + 3;
+    TAccountRecord account;
+    account.Tasks.resize(static_cast<size_t>(tasks));
+    for (auto& t : account.Tasks) {
+        t.GrabFormula = "<p>{>v<}</p>";
+        t.RefreshInterval = 4000;
+        t.ConnectTimeout = 0;
+        t.Requester = -1;
+    }
+    std::deque<FakeRunner> runners(static_cast<size_t>(tasks));
+    std::mutex loadMutex;
+    int loading = 0, mostLoading = 0;
+    std::atomic<bool> settle{false}, done{false};
+    std::vector<std::unique_ptr<RequestTimes>> times;
+    for (int i = 0; i < tasks; ++i) {
+        FakeRunner& r = runners[static_cast<size_t>(i)];
+        times.push_back(std::make_unique<RequestTimes>());
+        r.source = [] { return std::string("<html><body><p>1</p></body></html>"); };
+        MonitorEvents events = r.events();
+        events.refresh = [&, &r = r] {
+            ++r.refreshes;
+            std::lock_guard lock(loadMutex);
+            mostLoading = std::max(mostLoading, ++loading);
+            r.browser.readyState = 1;
+            r.browser.busy = true;
+        };
+        times.back()->Watch(events);
+        r.core = std::make_unique<MonitorCore>(account, &r.browser, "127.0.0.1:1", std::move(events));
+        r.core->SetTask(i);
+        r.core->SetPageLetGo(true);
+    }
+    // The window's thread: once let, each page loading comes to rest.
+    std::thread window([&] {
+        while (!done) {
+            std::this_thread::sleep_for(20ms);
+            std::lock_guard lock(loadMutex);
+            for (auto& r : runners)
+                if (settle && r.browser.busy.exchange(false)) {
+                    r.browser.readyState = 4;
+                    --loading;
+                }
+        }
+    });
+    for (auto& r : runners)
+        r.thread = std::thread([&r] { r.core->Execute(); });
+    // Every first cycle reads the page loaded before the run; at its end `most` of
+    // them load, and the others wait.
+    auto loadingNow = [&] {
+        std::lock_guard lock(loadMutex);
+        return loading;
+    };
+    const bool capReached = waitFor([&] { return loadingNow() >= most; }, 30s);
+    std::this_thread::sleep_for(500ms); // room for a load past the cap to show
+    EXPECT_TRUE(capReached);
+    EXPECT_EQ(loadingNow(), most);
+    for (auto& t : times) {
+        std::lock_guard lock(t->mutex);
+        EXPECT_EQ(t->leftAtRequest.size(), 1u);
+    }
+    settle = true;
+    EXPECT_TRUE(waitFor(
+        [&] { return std::all_of(runners.begin(), runners.end(), [](FakeRunner& r) { return r.requests >= 2; }); },
+        60s));
+    account.StopAll = 1;
+    for (auto& r : runners)
+        r.thread.join();
+    done = true;
+    window.join();
+    EXPECT_EQ(mostLoading, most);
+    // The text asked once the page was ready: at the start of the cycle.
+    for (auto& t : times) {
+        std::lock_guard lock(t->mutex);
+        ASSERT_GE(t->leftAtRequest.size(), 2u);
+        EXPECT_GT(t->leftAtRequest[1], 2500);
+    }
 }
