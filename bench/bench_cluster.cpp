@@ -1,4 +1,4 @@
-// The service for many users: pushes through nginx (deploy/nginx.conf) to one or
+// The service for many users: pushes through nginx (deploy/vexory-nginx.conf) to one or
 // three vexory-server instances on PostgreSQL, and to one on SQLite. Each client
 // has its own account, logs in through the proxy and pushes as fast as it is
 // answered for the given time. Prints pushes per second and latency percentiles.
@@ -54,7 +54,7 @@ Figures measure(const std::string& database, int instances, int clients, double 
     }
     NginxProxy proxy;
     std::string why;
-    if (!proxy.Start(VEXORY_SOURCE_DIR "/deploy/nginx.conf", ports, &why)) {
+    if (!proxy.Start(VEXORY_SOURCE_DIR "/deploy/vexory-nginx.conf", ports, &why)) {
         std::fprintf(stderr, "bench_cluster: %s\n", why.c_str());
         return f;
     }

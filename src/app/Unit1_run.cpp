@@ -15,6 +15,7 @@
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
 #include "editor/myFrame5.h"
+#include "model/kept_screen.h"
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
@@ -111,6 +112,8 @@ void TForm1::StartRun()
 void TForm1::launchRunners(const std::vector<int>& indexes)
 {
     ++m_launching;
+    // The screens kept of tasks that are gone, or whose formula changed, are of no use.
+    KeptScreen::Prune(m_paths.store, m_account.Tasks);
     launchEach(indexes);
     --m_launching;
     if (m_stopRequested)
@@ -139,6 +142,7 @@ void TForm1::launchEach(const std::vector<int>& indexes)
 
         runner->SetTask(index);
         runner->AllowDirectReading(m_values.DirectRead);
+        runner->KeepScreenIn(KeptScreen::PathFor(m_paths.store, t));
         m_account.Tasks[static_cast<size_t>(index)].RunState = RunPresent;
         const bool waitsForUser = runner->OpensAtGuidePage();
         // What each task learned of its page is kept for its next run.

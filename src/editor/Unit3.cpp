@@ -125,6 +125,10 @@ void TForm3::PrepareWizard(const std::string& guideUrl, const std::string& pageU
     m_page = pageUrl;
     m_timeout = timeoutMs;
     m_readCode.clear();
+    m_lastUrl.clear();
+    // A new start: nothing of the page before shows meanwhile, nor under an error
+    // (a failed load leaves the page as it was).
+    Browser()->Unload();
     m_steps = std::make_unique<WizardSteps>(*Browser(), static_cast<WizardStepHost&>(*this));
     m_steps->SetTarget({guideUrl, pageUrl, elementId});
     m_status->clear();

@@ -7,6 +7,7 @@
 #include "browser/ready_wait.h"
 #include "formula/markers.h"
 #include "formula/page_prep.h"
+#include "model/kept_screen.h"
 #include "model/settings.h"
 #include "monitor/gbk_texts.h"
 #include "platform/plugin_window.h"
@@ -304,6 +305,7 @@ int MonitorCore::Process()
             classifyRow(r, prepared, cycle);
     }
     rememberSeen(cycle);
+    keepScreen();
     if (cycle.count == 0 && m_events.message)
         m_events.message(std::string(texts::kNoData));
     if (!cycle.message.empty())
@@ -448,6 +450,26 @@ void MonitorCore::rememberSeen(const Cycle& cycle)
     }
 }
 
+// An order-free digest of the seen keys, to write them only when they changed.
+uint64_t MonitorCore::seenSignature() const
+{
+    uint64_t sum = m_seen.size();
+    for (uint64_t key : m_seen)
+        sum += key * 0x9E3779B97F4A7C15ull ^ (key >> 29);
+    return sum;
+}
+
+// The screen the next run's first cycle compares with (not for a chain's target,
+// whose page another task chooses).
+void MonitorCore::keepScreen()
+{
+    if (m_screenPath.empty() || task().Requester >= 0)
+        return;
+    const uint64_t signature = seenSignature();
+    if (signature != m_keptSignature && KeptScreen::Write(m_screenPath, m_seen))
+        m_keptSignature = signature;
+}
+
 // Each record whose chain field has a value gets the chain task's answer for it
 // as further lines; a record the chain task has nothing for is dropped.
 void MonitorCore::resolveChains()
@@ -555,10 +577,12 @@ void MonitorCore::waitUntilReady()
 
 int MonitorCore::PagesLoadingAtOnce()
 {
-    // A page load and its scripts keep a renderer busy: a few per core keep the
-    // cores at work while the others wait.
+    // A page is held from its load through two quiet seconds to its read, most of
+    // which its renderer waits: some sixteen per core keep the cores at work (200
+    // tasks of script-written 100 KB pages at 30 s on two cores) and bound the pages
+    // alive while the machine cannot keep up.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return static_cast<int>(std::clamp(cores * 3, 4u, 24u));
+    return static_cast<int>(std::clamp(cores * 16, 8u, 64u));
 }
 
 // Waits for a turn to load the page; false when the stop came first.
@@ -598,6 +622,9 @@ void MonitorCore::Execute()
 {
     if (m_taskIndex < 0)
         return;
+    // The screen the last run ended with: what came since is new at the first cycle.
+    if (!m_screenPath.empty() && task().Requester < 0 && m_seen.empty() && KeptScreen::Read(m_screenPath, m_seen))
+        m_keptSignature = seenSignature();
     int outcome = OutcomeNothing;
     bool loading = false; // holds a turn to load (see takeLoadSlot)
 restart:

@@ -96,6 +96,10 @@ public:
     // not at three quarters of the cycle, so that it lives only from its load to its
     // read, and not most of every cycle.
     void SetPageLetGo(bool letGo) { m_pageLetGo = letGo; }
+    // The file that keeps the task's last screen between runs (see
+    // model/kept_screen.h); set before the thread starts. The first cycle compares
+    // with what it holds, and every cycle that changes the screen writes it.
+    void KeepScreenIn(std::string path) { m_screenPath = std::move(path); }
     // Pages loaded that way across the run at once; a task past it waits its turn
     // before it refreshes, its cycle running late, so that a machine that cannot
     // keep up does not hold ever more pages.
@@ -146,6 +150,8 @@ private:
     uint64_t recordKey(const std::string& line, const std::vector<std::string>& values);
     std::string restoreCase(const std::vector<std::string>& values, const PreparedPage& prepared) const;
     void rememberSeen(const Cycle& cycle);
+    void keepScreen();
+    uint64_t seenSignature() const;
     int deliver(int outcome);
     int deliverPush();
     void waitUntilReady();
@@ -168,6 +174,8 @@ private:
     // The keys of the records seen: 64 bits of each record's SHA-1 (a task may see
     // thousands of records a cycle; the whole digest would take three times the room).
     std::unordered_set<uint64_t> m_seen;
+    std::string m_screenPath;     // where the seen keys are kept between runs ("": not kept)
+    uint64_t m_keptSignature = 0; // of the keys last kept
     ReadingPolicy m_reading;
     bool m_directAllowed = false;
     mutable std::mutex m_slotMutex;

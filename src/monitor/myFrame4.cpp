@@ -340,6 +340,12 @@ void TFrame4::AllowDirectReading(bool allowed)
         m_thread->Core().AllowDirectReading(allowed);
 }
 
+void TFrame4::KeepScreenIn(const std::string& path)
+{
+    if (m_thread && !Running())
+        m_thread->Core().KeepScreenIn(path);
+}
+
 bool TFrame4::StartDirectly()
 {
     if (!m_thread || Running() || !m_thread->Core().StartDirect())

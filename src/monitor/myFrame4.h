@@ -41,7 +41,6 @@ public:
     };
     Q_ENUM(RemoteCommand)
 
-
     // `accept` answers the thread's record claims at once, from the thread: it must be thread-safe.
     TFrame4(TAccountRecord& account, std::string server, TMonitorThread::AcceptHandler accept = {},
             QWidget* parent = nullptr);
@@ -74,6 +73,8 @@ public:
     // ran: nothing is loaded in the browser first. False when the task may not read
     // directly (PrepareStart then as always).
     bool StartDirectly();
+    // The file that keeps the task's last screen between runs (before the run starts).
+    void KeepScreenIn(const std::string& path);
     QLabel* ReadingLabel() const { return m_reading; }
     // Tells the monitor thread to end at its next look; IsStopped once it has ended.
     void Stop();

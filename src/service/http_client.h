@@ -15,7 +15,9 @@ inline constexpr int kServiceTimeoutMs = 3000;
 // A form-encoded POST. The reply body exactly as sent, when the status is 200.
 // `timeoutMs` bounds name resolution and connecting, and any stall while sending
 // or receiving. No proxy is used.
-std::string HttpPost(const std::string& url, std::string_view body, int timeoutMs);
+// `refusal`, when given, gets why there is none: the status and the first line of
+// what the service said when it refused, or why no answer came.
+std::string HttpPost(const std::string& url, std::string_view body, int timeoutMs, std::string* refusal = nullptr);
 
 // The User-Agent every service request carries.
 inline constexpr std::string_view kServiceUserAgent =

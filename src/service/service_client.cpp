@@ -98,11 +98,11 @@ std::string PushPayload(TTaskRecord& task, const TAccountRecord& account, std::s
 }
 
 std::string PushResult(TTaskRecord& task, const TAccountRecord& account, std::string_view server,
-                       std::string_view result)
+                       std::string_view result, std::string* refusal)
 {
     const std::string url = ServiceUrl(server, kPushScript, RequestNumber(), kProtocolVersion);
     const std::string payload = AddPushFiller(PushPayload(task, account, result));
-    return HttpPost(url, EncodePushBody(GbkToUtf8(payload)), kServiceTimeoutMs);
+    return HttpPost(url, EncodePushBody(GbkToUtf8(payload)), kServiceTimeoutMs, refusal);
 }
 
 std::string SharePageKey(std::string_view pageUrl, std::string_view guideUrl)
@@ -138,14 +138,16 @@ std::string DecodeShareReply(std::string_view reply)
 }
 
 ShareUpload UploadSharedFormula(std::string_view server, std::string_view nickname, std::string_view key,
-                                std::string_view formula, std::string_view note)
+                                std::string_view formula, std::string_view note, std::string* refusal)
 {
     const std::string url = ServiceUrl(server, kShareScript, RequestNumber(), kProtocolVersion);
-    const std::string reply = HttpPost(url, ShareUploadBody(nickname, key, formula, note), kServiceTimeoutMs);
+    const std::string reply = HttpPost(url, ShareUploadBody(nickname, key, formula, note), kServiceTimeoutMs, refusal);
     if (reply == "success")
         return ShareUpload::Uploaded;
     if (reply == "exist")
         return ShareUpload::AlreadyShared;
+    if (refusal && !reply.empty())
+        *refusal = "the service answered \"" + reply.substr(0, 100) + "\"";
     return ShareUpload::Failed;
 }
 

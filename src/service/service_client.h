@@ -39,9 +39,10 @@ inline constexpr uint32_t kSlowestRefreshMs = 150000;
 // task's FormulaSent when the grab formula goes with it.
 std::string PushPayload(TTaskRecord& task, const TAccountRecord& account, std::string_view result);
 
-// Pushes a result; the reply bytes ("" when there was none).
+// Pushes a result; the reply bytes ("" when there was none; then `refusal`, when
+// given, says why).
 std::string PushResult(TTaskRecord& task, const TAccountRecord& account, std::string_view server,
-                       std::string_view result);
+                       std::string_view result, std::string* refusal = nullptr);
 
 // Formula sharing: the page key of a task's URLs ("" when both are blank), and the
 // two request bodies (every value UTF-8, then URL-safe Base64).
@@ -59,8 +60,9 @@ enum class ShareUpload
     AlreadyShared,
     Failed, // refused, or no answer
 };
+// `refusal`, when given, gets the service's words when it refused.
 ShareUpload UploadSharedFormula(std::string_view server, std::string_view nickname, std::string_view key,
-                                std::string_view formula, std::string_view note);
+                                std::string_view formula, std::string_view note, std::string* refusal = nullptr);
 
 // The formulas shared for the page `key`.
 struct ShareLookup

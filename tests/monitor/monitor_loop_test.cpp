@@ -1,8 +1,10 @@
 // The monitor's rhythm and chained tasks, each core on a thread of its own, with
 // the test playing the panels and the main window.
 
+#include "model/kept_screen.h"
 #include "monitor/gbk_texts.h"
 #include "monitor/monitor_core.h"
+#include "support/temp_dir.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
 #include "support/wait.h"
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -554,4 +557,49 @@ TEST(MonitorLoop, APageLetGoIsLoadedWhereItsTextIsDueAndPagesLoadingAreCapped)
         ASSERT_GE(t->leftAtRequest.size(), 2u);
         EXPECT_GT(t->leftAtRequest[1], 2500);
     }
+}
+
+TEST(MonitorLoop, ARowThatCameWhileTheProgramWasStoppedIsReportedAtTheNextRunsFirstCycleOnce)
+{
+    vexory::test::TempDir dir;
+    const std::string store = dir.path() + "/tasks.dat";
+    TAccountRecord account;
+    account.Tasks.resize(1);
+    account.Tasks[0].TaskName = "t";
+    account.Tasks[0].GrabFormula = "<p>{>v<}</p>";
+    account.Tasks[0].RefreshInterval = 1200; // every cycle asks at once
+    account.Tasks[0].ConnectTimeout = 5000;
+    account.Tasks[0].Requester = -1;
+    std::string rows = "<p>1</p><p>2</p>";
+    // One run of `cycles` cycles over the page as it is; what it reported.
+    auto run = [&](int cycles) {
+        account.StopAll = 0;
+        FakeRunner runner;
+        runner.source = [&] { return "<html><body>" + rows + "</body></html>"; };
+        runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", runner.events());
+        runner.core->SetTask(0);
+        runner.core->KeepScreenIn(KeptScreen::PathFor(store, account.Tasks[0]));
+        runner.thread = std::thread([&] { runner.core->Execute(); });
+        EXPECT_TRUE(waitFor([&] { return runner.requests >= cycles; }, 30s));
+        account.StopAll = 1;
+        runner.thread.join();
+        return runner.resultsNow();
+    };
+    EXPECT_TRUE(run(2).empty()); // a new task's first screen is silent
+    rows = "<p>3</p>" + rows;    // came while the program was stopped
+    EXPECT_EQ(run(3), (std::vector<std::string>{"v=3"}));
+    rows = "<p>4</p>" + rows;
+    // A task whose formula changed starts silently again; the other's screen is let go.
+    const std::string before = KeptScreen::PathFor(store, account.Tasks[0]);
+    ASSERT_TRUE(std::filesystem::exists(before));
+    account.Tasks[0].GrabFormula = "<p>{>w<}</p>";
+    KeptScreen::Prune(store, account.Tasks);
+    EXPECT_FALSE(std::filesystem::exists(before));
+    EXPECT_TRUE(run(2).empty());
+    // A file cut short reads as none.
+    const std::string path = KeptScreen::PathFor(store, account.Tasks[0]);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) - 3);
+    std::unordered_set<uint64_t> keys;
+    EXPECT_FALSE(KeptScreen::Read(path, keys));
+    EXPECT_TRUE(keys.empty());
 }

@@ -28,7 +28,7 @@ contains "$program" usr/bin/vexory usr/bin/vexory-cli usr/bin/vexory-plugin-echo
     usr/share/man/man1/vexory.1.gz usr/share/man/man1/vexory-cli.1.gz usr/lib/systemd/user/vexory.service \
     usr/share/doc/vexory/copyright
 contains "$server" usr/bin/vexory-server lib/systemd/system/vexory-server.service usr/lib/sysusers.d/vexory-server.conf \
-    etc/vexory/server.conf usr/share/man/man8/vexory-server.8.gz usr/share/doc/vexory-server/examples/nginx.conf
+    etc/vexory/server.conf usr/share/man/man8/vexory-server.8.gz usr/share/doc/vexory-server/examples/vexory-nginx.conf
 dpkg-deb -f "$server" Conffiles >/dev/null
 dpkg-deb -f "$program" Depends | grep -q libqt6webenginecore6 || fail "the program's libraries are not among its dependencies"
 dpkg-deb -f "$server" Depends | grep -q libmicrohttpd || fail "the service's libraries are not among its dependencies"

@@ -1,5 +1,5 @@
 // Several vexory-server instances on one database, alone and behind the proxy of
-// deploy/nginx.conf: a login on one holds on the others, each result is forwarded
+// deploy/vexory-nginx.conf: a login on one holds on the others, each result is forwarded
 // once, and the service outlives a killed instance and a restarted database.
 
 #include "server_db.h"
@@ -196,7 +196,7 @@ TEST(Cluster, AKilledInstanceBehindTheProxyLosesNoAcknowledgedPush)
     ASSERT_TRUE(cluster.ok());
     NginxProxy proxy;
     std::string why;
-    ASSERT_TRUE(proxy.Start(VEXORY_SOURCE_DIR "/deploy/nginx.conf", cluster.ports(), &why)) << why;
+    ASSERT_TRUE(proxy.Start(VEXORY_SOURCE_DIR "/deploy/vexory-nginx.conf", cluster.ports(), &why)) << why;
     ASSERT_EQ(cluster[0].addUser("alice", "pw"), 0);
     TAccountRecord alice = account("alice", "pw");
     ASSERT_TRUE(loggedIn(alice, proxy.host()));

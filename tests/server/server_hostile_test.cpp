@@ -560,6 +560,14 @@ TEST(ServerHostile, FormulasAreUploadedOnlyFromWhereTheAccountLoggedIn)
     const Answer refused =
         exchange(server.port(), post("/client/Svn.php" + query(), ShareUploadBody("alice", "http://a/9", big, "")));
     EXPECT_NE(refused.body.find("quota"), std::string::npos) << refused.body;
+    // The command line says so too, and fails.
+    TempDir dir;
+    std::ofstream(dir.path() + "/f.txt") << big << "\n";
+    std::string out, err;
+    const std::string share = std::string(VEXORY_CLI_PATH) + " share --server " + server.host() +
+                              " --nick alice --url http://a/cli " + ShellQuote(dir.path() + "/f.txt");
+    EXPECT_NE(RunCommand(share, &out, &err), 0);
+    EXPECT_NE(err.find("HTTP 507: this account's shared formulas are at their quota"), std::string::npos) << err;
 }
 
 TEST(ServerHostile, ADeletedAccountTakesItsDataAlong)

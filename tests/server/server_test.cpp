@@ -210,6 +210,17 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
     EXPECT_EQ(
         client.Post("/register", form, registerForm("eve", "p1", "p1"), "application/x-www-form-urlencoded")->status,
         429);
+    // The shipped file gives accounts registered on the machine's own service every right.
+    {
+        ServerProcess local(VEXORY_SERVER_PATH, {"--config", VEXORY_SOURCE_DIR "/data/server.conf"});
+        ASSERT_TRUE(local.ok());
+        httplib::Client to("127.0.0.1", local.port());
+        ASSERT_EQ(
+            to.Post("/register", form, registerForm("dora", "p1", "p1"), "application/x-www-form-urlencoded")->status,
+            303);
+        ASSERT_EQ(local.admin("user list", &out), 0);
+        EXPECT_NE(out.find("\"rights\":\"plugin,multitask,chain,fastrefresh\""), std::string::npos) << out;
+    }
     // A line that is no setting is named.
     WriteBytes(config, "data = x\nlisten\n");
     EXPECT_EQ(RunCommand(binary + " user list --config " + ShellQuote(config), &out, &err), 2);

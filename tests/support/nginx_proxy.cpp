@@ -94,15 +94,29 @@ bool NginxProxy::Start(const std::string& config, const std::vector<int>& instan
     }
     m_port = FreePort();
     replaceAll(out, "listen 8086;", "listen 127.0.0.1:" + std::to_string(m_port) + ";");
-    replaceAll(out, "user www-data;", ::geteuid() == 0 ? "user root;" : "");
-    replaceAll(out, "/run/vexory-nginx.pid", m_root.file("nginx.pid"));
-    replaceAll(out, "/var/log/nginx/", m_root.path() + "/");
-    replaceAll(out, "/var/lib/nginx/", m_root.path() + "/");
     if (!placed || out.find("listen 127.0.0.1:") == std::string::npos) {
         *why = config + " has no upstream servers or listen line to rewrite";
         return false;
     }
-    WriteBytes(m_root.file("nginx.conf"), out);
+
+    // The file goes into conf.d of the system's nginx.conf, with the two limits
+    // the file asks the operator to raise there.
+    std::string main = ReadBytes("/etc/nginx/nginx.conf");
+    if (main.empty())
+        main = "user www-data;\nworker_processes auto;\npid /run/nginx.pid;\n"
+               "events {\n\tworker_connections 768;\n}\nhttp {\n\tinclude /etc/nginx/conf.d/*.conf;\n}\n";
+    replaceAll(main, "include /etc/nginx/sites-enabled/*;", "");
+    replaceAll(main, "include /etc/nginx/conf.d/*.conf;", "include " + m_root.file("vexory.conf") + ";");
+    replaceAll(main, "worker_connections 768;", "worker_connections 4096;");
+    main = "worker_rlimit_nofile 16384;\n" + main;
+    replaceAll(main, "user www-data;", ::geteuid() == 0 ? "user root;" : "");
+    replaceAll(main, "/run/nginx.pid", m_root.file("nginx.pid"));
+    for (std::string* text : {&main, &out}) {
+        replaceAll(*text, "/var/log/nginx/", m_root.path() + "/");
+        replaceAll(*text, "/var/lib/nginx/", m_root.path() + "/");
+    }
+    WriteBytes(m_root.file("vexory.conf"), out);
+    WriteBytes(m_root.file("nginx.conf"), main);
 
     m_pid = ::fork();
     if (m_pid == 0) {

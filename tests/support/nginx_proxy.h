@@ -1,8 +1,9 @@
 #pragma once
 
 // nginx in front of vexory-server instances, run from the repository's own
-// configuration (deploy/nginx.conf) with its ports and paths rewritten for a test:
-// a free loopback port, the given instances, logs and state in a temporary folder.
+// configuration (deploy/vexory-nginx.conf) inside the system's nginx.conf as an
+// operator installs it, with ports and paths rewritten for a test: a free loopback
+// port, the given instances, logs and state in a temporary folder.
 // Stopped with the object or, should the caller die, with the caller.
 
 #include "support/temp_dir.h"

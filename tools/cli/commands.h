@@ -16,5 +16,6 @@ int Tree(Args args, const Options& options);
 int Paths(Args args, const Options& options);
 int Login(Args args, const Options& options);
 int Push(Args args, const Options& options);
+int Share(Args args, const Options& options);
 
 } // namespace vexory::cli

@@ -33,6 +33,9 @@ commands:
                                log in to a Vexory service: result code, version, user number, rights
   push --server HOST:PORT --nick N --user-number U --task T --url U [--formula F] RESULT_FILE
                                push a result as the monitor does; prints the service's reply
+  share --server HOST:PORT --nick N --url U [--guide G] [--note TEXT] FORMULA_FILE
+                               offer a grab formula for a page to other users, as the editor
+                               does; prints the service's answer, or why it refused
 
 --gbk  read text files as GBK bytes and write plain text as GBK bytes
        (JSON output and command-line arguments are always UTF-8)
@@ -45,17 +48,12 @@ struct Command
 };
 
 const Command kCommands[] = {
-    {{"store", "show"}, vexory::cli::StoreShow},
-    {{"store", "write"}, vexory::cli::StoreWrite},
-    {{"settings", nullptr}, vexory::cli::Settings},
-    {{"prepare", nullptr}, vexory::cli::Prepare},
-    {{"cut", nullptr}, vexory::cli::Cut},
-    {{"clean", nullptr}, vexory::cli::Clean},
-    {{"check", nullptr}, vexory::cli::Check},
-    {{"tree", nullptr}, vexory::cli::Tree},
-    {{"paths", nullptr}, vexory::cli::Paths},
-    {{"login", nullptr}, vexory::cli::Login},
-    {{"push", nullptr}, vexory::cli::Push},
+    {{"store", "show"}, vexory::cli::StoreShow},    {{"store", "write"}, vexory::cli::StoreWrite},
+    {{"settings", nullptr}, vexory::cli::Settings}, {{"prepare", nullptr}, vexory::cli::Prepare},
+    {{"cut", nullptr}, vexory::cli::Cut},           {{"clean", nullptr}, vexory::cli::Clean},
+    {{"check", nullptr}, vexory::cli::Check},       {{"tree", nullptr}, vexory::cli::Tree},
+    {{"paths", nullptr}, vexory::cli::Paths},       {{"login", nullptr}, vexory::cli::Login},
+    {{"push", nullptr}, vexory::cli::Push},         {{"share", nullptr}, vexory::cli::Share},
 };
 
 } // namespace

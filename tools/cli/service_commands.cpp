@@ -82,10 +82,46 @@ int Push(Args args, const Options& options)
     t.SetPageUrl(Utf8ToGbk(*url));
     t.GrabFormula = Utf8ToGbk(formula.value_or(""));
     t.FormulaSent = formula ? 0 : 1; // a formula given goes with the push
-    const std::string reply = PushResult(t, account, server, ReadTextFile(args[0], options));
+    std::string refusal;
+    const std::string reply = PushResult(t, account, server, ReadTextFile(args[0], options), &refusal);
     std::cout << reply << '\n';
+    if (reply.empty())
+        std::cerr << "vexory-cli: the push was not taken: " << refusal << "\n";
     sayWhyNoHttp();
     return reply.empty() ? kExitFailed : 0;
+}
+
+int Share(Args args, const Options& options)
+{
+    const std::string server = serverOf(args);
+    const std::optional<std::string> nick = TakeOption(args, "--nick");
+    const std::optional<std::string> url = TakeOption(args, "--url");
+    const std::optional<std::string> guide = TakeOption(args, "--guide");
+    const std::optional<std::string> note = TakeOption(args, "--note");
+    const char* usage = "vexory-cli share --server HOST:PORT --nick N --url U [--guide G] [--note TEXT] FORMULA_FILE";
+    ExpectOperands(args, 1, 1, usage);
+    if (!nick || (!url && !guide))
+        throw UsageError(std::string("usage: ") + usage);
+    const std::string key = SharePageKey(Utf8ToGbk(url.value_or("")), Utf8ToGbk(guide.value_or("")));
+    if (key.empty())
+        throw UsageError("--url or --guide must name the page");
+    const std::string formula = StripSpace(ReadTextFile(args[0], options));
+    if (formula.empty())
+        throw UsageError("the formula file is empty");
+    std::string refusal;
+    switch (UploadSharedFormula(server, Utf8ToGbk(*nick), key, formula, Utf8ToGbk(note.value_or("")), &refusal)) {
+    case ShareUpload::Uploaded:
+        std::cout << "success: shared, waiting for approval\n";
+        return 0;
+    case ShareUpload::AlreadyShared:
+        std::cout << "exist: this formula is already shared for the page\n";
+        return 0;
+    case ShareUpload::Failed:
+        break;
+    }
+    std::cerr << "vexory-cli: the formula was not taken: " << refusal << "\n";
+    sayWhyNoHttp();
+    return kExitFailed;
 }
 
 } // namespace vexory::cli
