@@ -38,6 +38,8 @@ struct AppPaths
     std::string store, ini, log;
 };
 
+class DesktopNotices;
+
 class TForm1 : public QMainWindow
 {
     Q_OBJECT
@@ -137,6 +139,7 @@ private:
     bool stopThreads();
     void startRequestedTasks();
     TFrame4* runnerOf(int taskIndex) const;
+    void showNewRecords(TFrame4* panel, const QString& task, const QString& records);
     void fitTo(QWidget* view);
     void replaceCaption(const QString& from, const QString& to);
 
@@ -147,6 +150,7 @@ private:
     ClaimRegistry m_claims;
     std::unique_ptr<LinuxMemoryPlatform> m_memory;
     std::unique_ptr<DirectMemory> m_directMemory; // which tasks last read directly
+    DesktopNotices* m_notices = nullptr;          // new records on the desktop
     std::unique_ptr<TMemManager> m_trimmer;
 
     QLabel* m_panels[6] = {};

@@ -3,6 +3,7 @@
 
 #include "app/Unit1.h"
 
+#include "app/desktop_notices.h"
 #include "app/gbk_texts.h"
 #include "app/log_file.h"
 #include "app/myFrame1.h"
@@ -137,6 +138,7 @@ void TForm1::launchEach(const std::vector<int>& indexes)
         m_tabs->setCurrentWidget(runner);
         connect(runner, &TFrame4::StatusChanged, this, [this] { request(RequestStatus); });
         connect(runner, &TFrame4::Notice, this, &TForm1::StatusLine);
+        connect(runner, &TFrame4::NewRecords, this, &TForm1::showNewRecords);
         connect(runner, &TFrame4::Remote, this, &TForm1::RemoteCommand);
         connect(runner, &TFrame4::ChainRequest, this, [this] { request(RequestStartTasks); });
 
@@ -186,6 +188,26 @@ void TForm1::launchEach(const std::vector<int>& indexes)
         });
         QCoreApplication::processEvents();
     }
+}
+
+// A cycle's new records on the desktop, one notice a task; clicking it shows the task.
+void TForm1::showNewRecords(TFrame4* panel, const QString& task, const QString& records)
+{
+    if (!m_notices) {
+        m_notices = new DesktopNotices(this);
+        connect(m_notices, &DesktopNotices::Clicked, this, [this](const QString& group) {
+            TFrame4* runner = runnerOf(group.toInt());
+            if (!runner || !m_tabs)
+                return;
+            showNormal();
+            raise();
+            activateWindow();
+            m_tabs->setCurrentWidget(runner);
+        });
+    }
+    const int count = static_cast<int>(records.split(QStringLiteral("\r\n\r\n"), Qt::SkipEmptyParts).size());
+    m_notices->Show(QString::number(panel->TaskIndex()), DesktopNotices::Summary(task, count),
+                    DesktopNotices::Body(records));
 }
 
 TFrame4* TForm1::runnerOf(int taskIndex) const

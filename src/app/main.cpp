@@ -11,14 +11,16 @@
 #include "model/settings.h"
 #include "model/task_store.h"
 #include "monitor/monitor_core.h"
-#include "platform/program_folder.h"
 #include "platform/http_transfer.h"
+#include "platform/program_folder.h"
 #include "widgets/qt_chinese.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEventLoop>
 #include <QSocketNotifier>
-#include <QThread>
+#include <QTimer>
+#include <QWindow>
 
 #include <csignal>
 #include <cstdio>
@@ -90,14 +92,23 @@ int main(int argc, char** argv)
     // automatic login are taken care of (first, silent attempt).
     auto* splash = new TForm3;
     splash->ShowSplash();
-    QCoreApplication::processEvents();
+    // Painted before the work below holds the event loop: a window system maps and
+    // exposes a window a few events after it is shown.
     const uint32_t shown = TickCount();
+    while (!(splash->windowHandle() && splash->windowHandle()->isExposed()) && TickCount() - shown < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    splash->repaint();
+    QCoreApplication::processEvents();
     TForm1::LoadAndLogin(account, values, paths, false);
     if (const std::string why = HttpUnavailable(); !why.empty())
         std::fprintf(stderr, "vexory: HTTP is unavailable: %s\n", why.c_str());
-    const uint32_t took = TickCount() - shown;
-    if (took < 2000)
-        QThread::msleep(2000 - took);
+    // The rest of the two seconds with the events going on (a splash covered and
+    // uncovered meanwhile is painted again).
+    if (const uint32_t took = TickCount() - shown; took < 2000) {
+        QEventLoop wait;
+        QTimer::singleShot(static_cast<int>(2000 - took), &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 
     TForm1 form(account, values, paths);
     splash->hide();

@@ -59,8 +59,11 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
+    // The log takes two fifths of the panel beside the page (353 px at least), and
+    // the whole of it while no page is shown (read directly, or let go between cycles).
     auto* panel1 = new QWidget(this);
-    panel1->setFixedWidth(353);
+    panel1->setMinimumWidth(353);
+    panel1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto* left = new QVBoxLayout(panel1);
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(1);
@@ -89,10 +92,10 @@ TFrame4::TFrame4(TAccountRecord& account, std::string server, TMonitorThread::Ac
     m_memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     left->addWidget(m_memo, 1);
     m_log = new MemoLog(m_memo);
-    layout->addWidget(panel1);
+    layout->addWidget(panel1, 2);
 
     m_browser = new WebEngineBrowser(this);
-    layout->addWidget(m_browser->View(), 1);
+    layout->addWidget(m_browser->View(), 3);
     m_steps = std::make_unique<PageSteps>(*m_browser, static_cast<PageStepHost&>(*this));
 
     m_popup = new QMenu(this);
@@ -479,8 +482,10 @@ void TFrame4::onResult(Delivery delivery, const QByteArray& gbk)
                                                             : texts::kNotSent;
     m_log->Append(QStringLiteral("\r\n") + heading + QStringLiteral("：\r\n") + FromGbk(r) + QStringLiteral("\r\n"));
     TTaskRecord* t = task();
-    if (!m_account.StopAll)
+    if (!m_account.StopAll) {
         emit Notice(taskNotice(t ? FromGbk(t->TaskName) : QString(), heading));
+        emit NewRecords(this, t ? FromGbk(t->TaskName) : QString(), FromGbk(r));
+    }
     if (delivery == Delivery::NotSent)
         playError();
     else

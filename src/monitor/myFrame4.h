@@ -108,6 +108,8 @@ signals:
     void ReadingModeChanged(bool direct);
     // A line for the main window's status bar.
     void Notice(const QString& text);
+    // A cycle's new records ("name=value" lines, records apart by a blank line).
+    void NewRecords(TFrame4* panel, const QString& task, const QString& records);
     void Remote(vexory::TFrame4::RemoteCommand command);
     void ChainRequest(TFrame4* panel, int target);
     void ChainDone(TFrame4* panel);

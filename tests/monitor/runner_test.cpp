@@ -170,6 +170,7 @@ private slots:
     void anEightMegabytePageIsReadInSeconds();
     void countdownTexts();
     void memoKeepsTheNewestLinesWithoutHistory();
+    void theLogUsesTheWindow();
     void countdownWakesThePanelOnlyForWhatItShows();
     void pagesOfAKilledRendererComeBack();
     void directTextIsTheBrowsers();
@@ -620,6 +621,25 @@ void RunnerTest::countdownTexts()
     QCOMPARE(changed.count(), 8);
 }
 
+void RunnerTest::theLogUsesTheWindow()
+{
+    // On a 1366 px screen the log is wide enough for a record and its time; with
+    // no page to show (read directly, or let go between cycles) it takes it all.
+    TAccountRecord account;
+    TFrame4 panel(account, "127.0.0.1:1");
+    panel.resize(1366, 700);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    panel.Browser()->Navigate(m_site.url("/list"));
+    QTRY_VERIFY(panel.Memo1()->width() >= 500);
+    QVERIFY(panel.Browser()->View()->width() >= 700);
+    panel.LogLine(QStringLiteral("aa=上海市浦东新区张江路 100 号\t| ab=74.29元"));
+    vexory::test::SaveScreen(panel, QStringLiteral("runner-1366"));
+    panel.Browser()->Unload();
+    QTRY_VERIFY(panel.Memo1()->width() >= 1300);
+    vexory::test::SaveScreen(panel, QStringLiteral("runner-1366-direct"));
+}
+
 void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
 {
     // More than 400 lines drop the oldest 200 before the next line, whether the
@@ -665,8 +685,9 @@ void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
     auto batch = [&](int from, int size) {
         QStringList texts;
         for (int n = from; n < from + size; ++n) {
-            const QStringList lines = n % 7 ? QStringList{QStringLiteral("row %1").arg(n)}
-                                            : QStringList{QStringLiteral("head %1").arg(n), QStringLiteral("tail %1").arg(n)};
+            const QStringList lines =
+                n % 7 ? QStringList{QStringLiteral("row %1").arg(n)}
+                      : QStringList{QStringLiteral("head %1").arg(n), QStringLiteral("tail %1").arg(n)};
             if (expected.size() > 400)
                 expected.erase(expected.begin(), expected.begin() + 200);
             expected.append(lines);
@@ -771,49 +792,64 @@ void RunnerTest::directTextIsTheBrowsers()
         std::string type;
         bool direct;
     } pages[] = {
-        {"tables and unclosed elements", "<table><tr><td>a<td>b</table><p>one<p>two<ul><li>x<li>y</ul><dl><dt>t<dd>d</dl>",
-         "text/html; charset=utf-8", true},
-        {"entities", "<p title=\"&amp;&lt;&gt;&quot;&nbsp;&copy;\">&amp; &lt; &gt; &nbsp; &copy; &#20013; &quot; &apos; &notin; &noti</p>",
-         "text/html; charset=utf-8", true},
-        {"attribute quoting", "<div a=1 b='2\"' c=\"3'\" d e=&amp; F=G data-x=\"a\nb\">x</div>", "text/html; charset=utf-8",
+        {"tables and unclosed elements",
+         "<table><tr><td>a<td>b</table><p>one<p>two<ul><li>x<li>y</ul><dl><dt>t<dd>d</dl>", "text/html; charset=utf-8",
          true},
-        {"comments", "<!-- before --><html><!-- in --><body><!----><!-- a -- b --></body><!-- after body --></html><!-- end -->",
+        {"entities",
+         "<p title=\"&amp;&lt;&gt;&quot;&nbsp;&copy;\">&amp; &lt; &gt; &nbsp; &copy; &#20013; &quot; &apos; &notin; "
+         "&noti</p>",
          "text/html; charset=utf-8", true},
-        {"pre and textarea", "<pre>\nfirst</pre><pre>\n\nsecond</pre><textarea>\nt &amp; t</textarea><listing>\nl</listing>",
+        {"attribute quoting", "<div a=1 b='2\"' c=\"3'\" d e=&amp; F=G data-x=\"a\nb\">x</div>",
          "text/html; charset=utf-8", true},
-        {"template", "<template><tr><td>1</td></tr></template><template><p>x</template>", "text/html; charset=utf-8", true},
+        {"comments",
+         "<!-- before --><html><!-- in --><body><!----><!-- a -- b --></body><!-- after body --></html><!-- end -->",
+         "text/html; charset=utf-8", true},
+        {"pre and textarea",
+         "<pre>\nfirst</pre><pre>\n\nsecond</pre><textarea>\nt &amp; t</textarea><listing>\nl</listing>",
+         "text/html; charset=utf-8", true},
+        {"template", "<template><tr><td>1</td></tr></template><template><p>x</template>", "text/html; charset=utf-8",
+         true},
         {"svg and math",
          "<svg viewBox=\"0 0 10 10\"><foreignObject><p>x</p></foreignObject><path d=\"M0\"/><a xlink:href=\"#a\">l</a>"
          "<clipPath/></svg><math><mi>x</mi><annotation-xml encoding=\"text/html\"><b>b</b></annotation-xml></math>",
          "text/html; charset=utf-8", true},
         {"a GBK page with a meta charset", gbkPage, "text/html", true},
         {"a UTF-8 mark", "\xEF\xBB\xBF<p>\xE4\xB8\xAD</p>", "text/html", true},
-        {"links", "<base href=\"/b/\"><a href=\"x.html\">1</a><a href=\"../up?q=a b#f\">2</a><a href=\"javascript:void(0)\">3</a>"
-                  "<a href=\"mailto:a@b.c\">4</a><a href=\"//other.example/p\">5</a><a>6</a><img src=\"i.png\"><area href=\"\">"
-                  "<a href=\" /sp \">7</a><a href=\"HTTP://X.EXAMPLE:80\">8</a>",
+        {"links",
+         "<base href=\"/b/\"><a href=\"x.html\">1</a><a href=\"../up?q=a b#f\">2</a><a "
+         "href=\"javascript:void(0)\">3</a>"
+         "<a href=\"mailto:a@b.c\">4</a><a href=\"//other.example/p\">5</a><a>6</a><img src=\"i.png\"><area href=\"\">"
+         "<a href=\" /sp \">7</a><a href=\"HTTP://X.EXAMPLE:80\">8</a>",
          "text/html; charset=utf-8", true},
-        {"a whole document", "<!DOCTYPE html>\r\n<html lang=zh>\r\n<head>\r\n<title>t</title><link rel=stylesheet href=a.css>"
-                             "<script>var a = 1 < 2 && 3 > 2;</script><style>p > b {}</style></head>\r\n<body class=x>"
-                             "text</body>\r\n</html>\r\nafter",
+        {"a whole document",
+         "<!DOCTYPE html>\r\n<html lang=zh>\r\n<head>\r\n<title>t</title><link rel=stylesheet href=a.css>"
+         "<script>var a = 1 < 2 && 3 > 2;</script><style>p > b {}</style></head>\r\n<body class=x>"
+         "text</body>\r\n</html>\r\nafter",
          "text/html; charset=utf-8", true},
-        {"misnested", "<b><i>x</b>y</i><a href=a><p>z</a><button><p>q</button><table><td>cell<div>fostered</div></table>",
+        {"misnested",
+         "<b><i>x</b>y</i><a href=a><p>z</a><button><p>q</button><table><td>cell<div>fostered</div></table>",
          "text/html; charset=utf-8", true},
         {"forms", "<form><select><option>1<option selected>2</select><input type=checkbox checked><br/></form>",
          "text/html; charset=utf-8", true},
-        {"custom elements", "<my-row Data-A=1><x-y>t</x-y></my-row><p><section>s</section>", "text/html; charset=utf-8", true},
+        {"custom elements", "<my-row Data-A=1><x-y>t</x-y></my-row><p><section>s</section>", "text/html; charset=utf-8",
+         true},
         {"Big5", "<meta charset=big5><p>\xA4\xA4\xA4\xE5</p>", "text/html", true},
-        {"raw text", "<iframe><b>&amp;</b></iframe><xmp><b>&amp;</b></xmp><noembed><b>&amp;</b></noembed>"
-                     "<noframes><b>&amp;</b></noframes><plaintext><b>&amp;</b></plaintext>",
+        {"raw text",
+         "<iframe><b>&amp;</b></iframe><xmp><b>&amp;</b></xmp><noembed><b>&amp;</b></noembed>"
+         "<noframes><b>&amp;</b></noframes><plaintext><b>&amp;</b></plaintext>",
          "text/html; charset=utf-8", true},
-        {"links in SVG", "<svg xmlns:xlink=\"http://www.w3.org/1999/xlink\" xml:lang=\"en\"><a href=\"s.html\">s</a>"
-                         "<a xlink:href=\"t.html\">t</a></svg><a href=\"h.html\">h</a>",
+        {"links in SVG",
+         "<svg xmlns:xlink=\"http://www.w3.org/1999/xlink\" xml:lang=\"en\"><a href=\"s.html\">s</a>"
+         "<a xlink:href=\"t.html\">t</a></svg><a href=\"h.html\">h</a>",
          "text/html; charset=utf-8", true},
-        {"nested 450 deep", "<meta charset=utf-8>" + [] {
-             std::string nested;
-             for (int i = 0; i < 450; ++i)
-                 nested += "<div>";
-             return nested + "x";
-         }(),
+        {"nested 450 deep",
+         "<meta charset=utf-8>" +
+             [] {
+                 std::string nested;
+                 for (int i = 0; i < 450; ++i)
+                     nested += "<div>";
+                 return nested + "x";
+             }(),
          "text/html", true},
         {"noscript", "<meta charset=utf-8><noscript><p>x</p></noscript>", "text/html", false},
         {"no charset", "<p>x</p>", "text/html", false},
@@ -839,8 +875,9 @@ void RunnerTest::directTextIsTheBrowsers()
             continue;
         }
         QVERIFY2(direct, pages[i].what);
-        QVERIFY2(*direct == seen, qPrintable(QStringLiteral("%1\nbrowser: %2\ndirect:  %3")
-                                                 .arg(QString::fromUtf8(pages[i].what), FromGbk(seen), FromGbk(*direct))));
+        QVERIFY2(*direct == seen,
+                 qPrintable(QStringLiteral("%1\nbrowser: %2\ndirect:  %3")
+                                .arg(QString::fromUtf8(pages[i].what), FromGbk(seen), FromGbk(*direct))));
     }
 }
 
@@ -871,7 +908,8 @@ void RunnerTest::aPageThatChangesAtEveryRequestReadsDirectly()
     panel.SetRunning(true);
     QTRY_COMPARE_WITH_TIMEOUT(panel.ReadingLabel()->text(), QStringLiteral("直接读取"), 30000);
     const int now = requests;
-    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=row%1").arg(now + 2)), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(memoText(panel).contains(QStringLiteral("数据验证通过：\nname=row%1").arg(now + 2)),
+                             30000);
     QCOMPARE(panel.ReadingLabel()->text(), QStringLiteral("直接读取"));
     account.StopAll = 1;
 }

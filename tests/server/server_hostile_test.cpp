@@ -28,6 +28,7 @@
 #include <set>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -353,6 +354,55 @@ TEST(ServerHostile, OneAddressGetsAShareOfConnectionsAndBodyMemory)
     (void)before;
     (void)held;
 #endif
+}
+
+TEST(ServerHostile, AFullServiceKeepsItsLastConnectionsForAddressesThatHoldFew)
+{
+    // A service that may open 180 connections (its files limited to 200): once 135
+    // are open, an address that holds 8 gets no more, and another still gets in.
+    TempDir dir;
+    const std::string wrapper = dir.file("limited-server");
+    WriteBytes(wrapper, "#!/bin/sh\nulimit -n 200\nexec " + ShellQuote(VEXORY_SERVER_PATH) + " \"$@\"\n");
+    ::chmod(wrapper.c_str(), 0755);
+    ServerProcess server(wrapper);
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.addUser("alice", "pw"), 0);
+    TAccountRecord a = account("alice", "pw");
+    ASSERT_TRUE(loggedIn(a, server));
+    std::vector<int> held;
+    for (int i = 0; i < 17 * 8; ++i)
+        held.push_back(ConnectFrom(server.port(), ("127.0.3." + std::to_string(1 + i / 8)).c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(std::count_if(held.begin(), held.end(), closedByServer), 0);
+    const int ninth = ConnectFrom(server.port(), "127.0.3.1");
+    EXPECT_TRUE(waitFor([&] { return closedByServer(ninth); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(push(a, server, "x=from an address that holds none").taken);
+    close(ninth);
+    for (int fd : held)
+        close(fd);
+}
+
+TEST(ServerHostile, ABodyThatTricklesIsCutAtItsDeadline)
+{
+    // A byte every 2 s keeps the connection from idling; the body is cut 30 s
+    // after its head came, and the service answers others meanwhile.
+    ServerProcess server(VEXORY_SERVER_PATH);
+    ASSERT_TRUE(server.ok());
+    const int fd = ConnectFrom(server.port(), "127.0.0.11");
+    const std::string head =
+        "POST /client/SendInfo.php" + query() + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n";
+    send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    const auto start = std::chrono::steady_clock::now();
+    bool cut = false;
+    for (int i = 0; i < 40 && !cut; ++i) {
+        send(fd, "b", 1, MSG_NOSIGNAL);
+        cut = waitFor([&] { return closedByServer(fd); }, std::chrono::seconds(2));
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(cut);
+    EXPECT_GE(took, std::chrono::seconds(25));
+    EXPECT_LE(took, std::chrono::seconds(40));
+    close(fd);
 }
 
 TEST(ServerHostile, GuessersAreSlowedPerAddressWhileTheOwnerGoesOn)
