@@ -559,12 +559,16 @@ void MonitorCore::leavingWait()
 }
 
 // The refreshed page counts as ready once it was seen busy, then stayed idle for
-// two seconds, and is complete; at most ConnectTimeout (0: no limit).
-void MonitorCore::waitUntilReady()
+// two seconds, and is complete; at most ConnectTimeout (0: no limit, but a page
+// that holds a turn to load holds it two minutes at most: the others wait for it).
+void MonitorCore::waitUntilReady(bool holdsTurn)
 {
     if (!m_browser)
         return;
-    for (ReadyWait wait(*m_browser, task().ConnectTimeout);;) {
+    uint32_t limit = task().ConnectTimeout;
+    if (holdsTurn && limit == 0)
+        limit = kMostTurnMs;
+    for (ReadyWait wait(*m_browser, limit);;) {
         for (wait.NewRound(); wait.Look();) {
             std::this_thread::sleep_for(std::chrono::milliseconds(ReadyWait::kLookMs));
             if (wait.TimedOut() || StopCondition())
@@ -707,7 +711,7 @@ restart:
         }
         m_reading.Reader().Refresh(t.PageUrl());
         if (m_reading.Reader().Loads()) // a direct read has no page to wait for
-            waitUntilReady();
+            waitUntilReady(loading);
     }
 leave:
     if (loading)

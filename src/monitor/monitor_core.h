@@ -154,7 +154,8 @@ private:
     uint64_t seenSignature() const;
     int deliver(int outcome);
     int deliverPush();
-    void waitUntilReady();
+    static constexpr uint32_t kMostTurnMs = 120 * 1000;
+    void waitUntilReady(bool holdsTurn);
     bool takeLoadSlot();
     static void giveLoadSlot();
     void afterRead(const std::string& text, bool direct, int outcome);
