@@ -1,7 +1,7 @@
 #include "browser/webengine_browser.h"
 
-#include "browser/ui_texts.h"
 #include "browser/ready_wait.h"
+#include "browser/ui_texts.h"
 
 #include "base/text_helpers.h"
 #include "base/tick_clock.h"
@@ -197,7 +197,8 @@ QWebEngineProfile* BrowserProfile()
     g_cookies = new CookieMirror(g_profile);
     if (!g_profileFolder.isEmpty())
         g_cookies->Load(g_profileFolder + QLatin1String(kCookieMirror));
-    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, g_cookies, [] { g_cookies->Save(); });
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, g_cookies,
+                     [] { g_cookies->Save(); });
     QWebEngineCookieStore* store = g_profile->cookieStore();
     QObject::connect(store, &QWebEngineCookieStore::cookieAdded, g_cookies, [](const QNetworkCookie& c) {
         g_cookies->insertCookie(c);
@@ -366,6 +367,7 @@ void WebEngineBrowser::loadFinished()
 void WebEngineBrowser::Navigate(const std::string& url)
 {
     wake();
+    m_written = false;
     m_page->load(QUrl::fromUserInput(FromGbk(url)));
 }
 
@@ -394,7 +396,16 @@ void WebEngineBrowser::Unload()
     m_page->disconnect(this);
     delete m_page;
     m_page = nullptr;
+    m_written = false;
     m_state.busy = false;
+}
+
+bool WebEngineBrowser::ShowsAPage() const
+{
+    if (!m_page)
+        return false;
+    const QUrl url = m_page->url();
+    return m_written || (!url.isEmpty() && url != QUrl(QStringLiteral("about:blank")));
 }
 
 void WebEngineBrowser::wake()
@@ -480,11 +491,12 @@ bool WebEngineBrowser::FindText(const std::string& text, bool forward)
         .toBool();
 }
 
-void WebEngineBrowser::MarkSelection(const std::string& style)
+bool WebEngineBrowser::MarkSelection(const std::string& style)
 {
-    if (SelectionLength() > 0)
-        RunScript(
-            QStringLiteral("vexory.mark(%1)").arg(style.empty() ? QStringLiteral("null") : jsString(FromGbk(style))));
+    return SelectionLength() > 0 &&
+           RunScript(
+               QStringLiteral("vexory.mark(%1)").arg(style.empty() ? QStringLiteral("null") : jsString(FromGbk(style))))
+               .toBool();
 }
 
 bool WebEngineBrowser::RemoveMarks(const std::string& colour)
@@ -525,18 +537,18 @@ void WebEngineBrowser::ShowAsText(const QUrl& download)
     QPointer<WebEngineBrowser> self(this);
     // A slow server must not hold the window: the fetch runs on a thread of its own
     // and hands its text to the window's thread.
-    m_fetch = std::thread([self, cancel = m_fetchCancel, url = download.toEncoded().toStdString(),
-                           identity = BrowserIdentityNow()] {
-        FetchedPage how;
-        std::string text = HttpGet(url, identity.cookies, identity.userAgent, &how, cancel.get());
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, cancel, text = std::move(text), how = std::move(how)] {
-                if (self && !*cancel)
-                    self->fetched(text, how);
-            },
-            Qt::QueuedConnection);
-    });
+    m_fetch = std::thread(
+        [self, cancel = m_fetchCancel, url = download.toEncoded().toStdString(), identity = BrowserIdentityNow()] {
+            FetchedPage how;
+            std::string text = HttpGet(url, identity.cookies, identity.userAgent, &how, cancel.get());
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, cancel, text = std::move(text), how = std::move(how)] {
+                    if (self && !*cancel)
+                        self->fetched(text, how);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void WebEngineBrowser::ShowAsText(const std::string& encodedUrl)
@@ -597,13 +609,13 @@ void WebEngineBrowser::WriteDocument(const std::string& html)
     wake();
     markLoading();
     QPointer<WebEngineBrowser> self(this);
-    const QString script =
-        pageScripts() + QStringLiteral("\nvexory.write(%1)").arg(jsString(FromGbk(html)));
+    const QString script = pageScripts() + QStringLiteral("\nvexory.write(%1)").arg(jsString(FromGbk(html)));
     m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [self](const QVariant&) {
         if (!self)
             return;
         self->m_state.busy = false;
         self->m_state.readyState = 4;
+        self->m_written = true;
     });
 }
 

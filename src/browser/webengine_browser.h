@@ -8,8 +8,8 @@
 // reads only State().
 
 #include "browser/browser_state.h"
-#include "browser/page_steps.h"
 #include "browser/page_fetch.h"
+#include "browser/page_steps.h"
 
 #include <QObject>
 #include <QPointer>
@@ -59,8 +59,9 @@ public:
     int SelectionLength();
     // Finds and selects the next (or previous) occurrence of a text.
     bool FindText(const std::string& text, bool forward);
-    // Gives the selected text the mark colour.
-    void MarkSelection(const std::string& style = {});
+    // Gives the selected text the mark colour; false when nothing was selected or
+    // the page did not do it in time.
+    bool MarkSelection(const std::string& style = {});
     // Unwraps every mark of a colour ("rgb(123,236,179)").
     bool RemoveMarks(const std::string& colour);
     // Takes the selection away.
@@ -84,6 +85,8 @@ public:
     // loads the address the page had) or ShowContent; script calls answer nothing
     // meanwhile.
     void Unload() override;
+    // False while a load has not yet replaced the blank page (nothing of it arrived).
+    bool ShowsAPage() const;
     // The bytes shown as the page at their address (at most kMaxShownContentBytes).
     void ShowContent(const PageContent& content) override;
 
@@ -119,7 +122,7 @@ private:
 
     QWebEngineProfile* m_profile = nullptr;
     QPointer<QWebEngineView> m_view; // its parent may be another window's panel
-    BrowserPage* m_page = nullptr; // none while the page is let go
+    BrowserPage* m_page = nullptr;   // none while the page is let go
     QUrl m_unloadedUrl;
     BrowserState m_state;
     bool m_rendererGone = false;
@@ -127,6 +130,7 @@ private:
     std::thread m_fetch; // a download's text being fetched
     std::shared_ptr<std::atomic<bool>> m_fetchCancel;
     bool m_fetching = false;
+    bool m_written = false; // the page shows a document written into it (a download's text)
 };
 
 // Chromium's process settings, made before the application object exists: at most

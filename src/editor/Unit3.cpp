@@ -126,6 +126,7 @@ void TForm3::PrepareWizard(const std::string& guideUrl, const std::string& pageU
     m_timeout = timeoutMs;
     m_readCode.clear();
     m_lastUrl.clear();
+    m_stillLoading.clear();
     // A new start: nothing of the page before shows meanwhile, nor under an error
     // (a failed load leaves the page as it was).
     Browser()->Unload();
@@ -140,12 +141,22 @@ bool TForm3::Load(const std::string& url)
 {
     m_status->setText(texts::kWizardLoading);
     WebEngineBrowser* browser = Browser();
-    browser->Navigate(url);
-    WaitForPage();
+    // A large page still on its way from the last try (or come since) is waited
+    // for again, not loaded from the start (which would outlast the time-out once more).
+    if (m_stillLoading != url || !(browser->State().busy || browser->ShowsAPage()))
+        browser->Navigate(url);
+    m_stillLoading.clear();
+    const bool ready = WaitReady(*browser, *m_stop, m_timeout);
     // A page that did not come says why; the step stays, "下一步" tries again.
     if (!browser->LoadError().isEmpty()) {
         m_status->setText(texts::kWizardLoadFailed.arg(browser->LoadError()));
         setWindowTitle(browser->LoadError());
+        return false;
+    }
+    // Past the time-out with nothing of the page yet: the blank page is no page.
+    if (!ready && !browser->ShowsAPage() && !*m_stop) {
+        m_stillLoading = url;
+        m_status->setText(texts::kWizardNothingYet);
         return false;
     }
     return true;
@@ -180,7 +191,8 @@ void TForm3::ReadPage()
         m_status->setText(texts::kWizardLoadFailed.arg(Browser()->LoadError()));
         return;
     }
-    const std::string source = Browser()->PageSource();
+    // The blank page before a load arrived is not the page.
+    const std::string source = Browser()->ShowsAPage() ? Browser()->PageSource() : std::string();
     m_readCode = source.empty() ? std::string() : MakePseudoCode(source);
     if (!m_readCode.empty()) {
         m_status->setText(texts::kWizardSourceDone);
@@ -221,7 +233,7 @@ void TForm3::takeLoadedPage()
     // Closed after the page loaded, before its text was taken: the page that is
     // there is what the user meant, so its text is taken now.
     if (m_mode != Mode::Browser || Step() != StepReadSource || !m_readCode.empty() || !m_browser ||
-        !m_browser->LoadError().isEmpty() || m_stepRunning)
+        !m_browser->LoadError().isEmpty() || m_stepRunning || !m_browser->ShowsAPage())
         return;
     const std::string source = m_browser->PageSource();
     if (!source.empty())

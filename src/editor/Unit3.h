@@ -29,7 +29,13 @@ class TForm3 : public QDialog, private WizardStepHost
 {
     Q_OBJECT
 public:
-    enum class Mode { Splash, Registration, Options, Browser };
+    enum class Mode
+    {
+        Splash,
+        Registration,
+        Options,
+        Browser
+    };
 
     explicit TForm3(QWidget* parent = nullptr);
 
@@ -110,6 +116,7 @@ private:
     std::string m_guide, m_page;
     uint32_t m_timeout = 0;
     QString m_lastUrl;
+    std::string m_stillLoading; // a load that outlasted its wait; "下一步" waits on for it
     std::atomic<uint8_t> m_ownStop{0};
     const std::atomic<uint8_t>* m_stop = &m_ownStop;
 };

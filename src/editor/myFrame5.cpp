@@ -443,6 +443,8 @@ void TFrame5::tabChanged()
         Frame7->SpeedButton2->setText(tab == TabSheet2 ? texts::kMenuFieldMarker : texts::kMarkButton);
         if (tab == TabSheet2 && PreviousTab == TabSheet1)
             SyncSelection();
+        if (tab == TabSheet2 && m_pseudoCodeUnseen)
+            ShowPseudoCodeWhenSeen();
     }
     PlaceToolbar();
     PreviousTab = tab;

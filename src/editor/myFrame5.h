@@ -86,6 +86,10 @@ public:
     void SyncSelection();
     // Shows a text in the pseudo-code box, coloured.
     void ShowPseudoCode(const std::string& pseudoCode);
+    // Shows `PseudoCode` in the box now if its tab is the one seen, else once it
+    // is: a large page's pseudo-code takes seconds to lay out, and marking on the
+    // browser tab need not wait for it. The caret goes behind the newest marker.
+    void ShowPseudoCodeWhenSeen();
     // Scrolls the pseudo-code box so that the caret line stands near the middle.
     void CentreCaretLine();
     // Where a search of `needle` (case ignored) lands in `text`, searching forward
@@ -197,6 +201,7 @@ private:
     TForm3* m_wizard = nullptr;
     MarkerHighlighter* m_formulaColours = nullptr;
     MarkerHighlighter* m_pseudoColours = nullptr;
+    bool m_pseudoCodeUnseen = false; // `PseudoCode` changed since the box last showed it
     QWidget* m_content = nullptr;
     int m_rowCounter = 0;
     QWidget* m_menuBox = nullptr;

@@ -104,6 +104,7 @@ void TFrame5::LoadTask(int index)
 
     EditedIndex = index;
     PseudoCode.clear();
+    m_pseudoCodeUnseen = false;
 }
 
 void TFrame5::StartNewTask(const QString& name)

@@ -114,11 +114,29 @@ void TFrame5::MarkClick()
         MessageBox::Information(this, texts::kSelectFirst);
         return;
     }
-    b->MarkSelection();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool marked = b->MarkSelection();
     b->ClearSelection();
-    PseudoCode = MakePseudoCode(b->PageSource());
+    const std::string source = marked ? b->PageSource() : std::string();
+    if (!source.empty()) {
+        PseudoCode = MakePseudoCode(source);
+        ShowPseudoCodeWhenSeen();
+    }
+    QApplication::restoreOverrideCursor();
+    if (!marked)
+        MessageBox::Information(this, texts::kMarkFailed);
+    else if (source.empty())
+        MessageBox::Information(this, texts::kMarkedSourceFailed);
+}
+
+void TFrame5::ShowPseudoCodeWhenSeen()
+{
+    m_pseudoCodeUnseen = true;
+    if (PageControl1->currentWidget() != TabSheet2)
+        return;
+    m_pseudoCodeUnseen = false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     ShowPseudoCode(PseudoCode);
-    // The caret goes behind the newest marker.
     const QString marker = FieldMarker(CurrentFieldName());
     const qsizetype at = RichEdit2->toPlainText().indexOf(marker);
     if (at >= 0) {
@@ -127,6 +145,7 @@ void TFrame5::MarkClick()
         RichEdit2->setTextCursor(cursor);
         CentreCaretLine();
     }
+    QApplication::restoreOverrideCursor();
 }
 
 void TFrame5::ClearMarksClick()
@@ -136,13 +155,15 @@ void TFrame5::ClearMarksClick()
         return;
     b->RemoveMarks(kMarkColour);
     PseudoCode = MakePseudoCode(b->PageSource());
-    ShowPseudoCode(PseudoCode);
+    ShowPseudoCodeWhenSeen();
 }
 
 void TFrame5::DeriveClick()
 {
     std::string formula;
-    switch (DeriveGrabFormula(BoxText(RichEdit2->toPlainText()), formula)) {
+    // The box shows `PseudoCode` once seen; until then that is its text.
+    const std::string pseudoCode = m_pseudoCodeUnseen ? PseudoCode : BoxText(RichEdit2->toPlainText());
+    switch (DeriveGrabFormula(pseudoCode, formula)) {
     case DeriveResult::NoFieldMarker:
         if (PageControl1->currentWidget() == TabSheet2)
             MessageBox::Information(this, texts::kAddFieldFirst);
@@ -255,6 +276,7 @@ void TFrame5::SyncSelection()
         return;
     text.remove(placeholder);
     RichEdit2->setPlainText(text);
+    m_pseudoCodeUnseen = false;
     const size_t end = SelectionEnd(
         std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())),
         static_cast<size_t>(start), length);

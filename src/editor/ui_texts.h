@@ -35,11 +35,14 @@ inline const QString kWizardSourceDone = QStringLiteral("获取源码成功！�
 inline const QString kWizardSourceFailed = QStringLiteral("获取源码失败！请稍后再次点击..");
 // %1: why the page did not load (no such host, refused, an HTTP status, ...).
 inline const QString kWizardLoadFailed = QStringLiteral("网页载入失败（%1）！请检查网址后点击下一步重试..");
+inline const QString kWizardNothingYet = QStringLiteral("网页载入超时，页面尚未显示！请点击下一步继续等待..");
 inline const QString kWizardClicked = QStringLiteral("页面元素已点击！请点击下一步..");
 inline const QString kWizardClickFailed = QStringLiteral("获取页面元素失败！请稍后重试..");
 
 // Marking and derivation.
 inline const QString kSelectFirst = QStringLiteral("请先选择所需的数据！");
+inline const QString kMarkFailed = QStringLiteral("标记失败：所选内容无法标记（如输入框中的文字），或网页没有及时响应！");
+inline const QString kMarkedSourceFailed = QStringLiteral("已标记，但获取源码失败！请再次点击标记或清除..");
 inline const QString kAddFieldFirst = QStringLiteral("请先添加字段符！");
 inline const QString kMarkFirst = QStringLiteral("请先在页面上标记出需要抓取的数据！");
 inline const QString kDeriveFailed = QStringLiteral("错误：提取公式失败！");

@@ -29,7 +29,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 using namespace vexory;
 using vexory::test::TestHttpServer;
@@ -50,6 +52,15 @@ public:
                 rows += "<tr><td>" + name + "</td><td>" + price + "</td></tr>";
             res.set_content("<html><head><title>Fruit list</title></head><body><h1>Fruit</h1><table>" + rows +
                                 "</table></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        m_http.routes().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
+            ++m_slowRequests;
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            res.set_content("<html><body><p>late</p></body></html>", "text/html; charset=utf-8");
+        });
+        m_http.routes().Get("/form", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>above</p><textarea id=\"t\">Pear 12</textarea></body></html>",
                             "text/html; charset=utf-8");
         });
         m_http.routes().Get("/guide", [](const httplib::Request&, httplib::Response& res) {
@@ -73,6 +84,7 @@ public:
         m_rows.emplace_back(std::move(name), std::move(price));
     }
     std::string url(const std::string& path) const { return m_http.url(path); }
+    std::atomic<int> m_slowRequests{0};
 
 private:
     TestHttpServer m_http;
@@ -128,6 +140,7 @@ private slots:
     void wizardSaysWhyAPageDidNotLoad();
     void toolbarLeavesTheTabLabelsFree();
     void markDeriveTestAndRun();
+    void markingSaysWhatItCouldNotDo();
 
 private:
     Site m_site;
@@ -328,10 +341,9 @@ void MarkingTest::markDeriveTestAndRun()
     selectCell(browser, 1);
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
     QVERIFY(g_messages.shown.isEmpty());
-    const QString pseudo = p->RichEdit2->toPlainText();
-    QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")),
-             qPrintable(pseudo));
-    QVERIFY(p->RichEdit2->textCursor().position() > pseudo.indexOf(QStringLiteral("{>ab<}")));
+    // The box is filled when its tab is seen (a large page takes seconds to lay out).
+    QVERIFY(p->PseudoCode.find("{>ab<}") != std::string::npos);
+    QVERIFY(!p->RichEdit2->toPlainText().contains(QStringLiteral("{>")));
     vexory::test::SaveScreen(editor, QStringLiteral("marking_browser"));
 
     // "提取公式": index markers with the row level negated (the engine adds a tbody).
@@ -341,8 +353,13 @@ void MarkingTest::markDeriveTestAndRun()
     // The condition rows offer the new fields at once, without "确定 ∨".
     QVERIFY(p->ComboBox21->findText(QStringLiteral("ab")) >= 0);
 
-    // The pseudo-code tab: its markers coloured, "字段符" inserts one, find wraps.
+    // The pseudo-code tab: the caret behind the newest marker, markers coloured,
+    // "字段符" inserts one, find wraps.
     p->PageControl1->setCurrentWidget(p->TabSheet2);
+    const QString pseudo = p->RichEdit2->toPlainText();
+    QVERIFY2(pseudo.contains(QStringLiteral("{>aa<}")) && pseudo.contains(QStringLiteral("{>ab<}")),
+             qPrintable(pseudo));
+    QCOMPARE(p->RichEdit2->textCursor().position(), pseudo.indexOf(QStringLiteral("{>ab<}")) + 6);
     QCOMPARE(p->Frame7->SpeedButton2->text(), QStringLiteral("字段符"));
     editor.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&editor));
@@ -403,12 +420,12 @@ void MarkingTest::markDeriveTestAndRun()
     // pseudo-code tab places a marker at the caret.
     p->PageControl1->setCurrentWidget(p->TabSheet1);
     QTest::mouseClick(p->Frame7->SpeedButton3, Qt::LeftButton);
-    QVERIFY(!p->RichEdit2->toPlainText().contains(QStringLiteral("{>")));
+    QVERIFY(p->PseudoCode.find("{>") == std::string::npos);
     selectCell(browser, 3);
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    p->PageControl1->setCurrentWidget(p->TabSheet2);
     QVERIFY(p->RichEdit2->toPlainText().contains(QStringLiteral("{>aa<}")));
     QVERIFY(!p->RichEdit2->toPlainText().contains(QStringLiteral("{>ab<}")));
-    p->PageControl1->setCurrentWidget(p->TabSheet2);
     QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
     QVERIFY(p->RichEdit2->toPlainText().contains(QStringLiteral("{>ab<}")));
 
@@ -442,3 +459,57 @@ int main(int argc, char** argv)
 }
 
 #include "marking_test.moc"
+
+// A page that outlasts the time-out is not taken while nothing of it shows: the
+// step says so and "下一步" waits on for the same load. A selection that cannot be
+// marked (text in a form field) says so.
+void MarkingTest::markingSaysWhatItCouldNotDo()
+{
+    EditorWithWizard shown;
+    TForm3& wizard = shown.wizard;
+    TFrame5* p = shown.editor.Panel();
+    p->LoadTask(-1);
+    wizard.PrepareWizard("", m_site.url("/slow"), 1000, "");
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(),
+                                  QStringLiteral("网页载入超时，页面尚未显示！请点击下一步继续等待.."), 20000);
+        QCOMPARE(wizard.Step(), 2);
+        wizard.close(); // nothing taken: the blank page is no page
+    });
+    wizard.exec();
+    QVERIFY(p->PseudoCode.empty());
+
+    m_site.m_slowRequests = 0;
+    wizard.PrepareWizard("", m_site.url("/slow?again"), 1000, "");
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.Step(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(),
+                                  QStringLiteral("网页载入超时，页面尚未显示！请点击下一步继续等待.."), 20000);
+        // Each "下一步" waits one more time-out for the same load.
+        for (int i = 0; i < 20 && wizard.Step() == 2; ++i) {
+            QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+            QTest::qWait(50); // the step runs within, on the step timer's shot
+        }
+        QCOMPARE(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."));
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    });
+    wizard.exec();
+    QVERIFY(p->PseudoCode.find("late") != std::string::npos);
+    QCOMPARE(m_site.m_slowRequests.load(), 1);
+
+    wizard.PrepareWizard("", m_site.url("/form"), 15000, "");
+    QTimer::singleShot(0, &wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."), 20000);
+        QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    });
+    wizard.exec();
+    QVERIFY(!wizard.Browser()
+                 ->RunScript(QStringLiteral("var t = document.getElementById('t'); t.focus(); t.select();"
+                                            " window.getSelection().toString()"))
+                 .toString()
+                 .isEmpty());
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QCOMPARE(g_messages.shown,
+             QStringList{QStringLiteral("标记失败：所选内容无法标记（如输入框中的文字），或网页没有及时响应！")});
+    QVERIFY(p->PseudoCode.find("{>") == std::string::npos);
+}

@@ -101,7 +101,8 @@ var vexory = {
         return window.find(text, false, !forward, wrap, false, false, false);
     },
 
-    // Wraps every selected stretch of text in a mark, as a background colour command would.
+    // Wraps every selected stretch of text in a mark, as a background colour command
+    // would; false when nothing could be wrapped.
     mark: function (style) {
         var selection = window.getSelection();
         if (!selection || selection.rangeCount === 0 || selection.toString().length === 0)
@@ -112,15 +113,25 @@ var vexory = {
         if (root.nodeType === Node.TEXT_NODE) {
             nodes.push(root);
         } else {
+            // From the start of the selection to its end only: the common ancestor
+            // of two table cells can be a table of a hundred thousand rows.
             var walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
-            for (var w = 0; walker.nextNode(); w++) {
+            var first = range.startContainer;
+            if (first.nodeType !== Node.TEXT_NODE && first.childNodes[range.startOffset])
+                first = first.childNodes[range.startOffset];
+            walker.currentNode = first;
+            var node = first.nodeType === Node.TEXT_NODE ? first : walker.nextNode();
+            for (var w = 0; node; w++, node = walker.nextNode()) {
                 vexory.checkLimit(w);
-                if (range.intersectsNode(walker.currentNode))
-                    nodes.push(walker.currentNode);
+                if (range.comparePoint(node, 0) > 0)
+                    break; // begins after the selection's end
+                if (range.intersectsNode(node))
+                    nodes.push(node);
             }
         }
+        var marked = 0;
         for (var i = 0; i < nodes.length; i++) {
-            var node = nodes[i];
+            node = nodes[i];
             var start = node === range.startContainer ? range.startOffset : 0;
             var end = node === range.endContainer ? range.endOffset : node.length;
             if (end <= start)
@@ -133,9 +144,10 @@ var vexory = {
             font.setAttribute("style", style || vexory.markStyle);
             node.parentNode.insertBefore(font, node);
             font.appendChild(node);
+            marked++;
         }
         selection.removeAllRanges();
-        return true;
+        return marked > 0; // none for text in a form field, whose text is no node of the page
     },
 
     // Unwraps every mark of a colour; true when one was removed.
