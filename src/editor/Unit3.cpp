@@ -143,7 +143,9 @@ bool TForm3::Load(const std::string& url)
     WebEngineBrowser* browser = Browser();
     // A large page still on its way from the last try (or come since) is waited
     // for again, not loaded from the start (which would outlast the time-out once more).
-    if (m_stillLoading != url || !(browser->State().busy || browser->ShowsAPage()))
+    // (Not told by the page being busy: under load the engine may not even have
+    // begun it when the time-out passed.) One that failed meanwhile is loaded again.
+    if (m_stillLoading != url || !browser->LoadError().isEmpty())
         browser->Navigate(url);
     m_stillLoading.clear();
     const bool ready = WaitReady(*browser, *m_stop, m_timeout);
