@@ -145,6 +145,22 @@ def pss_kb(pid):
     return 0
 
 
+def kind(pid):
+    """What a process of the tree is: the program, or the browser's renderer, zygote, GPU or utility process."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            args = f.read().split(b"\0")
+    except OSError:
+        return "gone"
+    for arg in args:
+        if arg.startswith(b"--utility-sub-type="):
+            return arg.split(b"=", 1)[1].decode(errors="replace").rsplit(".", 1)[-1]
+    for arg in args:
+        if arg.startswith(b"--type="):
+            return arg.split(b"=", 1)[1].decode(errors="replace")
+    return os.path.basename(args[0].decode(errors="replace")) if args and args[0] else "?"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tasks", type=int, default=20)
@@ -159,6 +175,8 @@ def main():
     parser.add_argument("--scripted", action="store_true", help="rows written by a script")
     parser.add_argument("--browser-only", action="store_true",
                         help="every page read by the browser (directread=0), as before pages could be read directly")
+    parser.add_argument("--processes", action="store_true",
+                        help="after each line, the PSS of every process of the tree and what it is")
     parser.add_argument("--build", default="build")
     args = parser.parse_args()
 
@@ -217,6 +235,9 @@ def main():
                 direct = site.direct
             samples.append((now - begin, cpu, pss))
             print(f"{(now - begin) / 60:>7.1f} {cpu:>16.1f} {pss:>8.0f} {len(pids):>10} {reads:>11} {direct:>7}", flush=True)
+            if args.processes:
+                print("        " + ", ".join(f"{kind(pid)} {pss_kb(pid) / 1024:.0f}"
+                                         for pid in sorted(pids, key=pss_kb, reverse=True)), flush=True)
             last_time, last_ticks = now, ticks
 
         exited = vexory.poll()

@@ -70,7 +70,8 @@ public:
     // the same stretch again after the document changed; (-1, -1) without one.
     std::pair<int, int> SelectionBookmark();
     bool RestoreSelection(std::pair<int, int> bookmark);
-    // Replaces the document by the given markup: a page load, busy until the
+    // Replaces the document by the given markup (a download's text in an empty
+    // body, whose line breaks are kept on screen): a page load, busy until the
     // page's script has written it (not waited for here).
     void WriteDocument(const std::string& html);
     // Shows a page the browser would save instead of showing (a download) as its

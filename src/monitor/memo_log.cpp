@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSyntaxHighlighter>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 
@@ -10,8 +11,59 @@
 
 namespace vexory {
 
+namespace {
+
+// A line's time stamp follows its text after a tab. Where the text ends just short
+// of a tab stop the tab is a sliver wide and the time seems part of the last value
+// ("74.29元10:22:58"); so the last character before the tab keeps some room after
+// it, and the time is set in grey. Only how the memo draws: its text stays as written.
+class TimeStamps : public QSyntaxHighlighter
+{
+public:
+    explicit TimeStamps(QTextDocument* doc) : QSyntaxHighlighter(doc)
+    {
+        m_room.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+        m_room.setFontLetterSpacing(kRoomPx);
+        m_time.setForeground(QColor(0x70, 0x70, 0x70));
+    }
+
+    static constexpr qreal kRoomPx = 8;
+
+protected:
+    void highlightBlock(const QString& text) override
+    {
+        const qsizetype tab = text.lastIndexOf(QLatin1Char('\t'));
+        if (tab < 0 || !isTime(QStringView(text).mid(tab + 1)))
+            return;
+        setFormat(static_cast<int>(tab + 1), static_cast<int>(text.size() - tab - 1), m_time);
+        if (tab > 0)
+            setFormat(static_cast<int>(tab - 1), 1, m_room);
+    }
+
+private:
+    // H:mm:ss, as the runner writes it.
+    static bool isTime(QStringView s)
+    {
+        if (s.size() < 7 || s.size() > 8)
+            return false;
+        const qsizetype h = s.size() - 6;
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const bool colon = i == h || i == h + 3;
+            if (colon ? s[i] != QLatin1Char(':') : !s[i].isDigit())
+                return false;
+        }
+        return true;
+    }
+
+    QTextCharFormat m_room;
+    QTextCharFormat m_time;
+};
+
+} // namespace
+
 MemoLog::MemoLog(QPlainTextEdit* view) : QObject(view), m_view(view)
 {
+    new TimeStamps(m_view->document());
     // A log is never undone: with a history, every line ever written (and every
     // block of lines dropped) would stay in memory for as long as the run lasts.
     m_doc.setUndoRedoEnabled(false);
@@ -52,8 +104,8 @@ void MemoLog::AppendCapped(const QStringList& texts, int limit, int drop)
         }
         lines += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
     }
-    const int cut = std::min(dropped, held);         // lines of the log
-    const int skip = std::max(0, dropped - held);    // lines of the texts themselves
+    const int cut = std::min(dropped, held);      // lines of the log
+    const int skip = std::max(0, dropped - held); // lines of the texts themselves
     QString joined = texts.join(QLatin1Char('\n'));
     qsizetype from = 0;
     for (int k = 0; k < skip; ++k)

@@ -306,6 +306,11 @@ int MonitorCore::Process()
     }
     rememberSeen(cycle);
     keepScreen();
+    if (m_events.message) {
+        for (std::vector<std::string>* lines : {&cycle.newLines, &cycle.otherLines})
+            for (std::string& line : *lines)
+                m_events.message(std::move(line));
+    }
     if (cycle.count == 0 && m_events.message)
         m_events.message(std::string(texts::kNoData));
     if (!cycle.message.empty())
@@ -361,8 +366,6 @@ void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycl
     if (marked)
         line = withoutSentinel(line);
     cycle.outcome = std::max(cycle.outcome, int(OutcomeRecordsCut));
-    if (m_events.message)
-        m_events.message(clean(line));
 
     const uint64_t key = recordKey(line, values);
     bool isNew;
@@ -375,7 +378,10 @@ void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycl
     } else {
         isNew = marked;
     }
-    if (!isNew || !(marked || !cycle.firstPage))
+    const bool reported = isNew && (marked || !cycle.firstPage);
+    if (m_events.message)
+        (reported ? cycle.newLines : cycle.otherLines).push_back(clean(line));
+    if (!reported)
         return;
     cycle.outcome = std::max(cycle.outcome, int(OutcomeNewRecord));
 

@@ -145,6 +145,9 @@ private:
         int count = 0;               // rows with text
         std::vector<uint64_t> fresh; // keys for the next comparison
         std::string message;         // the new, verified records
+        // The memo's lines of the cut: a cycle's new records first, then the rest,
+        // each in the page's order.
+        std::vector<std::string> newLines, otherLines;
     };
     void classifyRow(int row, const PreparedPage& prepared, Cycle& cycle);
     uint64_t recordKey(const std::string& line, const std::vector<std::string>& values);

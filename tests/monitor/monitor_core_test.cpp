@@ -96,7 +96,11 @@ TEST_F(MonitorCoreTest, FirstPageIsRememberedAndNewRecordsAreReportedOnceWithThe
     EXPECT_TRUE(recorder.results.empty());
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{"name=apple\t| price=5", "name=pear\t| price=7"}));
 
+    // The memo shows a cycle's new records before the rest.
+    recorder.messages.clear();
     EXPECT_EQ(feed(page({{"Apple", "5"}, {"Pear", "7"}, {"Fig TREE", "9"}})), OutcomeDelivered);
+    EXPECT_EQ(recorder.messages,
+              (std::vector<std::string>{"name=fig tree\t| price=9", "name=apple\t| price=5", "name=pear\t| price=7"}));
     EXPECT_EQ(recorder.results, (std::vector<std::string>{"name=Fig TREE\r\nprice=9"}));
     EXPECT_TRUE(account.Tasks[0].PendingResult().empty());
 

@@ -14,15 +14,19 @@
 #include "support/test_tasks.h"
 #include "widgets/qt_text.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -396,7 +400,7 @@ void RunnerTest::aDownloadIsFetchedWithoutHoldingTheWindow()
             return;
         }
         res.set_header("Content-Disposition", "attachment; filename=\"data.txt\"");
-        res.set_content("<table><tr><td>row1</td></tr></table>", "application/octet-stream");
+        res.set_content("<table><tr><td>row1</td></tr></table>\nline 2\nline 3", "application/octet-stream");
     });
     files.start();
     QWidget host;
@@ -414,6 +418,11 @@ void RunnerTest::aDownloadIsFetchedWithoutHoldingTheWindow()
     released = true;
     QTRY_VERIFY_WITH_TIMEOUT(browser.PageSource().find("row1") != std::string::npos, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(!browser.State().busy, 15000);
+    // Its lines are shown one under the other, and its source is the text as written.
+    QVERIFY(browser.RunScript(QStringLiteral("document.body.innerText"))
+                .toString()
+                .endsWith(QStringLiteral("\nline 2\nline 3")));
+    QVERIFY(browser.PageSource().find("<body><table>") != std::string::npos);
     {
         std::lock_guard lock(mutex);
         QCOMPARE(QString::fromStdString(agent), BrowserProfile()->httpUserAgent());
@@ -634,6 +643,26 @@ void RunnerTest::theLogUsesTheWindow()
     QTRY_VERIFY(panel.Memo1()->width() >= 500);
     QVERIFY(panel.Browser()->View()->width() >= 700);
     panel.LogLine(QStringLiteral("aa=上海市浦东新区张江路 100 号\t| ab=74.29元"));
+    // A record that ends just short of a tab stop keeps room before its time,
+    // wherever the stops fall.
+    QPlainTextEdit* memo = panel.Memo1();
+    const QString record = QStringLiteral("ab=74.29元");
+    const QFontMetricsF metrics(memo->font());
+    const qreal width = metrics.horizontalAdvance(record);
+    const qreal lastChar = width - metrics.horizontalAdvance(record.chopped(1));
+    const int end = static_cast<int>(record.size());
+    qreal least = 1e9;
+    for (qreal stop = width - 2; stop < width + 10; stop += 0.25) {
+        memo->setTabStopDistance(stop);
+        panel.LogLine(record);
+        const QTextBlock block = memo->document()->lastBlock();
+        memo->document()->documentLayout()->blockBoundingRect(block);
+        QVERIFY(block.layout()->lineCount() == 1);
+        const QTextLine line = block.layout()->lineAt(0);
+        least = std::min(least, line.cursorToX(end + 1) - line.cursorToX(end - 1) - lastChar);
+    }
+    QVERIFY2(least >= 6, qPrintable(QStringLiteral("%1 px between the value and its time").arg(least)));
+    memo->setTabStopDistance(80);
     vexory::test::SaveScreen(panel, QStringLiteral("runner-1366"));
     panel.Browser()->Unload();
     QTRY_VERIFY(panel.Memo1()->width() >= 1300);

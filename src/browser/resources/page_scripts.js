@@ -215,10 +215,18 @@ var vexory = {
         return started && ended;
     },
 
+    // The text of a download, in an empty body: its line breaks are kept on screen
+    // by a style sheet that is no part of the document's markup.
     write: function (html) {
         document.open();
         document.write(html);
         document.close();
+        try {
+            var sheet = new CSSStyleSheet();
+            sheet.replaceSync('body { white-space: pre-wrap; }');
+            document.adoptedStyleSheets = [sheet];
+        } catch (e) {
+        }
         return true;
     }
 };
