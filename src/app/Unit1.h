@@ -94,6 +94,7 @@ public:
     void Terminate();
 
     const std::vector<TFrame4*>& Runners() const { return m_runners; }
+    WebEngineBrowser* Advert() const { return m_advert; }
     QTabWidget* Tabs() const { return m_tabs; }
     QLabel* StatusPanel(int i) const { return m_panels[i]; }
     uint32_t RunStartTick() const { return m_runStartTick; }

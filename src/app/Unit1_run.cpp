@@ -96,7 +96,12 @@ void TForm1::StartRun()
     if (m_account.LoggedIn)
         advert +=
             "?nick=" + Base64UrlEncode(GbkToUtf8(m_account.Nickname)) + "&n=" + std::to_string(m_account.UserNumber);
-    m_advert->Navigate(advert);
+    // Without a display nobody sees the banner: it has no page, nor the renderer
+    // that would live as long as the run (one the run's pages share and swell).
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        m_advert->Unload();
+    else
+        m_advert->Navigate(advert);
     layout->addWidget(m_advert->View());
     m_tabs = new QTabWidget(central);
     layout->addWidget(m_tabs, 1);

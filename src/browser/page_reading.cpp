@@ -3,6 +3,7 @@
 #include "base/tick_clock.h"
 #include "formula/page_prep.h"
 
+#include <mutex>
 #include <utility>
 
 namespace vexory {
@@ -15,6 +16,22 @@ bool limit(DirectRefusal why)
 {
     return why == DirectRefusal::TooLarge || why == DirectRefusal::TooSlow || why == DirectRefusal::TooDeep ||
            why == DirectRefusal::OverBudget;
+}
+
+// The run's turns to check a page read directly in the browser (see kCheckGapMs).
+std::mutex g_checkMutex;
+uint32_t g_nextCheck = 0;
+
+bool takeCheckTurn(uint32_t now)
+{
+    std::lock_guard lock(g_checkMutex);
+    const auto wait = static_cast<int32_t>(g_nextCheck - now);
+    // A turn is never further away than the gap: one that is stems from an
+    // earlier clock (a wrapped tick count, or a test's).
+    if (wait > 0 && wait <= static_cast<int32_t>(ReadingPolicy::kCheckGapMs))
+        return false;
+    g_nextCheck = now + ReadingPolicy::kCheckGapMs;
+    return true;
 }
 
 } // namespace
@@ -176,15 +193,18 @@ bool ReadingPolicy::AfterBrowserRead(const std::string& url, const std::string& 
 bool ReadingPolicy::Doubtful(const ReadShape& direct) const
 {
     const ReadShape& browser = m_browserShape;
-    return (browser.records > 0 && direct.records == 0) || (browser.records >= 2 && direct.records * 2 < browser.records) ||
-           (direct.markup && !browser.markup) || (direct.emptyField && !browser.emptyField);
+    return (browser.records > 0 && direct.records == 0) ||
+           (browser.records >= 2 && direct.records * 2 < browser.records) || (direct.markup && !browser.markup) ||
+           (direct.emptyField && !browser.emptyField);
 }
 
 bool ReadingPolicy::AfterDirectRead(bool read, const ReadShape& shape, uint32_t now)
 {
     if (!m_direct)
         return false;
-    if (read && !Doubtful(shape) && now - m_since < m_recheckMs)
+    // A read that failed or looks otherwise goes back at once; a regular check
+    // waits for its turn.
+    if (read && !Doubtful(shape) && (now - m_since < m_recheckMs || !takeCheckTurn(now)))
         return false;
     m_direct = false;
     m_compareDue = true;

@@ -44,11 +44,11 @@ struct ReadShape
 // What the readers need of the monitor thread around them. Each runs on that thread.
 struct ReaderHooks
 {
-    std::function<void()> askBrowser;                // the window's thread reads the page into the slot
-    std::function<void()> refresh;                   // the cycle ends: the panel refreshes (or only counts)
-    std::function<void(PageContent content)> show;   // the browser shows these bytes at the refresh
-    std::function<void(std::string text)> deliver;  // a direct read's text for the slot
-    std::function<void()> failed;                    // a direct read brought nothing
+    std::function<void()> askBrowser;              // the window's thread reads the page into the slot
+    std::function<void()> refresh;                 // the cycle ends: the panel refreshes (or only counts)
+    std::function<void(PageContent content)> show; // the browser shows these bytes at the refresh
+    std::function<void(std::string text)> deliver; // a direct read's text for the slot
+    std::function<void()> failed;                  // a direct read brought nothing
 };
 
 // A task's page read at each cycle. The monitor thread asks for the cycle's text
@@ -132,6 +132,11 @@ public:
     // Each check comes at a time drawn up to this much later, so that tasks started
     // together are not all checked in the browser at once.
     static constexpr uint32_t kRecheckSpreadMs = kRecheckMs / 2;
+    // Regular checks begin one at a time across the run, at most one in this
+    // time: each loads its page in the browser, and hundreds of tasks due at once
+    // would have as many renderers alive. 200 tasks checked every 5 to 7.5 minutes
+    // need one about every 1.9 s, which leaves one page or two in flight.
+    static constexpr uint32_t kCheckGapMs = 2000;
     // Browser reads in a row compared before a page that reads otherwise waits for
     // the next recheck: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
@@ -166,8 +171,7 @@ public:
     // After a cycle whose text the browser gave: when a comparison is due, compares
     // it with the direct read made as the browser began (read now when there was
     // none); true when the task now reads directly.
-    bool AfterBrowserRead(const std::string& url, const std::string& browserText, const ReadShape& shape,
-                          uint32_t now);
+    bool AfterBrowserRead(const std::string& url, const std::string& browserText, const ReadShape& shape, uint32_t now);
     // A direct read whose records look otherwise than the last browser read's.
     bool Doubtful(const ReadShape& direct) const;
     // After a cycle read directly (`read` false: the read failed): true when the
@@ -183,11 +187,11 @@ private:
     BrowserReader m_browserReader;
     std::atomic<bool> m_allowed{false}; // read by the panel too
     bool m_direct = false;
-    bool m_compareDue = true;       // compare at the next browser read
-    int m_compared = 0;             // comparisons in a row that found another text
+    bool m_compareDue = true;           // compare at the next browser read
+    int m_compared = 0;                 // comparisons in a row that found another text
     std::optional<std::string> m_early; // the direct read made as the browser began
     ReadShape m_browserShape;
-    uint32_t m_since = 0;            // when the task began to read directly
+    uint32_t m_since = 0;              // when the task began to read directly
     uint32_t m_recheckMs = kRecheckMs; // from then to its next check
     std::minstd_rand m_spread;
 };

@@ -44,6 +44,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QWebEnginePage>
 
 #include <atomic>
 #include <filesystem>
@@ -792,6 +793,8 @@ void ShellTest::aSecondRunRefreshesAndEndsByItself()
         QVERIFY(form.StatusPanel(4)->text() != lastClock);
         QCOMPARE(form.StatusPanel(5)->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(!form.Runners().empty() && form.Runners()[0]->Running(), 30000);
+        // Without a display the banner is not loaded.
+        QVERIFY(form.Advert() && form.Advert()->findChildren<QWebEnginePage*>().isEmpty());
         // The status is refreshed: the counts, the clock, and the end it aims at.
         QTRY_VERIFY_WITH_TIMEOUT(form.RunEndTick() != 0, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(form.StatusPanel(2)->text(), QStringLiteral("运行中： [ 1 ]"), 30000);

@@ -6,11 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <memory>
-#include <vector>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 using namespace vexory;
 
@@ -55,7 +56,8 @@ TEST(DirectReading, ATaskGoesOnDirectlyWhileItsPageReadsTheSameAndComesBackWhenI
         sent = request;
         return FetchedPage{200, "text/html", request.url, served};
     });
-    const auto cookies = std::make_shared<const CookieList>(CookieList{{.domain = "h.example", .name = "s", .value = "1"}});
+    const auto cookies =
+        std::make_shared<const CookieList>(CookieList{{.domain = "h.example", .name = "s", .value = "1"}});
     PublishBrowserIdentity({cookies, "agent"});
     reading.Direct().SetTimeLimit(7000);
 
@@ -133,8 +135,8 @@ TEST(DirectReading, APageThatChangesAtEveryRequestIsDecidedOnTheSameBytes)
     EXPECT_EQ(shown->bytes, page(request));
     EXPECT_EQ(shown->mimeType, "text/html; charset=utf-8");
     EXPECT_EQ(shown->baseUrl, kUrl + "?final");
-    const std::string browser = "<head><meta charset=\"utf-8\"></head><body><p>token " + std::to_string(request) +
-                                "</p></body>";
+    const std::string browser =
+        "<head><meta charset=\"utf-8\"></head><body><p>token " + std::to_string(request) + "</p></body>";
     EXPECT_TRUE(reading.AfterBrowserRead(kUrl, browser, rowsShape(1), 4000));
     // Reading directly, nothing is compared or shown at a refresh.
     EXPECT_FALSE(reading.BeforeRefresh(kUrl, 5000));
@@ -207,11 +209,11 @@ TEST(DirectReading, ADirectReadWhoseRecordsLookOtherwiseIsCheckedByTheBrowser)
         bool doubtful;
     } cases[] = {
         {{.records = 300}, false},
-        {{.records = 420}, false},                  // a listing that grew
+        {{.records = 420}, false}, // a listing that grew
         {{.records = 160}, false},
-        {{.records = 140}, true},                   // far fewer: a pinned row or two in the markup
-        {{.records = 0}, true},                     // nothing
-        {{.records = 300, .markup = true}, true},   // a header row cut as a record
+        {{.records = 140}, true},                 // far fewer: a pinned row or two in the markup
+        {{.records = 0}, true},                   // nothing
+        {{.records = 300, .markup = true}, true}, // a header row cut as a record
         {{.records = 300, .emptyField = true}, true},
     };
     for (const auto& c : cases) {
@@ -241,9 +243,22 @@ TEST(DirectReading, TasksStartedTogetherAreNotCheckedTogether)
         reading->SetAllowed(true);
         reading->StartDirect(1000);
         EXPECT_FALSE(reading->AfterDirectRead(true, rowsShape(2), 1000 + ReadingPolicy::kRecheckMs - 1));
-        due += reading->AfterDirectRead(true, rowsShape(2), 1000 + ReadingPolicy::kRecheckMs +
-                                                                 ReadingPolicy::kRecheckSpreadMs / 2);
+        due += reading->AfterDirectRead(true, rowsShape(2),
+                                        1000 + ReadingPolicy::kRecheckMs + ReadingPolicy::kRecheckSpreadMs / 2);
     }
-    EXPECT_GT(due, 0);
-    EXPECT_LT(due, 40);
+    // Of those due, one at a time goes to the browser: a turn every kCheckGapMs.
+    EXPECT_EQ(due, 1);
+    const uint32_t next =
+        1000 + ReadingPolicy::kRecheckMs + ReadingPolicy::kRecheckSpreadMs / 2 + ReadingPolicy::kCheckGapMs;
+    int more = 0;
+    for (auto& reading : readings)
+        more += reading->AfterDirectRead(true, rowsShape(2), next - 1);
+    EXPECT_EQ(more, 0);
+    for (auto& reading : readings)
+        more += reading->AfterDirectRead(true, rowsShape(2), next);
+    EXPECT_EQ(more, 1);
+    // A read that failed needs no turn.
+    auto failed = std::find_if(readings.begin(), readings.end(), [](auto& r) { return r->ReadsDirectly(); });
+    ASSERT_NE(failed, readings.end());
+    EXPECT_TRUE((*failed)->AfterDirectRead(false, rowsShape(0), next));
 }
