@@ -45,7 +45,6 @@ int main(int argc, char** argv)
     // The browser engine refuses to run as root with its sandbox on.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    vexory::MonitorCore::ShareHeaps();
     vexory::ConfigureBrowserProcesses();
     {
         // --help and --version answer before any window system is asked for (they

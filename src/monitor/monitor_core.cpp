@@ -639,17 +639,6 @@ void MonitorCore::giveBackFreeMemory()
 #endif
 }
 
-// Each thread that allocates gets a heap (arena) of its own, up to eight a core;
-// each keeps a few megabytes of a large page's cycle that its threads' other
-// blocks pin. The monitor threads wait most of their time and rarely allocate
-// together: two arenas serve them (200 tasks on two cores: 15 arenas of 3 MB each).
-void MonitorCore::ShareHeaps()
-{
-#if defined(__GLIBC__) && !defined(VEXORY_SANITIZED)
-    mallopt(M_ARENA_MAX, 2);
-#endif
-}
-
 void MonitorCore::Execute()
 {
     if (m_taskIndex < 0)

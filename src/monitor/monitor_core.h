@@ -104,8 +104,6 @@ public:
     // before it refreshes, its cycle running late, so that a machine that cannot
     // keep up does not hold ever more pages.
     static int PagesLoadingAtOnce();
-    // Lets the monitor threads share few heaps; called before any thread starts.
-    static void ShareHeaps();
 
     // Asks the loop to end (the thread was told to terminate).
     void RequestStop();
