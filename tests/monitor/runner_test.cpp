@@ -223,6 +223,13 @@ void RunnerTest::browserOperations()
     QVERIFY(browser.RemoveMarks(kMarkColour));
     QVERIFY(PreparePage(browser.PageSource()).text.find(MarkedSentinel) == std::string::npos);
     QVERIFY(!browser.RemoveMarks(kMarkColour));
+    // The text a mark split is whole again once the mark is gone.
+    browser.RunScript(QStringLiteral(
+        "var r = document.createRange(); var t = document.getElementsByTagName('td')[0].firstChild;"
+        "r.setStart(t, 0); r.setEnd(t, 2); getSelection().removeAllRanges(); getSelection().addRange(r);"));
+    QVERIFY(browser.MarkSelection());
+    QVERIFY(browser.RemoveMarks(kMarkColour));
+    QCOMPARE(browser.RunScript(QStringLiteral("document.getElementsByTagName('td')[0].childNodes.length")).toInt(), 1);
 
     // Finding selects, and wraps once from a selection.
     QVERIFY(browser.FindText("Clicked", true));

@@ -164,9 +164,13 @@ var vexory = {
         }
         for (var k = 0; k < marks.length; k++) {
             var m = marks[k];
+            var parent = m.parentNode;
             while (m.firstChild)
-                m.parentNode.insertBefore(m.firstChild, m);
-            m.parentNode.removeChild(m);
+                parent.insertBefore(m.firstChild, m);
+            parent.removeChild(m);
+            // The text a mark split is one node again: a later mark of the same
+            // text is one field, not one a piece.
+            parent.normalize();
         }
         return marks.length > 0;
     },
