@@ -4,7 +4,10 @@
 // should take about a second however large the page; the pseudo-code box's
 // layout is paid once, when its tab is opened.
 //
-//   build/bench/bench_marking [MB ...]        (default: 1 8)
+//   build/bench/bench_marking [--look S] [MB ...]        (default: 1 8)
+//
+// --look: seconds between the read and the first mark, as a user looks at the
+// page before selecting (the engine lays it out meanwhile); default 0.
 
 #include "page_generator.h"
 
@@ -28,6 +31,7 @@
 #include <QToolButton>
 
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 using namespace vexory;
@@ -35,6 +39,7 @@ using namespace vexory;
 namespace {
 
 std::vector<int> g_sizes{1, 8};
+int g_lookMs = 0;
 vexory::test::MessageBoxes g_messages;
 
 void selectFirst(WebEngineBrowser& browser, const char* cls)
@@ -89,6 +94,7 @@ private slots:
             QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet1);
 
             WebEngineBrowser& browser = *wizard.Browser();
+            QTest::qWait(g_lookMs);
             qint64 marks[2];
             const char* classes[] = {"title", "price"};
             for (int i = 0; i < 2; ++i) {
@@ -115,8 +121,12 @@ private slots:
 int main(int argc, char** argv)
 {
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.push_back(std::atoi(argv[i]));
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--look" && i + 1 < argc)
+            g_lookMs = std::atoi(argv[++i]) * 1000;
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
     if (!sizes.empty())
         g_sizes = sizes;
     char* qtArgs[] = {argv[0], nullptr};
