@@ -307,9 +307,9 @@ int MonitorCore::Process()
     rememberSeen(cycle);
     keepScreen();
     if (m_events.message) {
-        for (std::vector<std::string>* lines : {&cycle.newLines, &cycle.otherLines})
-            for (std::string& line : *lines)
-                m_events.message(std::move(line));
+        for (const std::vector<std::string>* lines : {&cycle.newLines, &cycle.otherLines})
+            for (const std::string& line : *lines)
+                m_events.message(line);
     }
     if (cycle.count == 0 && m_events.message)
         m_events.message(std::string(texts::kNoData));
