@@ -504,6 +504,11 @@ bool WebEngineBrowser::RemoveMarks(const std::string& colour)
     return RunScript(QStringLiteral("vexory.unmark(%1)").arg(jsString(FromGbk(colour)))).toBool();
 }
 
+QStringList WebEngineBrowser::MarkHeaders(const std::string& colour)
+{
+    return RunScript(QStringLiteral("vexory.markHeaders(%1)").arg(jsString(FromGbk(colour)))).toStringList();
+}
+
 void WebEngineBrowser::ClearSelection()
 {
     RunScript(QStringLiteral("vexory.clearSelection()"));

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 #include <QWebEngineView>
@@ -64,6 +65,9 @@ public:
     bool MarkSelection(const std::string& style = {});
     // Unwraps every mark of a colour ("rgb(123,236,179)").
     bool RemoveMarks(const std::string& colour);
+    // The header text of each mark's table column, in the marks' order ("" where
+    // there is none).
+    QStringList MarkHeaders(const std::string& colour);
     // Takes the selection away.
     void ClearSelection();
     // Where the selection lies (text offsets from the start of the body), to select

@@ -3,8 +3,11 @@
 #include "base/text_helpers.h"
 #include "editor/gbk_texts.h"
 #include "formula/grab_formula.h"
+#include "formula/marker_search.h"
+#include "formula/markers.h"
 #include "service/service_client.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -75,6 +78,79 @@ std::string CurrentFieldName()
 void ResetFieldNames()
 {
     g_fieldName = -1;
+}
+
+namespace {
+
+// The characters of `text` a field marker's name may hold, at most kFieldNameChars.
+std::string fieldNameOf(std::string_view text)
+{
+    std::string name;
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size() && chars < kFieldNameChars; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto alnum = [](unsigned char b) {
+            return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+        };
+        if (c < 0x80) {
+            if (alnum(c)) {
+                name += static_cast<char>(c);
+                ++chars;
+            }
+            continue;
+        }
+        if (c == 0x80 || c == 0xFF || i + 1 == text.size())
+            continue; // no lead byte of a character
+        const auto trail = static_cast<unsigned char>(text[++i]);
+        // A trail byte of punctuation ("@", "[", "|"...) would end the marker's name;
+        // the ideographic blank is no part of one.
+        if ((trail >= 0x80 || alnum(trail)) && !(c == 0xA1 && trail == 0xA1)) {
+            name += static_cast<char>(c);
+            name += static_cast<char>(trail);
+            ++chars;
+        }
+    }
+    return name;
+}
+
+} // namespace
+
+std::vector<std::string> FieldNames(const std::vector<std::string>& wanted)
+{
+    std::vector<std::string> names;
+    names.reserve(wanted.size());
+    auto taken = [&names](const std::string& name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        std::string name = fieldNameOf(wanted[i]);
+        if (name.empty())
+            name = std::string(texts::kFieldNamePrefix) + std::to_string(i + 1);
+        if (taken(name)) {
+            int n = 2;
+            while (taken(name + std::to_string(n)))
+                ++n;
+            name += std::to_string(n);
+        }
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::string RenameFieldMarkers(std::string_view text, const std::vector<std::pair<std::string, std::string>>& names)
+{
+    std::string out;
+    out.reserve(text.size());
+    size_t done = 0;
+    for (const WildMatch m : FindAllMarkers(text, FieldPattern(), IsValidFieldMarker)) {
+        const auto at = static_cast<size_t>(m.pos - 1);
+        const std::string_view marker = Matched(text, m);
+        const std::string_view name = MarkerContent(marker, FieldMark);
+        const auto renamed = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == name; });
+        out.append(text.substr(done, at - done));
+        out += renamed == names.end() ? std::string(marker) : MakeMark(FieldMark, renamed->second);
+        done = at + marker.size();
+    }
+    out.append(text.substr(done));
+    return out;
 }
 
 std::optional<uint32_t> SecondsToMs(std::string_view text)

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vexory {
@@ -20,6 +21,17 @@ std::string NextFieldName();
 // The name handed out last ("" right after a reset).
 std::string CurrentFieldName();
 void ResetFieldNames();
+
+// The most characters a field name derived from a page or typed in keeps.
+inline constexpr size_t kFieldNameChars = 12;
+// Names for the fields marked on a page, in their order, from what each should be
+// called (its column's header text, or what the user typed; code page 936): kept to
+// what a field marker's name may hold (letters, digits, two-byte characters) and
+// to kFieldNameChars characters; "字段" and the field's number when nothing is
+// left; a number appended to a name given before ("价格2").
+std::vector<std::string> FieldNames(const std::vector<std::string>& wanted);
+// `text` with each field marker "{>from<}" of the pairs as "{>to<}", in one pass.
+std::string RenameFieldMarkers(std::string_view text, const std::vector<std::pair<std::string, std::string>>& names);
 
 // A seconds field as stored milliseconds: blanks and control bytes removed, then a
 // number; its magnitude rounded to the nearest integer (halves to even) times 1000.

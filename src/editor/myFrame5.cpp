@@ -2,6 +2,7 @@
 
 #include "browser/webengine_browser.h"
 #include "editor/Unit3.h"
+#include "editor/field_name_row.h"
 #include "editor/marker_highlighter.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
@@ -280,6 +281,9 @@ void TFrame5::buildPages()
     m_toolbarRow->hide();
     columnLayout->addWidget(m_toolbarRow);
     columnLayout->addWidget(PageControl1, 1);
+    // Below the pages, the marked fields' names: seen from every tab.
+    FieldNames1 = new FieldNameRow(column);
+    columnLayout->addWidget(FieldNames1);
     Splitter1->addWidget(column);
     Splitter1->setChildrenCollapsible(false);
     Splitter1->setStretchFactor(1, 1);
@@ -396,6 +400,7 @@ bool TFrame5::TabShown(QWidget* tab) const
 void TFrame5::TakeWizardPage(const std::string& pseudoCode, QWidget* browserView)
 {
     PseudoCode = pseudoCode;
+    updateFieldNames();
     SetTabShown(TabSheet1, true);
     PageControl1->setCurrentWidget(TabSheet1);
     BrowserPanel->layout()->addWidget(browserView);

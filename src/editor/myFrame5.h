@@ -32,6 +32,7 @@ class QTextEdit;
 
 namespace vexory {
 
+class FieldNameRow;
 class MarkerHighlighter;
 class TForm3;
 class TFrame6;
@@ -160,6 +161,7 @@ public:
     QPlainTextEdit* Memo1 = nullptr;
     TFrame7* Frame7 = nullptr;
     QWidget* m_toolbarRow = nullptr; // above the pages, shown when the tab row is too narrow
+    FieldNameRow* FieldNames1 = nullptr; // the marked fields' names, below the pages
     QMenu* PopupMenu1 = nullptr;
 
     // Shows or hides a tab of the page control.
@@ -193,6 +195,8 @@ private:
     MarkerHighlighter* highlighterOf(QTextEdit* box) const;
 
     WebEngineBrowser* browser() const;
+    // The row of field names follows the marks in `PseudoCode`.
+    void updateFieldNames();
     void addLine(std::string_view text);
 
     TaskList& m_tasks;

@@ -104,6 +104,7 @@ void TFrame5::LoadTask(int index)
 
     EditedIndex = index;
     PseudoCode.clear();
+    updateFieldNames();
     m_pseudoCodeUnseen = false;
 }
 

@@ -3,6 +3,8 @@
 #include "base/text_helpers.h"
 #include "browser/webengine_browser.h"
 #include "editor/Unit3.h"
+#include "editor/editor_rules.h"
+#include "editor/field_name_row.h"
 #include "editor/gbk_texts.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
@@ -10,6 +12,7 @@
 #include "editor/test_run.h"
 #include "editor/ui_texts.h"
 #include "formula/grab_formula.h"
+#include "formula/marker_search.h"
 #include "formula/markers.h"
 #include "widgets/hint_edit.h"
 #include "widgets/message_box.h"
@@ -76,6 +79,7 @@ void TFrame5::RunTest(int kind)
                                         StripSpace(input.element));
                 m_wizard->exec();
             }
+            updateFieldNames(); // a page read anew has no marks
         } else if (WebEngineBrowser* b = browser()) {
             // The page already in the browser, without the marks: said, since the
             // site may have changed since it was loaded.
@@ -120,6 +124,7 @@ void TFrame5::MarkClick()
     const std::string source = marked ? b->PageSource() : std::string();
     if (!source.empty()) {
         PseudoCode = MakePseudoCode(source);
+        updateFieldNames();
         ShowPseudoCodeWhenSeen();
     }
     QApplication::restoreOverrideCursor();
@@ -155,14 +160,26 @@ void TFrame5::ClearMarksClick()
         return;
     b->RemoveMarks(kMarkColour);
     PseudoCode = MakePseudoCode(b->PageSource());
+    updateFieldNames();
     ShowPseudoCodeWhenSeen();
+}
+
+void TFrame5::updateFieldNames()
+{
+    std::vector<std::string> markers;
+    for (const WildMatch m : FindAllMarkers(PseudoCode, FieldPattern(), IsValidFieldMarker))
+        markers.emplace_back(MarkerContent(Matched(PseudoCode, m), FieldMark));
+    WebEngineBrowser* b = markers.empty() ? nullptr : browser();
+    FieldNames1->SetFields(markers, b ? b->MarkHeaders(kMarkColour) : QStringList());
 }
 
 void TFrame5::DeriveClick()
 {
     std::string formula;
     // The box shows `PseudoCode` once seen; until then that is its text.
-    const std::string pseudoCode = m_pseudoCodeUnseen ? PseudoCode : BoxText(RichEdit2->toPlainText());
+    // The marked fields get the names the row gives them.
+    const std::string pseudoCode = RenameFieldMarkers(
+        m_pseudoCodeUnseen ? PseudoCode : BoxText(RichEdit2->toPlainText()), FieldNames1->Names());
     switch (DeriveGrabFormula(pseudoCode, formula)) {
     case DeriveResult::NoFieldMarker:
         if (PageControl1->currentWidget() == TabSheet2)

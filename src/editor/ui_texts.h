@@ -45,6 +45,9 @@ inline const QString kMarkFailed = QStringLiteral("标记失败：所选内容�
 inline const QString kMarkedSourceFailed = QStringLiteral("已标记，但获取源码失败！请再次点击标记或清除..");
 inline const QString kAddFieldFirst = QStringLiteral("请先添加字段符！");
 inline const QString kMarkFirst = QStringLiteral("请先在页面上标记出需要抓取的数据！");
+inline const QString kFieldNamesLabel = QStringLiteral("字段名：");
+inline const QString kFieldNamesHint =
+    QStringLiteral("提取公式时，每个标记的字段用这里的名称；日志和推送里显示为“名称=值”。");
 inline const QString kDeriveFailed = QStringLiteral("错误：提取公式失败！");
 inline const QString kDeriveReplace = QStringLiteral("提取到公式 ：\"%1\"，替换现有公式？");
 

@@ -662,8 +662,9 @@ restart:
             start -= early;
         // A page shown for a comparison with its direct read, or let go after each
         // read, is read once it is ready: it is let go sooner, and hundreds of such
-        // tasks hold only the pages between their load and their read.
-        else if (m_reading.Comparing() || (m_pageLetGo && m_reading.Reader().Loads()))
+        // tasks hold only the pages between their load and their read. A direct
+        // read's text, fetched at the refresh, is taken at once for the same reason.
+        else if (m_reading.Comparing() || m_pageLetGo || !m_reading.Reader().Loads())
             early = 0;
         bool handled = false, asked = false;
         uint32_t elapsed = 0;

@@ -3,6 +3,8 @@
 
 #include "editor/editor_rules.h"
 #include "editor/gbk_texts.h"
+#include "formula/grab_formula.h"
+#include "platform/codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,36 @@ TEST(FieldNames, SequenceCarriesAndWrapsAfterZz)
     EXPECT_EQ(NextFieldName(), "aa"); // 676 names, no third letter
     ResetFieldNames();
     EXPECT_EQ(NextFieldName(), "aa");
+}
+
+TEST(FieldNames, FromHeadersOrTypedTextAsMarkerNamesAndIntoTheFormula)
+{
+    auto names = [](std::vector<std::string> wanted) {
+        for (std::string& w : wanted)
+            w = Utf8ToGbk(w);
+        std::vector<std::string> out;
+        for (const std::string& n : FieldNames(wanted))
+            out.push_back(GbkToUtf8(n));
+        return out;
+    };
+    // Punctuation and blanks go, ideographs and full-width signs stay; nothing
+    // left, or nothing given: the field's number; a name given before: numbered.
+    EXPECT_EQ(names({"名称", " 单价 (元) ", "", "价格", "价格", "$ -"}),
+              (std::vector<std::string>{"名称", "单价元", "字段3", "价格", "价格2", "字段6"}));
+    EXPECT_EQ(names({"价格（元）", "Item no.", "字段1", ""}),
+              (std::vector<std::string>{"价格（元）", "Itemno", "字段1", "字段4"}));
+    // A character whose second byte is punctuation ("丂" is 81 40, "@") would end
+    // the marker's name: it goes; at most 12 characters are kept.
+    EXPECT_EQ(names({"A丂B　C", "一二三四五六七八九十壹贰叁肆"}),
+              (std::vector<std::string>{"ABC", "一二三四五六七八九十壹贰"}));
+    for (const std::string& n : FieldNames({Utf8ToGbk("单价(元)"), "\x81", "a\xff\x80"}))
+        EXPECT_TRUE(IsValidFieldMarker("{>" + n + "<}")) << n;
+
+    // Renamed in one pass (a name given is not renamed again); other markers,
+    // and text that is no marker, stay.
+    EXPECT_EQ(RenameFieldMarkers("<td>{>aa<}</td><td>{>ab<}</td>{>ac<}{>a b<}",
+                                 {{"aa", "ab"}, {"ab", "price"}}),
+              "<td>{>ab<}</td><td>{>price<}</td>{>ac<}{>a b<}");
 }
 
 TEST(NumberFields, SecondsAndHours)

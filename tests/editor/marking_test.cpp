@@ -14,9 +14,13 @@
 #include "support/test_http_server.h"
 #include "widgets/hint_edit.h"
 #include "widgets/message_box.h"
+#include "widgets/qt_text.h"
+#include "editor/field_name_row.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +56,12 @@ public:
                 rows += "<tr><td>" + name + "</td><td>" + price + "</td></tr>";
             res.set_content("<html><head><title>Fruit list</title></head><body><h1>Fruit</h1><table>" + rows +
                                 "</table></body></html>",
+                            "text/html; charset=utf-8");
+        });
+        // A header row of its own, as many listings have: the first row, of header cells.
+        m_http.routes().Get("/headed", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><table><tr><th>商品名</th><th>价格 (元)</th></tr>"
+                            "<tr><td>Apple</td><td>5</td></tr><tr><td>Pear</td><td>12</td></tr></table></body></html>",
                             "text/html; charset=utf-8");
         });
         m_http.routes().Get("/slow", [this](const httplib::Request& req, httplib::Response& res) {
@@ -142,6 +152,7 @@ private slots:
     void toolbarLeavesTheTabLabelsFree();
     void markDeriveTestAndRun();
     void markingSaysWhatItCouldNotDo();
+    void markedFieldsAreNamed();
 
 private:
     Site m_site;
@@ -350,9 +361,10 @@ void MarkingTest::markDeriveTestAndRun()
     // "提取公式": index markers with the row level negated (the engine adds a tbody).
     QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
     const QString formula = p->RichEdit1->toPlainText();
-    QCOMPARE(formula, QStringLiteral("[>2.1.-1.1.1<]{>aa<}[>2.1.-1.2.1<]{>ab<}"));
+    // The table has no header row: the fields are numbered.
+    QCOMPARE(formula, QStringLiteral("[>2.1.-1.1.1<]{>字段1<}[>2.1.-1.2.1<]{>字段2<}"));
     // The condition rows offer the new fields at once, without "确定 ∨".
-    QVERIFY(p->ComboBox21->findText(QStringLiteral("ab")) >= 0);
+    QVERIFY(p->ComboBox21->findText(QStringLiteral("字段2")) >= 0);
 
     // The pseudo-code tab: the caret behind the newest marker, markers coloured,
     // "字段符" inserts one, find wraps.
@@ -391,9 +403,9 @@ void MarkingTest::markDeriveTestAndRun()
     // "测试2>>": every row of the page, numbered, both fields; the marks play no part.
     QTest::mouseClick(p->Button7, Qt::LeftButton);
     QCOMPARE(p->PageControl1->currentWidget(), p->TabSheet3);
-    QVERIFY2(memo(p).contains(QStringLiteral("1\t: aa=apple\t| ab=5\n")), qPrintable(memo(p)));
-    QVERIFY(memo(p).contains(QStringLiteral("2\t: aa=pear\t| ab=12\n")));
-    QVERIFY(memo(p).contains(QStringLiteral("4\t: aa=melon\t| ab=30\n")));
+    QVERIFY2(memo(p).contains(QStringLiteral("1\t: 字段1=apple\t| 字段2=5\n")), qPrintable(memo(p)));
+    QVERIFY(memo(p).contains(QStringLiteral("2\t: 字段1=pear\t| 字段2=12\n")));
+    QVERIFY(memo(p).contains(QStringLiteral("4\t: 字段1=melon\t| 字段2=30\n")));
     QVERIFY(!memo(p).contains(QStringLiteral("5\t:")));
     QVERIFY(!memo(p).contains(QStringLiteral("font")));
 
@@ -407,8 +419,8 @@ void MarkingTest::markDeriveTestAndRun()
     const qsizetype verified = out.indexOf(QStringLiteral("以下是通过验证的内容"));
     QVERIFY(verified > 0);
     QCOMPARE(out.mid(verified).count(QStringLiteral("\t: ")), 2);
-    QVERIFY(out.indexOf(QStringLiteral("1\t: aa=pear\t| ab=12\n"), verified) > 0);
-    QVERIFY(out.indexOf(QStringLiteral("2\t: aa=melon\t| ab=30\n"), verified) > 0);
+    QVERIFY(out.indexOf(QStringLiteral("1\t: 字段1=pear\t| 字段2=12\n"), verified) > 0);
+    QVERIFY(out.indexOf(QStringLiteral("2\t: 字段1=melon\t| 字段2=30\n"), verified) > 0);
     vexory::test::SaveScreen(editor, QStringLiteral("marking_testresult"));
 
     // A browser selection is carried over into the pseudo-code when the tab changes.
@@ -434,9 +446,9 @@ void MarkingTest::markDeriveTestAndRun()
     p->Frame7->CheckBox1->setChecked(true);
     QTest::mouseClick(p->submit, Qt::LeftButton);
     QCOMPARE(account.Tasks.size(), 1u);
-    QCOMPARE(account.Tasks[0].GrabFormula, std::string("[>2.1.-1.1.1<]{>aa<}[>2.1.-1.2.1<]{>ab<}"));
+    QCOMPARE(account.Tasks[0].GrabFormula, ToGbk(formula));
     QCOMPARE(account.Tasks[0].VerifyFormula, std::string("\x02>10"));
-    QVERIFY(account.Tasks[0].SavedTestResult.find("\r\n1\t: aa=pear") != std::string::npos);
+    QVERIFY(account.Tasks[0].SavedTestResult.find(ToGbk(QStringLiteral("\r\n1\t: 字段1=pear"))) != std::string::npos);
     editor.hide();
 
     account.Tasks[0].Requester = -1;
@@ -447,11 +459,65 @@ void MarkingTest::markDeriveTestAndRun()
     runner.SetTask(0);
     runner.PrepareStart();
     runner.SetRunning(true);
-    QTRY_VERIFY_WITH_TIMEOUT(runner.Memo1()->toPlainText().contains(QStringLiteral("aa=apple")), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(runner.Memo1()->toPlainText().contains(QStringLiteral("字段1=apple")), 30000);
     m_site.add("Cherry", "99");
     QTRY_VERIFY_WITH_TIMEOUT(runner.Memo1()->toPlainText().contains(QStringLiteral("数据验证通过")), 30000);
-    QVERIFY(runner.Memo1()->toPlainText().contains(QStringLiteral("aa=Cherry\nab=99")));
+    QVERIFY(runner.Memo1()->toPlainText().contains(QStringLiteral("字段1=Cherry\n字段2=99")));
     runner.SetRunning(false);
+}
+
+// Each marked field gets an edit with its name: the column's header text, kept to
+// what a field's name may hold; a name typed stays with its field while marking
+// goes on; the formula, the test run and the log use the names.
+void MarkingTest::markedFieldsAreNamed()
+{
+    EditorWithWizard e;
+    TFrame5* p = e.editor.Panel();
+    p->LoadTask(-1);
+    QVERIFY(QTest::qWaitForWindowExposed(&e.editor));
+    p->Edit1->setText(QStringLiteral("goods"));
+    p->Edit3->setText(QString::fromStdString(m_site.url("/headed")));
+    p->Edit5->setText(QStringLiteral("15"));
+    QTimer::singleShot(0, &e.wizard, [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(e.wizard.StatusLabel()->text(), QStringLiteral("网页URL已载入！请点击下一步.."),
+                                  20000);
+        QTest::mouseClick(e.wizard.NextButton(), Qt::LeftButton);
+    });
+    QTest::mouseClick(p->Button3, Qt::LeftButton);
+    QVERIFY(!p->FieldNames1->isVisibleTo(p));
+
+    WebEngineBrowser& browser = *e.wizard.Browser();
+    selectCell(browser, 0); // "Apple"
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QVERIFY(p->FieldNames1->isVisibleTo(p));
+    QCOMPARE(p->FieldNames1->Count(), 1);
+    QCOMPARE(p->FieldNames1->Edit(0)->text(), QStringLiteral("商品名"));
+    // Typed as Chinese is: the input method commits the characters.
+    p->FieldNames1->Edit(0)->setFocus();
+    p->FieldNames1->Edit(0)->selectAll();
+    QInputMethodEvent typed;
+    typed.setCommitString(QStringLiteral("品名"));
+    QApplication::sendEvent(p->FieldNames1->Edit(0), &typed);
+    selectCell(browser, 1); // "5"
+    QTest::mouseClick(p->Frame7->SpeedButton2, Qt::LeftButton);
+    QCOMPARE(p->FieldNames1->Count(), 2);
+    QCOMPARE(p->FieldNames1->Edit(0)->text(), QStringLiteral("品名"));
+    QCOMPARE(p->FieldNames1->Edit(1)->text(), QStringLiteral("价格元"));
+    vexory::test::SaveScreen(e.editor, QStringLiteral("marking_field_names"));
+
+    QTest::mouseClick(p->Frame7->SpeedButton4, Qt::LeftButton);
+    const QString formula = p->RichEdit1->toPlainText();
+    QVERIFY2(formula.contains(QStringLiteral("{>品名<}")) && formula.contains(QStringLiteral("{>价格元<}")),
+             qPrintable(formula));
+    QTest::mouseClick(p->Button7, Qt::LeftButton);
+    QVERIFY2(memo(p).contains(QStringLiteral("1\t: 品名=apple\t| 价格元=5\n")), qPrintable(memo(p)));
+    QVERIFY(memo(p).contains(QStringLiteral("2\t: 品名=pear\t| 价格元=12\n")));
+
+    // "清除" takes the names with the marks.
+    p->PageControl1->setCurrentWidget(p->TabSheet1);
+    QTest::mouseClick(p->Frame7->SpeedButton3, Qt::LeftButton);
+    QCOMPARE(p->FieldNames1->Count(), 0);
+    QVERIFY(!p->FieldNames1->isVisibleTo(p));
 }
 
 int main(int argc, char** argv)

@@ -390,11 +390,13 @@ TEST(MonitorLoop, TextIsAskedForAtThreeQuartersOfTheIntervalAndTheThreadWakesOnl
     EXPECT_LE(times.looks, 10 * static_cast<int>(times.leftAtRequest.size()));
 }
 
-TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
+TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadItAndTakenAtOnce)
 {
     // The site sees a task's reads one interval apart whichever way it reads: the
     // direct read is made at the refresh (where the browser loads the page again),
     // not later in the next cycle, also right after the task began to read directly.
+    // Its text is taken at the start of the next cycle: it does not wait in the
+    // task's slot for three quarters of it (hundreds of tasks' pages would).
     std::atomic<int> served{0};
     const std::string page = "<html><head><meta charset=\"utf-8\"></head><body><p>1</p></body></html>";
     vexory::test::TestHttpServer site;
@@ -404,11 +406,13 @@ TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
     });
     site.start();
     TAccountRecord account;
-    account.Tasks.push_back(vexory::test::RunnerTask("t", site.url("/p"), "<p>{>v<}</p>", 1200, 5000));
+    account.Tasks.push_back(vexory::test::RunnerTask("t", site.url("/p"), "<p>{>v<}</p>", 4000, 5000));
     FakeRunner runner;
     runner.source = [] { return std::string("<head><meta charset=\"utf-8\"></head><body><p>1</p></body>"); };
     std::mutex mutex;
     std::vector<std::string> seen; // "direct", then "refresh N": N, the site's reads by then
+    int remaining = 0;
+    std::vector<int> leftAtDirectLog; // the countdown at each log line of a direct cycle
     MonitorEvents events = runner.events();
     const auto refresh = events.refresh;
     events.refresh = [&] {
@@ -420,6 +424,15 @@ TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
         std::lock_guard lock(mutex);
         seen.push_back(direct ? "direct" : "browser");
     };
+    events.countdown = [&](int ms) {
+        std::lock_guard lock(mutex);
+        remaining = ms;
+    };
+    events.message = [&](const std::string&) {
+        std::lock_guard lock(mutex);
+        if (seen.size() > 1 && seen[seen.size() - 2] == "direct")
+            leftAtDirectLog.push_back(remaining);
+    };
     runner.core = std::make_unique<MonitorCore>(account, &runner.browser, "127.0.0.1:1", std::move(events));
     runner.core->SetTask(0);
     runner.core->AllowDirectReading(true);
@@ -428,18 +441,21 @@ TEST(MonitorLoop, APageReadDirectlyIsReadAtTheRefreshAsTheBrowserWouldLoadIt)
         std::lock_guard lock(mutex);
         return std::find(seen.begin(), seen.end(), "direct") != seen.end();
     };
-    ASSERT_TRUE(waitFor(switched, 20s));
+    ASSERT_TRUE(waitFor(switched, 30s));
     const int atSwitch = served;
     ASSERT_TRUE(waitFor(
         [&] {
             std::lock_guard lock(mutex);
-            return seen.back() != "direct";
+            return !leftAtDirectLog.empty();
         },
-        20s));
+        30s));
     account.StopAll = 1;
     runner.thread.join();
     std::lock_guard lock(mutex);
-    EXPECT_EQ(seen.back(), "refresh " + std::to_string(atSwitch + 1)) << ::testing::PrintToString(seen);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[seen.size() - 1], "refresh " + std::to_string(atSwitch + 1)) << ::testing::PrintToString(seen);
+    for (int left : leftAtDirectLog)
+        EXPECT_GT(left, 3000);
 }
 
 TEST(MonitorLoop, APageShownForAComparisonIsReadOnceItIsReady)

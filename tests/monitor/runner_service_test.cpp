@@ -45,8 +45,11 @@ public:
             res.set_content("<html><body><p>price of " + std::string(req.matches[1]) + "</p></body></html>",
                             "text/html; charset=utf-8");
         });
-        m_server.routes().Post("/hook",
-                               [this](const httplib::Request&, httplib::Response& res) { res.status = m_hookStatus; });
+        m_server.routes().Post("/hook", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(m_mutex);
+            m_hooked += req.body;
+            res.status = m_hookStatus;
+        });
         m_server.start();
     }
     void add(const std::string& row)
@@ -55,11 +58,17 @@ public:
         m_rows.push_back(row);
     }
     std::string url(const std::string& path) const { return m_server.url(path); }
+    std::string hooked()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_hooked;
+    }
     std::atomic<int> m_hookStatus{200};
 
 private:
     TestHttpServer m_server;
     std::mutex m_mutex;
+    std::string m_hooked; // the webhook's bodies
     std::vector<std::string> m_rows{"first"};
 };
 
@@ -100,7 +109,8 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     account.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;
     QCOMPARE(Login(account, server.host(), false, version), int(LoginDone));
-    account.Tasks.push_back(task("list", m_site.url("/list"), kListFormula));
+    // Fields named in Chinese, as the editor names them after a listing's header.
+    account.Tasks.push_back(task("list", m_site.url("/list"), Utf8ToGbk("<li><b>{>名称<}</b><i>{>链接<}</i></li>")));
     account.Tasks[0].PushToPlugin = 1;
 
     TempDir runtime;
@@ -111,18 +121,19 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     panel.SetTask(0);
     panel.PrepareStart();
     panel.SetRunning(true);
-    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("item=first")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("名称=first")), 20000);
 
     // Forwarded by the service.
     m_site.add("second");
-    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\nitem=second")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\n名称=second")), 20000);
     QVERIFY(notices.contains(QVariantList{QStringLiteral("[ list ] 数据已发送")}));
+    QTRY_VERIFY_WITH_TIMEOUT(m_site.hooked().find("名称=second") != std::string::npos, 20000);
 
     // The webhook refuses: the result is in the inbox all the same, which is a
     // delivery; the webhook gets it later from the outbox.
     m_site.m_hookStatus = 500;
     m_site.add("third");
-    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\nitem=third")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\n名称=third")), 20000);
     std::string results;
     QCOMPARE(server.admin("results alice", &results), 0);
     QVERIFY(results.find("\"forward_state\":\"pending\"") != std::string::npos);
@@ -140,9 +151,9 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
             20000);
     });
     m_site.add("fourth");
-    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\nitem=fourth")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("数据已发送：\n名称=fourth")), 20000);
     serve.join();
-    QVERIFY(handed.find("item=fourth") == 0);
+    QVERIFY(handed.find(Utf8ToGbk("名称=fourth")) == 0);
 
     // The service ends the run remotely.
     QCOMPARE(server.admin("user shutoff alice"), 0);

@@ -150,8 +150,8 @@ var vexory = {
         return marked > 0; // none for text in a form field, whose text is no node of the page
     },
 
-    // Unwraps every mark of a colour; true when one was removed.
-    unmark: function (colour) {
+    // The marks of a colour, in the document's order.
+    marks: function (colour) {
         var wanted = ("background-color:" + colour).replace(/\s+/g, "").toLowerCase();
         var fonts = document.getElementsByTagName("font");
         var marks = [];
@@ -162,6 +162,12 @@ var vexory = {
             if (f.attributes.length === 1 && style === wanted)
                 marks.push(f);
         }
+        return marks;
+    },
+
+    // Unwraps every mark of a colour; true when one was removed.
+    unmark: function (colour) {
+        var marks = vexory.marks(colour);
         for (var k = 0; k < marks.length; k++) {
             var m = marks[k];
             var parent = m.parentNode;
@@ -173,6 +179,48 @@ var vexory = {
             parent.normalize();
         }
         return marks.length > 0;
+    },
+
+    // For each mark of a colour, the text of its column's header: the cell at the
+    // same place in the table's head row (its last row in a head, else the first of
+    // its first three rows with a header cell); "" outside a table, in the head
+    // row itself, or in a table without one.
+    markHeaders: function (colour) {
+        var marks = vexory.marks(colour);
+        var headers = [];
+        for (var k = 0; k < marks.length; k++)
+            headers.push(vexory.headerOf(marks[k]));
+        return headers;
+    },
+
+    headerOf: function (node) {
+        var cell = node.parentElement ? node.parentElement.closest("td, th") : null;
+        var row = cell ? cell.parentElement : null;
+        var table = row ? row.closest("table") : null;
+        if (!table || !row.cells)
+            return "";
+        var column = 0;
+        for (var i = 0; i < row.cells.length && row.cells[i] !== cell; i++)
+            column += row.cells[i].colSpan || 1;
+        var head = null;
+        if (table.tHead && table.tHead.rows.length > 0) {
+            head = table.tHead.rows[table.tHead.rows.length - 1];
+        } else {
+            for (var r = 0; r < table.rows.length && r < 3 && !head; r++)
+                for (var c = 0; c < table.rows[r].cells.length; c++)
+                    if (table.rows[r].cells[c].tagName === "TH") {
+                        head = table.rows[r];
+                        break;
+                    }
+        }
+        if (!head || head === row)
+            return "";
+        for (var h = 0, at = 0; h < head.cells.length; h++) {
+            at += head.cells[h].colSpan || 1;
+            if (column < at)
+                return head.cells[h].textContent.replace(/\s+/g, " ").trim().slice(0, 64);
+        }
+        return "";
     },
 
     // Where the selection starts and ends, as offsets into the text of the body;
