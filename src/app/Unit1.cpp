@@ -5,6 +5,7 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
+#include "app/run_tray.h"
 #include "app/ui_texts.h"
 #include "base/tick_clock.h"
 #include "browser/webengine_browser.h"
@@ -140,6 +141,17 @@ TForm1::TForm1(TAccountRecord& account, TProcessValues& values, AppPaths paths, 
                 if (r->Running())
                     r->AfterTrim();
         });
+
+    m_tray = new RunTray(this);
+    connect(m_tray, &RunTray::ShowWindow, this, &TForm1::showFromTray);
+    connect(m_tray, &RunTray::EndRun, this, [this] {
+        StopRun();
+        showFromTray();
+    });
+    connect(m_tray, &RunTray::Quit, this, [this] {
+        m_quitting = true;
+        close();
+    });
 
     LoadAndLogin(m_account, m_values, m_paths, true, this);
     setCaption();
@@ -425,6 +437,7 @@ void TForm1::Shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    m_tray->SetRunning(false);
     AppendLog(m_paths.log, ProgramEndEntry(), m_values.Debugging);
     m_timer1.stop();
     m_timer2.stop();

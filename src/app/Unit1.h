@@ -39,6 +39,7 @@ struct AppPaths
 };
 
 class DesktopNotices;
+class RunTray;
 
 class TForm1 : public QMainWindow
 {
@@ -95,6 +96,7 @@ public:
 
     const std::vector<TFrame4*>& Runners() const { return m_runners; }
     WebEngineBrowser* Advert() const { return m_advert; }
+    RunTray* Tray() const { return m_tray; }
     QTabWidget* Tabs() const { return m_tabs; }
     QLabel* StatusPanel(int i) const { return m_panels[i]; }
     uint32_t RunStartTick() const { return m_runStartTick; }
@@ -142,6 +144,8 @@ private:
     TFrame4* runnerOf(int taskIndex) const;
     void showNewRecords(TFrame4* panel, const QString& task, const QString& records);
     void fitTo(QWidget* view);
+    // Shows the window again (from the tray, or for a notice clicked).
+    void showFromTray();
     void replaceCaption(const QString& from, const QString& to);
 
     TAccountRecord& m_account;
@@ -152,6 +156,7 @@ private:
     std::unique_ptr<LinuxMemoryPlatform> m_memory;
     std::unique_ptr<DirectMemory> m_directMemory; // which tasks last read directly
     DesktopNotices* m_notices = nullptr;          // new records on the desktop
+    RunTray* m_tray = nullptr;                    // the run in the system tray, when chosen
     std::unique_ptr<TMemManager> m_trimmer;
 
     QLabel* m_panels[6] = {};
@@ -171,6 +176,7 @@ private:
     uint32_t m_runStartTick = 0, m_runEndTick = 0, m_nowTick = 0;
     bool m_shutDown = false;
     bool m_runViewShown = false;
+    bool m_quitting = false;      // the window closes for good: no hiding in the tray
     int m_launching = 0;          // launches (page waits) under way
     bool m_stopRequested = false; // "停止" came during a launch
     QPushButton* m_stopButton = nullptr;

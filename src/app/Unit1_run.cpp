@@ -9,6 +9,7 @@
 #include "app/myFrame1.h"
 #include "app/myFrame2.h"
 #include "app/myFrame8.h"
+#include "app/run_tray.h"
 #include "app/ui_texts.h"
 #include "base/encoding.h"
 #include "base/tick_clock.h"
@@ -82,6 +83,7 @@ void TForm1::StartRun()
     if (!m_runViewShown)
         ShowRunView();
     m_timer2.start();
+    m_tray->SetRunning(true);
     m_panels[1]->setText(texts::kTotal.arg(chosen.size()));
     m_panels[3]->setText(texts::kWaiting.arg(chosen.size()));
 
@@ -204,9 +206,7 @@ void TForm1::showNewRecords(TFrame4* panel, const QString& task, const QString& 
             TFrame4* runner = runnerOf(group.toInt());
             if (!runner || !m_tabs)
                 return;
-            showNormal();
-            raise();
-            activateWindow();
+            showFromTray();
             m_tabs->setCurrentWidget(runner);
         });
     }
@@ -292,6 +292,7 @@ void TForm1::EndRun(RunEnd reason)
         QProcess::startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
         return;
     }
+    m_quitting = true;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
@@ -331,13 +332,31 @@ void TForm1::Terminate()
     }
     if (m_form3 && m_form3->isVisible())
         m_form3->done(QDialog::Rejected);
+    m_quitting = true;
     close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    // A run kept in the tray goes on without its window.
+    if (!m_quitting && m_runViewShown && !m_shutDown && m_tray->Holds()) {
+        event->ignore();
+        hide();
+        m_tray->SayHidden();
+        return;
+    }
     Shutdown();
     QMainWindow::closeEvent(event);
+}
+
+void TForm1::showFromTray()
+{
+    if (isMinimized() || !isVisible())
+        showNormal();
+    if (m_runViewShown)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    raise();
+    activateWindow();
 }
 
 // The runners' threads end: callbacks detached, every thread told to stop, and the
@@ -406,6 +425,7 @@ void TForm1::StopRun()
     statusBar()->hide();
     setWindowState(windowState() & ~Qt::WindowMaximized);
     m_runViewShown = false;
+    m_tray->SetRunning(false);
     m_runStartTick = m_runEndTick = 0;
     m_claims.Clear();
     ResetForRun(m_account);

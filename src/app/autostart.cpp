@@ -11,7 +11,7 @@
 
 namespace vexory {
 
-std::string AutostartEntryPath()
+std::string ConfigFolder()
 {
     std::string config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
@@ -22,7 +22,12 @@ std::string AutostartEntryPath()
         config = ".config";
     while (config.size() > 1 && config.back() == '/')
         config.pop_back();
-    return config + "/autostart/" + std::string(texts::kAutostartFile);
+    return config;
+}
+
+std::string AutostartEntryPath()
+{
+    return ConfigFolder() + "/autostart/" + std::string(texts::kAutostartFile);
 }
 
 bool AutostartEnabled()

@@ -10,6 +10,8 @@
 
 namespace vexory {
 
+// The user's configuration folder: $XDG_CONFIG_HOME, else ~/.config.
+std::string ConfigFolder();
 std::string AutostartEntryPath();
 bool AutostartEnabled();
 // Writes the entry for `program` (an executable) run in `folder`. The path must end in

@@ -1,6 +1,7 @@
 #include "app/myFrame8.h"
 
 #include "app/autostart.h"
+#include "app/run_tray.h"
 #include "app/ui_texts.h"
 #include "platform/program_folder.h"
 #include "widgets/message_box.h"
@@ -63,6 +64,8 @@ TFrame8::TFrame8(TAccountRecord& account, QWidget* parent) : QWidget(parent), m_
     boxes->addWidget(m_afterEnd, 0, 0);
     boxes->addWidget(m_autostart, 0, 1);
     boxes->addWidget(m_afterRemote, 1, 0);
+    m_tray = new QCheckBox(texts::kRunInTray, this);
+    boxes->addWidget(m_tray, 1, 1);
     layout->addLayout(boxes);
     m_ok = new QPushButton(texts::kOk, this);
     layout->addWidget(m_ok, 0, Qt::AlignRight);
@@ -92,6 +95,8 @@ void TFrame8::Load()
     if (m_account.LoggedIn)
         m_loggedIn->setChecked(true);
     m_autostart->setChecked(AutostartEnabled());
+    m_tray->setChecked(RunTray::Chosen());
+    m_tray->setToolTip(RunTray::Available() ? QString() : texts::kNoTray);
     m_afterEnd->setChecked(m_account.ShutdownFlags & ShutdownAfterAutoEnd);
     m_afterRemote->setChecked(m_account.ShutdownFlags & ShutdownAfterRemoteEnd);
     const int autoEnd = m_account.AutoEnd;
@@ -122,6 +127,8 @@ void TFrame8::Apply()
         m_account.AutoEnd = static_cast<uint8_t>(m_clockSlider->value() + 1);
     m_account.ShutdownFlags = static_cast<uint8_t>((m_afterEnd->isChecked() ? ShutdownAfterAutoEnd : 0) |
                                                    (m_afterRemote->isChecked() ? ShutdownAfterRemoteEnd : 0));
+    if (m_tray->isChecked() != RunTray::Chosen() && !RunTray::Choose(m_tray->isChecked()))
+        MessageBox::Information(this, texts::kTrayNotKept);
     // A ticked box writes the entry each time: one left by an older version or
     // another program folder is put right.
     std::string error;

@@ -1,7 +1,8 @@
 #pragma once
 
 // TFrame8: the options panel: the automatic end of a run, the two shutdown choices,
-// starting with the desktop session, and the login choice "重新登录".
+// starting with the desktop session, keeping a run in the tray, and the login
+// choice "重新登录".
 
 #include "model/task_record.h"
 
@@ -39,6 +40,7 @@ public:
     QCheckBox* ShutdownAfterEnd() const { return m_afterEnd; }
     QCheckBox* Autostart() const { return m_autostart; }
     QCheckBox* ShutdownAfterRemote() const { return m_afterRemote; }
+    QCheckBox* RunInTray() const { return m_tray; }
     QPushButton* OkButton() const { return m_ok; }
 
 signals:
@@ -58,6 +60,7 @@ private:
     QCheckBox* m_afterEnd;
     QCheckBox* m_autostart;
     QCheckBox* m_afterRemote;
+    QCheckBox* m_tray;
     QPushButton* m_ok;
 };
 

@@ -104,6 +104,15 @@ inline const QString kClockStart = QStringLiteral("24 点整");
 inline const QString kShutdownAfterEnd = QStringLiteral("结束后关闭计算机");
 inline const QString kRunAtLogin = QStringLiteral("开机自动执行");
 inline const QString kShutdownAfterRemote = QStringLiteral("远程结束后关闭计算机");
+inline const QString kRunInTray = QStringLiteral("关闭窗口后在托盘运行");
+inline const QString kNoTray = QStringLiteral("桌面没有系统托盘：关闭窗口会结束运行。");
+inline const QString kTrayNotKept = QStringLiteral("无法保存托盘设置（~/.config/vexory/desktop.conf）！");
+// The tray icon of a run.
+inline const QString kTrayTip = QStringLiteral("Vexory - 正在监控");
+inline const QString kTrayHidden = QStringLiteral("窗口已关闭，监控仍在运行。点击托盘图标显示窗口。");
+inline const QString kTrayShow = QStringLiteral("显示窗口");
+inline const QString kTrayEndRun = QStringLiteral("结束运行");
+inline const QString kTrayQuit = QStringLiteral("退出程序");
 inline const QString kOk = QStringLiteral("确定");
 inline const QString kHoursLater = QStringLiteral("%1小时后");
 inline const QString kOClock = QStringLiteral("%1 点整");

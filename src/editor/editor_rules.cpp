@@ -119,7 +119,9 @@ std::vector<std::string> FieldNames(const std::vector<std::string>& wanted)
 {
     std::vector<std::string> names;
     names.reserve(wanted.size());
-    auto taken = [&names](const std::string& name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+    auto taken = [&names](const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
     for (size_t i = 0; i < wanted.size(); ++i) {
         std::string name = fieldNameOf(wanted[i]);
         if (name.empty())

@@ -160,7 +160,7 @@ public:
     QTextEdit* RichEdit2 = nullptr; // pseudo-code
     QPlainTextEdit* Memo1 = nullptr;
     TFrame7* Frame7 = nullptr;
-    QWidget* m_toolbarRow = nullptr; // above the pages, shown when the tab row is too narrow
+    QWidget* m_toolbarRow = nullptr;     // above the pages, shown when the tab row is too narrow
     FieldNameRow* FieldNames1 = nullptr; // the marked fields' names, below the pages
     QMenu* PopupMenu1 = nullptr;
 

@@ -178,8 +178,8 @@ void TFrame5::DeriveClick()
     std::string formula;
     // The box shows `PseudoCode` once seen; until then that is its text.
     // The marked fields get the names the row gives them.
-    const std::string pseudoCode = RenameFieldMarkers(
-        m_pseudoCodeUnseen ? PseudoCode : BoxText(RichEdit2->toPlainText()), FieldNames1->Names());
+    const std::string pseudoCode =
+        RenameFieldMarkers(m_pseudoCodeUnseen ? PseudoCode : BoxText(RichEdit2->toPlainText()), FieldNames1->Names());
     switch (DeriveGrabFormula(pseudoCode, formula)) {
     case DeriveResult::NoFieldMarker:
         if (PageControl1->currentWidget() == TabSheet2)

@@ -1,11 +1,13 @@
 // The program on a desktop session: a cycle's new records as a notification of
 // the desktop's notification service (a stand-in on a session bus of the test's
-// own), clicking it shows the task; and a record that came while the program was
-// stopped, reported at the next run's first cycle, once.
+// own), clicking it shows the task; a record that came while the program was
+// stopped, reported at the next run's first cycle, once; a run kept in the tray.
 
 #include "app/Unit1.h"
 #include "app/desktop_notices.h"
 #include "app/myFrame2.h"
+#include "app/myFrame8.h"
+#include "app/run_tray.h"
 #include "base/encoding.h"
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
@@ -15,11 +17,15 @@
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
 
+#include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
+#include <QThread>
 #include <QtTest>
 
 #include <mutex>
@@ -81,6 +87,43 @@ private:
     uint m_last = 0;
 };
 
+// The desktop's tray as the test plays it: the watcher that tray icons register
+// with (the StatusNotifierItem protocol, which Qt uses on X where it finds one).
+// It answers on a thread of its own: the program asks it with blocking calls from
+// the window's thread.
+class TrayWatcherStandIn : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+
+public:
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+    QStringList items() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_registered;
+    }
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service)
+    {
+        std::lock_guard lock(m_mutex);
+        m_registered << service;
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+signals:
+    void StatusNotifierItemRegistered(const QString& service);
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_registered;
+};
+
 // Listings of rows that the test adds to.
 struct Listings
 {
@@ -120,6 +163,7 @@ private slots:
     }
     void newRecordsOnTheDesktopAndNothingMissedBetweenRuns();
     void withoutANotificationServiceNothingShows();
+    void aRunLivesInTheTrayWhereTheDesktopHasOne();
 
 private:
     TempDir m_config;
@@ -203,6 +247,87 @@ void DesktopTest::withoutANotificationServiceNothingShows()
     QCOMPARE(DesktopNotices::Body(QStringLiteral("v=<b>1</b>\r\nw=2\r\n\r\nv=3")),
              QStringLiteral("v=&lt;b&gt;1&lt;/b&gt;  w=2\nv=3"));
     QCOMPARE(DesktopNotices::Body(QStringLiteral("a\r\n\r\nb\r\n\r\nc"), 2), QStringLiteral("a\nb\n……"));
+}
+
+// The option "关闭窗口后在托盘运行", ticked as a user does. On X with a tray (the
+// watcher's stand-in on the bus) closing the window keeps the run going, the tray's
+// menu shows the window and ends the run. Without a tray (offscreen) closing the
+// window ends the program as it always did.
+void DesktopTest::aRunLivesInTheTrayWhereTheDesktopHasOne()
+{
+    QDBusConnection standInBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("tray"));
+    if (!standInBus.isConnected())
+        QSKIP("no session bus: run under dbus-run-session");
+    TrayWatcherStandIn watcher;
+    QThread watcherThread;
+    watcher.moveToThread(&watcherThread);
+    watcherThread.start();
+    auto stop = qScopeGuard([&] {
+        standInBus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+        watcherThread.quit();
+        watcherThread.wait();
+    });
+    QVERIFY(standInBus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                          QDBusConnection::ExportAllSignals));
+    QVERIFY(standInBus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    const bool tray = QGuiApplication::platformName() == QLatin1String("xcb");
+
+    Listings site;
+    site.add("t", QStringLiteral("row1"));
+    TempDir home;
+    TAccountRecord account;
+    account.Tasks.push_back(test::MakeTask(Utf8ToGbk("甲"), site.server.url("/t"), "<td>{>v<}</td>", 2000, 15000));
+    account.Tasks.back().Checked = 1;
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = true;
+    values.Server = "127.0.0.1:1";
+    TForm1 form(account, values, {home.path() + "/vexory.vxt", home.path() + "/dravik.ini", home.path() + "/x.log"});
+    form.show();
+    form.EnterTaskList();
+    QTimer::singleShot(0, &form, [&] {
+        QVERIFY(!form.OptionsPanel()->RunInTray()->isChecked());
+        QTest::mouseClick(form.OptionsPanel()->RunInTray(), Qt::LeftButton);
+        QTest::mouseClick(form.OptionsPanel()->OkButton(), Qt::LeftButton);
+    });
+    form.OpenOptions();
+    QVERIFY(RunTray::Chosen());
+    QCOMPARE(form.OptionsPanel()->RunInTray()->toolTip().isEmpty(), tray);
+
+    QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Runners().size() == 1 && form.Runners()[0]->RefreshCount() >= 2, 60000);
+    TFrame4* runner = form.Runners()[0];
+    if (!tray) {
+        QVERIFY(!form.Tray()->Holds());
+        form.close(); // as the window's close button does
+        QVERIFY(runner->IsStopped());
+        QVERIFY(!form.isVisible());
+        RunTray::Choose(false);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.items().size(), 1, 10000); // the icon is in the tray
+    QVERIFY(form.Tray()->Holds());
+    form.close();
+    QVERIFY(!form.isVisible());
+    QVERIFY(!runner->IsStopped());
+    site.add("t", QStringLiteral("row2"));
+    QTRY_VERIFY_WITH_TIMEOUT(runner->Memo1()->toPlainText().contains(QStringLiteral("v=row2")), 30000);
+
+    form.Tray()->ShowAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
+    QCOMPARE(form.Runners().size(), 1u);
+    vexory::test::SaveScreen(form, QStringLiteral("tray-shown-again"));
+    form.close();
+    QVERIFY(!form.isVisible());
+    form.Tray()->EndRunAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form.Runners().empty(), 60000);
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.Tray()->Holds());
+    RunTray::Choose(false);
+    form.close(); // no run: the program ends
+    QVERIFY(!form.isVisible());
 }
 
 int main(int argc, char** argv)

@@ -53,8 +53,7 @@ TEST(FieldNames, FromHeadersOrTypedTextAsMarkerNamesAndIntoTheFormula)
 
     // Renamed in one pass (a name given is not renamed again); other markers,
     // and text that is no marker, stay.
-    EXPECT_EQ(RenameFieldMarkers("<td>{>aa<}</td><td>{>ab<}</td>{>ac<}{>a b<}",
-                                 {{"aa", "ab"}, {"ab", "price"}}),
+    EXPECT_EQ(RenameFieldMarkers("<td>{>aa<}</td><td>{>ab<}</td>{>ac<}{>a b<}", {{"aa", "ab"}, {"ab", "price"}}),
               "<td>{>ab<}</td><td>{>price<}</td>{>ac<}{>a b<}");
 }
 
@@ -62,7 +61,7 @@ TEST(NumberFields, SecondsAndHours)
 {
     EXPECT_EQ(SecondsToMs("2.5"), 2000u); // halves to even
     EXPECT_EQ(SecondsToMs("3.5"), 4000u);
-    EXPECT_EQ(SecondsToMs("-7"), 7000u);  // the magnitude
+    EXPECT_EQ(SecondsToMs("-7"), 7000u);     // the magnitude
     EXPECT_EQ(SecondsToMs(" 1 5 "), 15000u); // blanks anywhere are removed
     EXPECT_EQ(SecondsToMs("+12"), 12000u);
     EXPECT_EQ(SecondsToMs("1e2"), 100000u);
@@ -125,7 +124,7 @@ TEST(UnsavedFields, FirstDifferenceInTheEditorsOrder)
     f.name = "other";
     EXPECT_EQ(FirstUnsavedField(f, task, true), UnsavedField::Name);
     EXPECT_EQ(FirstUnsavedField(f, task, false), UnsavedField::None); // a new task's name never counts
-    f.timeout = "10.0"; // a text comparison
+    f.timeout = "10.0";                                               // a text comparison
     f.refresh = "1";
     EXPECT_EQ(FirstUnsavedField(f, task, false), UnsavedField::Timeout);
     f.timeout = "10";

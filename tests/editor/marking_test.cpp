@@ -5,6 +5,7 @@
 #include "browser/webengine_browser.h"
 #include "editor/Unit2.h"
 #include "editor/Unit3.h"
+#include "editor/field_name_row.h"
 #include "editor/myFrame5.h"
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
@@ -15,13 +16,12 @@
 #include "widgets/hint_edit.h"
 #include "widgets/message_box.h"
 #include "widgets/qt_text.h"
-#include "editor/field_name_row.h"
 
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QInputMethodEvent>
 #include <QDir>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
