@@ -4,8 +4,10 @@
 #include "app/ui_texts.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMenu>
 #include <QSettings>
+#include <QStyle>
 #include <QSystemTrayIcon>
 
 namespace vexory {
@@ -65,7 +67,12 @@ void RunTray::SetRunning(bool running)
         return;
     }
     if (!m_icon) {
-        m_icon = new QSystemTrayIcon(QApplication::windowIcon());
+        // The program's icon where it is installed, else one of the style's: a tray
+        // entry without an icon would show nothing to click.
+        QIcon icon = QIcon::fromTheme(QStringLiteral("net.vexory.Vexory"));
+        if (icon.isNull())
+            icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+        m_icon = new QSystemTrayIcon(icon);
         m_icon->setToolTip(texts::kTrayTip);
         m_icon->setContextMenu(m_menu);
         connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -75,6 +82,11 @@ void RunTray::SetRunning(bool running)
     }
     m_said = false;
     m_icon->show();
+}
+
+QIcon RunTray::Icon() const
+{
+    return m_icon ? m_icon->icon() : QIcon();
 }
 
 bool RunTray::Holds() const

@@ -7,6 +7,7 @@
 // program as it always does. The choice is kept with the user's desktop settings
 // ($XDG_CONFIG_HOME/vexory/desktop.conf), not in the store.
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 
@@ -35,6 +36,7 @@ public:
     void SayHidden();
 
     QMenu* Menu() const { return m_menu; }
+    QIcon Icon() const;
     QAction* ShowAction() const { return m_show; }
     QAction* EndRunAction() const { return m_endRun; }
     QAction* QuitAction() const { return m_quit; }

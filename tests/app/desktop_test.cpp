@@ -309,6 +309,7 @@ void DesktopTest::aRunLivesInTheTrayWhereTheDesktopHasOne()
     }
     QTRY_COMPARE_WITH_TIMEOUT(watcher.items().size(), 1, 10000); // the icon is in the tray
     QVERIFY(form.Tray()->Holds());
+    QVERIFY(!form.Tray()->Icon().isNull());
     form.close();
     QVERIFY(!form.isVisible());
     QVERIFY(!runner->IsStopped());
