@@ -124,6 +124,52 @@ private:
     QStringList m_registered;
 };
 
+// The watcher's stand-in on its own thread: made, put on the bus, taken off and
+// deleted there, as the bus wants of an object it calls into.
+class TrayWatcherThread
+{
+public:
+    explicit TrayWatcherThread(const QDBusConnection& bus) : m_bus(bus)
+    {
+        m_context.moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this] {
+                m_watcher = new TrayWatcherStandIn;
+                m_ok = m_bus.registerObject(kPath, m_watcher,
+                                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                                QDBusConnection::ExportAllSignals) &&
+                       m_bus.registerService(kService);
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~TrayWatcherThread()
+    {
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this] {
+                m_bus.unregisterService(kService);
+                m_bus.unregisterObject(kPath);
+                delete m_watcher;
+            },
+            Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    bool ok() const { return m_ok; }
+    QStringList items() const { return m_watcher->items(); }
+
+private:
+    inline static const QString kPath = QStringLiteral("/StatusNotifierWatcher");
+    inline static const QString kService = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection m_bus;
+    QThread m_thread;
+    QObject m_context;
+    TrayWatcherStandIn* m_watcher = nullptr;
+    bool m_ok = false;
+};
+
 // Listings of rows that the test adds to.
 struct Listings
 {
@@ -258,19 +304,8 @@ void DesktopTest::aRunLivesInTheTrayWhereTheDesktopHasOne()
     QDBusConnection standInBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("tray"));
     if (!standInBus.isConnected())
         QSKIP("no session bus: run under dbus-run-session");
-    TrayWatcherStandIn watcher;
-    QThread watcherThread;
-    watcher.moveToThread(&watcherThread);
-    watcherThread.start();
-    auto stop = qScopeGuard([&] {
-        standInBus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
-        watcherThread.quit();
-        watcherThread.wait();
-    });
-    QVERIFY(standInBus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
-                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
-                                          QDBusConnection::ExportAllSignals));
-    QVERIFY(standInBus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    TrayWatcherThread watcher(standInBus);
+    QVERIFY(watcher.ok());
     const bool tray = QGuiApplication::platformName() == QLatin1String("xcb");
 
     Listings site;
