@@ -194,6 +194,29 @@ struct Listings
     }
 };
 
+// The window of a user who is not logged in, its files in `home`, at the task list.
+struct OfflineWindow
+{
+    TProcessValues values;
+    TForm1 form;
+    OfflineWindow(TAccountRecord& account, const TempDir& home)
+        : values(offline()),
+          form(account, values, {home.path() + "/vexory.vxt", home.path() + "/dravik.ini", home.path() + "/x.log"})
+    {
+        form.show();
+        form.EnterTaskList();
+    }
+    static TProcessValues offline()
+    {
+        TProcessValues v;
+        v.SettingsRead = true;
+        v.AutoLogin = false;
+        v.StoreLoaded = true;
+        v.Server = "127.0.0.1:1";
+        return v;
+    }
+};
+
 } // namespace
 
 class DesktopTest : public QObject
@@ -236,14 +259,8 @@ void DesktopTest::newRecordsOnTheDesktopAndNothingMissedBetweenRuns()
             test::MakeTask(name, site.server.url(std::string("/") + page), "<td>{>v<}</td>", 2000, 15000));
         account.Tasks.back().Checked = 1;
     }
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
-    values.Server = "127.0.0.1:1";
-    TForm1 form(account, values, {home.path() + "/vexory.vxt", home.path() + "/dravik.ini", home.path() + "/x.log"});
-    form.show();
-    form.EnterTaskList();
+    OfflineWindow window(account, home);
+    TForm1& form = window.form;
     auto run = [&] {
         QTest::mouseClick(form.TaskList()->Button(QStringLiteral("执行")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(form.Runners().size() == 2 && form.Runners()[1]->Running(), 60000);
@@ -314,14 +331,8 @@ void DesktopTest::aRunLivesInTheTrayWhereTheDesktopHasOne()
     TAccountRecord account;
     account.Tasks.push_back(test::MakeTask(Utf8ToGbk("甲"), site.server.url("/t"), "<td>{>v<}</td>", 2000, 15000));
     account.Tasks.back().Checked = 1;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
-    values.Server = "127.0.0.1:1";
-    TForm1 form(account, values, {home.path() + "/vexory.vxt", home.path() + "/dravik.ini", home.path() + "/x.log"});
-    form.show();
-    form.EnterTaskList();
+    OfflineWindow window(account, home);
+    TForm1& form = window.form;
     QTimer::singleShot(0, &form, [&] {
         QVERIFY(!form.OptionsPanel()->RunInTray()->isChecked());
         QTest::mouseClick(form.OptionsPanel()->RunInTray(), Qt::LeftButton);

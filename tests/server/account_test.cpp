@@ -80,7 +80,7 @@ TEST(ServiceAccount, PasswordChangeLogsOutOtherBrowsersAndDeletionRemovesEveryth
     // The banner the program shows: no phone promised before a channel is bound.
     TAccountRecord a = account("erin", "pw1");
     ASSERT_TRUE(loggedIn(a, server.host()));
-    httplib::Client client("127.0.0.1", server.port());
+    httplib::Client client = PatientClient(server.port());
     const std::string advert = "/advert.php?nick=" + Base64UrlEncode("erin") + "&n=" + std::to_string(a.UserNumber);
     EXPECT_NE(client.Get(advert)->body.find("还没有绑定推送渠道：在手机上打开 http://" + server.host() + "/account"),
               std::string::npos);

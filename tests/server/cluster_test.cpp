@@ -163,7 +163,7 @@ TEST(Cluster, LoginOnOnePushOnAnotherInboxOnAThirdForwardedOnce)
     std::string users;
     ASSERT_EQ(cluster[2].admin("user list", &users), 0);
     const std::string inbox = jsonLines(users).at(0)["inbox"];
-    httplib::Client third("127.0.0.1", cluster[2].port());
+    httplib::Client third = PatientClient(cluster[2].port());
     const auto page = third.Get(inbox.c_str());
     ASSERT_TRUE(page);
     EXPECT_NE(page->body.find("共 60 条结果"), std::string::npos);

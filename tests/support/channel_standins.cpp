@@ -396,7 +396,7 @@ std::vector<std::string> MailSink::mails() const
     return out;
 }
 
-AccountBrowser::AccountBrowser(int port) : m_client("127.0.0.1", port)
+AccountBrowser::AccountBrowser(int port) : m_client(PatientClient(port))
 {
     m_cookies["vexory_form"] = kFormToken;
 }

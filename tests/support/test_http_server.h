@@ -5,11 +5,22 @@
 
 #include <httplib.h>
 
-#include <string>
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace vexory::test {
+
+// A client of a server under test on loopback. An answer may wait on a password
+// hashed slowly by design while other tests load the machine: the limit is there
+// to catch a hang, not to time the server.
+inline httplib::Client PatientClient(int port)
+{
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(std::chrono::seconds(60));
+    client.set_write_timeout(std::chrono::seconds(60));
+    return client;
+}
 
 class TestHttpServer
 {
