@@ -470,6 +470,8 @@ std::string UnwrapHighlights(std::string_view text, std::string_view tmpl, std::
 
 std::string DecodeEntities(std::string_view text)
 {
+    if (text.find('&') == std::string_view::npos) // most values: nothing to decode
+        return std::string(text);
     std::string t = WildReplace(text, "&amp;", "&", kReplaceAll | kIgnoreCase);
     t = WildReplace(t, "&nbsp;", " ", kReplaceAll | kIgnoreCase);
     t = WildReplace(t, "&lt;", "<", kReplaceAll | kIgnoreCase);
@@ -478,11 +480,15 @@ std::string DecodeEntities(std::string_view text)
 
 std::string StripTags(std::string_view text)
 {
+    if (text.find_first_of("<&") == std::string_view::npos) // no tag, no entity: as it is
+        return std::string(text);
     return DecodeEntities(WildReplace(text, "<[*]>", "", kReplaceAll));
 }
 
 std::string StripClassAttributes(std::string_view text)
 {
+    if (text.find('=') == std::string_view::npos) // no attribute at all
+        return std::string(text);
     return WildReplace(text, " class=\"[*]\"", "", kReplaceAll | kIgnoreCase);
 }
 

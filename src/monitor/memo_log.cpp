@@ -89,23 +89,44 @@ void MemoLog::Append(const QString& text)
         m_stale = true;
 }
 
-void MemoLog::AppendCapped(const QStringList& texts, int limit, int drop)
+int MemoLog::held() const
 {
-    if (texts.isEmpty())
-        return;
-    // Count what the appends one by one would drop: first lines of the log, then
-    // perhaps lines of the texts themselves.
-    const int held = m_doc.isEmpty() ? 0 : m_doc.blockCount();
+    return m_doc.isEmpty() ? 0 : m_doc.blockCount();
+}
+
+// What the appends one by one would drop: first lines of the log, then perhaps
+// lines of the texts themselves.
+int MemoLog::dropped(int held, const std::vector<int>& textLines, int limit, int drop)
+{
     int lines = held, dropped = 0;
-    for (const QString& text : texts) {
+    for (const int n : textLines) {
         if (std::max(lines, 1) > limit) {
             dropped += drop;
             lines -= drop;
         }
-        lines += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
+        lines += n;
     }
-    const int cut = std::min(dropped, held);      // lines of the log
-    const int skip = std::max(0, dropped - held); // lines of the texts themselves
+    return dropped;
+}
+
+int MemoLog::LinesDroppedAtOnce(const std::vector<int>& textLines, int limit, int drop) const
+{
+    const int held = this->held();
+    return std::max(0, dropped(held, textLines, limit, drop) - held);
+}
+
+void MemoLog::AppendCapped(const QStringList& texts, int limit, int drop)
+{
+    if (texts.isEmpty())
+        return;
+    std::vector<int> textLines;
+    textLines.reserve(static_cast<size_t>(texts.size()));
+    for (const QString& text : texts)
+        textLines.push_back(1 + static_cast<int>(text.count(QLatin1Char('\n'))));
+    const int held = this->held();
+    const int all = dropped(held, textLines, limit, drop);
+    const int cut = std::min(all, held);      // lines of the log
+    const int skip = std::max(0, all - held); // lines of the texts themselves
     QString joined = texts.join(QLatin1Char('\n'));
     qsizetype from = 0;
     for (int k = 0; k < skip; ++k)

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QTextDocument>
 
+#include <vector>
+
 class QPlainTextEdit;
 
 namespace vexory {
@@ -25,6 +27,10 @@ public:
     // (the memo does not wrap: a block is a line) while the log holds more than
     // `limit`: the same log, in one change.
     void AppendCapped(const QStringList& texts, int limit, int drop);
+    // How many of their own lines texts of these line counts would lose at once
+    // to AppendCapped: a cycle of thousands of records keeps only its last few
+    // hundred, and the rest need not be made.
+    int LinesDroppedAtOnce(const std::vector<int>& textLines, int limit, int drop) const;
     QString Text() const { return m_doc.toPlainText(); }
     // Brings the memo on screen up to date now.
     void Sync();
@@ -34,6 +40,8 @@ protected:
 
 private:
     bool mirrored() const;
+    int held() const;
+    static int dropped(int held, const std::vector<int>& textLines, int limit, int drop);
 
     QTextDocument m_doc;
     QPlainTextEdit* m_view;

@@ -172,10 +172,27 @@ void TFrame4::connectThread()
             });
     connect(thread, &TMonitorThread::SourceRequest, this, &TFrame4::onSourceRequest);
     connect(thread, &TMonitorThread::Messages, this, [this](const QByteArrayList& gbk) {
+        // The lines the log would drop at once (a cycle logs every record it cut,
+        // the log keeps a few hundred) are not converted: as many line breaks
+        // stand in for each. A warning is always itself.
+        std::vector<int> counts;
+        counts.reserve(static_cast<size_t>(gbk.size()));
+        for (const QByteArray& line : gbk)
+            counts.push_back(1 + static_cast<int>(line.count('\n'))); // never a GBK trail byte
+        int gone = m_log->LinesDroppedAtOnce(counts, kMemoLimit, kMemoDrop);
         QStringList lines;
         lines.reserve(gbk.size());
-        for (const QByteArray& line : gbk)
-            lines.append(FromGbk(line.toStdString()));
+        for (qsizetype i = 0; i < gbk.size(); ++i) {
+            const int n = counts[static_cast<size_t>(i)];
+            if (gone >= n &&
+                std::string_view(gbk[i].constData(), static_cast<size_t>(gbk[i].size())) != texts::kNoData) {
+                gone -= n;
+                lines.append(QString(n - 1, QLatin1Char('\n')));
+                continue;
+            }
+            gone = 0;
+            lines.append(FromGbk(gbk[i].toStdString()));
+        }
         LogLines(lines);
     });
     connect(thread, &TMonitorThread::Result, this, &TFrame4::onResult);

@@ -715,9 +715,9 @@ void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
     QCOMPARE(shownLines(), expected);
     QCOMPARE(panel.Memo1()->document()->availableUndoSteps(), 0);
 
-    // A cycle's lines come at once (texts of two lines among them): the same memo as
-    // line by line, whether it is on screen or not, even when a batch drops lines of
-    // its own.
+    // A cycle's lines come at once (texts of two lines among them), from the thread
+    // (in GBK) or not: the same memo as line by line, whether it is on screen or not,
+    // even when a batch drops lines of its own.
     auto batch = [&](int from, int size) {
         QStringList texts;
         for (int n = from; n < from + size; ++n) {
@@ -729,7 +729,14 @@ void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
             expected.append(lines);
             texts.append(lines.join(QLatin1Char('\n')));
         }
-        panel.LogLines(texts);
+        if (size < 300) {
+            panel.LogLines(texts);
+            return;
+        }
+        QByteArrayList gbk;
+        for (const QString& text : texts)
+            gbk.append(text.toLatin1());
+        emit panel.MonitorThread()->Messages(gbk);
     };
     for (int size : {1, 150, 399, 37, 900})
         batch(1000 * size, size);
