@@ -176,6 +176,7 @@ bool ReadingPolicy::AfterBrowserRead(const std::string& url, const std::string& 
     if (!compareDue(now))
         return false;
     since(now); // the next comparison a recheck after the last of these
+    m_regularCheck = false;
     if (!direct)
         direct = m_directReader.Read(url);
     if (direct) {
@@ -204,8 +205,10 @@ bool ReadingPolicy::AfterDirectRead(bool read, const ReadShape& shape, uint32_t 
         return false;
     // A read that failed or looks otherwise goes back at once; a regular check
     // waits for its turn.
-    if (read && !Doubtful(shape) && (now - m_since < m_recheckMs || !takeCheckTurn(now)))
+    const bool regular = read && !Doubtful(shape);
+    if (regular && (now - m_since < m_recheckMs || !takeCheckTurn(now)))
         return false;
+    m_regularCheck = regular;
     m_direct = false;
     m_compareDue = true;
     return true;

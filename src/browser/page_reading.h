@@ -161,6 +161,9 @@ public:
     bool ReadsDirectly() const { return m_direct; }
     // The browser's next read is compared with a direct one.
     bool Comparing() const { return m_allowed && !m_direct && m_compareDue; }
+    // That comparison is a regular check of a page that reads directly (not one
+    // of a page whose read looked otherwise, nor of a page not yet read directly).
+    bool RegularCheck() const { return Comparing() && m_regularCheck; }
 
     // At the refresh before a browser read: when a comparison is due, reads the page
     // directly now, and gives its bytes for the browser to show instead of loading
@@ -188,6 +191,7 @@ private:
     std::atomic<bool> m_allowed{false}; // read by the panel too
     bool m_direct = false;
     bool m_compareDue = true;           // compare at the next browser read
+    bool m_regularCheck = false;        // that comparison is a regular check
     int m_compared = 0;                 // comparisons in a row that found another text
     std::optional<std::string> m_early; // the direct read made as the browser began
     ReadShape m_browserShape;

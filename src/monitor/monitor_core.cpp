@@ -52,8 +52,10 @@ private:
 std::mutex g_wakeMutex;
 std::condition_variable g_wake;
 
-// Pages loaded late (see SetPageLetGo) under way across the run; under g_wakeMutex.
+// Pages loaded late (see SetPageLetGo) under way across the run, and pages shown
+// for a regular check (see takeSlot); under g_wakeMutex.
 int g_pagesLoading = 0;
+int g_checksLoading = 0;
 
 } // namespace
 
@@ -595,25 +597,25 @@ int MonitorCore::PagesLoadingAtOnce()
     return static_cast<int>(std::clamp(cores * 12, 8u, 48u));
 }
 
-// Waits for a turn to load the page; false when the stop came first.
-bool MonitorCore::takeLoadSlot()
+// Waits for one of the `most` turns counted in `taken` to load the page; false when
+// the stop came first.
+bool MonitorCore::takeSlot(int& taken, int most)
 {
-    const int most = PagesLoadingAtOnce();
     std::unique_lock lock(g_wakeMutex);
-    while (g_pagesLoading >= most) {
+    while (taken >= most) {
         if (StopCondition())
             return false;
         g_wake.wait_for(lock, std::chrono::milliseconds(1000));
     }
-    ++g_pagesLoading;
+    ++taken;
     return true;
 }
 
-void MonitorCore::giveLoadSlot()
+void MonitorCore::giveSlot(int& taken)
 {
     {
         std::lock_guard lock(g_wakeMutex);
-        --g_pagesLoading;
+        --taken;
     }
     g_wake.notify_all();
 }
@@ -647,7 +649,14 @@ void MonitorCore::Execute()
     if (!m_screenPath.empty() && task().Requester < 0 && m_seen.empty() && KeptScreen::Read(m_screenPath, m_seen))
         m_keptSignature = seenSignature();
     int outcome = OutcomeNothing;
-    bool loading = false; // holds a turn to load (see takeLoadSlot)
+    bool loading = false;  // holds a turn to load (see takeSlot)
+    bool checking = false; // holds the run's turn to show a page for a regular check
+    auto giveSlots = [&] {
+        if (std::exchange(loading, false))
+            giveSlot(g_pagesLoading);
+        if (std::exchange(checking, false))
+            giveSlot(g_checksLoading);
+    };
 restart:
     int retries = 0;
     bool first = true;
@@ -691,13 +700,12 @@ restart:
                     asked = true;
                     m_reading.Reader().AskText(t.PageUrl());
                 }
-                if (handled && std::exchange(loading, false))
-                    giveLoadSlot();
+                if (handled)
+                    giveSlots();
             }
         } while (elapsed <= interval);
         first = false;
-        if (std::exchange(loading, false))
-            giveLoadSlot();
+        giveSlots();
 
         if (!handled) {
             if (m_events.message)
@@ -720,20 +728,27 @@ restart:
                 goto restart;
             }
         }
-        // A page let go after each read takes a turn to load (see takeLoadSlot),
-        // held until the next cycle read it.
+        // A page let go after each read takes a turn to load, held until the next
+        // cycle read it. A page shown for a regular check waits first for the
+        // run's one turn for those: checks come a few seconds apart, and a page
+        // that is slow to load would otherwise have the next one's renderer
+        // beside its own.
+        if (m_reading.RegularCheck() && m_reading.Reader().Loads()) {
+            if (!takeSlot(g_checksLoading, 1))
+                goto leave;
+            checking = true;
+        }
         if (m_pageLetGo && m_reading.Reader().Loads()) {
-            if (!takeLoadSlot())
+            if (!takeSlot(g_pagesLoading, PagesLoadingAtOnce()))
                 goto leave;
             loading = true;
         }
         m_reading.Reader().Refresh(t.PageUrl());
         if (m_reading.Reader().Loads()) // a direct read has no page to wait for
-            waitUntilReady(loading);
+            waitUntilReady(loading || checking);
     }
 leave:
-    if (loading)
-        giveLoadSlot();
+    giveSlots();
     leavingWait();
 }
 

@@ -159,8 +159,8 @@ private:
     int deliverPush();
     static constexpr uint32_t kMostTurnMs = 120 * 1000;
     void waitUntilReady(bool holdsTurn);
-    bool takeLoadSlot();
-    static void giveLoadSlot();
+    bool takeSlot(int& taken, int most);
+    static void giveSlot(int& taken);
     void afterRead(const std::string& text, bool direct, int outcome);
     ReadShape shapeOfCut() const;
     void leavingWait();

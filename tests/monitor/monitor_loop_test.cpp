@@ -1,6 +1,7 @@
 // The monitor's rhythm and chained tasks, each core on a thread of its own, with
 // the test playing the panels and the main window.
 
+#include "base/tick_clock.h"
 #include "model/kept_screen.h"
 #include "monitor/gbk_texts.h"
 #include "monitor/monitor_core.h"
@@ -573,6 +574,82 @@ TEST(MonitorLoop, APageLetGoIsLoadedWhereItsTextIsDueAndPagesLoadingAreCapped)
         ASSERT_GE(t->leftAtRequest.size(), 2u);
         EXPECT_GT(t->leftAtRequest[1], 2500);
     }
+}
+
+TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
+{
+    // Three tasks read directly, each due for its regular check; their turns come
+    // kCheckGapMs apart, but each page shown for a check takes longer to load than
+    // that (the window here lets it settle after 5 s): the next check's page waits
+    // until the one before was read, so that only one such renderer lives at a time.
+    const std::string page = "<html><head><meta charset=\"utf-8\"></head><body><p>1</p></body></html>";
+    vexory::test::TestHttpServer site;
+    site.routes().Get(R"(/p\d)",
+                      [&](const httplib::Request&, httplib::Response& res) { res.set_content(page, "text/html"); });
+    site.start();
+    constexpr int kTasks = 3;
+    TAccountRecord account;
+    for (int i = 0; i < kTasks; ++i)
+        account.Tasks.push_back(vexory::test::RunnerTask("t" + std::to_string(i), site.url("/p" + std::to_string(i)),
+                                                         "<p>{>v<}</p>", 3000, 0));
+    std::deque<FakeRunner> runners(kTasks);
+    std::mutex loadMutex;
+    std::vector<std::chrono::steady_clock::time_point> loadBegan(kTasks);
+    int loading = 0, mostLoading = 0, checked = 0;
+    std::atomic<bool> done{false};
+    std::atomic<int> backDirect{0};
+    for (int i = 0; i < kTasks; ++i) {
+        FakeRunner& r = runners[static_cast<size_t>(i)];
+        r.source = [] { return std::string("<head><meta charset=\"utf-8\"></head><body><p>1</p></body>"); };
+        MonitorEvents events = r.events();
+        events.renderContent = [&, i](PageContent) {
+            std::lock_guard lock(loadMutex);
+            mostLoading = std::max(mostLoading, ++loading);
+            loadBegan[static_cast<size_t>(i)] = std::chrono::steady_clock::now();
+            ++checked;
+        };
+        events.refresh = [&r = r] {
+            ++r.refreshes;
+            r.browser.readyState = 1;
+            r.browser.busy = true;
+        };
+        events.readingMode = [&](bool direct) { backDirect += direct; }; // the check found the same text
+        r.core = std::make_unique<MonitorCore>(account, &r.browser, "127.0.0.1:1", std::move(events));
+        r.core->SetTask(i);
+        r.core->AllowDirectReading(true);
+        r.core->Reading().StartDirect(TickCount() - ReadingPolicy::kRecheckMs - ReadingPolicy::kRecheckSpreadMs - 1);
+    }
+    // The window's thread: a page shown for a check settles after 5 s, any other at once.
+    std::thread window([&] {
+        while (!done) {
+            std::this_thread::sleep_for(20ms);
+            std::lock_guard lock(loadMutex);
+            for (int i = 0; i < kTasks; ++i) {
+                FakeRunner& r = runners[static_cast<size_t>(i)];
+                auto& began = loadBegan[static_cast<size_t>(i)];
+                const bool check = began != std::chrono::steady_clock::time_point{};
+                if (check && std::chrono::steady_clock::now() - began < 5s)
+                    continue;
+                if (r.browser.busy.exchange(false)) {
+                    r.browser.readyState = 4;
+                    if (check) {
+                        began = {};
+                        --loading;
+                    }
+                }
+            }
+        }
+    });
+    for (auto& r : runners)
+        r.thread = std::thread([&r] { r.core->Execute(); });
+    EXPECT_TRUE(waitFor([&] { return backDirect == kTasks; }, 90s));
+    account.StopAll = 1;
+    for (auto& r : runners)
+        r.thread.join();
+    done = true;
+    window.join();
+    EXPECT_EQ(checked, kTasks);
+    EXPECT_EQ(mostLoading, 1);
 }
 
 TEST(MonitorLoop, ARowThatCameWhileTheProgramWasStoppedIsReportedAtTheNextRunsFirstCycleOnce)
