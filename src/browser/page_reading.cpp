@@ -214,4 +214,11 @@ bool ReadingPolicy::AfterDirectRead(bool read, const ReadShape& shape, uint32_t 
     return true;
 }
 
+void ReadingPolicy::PostponeCheck()
+{
+    m_direct = true;
+    m_compareDue = false;
+    m_regularCheck = false;
+}
+
 } // namespace vexory

@@ -180,6 +180,9 @@ public:
     // After a cycle read directly (`read` false: the read failed): true when the
     // task goes back to the browser.
     bool AfterDirectRead(bool read, const ReadShape& shape, uint32_t now);
+    // A regular check whose page cannot be shown now (another check's is): the
+    // task reads directly on, its check due at its next turn.
+    void PostponeCheck();
 
 private:
     bool compareDue(uint32_t now);

@@ -611,6 +611,15 @@ bool MonitorCore::takeSlot(int& taken, int most)
     return true;
 }
 
+bool MonitorCore::tryTakeSlot(int& taken, int most)
+{
+    std::lock_guard lock(g_wakeMutex);
+    if (taken >= most)
+        return false;
+    ++taken;
+    return true;
+}
+
 void MonitorCore::giveSlot(int& taken)
 {
     {
@@ -729,14 +738,17 @@ restart:
             }
         }
         // A page let go after each read takes a turn to load, held until the next
-        // cycle read it. A page shown for a regular check waits first for the
-        // run's one turn for those: checks come a few seconds apart, and a page
-        // that is slow to load would otherwise have the next one's renderer
-        // beside its own.
+        // cycle read it. A page shown for a regular check needs the run's one
+        // turn for those (checks come a few seconds apart, and a page slower to
+        // load would have the next one's renderer beside its own); without it the
+        // task reads directly on and tries again at its next turn.
         if (m_reading.RegularCheck() && m_reading.Reader().Loads()) {
-            if (!takeSlot(g_checksLoading, 1))
-                goto leave;
-            checking = true;
+            checking = tryTakeSlot(g_checksLoading, 1);
+            if (!checking) {
+                m_reading.PostponeCheck();
+                if (m_events.readingMode)
+                    m_events.readingMode(true);
+            }
         }
         if (m_pageLetGo && m_reading.Reader().Loads()) {
             if (!takeSlot(g_pagesLoading, PagesLoadingAtOnce()))

@@ -160,6 +160,7 @@ private:
     static constexpr uint32_t kMostTurnMs = 120 * 1000;
     void waitUntilReady(bool holdsTurn);
     bool takeSlot(int& taken, int most);
+    static bool tryTakeSlot(int& taken, int most);
     static void giveSlot(int& taken);
     void afterRead(const std::string& text, bool direct, int outcome);
     ReadShape shapeOfCut() const;

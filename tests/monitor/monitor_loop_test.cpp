@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <deque>
 #include <filesystem>
@@ -580,24 +581,33 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
 {
     // Three tasks read directly, each due for its regular check; their turns come
     // kCheckGapMs apart, but each page shown for a check takes longer to load than
-    // that (the window here lets it settle after 5 s): the next check's page waits
-    // until the one before was read, so that only one such renderer lives at a time.
+    // that (the window here lets it settle after 7 s). Only one such page is shown
+    // at a time: a task whose check finds another's page in the browser reads
+    // directly on, every cycle, and is checked at a later turn.
     const std::string page = "<html><head><meta charset=\"utf-8\"></head><body><p>1</p></body></html>";
-    vexory::test::TestHttpServer site;
-    site.routes().Get(R"(/p\d)",
-                      [&](const httplib::Request&, httplib::Response& res) { res.set_content(page, "text/html"); });
-    site.start();
     constexpr int kTasks = 3;
+    std::array<std::atomic<int>, kTasks> reads{};
+    vexory::test::TestHttpServer site;
+    site.routes().Get(R"(/p(\d))", [&](const httplib::Request& req, httplib::Response& res) {
+        ++reads[static_cast<size_t>(std::stoi(req.matches[1]))];
+        res.set_content(page, "text/html");
+    });
+    site.start();
     TAccountRecord account;
     for (int i = 0; i < kTasks; ++i)
         account.Tasks.push_back(vexory::test::RunnerTask("t" + std::to_string(i), site.url("/p" + std::to_string(i)),
                                                          "<p>{>v<}</p>", 3000, 0));
     std::deque<FakeRunner> runners(kTasks);
     std::mutex loadMutex;
-    std::vector<std::chrono::steady_clock::time_point> loadBegan(kTasks);
+    struct Check
+    {
+        std::chrono::steady_clock::time_point began;
+        std::array<int, kTasks> readsThen{};
+    };
+    std::array<Check, kTasks> checks{};
     int loading = 0, mostLoading = 0, checked = 0;
+    std::vector<std::string> stalled; // tasks not read while another's check page loaded
     std::atomic<bool> done{false};
-    std::atomic<int> backDirect{0};
     for (int i = 0; i < kTasks; ++i) {
         FakeRunner& r = runners[static_cast<size_t>(i)];
         r.source = [] { return std::string("<head><meta charset=\"utf-8\"></head><body><p>1</p></body>"); };
@@ -605,7 +615,10 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
         events.renderContent = [&, i](PageContent) {
             std::lock_guard lock(loadMutex);
             mostLoading = std::max(mostLoading, ++loading);
-            loadBegan[static_cast<size_t>(i)] = std::chrono::steady_clock::now();
+            Check& check = checks[static_cast<size_t>(i)];
+            check.began = std::chrono::steady_clock::now();
+            for (int k = 0; k < kTasks; ++k)
+                check.readsThen[static_cast<size_t>(k)] = reads[static_cast<size_t>(k)];
             ++checked;
         };
         events.refresh = [&r = r] {
@@ -613,43 +626,50 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
             r.browser.readyState = 1;
             r.browser.busy = true;
         };
-        events.readingMode = [&](bool direct) { backDirect += direct; }; // the check found the same text
         r.core = std::make_unique<MonitorCore>(account, &r.browser, "127.0.0.1:1", std::move(events));
         r.core->SetTask(i);
         r.core->AllowDirectReading(true);
         r.core->Reading().StartDirect(TickCount() - ReadingPolicy::kRecheckMs - ReadingPolicy::kRecheckSpreadMs - 1);
     }
-    // The window's thread: a page shown for a check settles after 5 s, any other at once.
+    // The window's thread: a page shown for a check settles after 7 s, any other at once.
     std::thread window([&] {
         while (!done) {
             std::this_thread::sleep_for(20ms);
             std::lock_guard lock(loadMutex);
             for (int i = 0; i < kTasks; ++i) {
                 FakeRunner& r = runners[static_cast<size_t>(i)];
-                auto& began = loadBegan[static_cast<size_t>(i)];
-                const bool check = began != std::chrono::steady_clock::time_point{};
-                if (check && std::chrono::steady_clock::now() - began < 5s)
+                Check& check = checks[static_cast<size_t>(i)];
+                const bool shown = check.began != std::chrono::steady_clock::time_point{};
+                if (shown && std::chrono::steady_clock::now() - check.began < 7s)
                     continue;
                 if (r.browser.busy.exchange(false)) {
                     r.browser.readyState = 4;
-                    if (check) {
-                        began = {};
-                        --loading;
-                    }
+                    if (!shown)
+                        continue;
+                    check.began = {};
+                    --loading;
+                    for (int k = 0; k < kTasks; ++k)
+                        if (k != i && reads[static_cast<size_t>(k)] == check.readsThen[static_cast<size_t>(k)])
+                            stalled.push_back("t" + std::to_string(k) + " during t" + std::to_string(i));
                 }
             }
         }
     });
     for (auto& r : runners)
         r.thread = std::thread([&r] { r.core->Execute(); });
-    EXPECT_TRUE(waitFor([&] { return backDirect == kTasks; }, 90s));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            std::lock_guard lock(loadMutex);
+            return checked == kTasks && loading == 0;
+        },
+        120s));
     account.StopAll = 1;
     for (auto& r : runners)
         r.thread.join();
     done = true;
     window.join();
-    EXPECT_EQ(checked, kTasks);
     EXPECT_EQ(mostLoading, 1);
+    EXPECT_TRUE(stalled.empty()) << ::testing::PrintToString(stalled);
 }
 
 TEST(MonitorLoop, ARowThatCameWhileTheProgramWasStoppedIsReportedAtTheNextRunsFirstCycleOnce)
