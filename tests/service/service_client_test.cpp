@@ -5,6 +5,7 @@
 #include "service/http_client.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/service_helpers.h"
 #include "support/test_http_server.h"
 
 #include <gtest/gtest.h>
@@ -21,14 +22,6 @@ using namespace vexory::test;
 namespace {
 
 const std::string kNick = "\xD5\xC5\xC8\xFD"; // 张三 in GBK
-
-TAccountRecord account(const std::string& nick, const std::string& password)
-{
-    TAccountRecord a;
-    a.Nickname = nick;
-    a.PasswordDigest = Sha1Hex(password);
-    return a;
-}
 
 // A webhook endpoint that records what it gets and answers with a chosen status.
 class Webhook
@@ -66,7 +59,7 @@ protected:
     }
     int login(TAccountRecord& a, int32_t& version, bool automatic = false)
     {
-        return Login(a, m_server.host(), automatic, version);
+        return loginAnswer(a, m_server.host(), automatic, version);
     }
 
     ServerProcess m_server{VEXORY_SERVER_PATH};

@@ -33,18 +33,25 @@ inline TAccountRecord account(const std::string& nick, const std::string& passwo
 // 3 s, and a sanitized server among other tests can take longer to check a
 // password: a login that ran out of time is made again, for up to half a minute
 // (a refusal, which also reads as no answer, is not).
-inline int loginAnswer(TAccountRecord& a, const std::string& host)
+inline int loginAnswer(TAccountRecord& a, const std::string& host, bool automatic, int32_t& version)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const int32_t asked = version;
     for (;;) {
         const auto start = std::chrono::steady_clock::now();
-        int32_t version = 6;
-        const int answer = Login(a, host, false, version);
+        version = asked;
+        const int answer = Login(a, host, automatic, version);
         const bool outOfTime =
             std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kServiceTimeoutMs - 100);
         if (answer != LoginNoAnswer || !outOfTime || std::chrono::steady_clock::now() > end)
             return answer;
     }
+}
+
+inline int loginAnswer(TAccountRecord& a, const std::string& host)
+{
+    int32_t version = 6;
+    return loginAnswer(a, host, false, version);
 }
 
 inline bool loggedIn(TAccountRecord& a, const std::string& host)
