@@ -588,10 +588,11 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
     constexpr int kTasks = 3;
     std::array<std::atomic<int>, kTasks> reads{};
     vexory::test::TestHttpServer site;
-    site.routes().Get(R"(/p(\d))", [&](const httplib::Request& req, httplib::Response& res) {
-        ++reads[static_cast<size_t>(std::stoi(req.matches[1]))];
-        res.set_content(page, "text/html");
-    });
+    for (int i = 0; i < kTasks; ++i)
+        site.routes().Get("/p" + std::to_string(i), [&, i](const httplib::Request&, httplib::Response& res) {
+            ++reads[static_cast<size_t>(i)];
+            res.set_content(page, "text/html");
+        });
     site.start();
     TAccountRecord account;
     for (int i = 0; i < kTasks; ++i)
