@@ -31,6 +31,7 @@
 #include <mutex>
 
 using namespace vexory;
+using vexory::test::OfflineValues;
 using vexory::test::TempDir;
 using vexory::test::TestHttpServer;
 
@@ -200,20 +201,11 @@ struct OfflineWindow
     TProcessValues values;
     TForm1 form;
     OfflineWindow(TAccountRecord& account, const TempDir& home)
-        : values(offline()),
+        : values(OfflineValues()),
           form(account, values, {home.path() + "/vexory.vxt", home.path() + "/dravik.ini", home.path() + "/x.log"})
     {
         form.show();
         form.EnterTaskList();
-    }
-    static TProcessValues offline()
-    {
-        TProcessValues v;
-        v.SettingsRead = true;
-        v.AutoLogin = false;
-        v.StoreLoaded = true;
-        v.Server = "127.0.0.1:1";
-        return v;
     }
 };
 

@@ -72,17 +72,6 @@ QStringList itemTexts(QListWidget* list)
     return out;
 }
 
-// Process values of a test: no command line, no automatic login, no service.
-TProcessValues testValues(bool storeLoaded = false)
-{
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = storeLoaded;
-    values.Server = "127.0.0.1:1";
-    return values;
-}
-
 AppPaths pathsIn(const std::string& folder)
 {
     return {folder + "/vexory.vxt", folder + "/dravik.ini", folder + "/dravik.log"};
@@ -507,7 +496,7 @@ void ShellTest::startWithoutAStore()
     // A store that cannot be read is kept aside, and the box says where.
     WriteBytes(home.file("vexory.vxt"), "not a store");
     TAccountRecord account;
-    TProcessValues values = testValues();
+    TProcessValues values = OfflineValues(false);
     const AppPaths paths = pathsIn(home.path());
     TForm1 form(account, values, paths);
     QVERIFY2(g_boxes.shown.size() == 1, qPrintable(g_boxes.shown.join(QStringLiteral(" | "))));
@@ -548,7 +537,7 @@ void ShellTest::everyChangeIsStoredAtOnce()
     TempDir home;
     QVERIFY(storeThreeTasks(home));
     TAccountRecord loaded;
-    TProcessValues values = testValues();
+    TProcessValues values = OfflineValues(false);
     const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
     form.show();
@@ -583,7 +572,7 @@ void ShellTest::optionsClosedWithoutOkChangeNothing()
     account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
     QVERIFY(WriteStore(account, home.file("vexory.vxt")));
     TAccountRecord loaded;
-    TProcessValues values = testValues();
+    TProcessValues values = OfflineValues(false);
     const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
     form.show();
@@ -622,7 +611,7 @@ void ShellTest::terminateWithTheEditorOpenAsksNothing()
     QVERIFY(WriteStore(account, home.file("vexory.vxt")));
     WriteBytes(home.file("dravik.ini"), "[options]\r\ndebugging=1\r\n");
     TAccountRecord loaded;
-    TProcessValues values = testValues();
+    TProcessValues values = OfflineValues(false);
     values.Debugging = true;
     const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
@@ -652,7 +641,7 @@ void ShellTest::closeWhileRunnersAreLaunched()
     OneRowSite site;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     for (const char* name : {"一", "二", "三"}) {
         account.Tasks.push_back(task(Utf8ToGbk(name), site.url()));
         account.Tasks.back().Checked = 1;
@@ -707,7 +696,7 @@ void ShellTest::windowsStayOnScreen()
     OneRowSite site;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     account.Tasks.push_back(task(Utf8ToGbk("一"), site.url()));
     account.Tasks.back().Checked = 1;
     const AppPaths paths = pathsIn(home.path());
@@ -735,7 +724,7 @@ void ShellTest::stopEndsTheRunAndShowsTheList()
     std::atomic<int>& requests = site.requests;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     account.Tasks.push_back(task(Utf8ToGbk("一"), site.url()));
     account.Tasks.back().Checked = 1;
     account.Tasks.back().RefreshInterval = 2000;
@@ -776,7 +765,7 @@ void ShellTest::aSecondRunRefreshesAndEndsByItself()
     OneRowSite site;
     TempDir home;
     TAccountRecord account;
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     account.Tasks.push_back(task(Utf8ToGbk("一"), site.url()));
     account.Tasks.back().Checked = 1;
     account.Tasks.back().RefreshInterval = 2000;
@@ -820,7 +809,7 @@ void ShellTest::aChainRestartAndACycleEndInOneSecondAreBothKept()
 {
     // A linked task asks for its target's start and, within the same second, the
     // target's cycle ends: the start is not lost to the second request.
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     OneRowSite plain;
     TempDir other;
     TAccountRecord two;
@@ -864,7 +853,7 @@ void ShellTest::twoChainPairsKeepGoingForManyCycles()
     site.start();
     TempDir home;
     TAccountRecord account;
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     for (int list = 0; list < 2; ++list) {
         const std::string detail = "detail" + std::to_string(list);
         account.Tasks.push_back(task("list" + std::to_string(list), site.url("/list" + std::to_string(list))));
@@ -908,7 +897,7 @@ void ShellTest::withoutTheMultiTaskRightTheTasksLeftAreNamed()
         account.Tasks.push_back(task(Utf8ToGbk(name), site.url()));
         account.Tasks.back().Checked = 1;
     }
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     TForm1 form(account, values, pathsIn(home.path()));
     form.show();
     form.EnterTaskList();
@@ -926,7 +915,7 @@ void ShellTest::aFailedStoreWriteIsShownInChinese()
     WriteBytes(home.file("taken"), "a file, not a folder");
     TAccountRecord account;
     account.Tasks.push_back(task(Utf8ToGbk("甲"), "http://a/"));
-    TProcessValues values = testValues(true);
+    TProcessValues values = OfflineValues(true);
     const std::string folder = home.file("taken");
     const AppPaths paths = pathsIn(folder);
     {
@@ -953,10 +942,7 @@ void ShellTest::mainWindowRunView()
     site.start();
     TempDir home;
     TAccountRecord account;
-    TProcessValues values;
-    values.SettingsRead = true; // no command line of the test's own
-    values.AutoLogin = false;
-    values.Server = "127.0.0.1:1";
+    TProcessValues values = OfflineValues(false);
     account.Tasks.push_back(task("列表一", site.url("/list")));
     account.Tasks.push_back(task("列表二", site.url("/list")));
     for (auto& t : account.Tasks) {
@@ -1002,7 +988,7 @@ void ShellTest::aTaskDraggedInTheListMovesOrStays()
     TempDir home;
     QVERIFY(storeThreeTasks(home));
     TAccountRecord loaded;
-    TProcessValues values = testValues();
+    TProcessValues values = OfflineValues(false);
     const AppPaths paths = pathsIn(home.path());
     TForm1 form(loaded, values, paths);
     form.show();
@@ -1043,7 +1029,7 @@ void ShellTest::theOptionsPanelGoesWithTheWindow()
     // Never opened, the options panel still goes with the main window.
     TempDir home;
     TAccountRecord loaded;
-    TProcessValues values = testValues();
+    TProcessValues values = OfflineValues(false);
     auto* form = new TForm1(loaded, values, pathsIn(home.path()));
     QPointer<QWidget> options = form->OptionsPanel();
     QVERIFY(options);

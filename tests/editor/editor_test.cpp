@@ -706,11 +706,7 @@ void EditorTest::taskMadeInTheEditorRuns()
 
     TempDir home;
     TAccountRecord account;
-    TProcessValues values;
-    values.SettingsRead = true;
-    values.AutoLogin = false;
-    values.StoreLoaded = true;
-    values.Server = "127.0.0.1:1";
+    TProcessValues values = OfflineValues();
     const AppPaths paths{home.file("vexory.vxt"), home.file("dravik.ini"), home.file("dravik.log")};
     TForm1 form(account, values, paths);
     form.show();

@@ -1,7 +1,7 @@
 #pragma once
 
 // Tasks as the tests make them: a name, a page, a grab formula and the rhythm;
-// each test sets what else it needs.
+// each test sets what else it needs. And the process values of a program offline.
 
 #include "model/task_record.h"
 
@@ -30,6 +30,17 @@ inline TTaskRecord RunnerTask(const std::string& name, const std::string& url, c
     t.Requester = -1;
     t.CycleDone = 1;
     return t;
+}
+
+// Process values of a test: no command line, no automatic login, no service.
+inline TProcessValues OfflineValues(bool storeLoaded = true)
+{
+    TProcessValues values;
+    values.SettingsRead = true;
+    values.AutoLogin = false;
+    values.StoreLoaded = storeLoaded;
+    values.Server = "127.0.0.1:1";
+    return values;
 }
 
 } // namespace vexory::test
