@@ -134,8 +134,9 @@ public:
     static constexpr uint32_t kRecheckSpreadMs = kRecheckMs / 2;
     // Regular checks begin one at a time across the run, at most one in this
     // time: each loads its page in the browser, and hundreds of tasks due at once
-    // would have as many renderers alive. 200 tasks checked every 5 to 7.5 minutes
-    // need one about every 1.9 s, which leaves one page or two in flight.
+    // would have as many renderers alive. A check's page also holds the run's one
+    // turn for those until its cycle read it (see monitor_core.cpp), so one check
+    // page is alive at a time and a check begins at most every gap.
     static constexpr uint32_t kCheckGapMs = 2000;
     // Browser reads in a row compared before a page that reads otherwise waits for
     // the next recheck: a page can change between the browser's read and the direct one.

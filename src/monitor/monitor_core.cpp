@@ -14,6 +14,7 @@
 #include "service/service_client.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -239,8 +240,14 @@ void MonitorCore::afterRead(const std::string& text, bool direct, int outcome)
     reportLimitHit();
     if (doubtful && m_events.message)
         m_events.message(std::string(texts::kDirectDoubtful));
-    if (changed && m_events.readingMode)
+    // A regular check is shown once it has its turn (it may be put off).
+    if (changed && m_events.readingMode && !regularCheckDue())
         m_events.readingMode(m_reading.ReadsDirectly());
+}
+
+bool MonitorCore::regularCheckDue()
+{
+    return m_reading.RegularCheck() && m_reading.Reader().Loads();
 }
 
 void MonitorCore::validateChain()
@@ -632,6 +639,9 @@ void MonitorCore::giveSlot(int& taken)
 // A cycle takes a few megabytes for a large page (its text, the parse, the cut) and
 // frees them; the heap of the thread would keep the freed pages, and with many
 // tasks the threads' heaps together would keep a large page's worth each.
+// A trim walks every heap of the process, so one at most every kTrimGapMs serves
+// the whole run: hundreds of tasks trimming after each read spent more on the
+// trims, and on faulting the pages in again, than the pages were worth.
 //
 // Under a sanitizer the sanitizer's allocator keeps the heap, and glibc's own is
 // never set up: a trim there from several threads at once reads an arena that is
@@ -646,6 +656,11 @@ void MonitorCore::giveSlot(int& taken)
 void MonitorCore::giveBackFreeMemory()
 {
 #if defined(__GLIBC__) && !defined(VEXORY_SANITIZED)
+    static std::atomic<uint32_t> lastTrim{TickCount() - kTrimGapMs};
+    const uint32_t now = TickCount();
+    uint32_t last = lastTrim.load(std::memory_order_relaxed);
+    if (now - last < kTrimGapMs || !lastTrim.compare_exchange_strong(last, now, std::memory_order_relaxed))
+        return;
     malloc_trim(0);
 #endif
 }
@@ -742,13 +757,12 @@ restart:
         // turn for those (checks come a few seconds apart, and a page slower to
         // load would have the next one's renderer beside its own); without it the
         // task reads directly on and tries again at its next turn.
-        if (m_reading.RegularCheck() && m_reading.Reader().Loads()) {
+        if (regularCheckDue()) {
             checking = tryTakeSlot(g_checksLoading, 1);
-            if (!checking) {
+            if (!checking)
                 m_reading.PostponeCheck();
-                if (m_events.readingMode)
-                    m_events.readingMode(true);
-            }
+            else if (m_events.readingMode)
+                m_events.readingMode(false);
         }
         if (m_pageLetGo && m_reading.Reader().Loads()) {
             if (!takeSlot(g_pagesLoading, PagesLoadingAtOnce()))

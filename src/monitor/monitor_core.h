@@ -129,6 +129,7 @@ public:
 
 private:
     void reportLimitHit();
+    static constexpr uint32_t kTrimGapMs = 1000;
     static void giveBackFreeMemory();
     TTaskRecord& task() { return m_account.Tasks[static_cast<size_t>(m_taskIndex)]; }
     bool sleepMs(int ms);
@@ -163,6 +164,8 @@ private:
     static bool tryTakeSlot(int& taken, int most);
     static void giveSlot(int& taken);
     void afterRead(const std::string& text, bool direct, int outcome);
+    // A regular check's page is to be shown in the browser at this refresh.
+    bool regularCheckDue();
     ReadShape shapeOfCut() const;
     void leavingWait();
     std::string clean(const std::string& value) const;

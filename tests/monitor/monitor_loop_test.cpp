@@ -607,7 +607,8 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
     };
     std::array<Check, kTasks> checks{};
     int loading = 0, mostLoading = 0, checked = 0;
-    std::vector<std::string> stalled; // tasks not read while another's check page loaded
+    std::vector<std::string> stalled;      // tasks not read while another's check page loaded
+    std::array<std::string, kTasks> modes; // the reading each runner was told: b(rowser), d(irect)
     std::atomic<bool> done{false};
     for (int i = 0; i < kTasks; ++i) {
         FakeRunner& r = runners[static_cast<size_t>(i)];
@@ -626,6 +627,10 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
             ++r.refreshes;
             r.browser.readyState = 1;
             r.browser.busy = true;
+        };
+        events.readingMode = [&, i](bool direct) {
+            std::lock_guard lock(loadMutex);
+            modes[static_cast<size_t>(i)] += direct ? 'd' : 'b';
         };
         r.core = std::make_unique<MonitorCore>(account, &r.browser, "127.0.0.1:1", std::move(events));
         r.core->SetTask(i);
@@ -671,6 +676,9 @@ TEST(MonitorLoop, PagesShownForRegularChecksAreLoadedOneAtATime)
     window.join();
     EXPECT_EQ(mostLoading, 1);
     EXPECT_TRUE(stalled.empty()) << ::testing::PrintToString(stalled);
+    // A check put off is not shown on the runner: one page shown, then direct again.
+    for (const std::string& m : modes)
+        EXPECT_TRUE(m == "b" || m == "bd") << m;
 }
 
 TEST(MonitorLoop, ARowThatCameWhileTheProgramWasStoppedIsReportedAtTheNextRunsFirstCycleOnce)
