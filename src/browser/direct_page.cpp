@@ -14,6 +14,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace vexory {
@@ -210,6 +211,46 @@ bool serializeChildren(std::string& out, const GumboNode* container, const Rewri
     return true;
 }
 
+constexpr size_t kArenaChunk = 64 * 1024;
+constexpr size_t kArenaAlign = alignof(std::max_align_t);
+using ArenaChunk = std::unique_ptr<std::max_align_t[]>;
+
+// Chunks of parses done, kept for the next parse in any thread. A chunk given back
+// to the heap is given back to the system at the heap's next trim, and the next
+// parse faults it in again page by page: in a run of hundreds of tasks read
+// directly that cost more than the parse's own allocations. Kept up to a few
+// parses' worth, the few parses under way at once on a desktop's cores.
+class ChunkPool
+{
+public:
+    static constexpr size_t kKept = 160; // 10 MB
+
+    static ArenaChunk Take()
+    {
+        {
+            std::lock_guard lock(s_mutex);
+            if (!s_kept.empty()) {
+                ArenaChunk chunk = std::move(s_kept.back());
+                s_kept.pop_back();
+                return chunk;
+            }
+        }
+        return ArenaChunk(new std::max_align_t[kArenaChunk / kArenaAlign]);
+    }
+    static void Give(std::vector<ArenaChunk>& chunks)
+    {
+        std::lock_guard lock(s_mutex);
+        while (!chunks.empty() && s_kept.size() < kKept) {
+            s_kept.push_back(std::move(chunks.back()));
+            chunks.pop_back();
+        }
+    }
+
+private:
+    static inline std::mutex s_mutex;
+    static inline std::vector<ArenaChunk> s_kept;
+};
+
 // The parse's memory: tens of thousands of small blocks for a listing, all freed
 // together. Taken from a few large chunks and given back at once, instead of
 // through the heap one by one (which leaves a page's worth of scattered free
@@ -230,6 +271,9 @@ public:
     {
         m_deadline = threadCpuNs() + budgetCpuMs * 1000000LL;
     }
+    ~ParseArena() { ChunkPool::Give(m_chunks); }
+    ParseArena(const ParseArena&) = delete;
+    ParseArena& operator=(const ParseArena&) = delete;
 
     static void* Allocate(void* self, size_t size)
     {
@@ -243,8 +287,8 @@ public:
     std::jmp_buf m_escape;
 
 private:
-    static constexpr size_t kChunk = 64 * 1024; // under the heap's mmap threshold: reused, not mapped anew
-    static constexpr size_t kAlign = alignof(std::max_align_t);
+    static constexpr size_t kChunk = kArenaChunk; // under the heap's mmap threshold: reused, not mapped anew
+    static constexpr size_t kAlign = kArenaAlign;
     static constexpr unsigned kClockEvery = 256; // blocks between looks at the clock
 
     static long long threadCpuNs()
@@ -266,9 +310,9 @@ private:
     {
         size = (size + kAlign - 1) & ~(kAlign - 1);
         if (size > kChunk / 4) // a large block gets a chunk of its own
-            return m_chunks.emplace_back(new std::max_align_t[size / kAlign]).get();
+            return m_large.emplace_back(new std::max_align_t[size / kAlign]).get();
         if (m_left < size) {
-            m_next = reinterpret_cast<char*>(m_chunks.emplace_back(new std::max_align_t[kChunk / kAlign]).get());
+            m_next = reinterpret_cast<char*>(m_chunks.emplace_back(ChunkPool::Take()).get());
             m_left = kChunk;
         }
         void* block = m_next;
@@ -277,7 +321,8 @@ private:
         return block;
     }
 
-    std::vector<std::unique_ptr<std::max_align_t[]>> m_chunks;
+    std::vector<ArenaChunk> m_chunks; // of kChunk bytes each
+    std::vector<ArenaChunk> m_large;
     char* m_next = nullptr;
     size_t m_left = 0;
     size_t m_budgetBytes;
@@ -289,10 +334,7 @@ private:
 // A page parsed within its budget; `output` is null when the parse went past it.
 struct Parsed
 {
-    explicit Parsed(std::string_view html) : text(html), arena(budgetBytes(html), kDirectParseCpuMs)
-    {
-        parse();
-    }
+    explicit Parsed(std::string_view html) : text(html), arena(budgetBytes(html), kDirectParseCpuMs) { parse(); }
     Parsed(const Parsed&) = delete;
     Parsed& operator=(const Parsed&) = delete;
 

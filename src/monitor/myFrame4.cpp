@@ -20,6 +20,8 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
+#include <utility>
+
 namespace vexory {
 
 namespace {
@@ -232,7 +234,7 @@ void TFrame4::SetRunning(bool running)
     if (!running || !m_thread || m_steps->Running() || !task())
         return;
     m_status[0]->setText(texts::kRefreshing);
-    m_status[1]->setText(texts::kZeroTime);
+    setTimeText(texts::kZeroTime);
     task()->RunState = RunBusy;
     m_thread->start();
     m_steps->SetRunning(true);
@@ -330,7 +332,7 @@ void TFrame4::HideStartButton()
 void TFrame4::Start()
 {
     m_status[0]->setText(texts::kRefreshing);
-    m_status[1]->setText(texts::kZeroTime);
+    setTimeText(texts::kZeroTime);
     enableTimer();
 }
 
@@ -385,12 +387,36 @@ void TFrame4::onReadingMode(bool direct)
 
 void TFrame4::onCountdown(int remainingMs)
 {
-    if (remainingMs <= 0)
+    // A panel out of sight (another tab, the window in the tray) shows its
+    // countdown when it is shown: hundreds of hidden panels laid out anew every
+    // second for their labels kept the window's thread busy for nobody.
+    m_countdownMs = remainingMs;
+    m_countdownDue = !isVisible();
+    if (!m_countdownDue)
+        showCountdown();
+    emit StatusChanged(this);
+}
+
+void TFrame4::showCountdown()
+{
+    if (m_countdownMs <= 0)
         m_status[1]->setText(texts::kZeroTime);
     else
-        m_status[1]->setText(QString::fromStdString(FormatElapsed(CountdownSeconds(remainingMs), 2)));
+        m_status[1]->setText(QString::fromStdString(FormatElapsed(CountdownSeconds(m_countdownMs), 2)));
     m_status[2]->setText(QStringLiteral("[ %1 ]").arg(m_refreshCount));
-    emit StatusChanged(this);
+}
+
+void TFrame4::setTimeText(const QString& text)
+{
+    m_countdownDue = false;
+    m_status[1]->setText(text);
+}
+
+void TFrame4::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (std::exchange(m_countdownDue, false))
+        showCountdown();
 }
 
 void TFrame4::onSourceRequest()
@@ -512,7 +538,7 @@ void TFrame4::onResult(Delivery delivery, const QByteArray& gbk)
 void TFrame4::ShowLaunchProgress(int percent)
 {
     // A mark, then eight cells.
-    m_status[1]->setText(FromGbk(std::string(texts::kBlockFull) + ProgressBlocks(percent)));
+    setTimeText(FromGbk(std::string(texts::kBlockFull) + ProgressBlocks(percent)));
 }
 
 void TFrame4::Stop()

@@ -102,6 +102,9 @@ public:
     // Log lines at once, as LogLine line by line, in one change of the memo.
     void LogLines(const QStringList& texts);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 signals:
     void StatusChanged(TFrame4* panel);
     // The task's page is now read directly (true), or by the browser again.
@@ -133,6 +136,8 @@ private:
     void playSuccess();
     void connectThread();
     void onCountdown(int remainingMs);
+    void showCountdown();
+    void setTimeText(const QString& text); // the time label, other than the countdown
     void onSourceRequest();
     void onResult(Delivery delivery, const QByteArray& gbk);
     void onFinished();
@@ -158,6 +163,8 @@ private:
 
     int m_taskIndex = -1;
     int m_refreshCount = 1;
+    int m_countdownMs = 0;
+    bool m_countdownDue = false; // the countdown came while the panel was out of sight
     int m_warningCount = 0;
     bool m_inStep = false;      // a step is under way (it may be waiting)
     bool m_stepPending = false; // the timer fired during that step

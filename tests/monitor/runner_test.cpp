@@ -624,6 +624,7 @@ void RunnerTest::countdownTexts()
     account.Tasks.push_back(listTask(m_site.url("/list")));
     TFrame4 panel(account, "127.0.0.1:1");
     panel.SetTask(0);
+    panel.show();
     QSignalSpy changed(&panel, &TFrame4::StatusChanged);
     const std::pair<int, const char*> cases[] = {
         {150000, "[ 02:30 ]"}, {61499, "[ 01:01 ]"}, {1500, "[ 00:02 ]"}, {2500, "[ 00:02 ]"},
@@ -635,6 +636,14 @@ void RunnerTest::countdownTexts()
         QCOMPARE(panel.StatusPanel(2)->text(), QStringLiteral("[ 1 ]"));
     }
     QCOMPARE(changed.count(), 8);
+    // Out of sight the labels wait; shown, they show the last countdown.
+    panel.hide();
+    emit panel.MonitorThread()->Countdown(150000);
+    emit panel.MonitorThread()->Countdown(61499);
+    QCOMPARE(panel.StatusPanel(1)->text(), QStringLiteral("[ 00:00 ]"));
+    QCOMPARE(changed.count(), 10);
+    panel.show();
+    QCOMPARE(panel.StatusPanel(1)->text(), QStringLiteral("[ 01:01 ]"));
 }
 
 void RunnerTest::theLogUsesTheWindow()
@@ -758,6 +767,7 @@ void RunnerTest::countdownWakesThePanelOnlyForWhatItShows()
     account.Tasks[0].RefreshInterval = 4000;
     TFrame4 panel(account, "127.0.0.1:1");
     panel.SetTask(0);
+    panel.show();
     panel.PrepareStart();
     QSignalSpy ticks(panel.MonitorThread(), &TMonitorThread::Countdown);
     QStringList shown;
