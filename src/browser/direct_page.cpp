@@ -218,12 +218,13 @@ using ArenaChunk = std::unique_ptr<std::max_align_t[]>;
 // Chunks of parses done, kept for the next parse in any thread. A chunk given back
 // to the heap is given back to the system at the heap's next trim, and the next
 // parse faults it in again page by page: in a run of hundreds of tasks read
-// directly that cost more than the parse's own allocations. Kept up to a few
-// parses' worth, the few parses under way at once on a desktop's cores.
+// directly that cost more than the parse's own allocations. Kept up to two
+// parses of a large listing (1700 rows, 100 KB: 36 chunks), as many as a
+// desktop's cores have under way at once.
 class ChunkPool
 {
 public:
-    static constexpr size_t kKept = 160; // 10 MB
+    static constexpr size_t kKept = 64; // 4 MB
 
     static ArenaChunk Take()
     {

@@ -33,7 +33,7 @@ std::string PathFor(const std::string& storePath, const TTaskRecord& task)
     return Folder(storePath) + "/" + keyOf(task);
 }
 
-bool Read(const std::string& path, std::unordered_set<uint64_t>& keys)
+bool Read(const std::string& path, SeenKeys& keys)
 {
     keys.clear();
     std::ifstream in(path, std::ios::binary);
@@ -50,7 +50,7 @@ bool Read(const std::string& path, std::unordered_set<uint64_t>& keys)
     return true;
 }
 
-bool Write(const std::string& path, const std::unordered_set<uint64_t>& keys)
+bool Write(const std::string& path, const SeenKeys& keys)
 {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);

@@ -8,11 +8,11 @@
 // way it tells records apart: another formula starts from a silent first screen
 // again.
 
+#include "model/seen_keys.h"
 #include "model/task_record.h"
 
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace vexory {
@@ -26,9 +26,9 @@ inline constexpr size_t kMostKeys = 1 << 20;
 std::string Folder(const std::string& storePath);
 std::string PathFor(const std::string& storePath, const TTaskRecord& task);
 // The keys in the file: false (and none) when it is missing or not whole.
-bool Read(const std::string& path, std::unordered_set<uint64_t>& keys);
+bool Read(const std::string& path, SeenKeys& keys);
 // Replaces the file whole (the folder is made when missing); false when it could not.
-bool Write(const std::string& path, const std::unordered_set<uint64_t>& keys);
+bool Write(const std::string& path, const SeenKeys& keys);
 // Removes the files of tasks that are no longer in `tasks` (or changed formula).
 void Prune(const std::string& storePath, const std::vector<TTaskRecord>& tasks);
 

@@ -380,8 +380,8 @@ void MonitorCore::classifyRow(int row, const PreparedPage& prepared, Cycle& cycl
     bool isNew;
     if (t.CompareLastScreen) {
         cycle.fresh.push_back(key);
-        isNew = marked || !m_seen.count(key);
-    } else if (!m_seen.count(key)) {
+        isNew = marked || !m_seen.contains(key);
+    } else if (!m_seen.contains(key)) {
         cycle.fresh.push_back(key);
         isNew = true;
     } else {

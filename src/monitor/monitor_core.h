@@ -15,6 +15,7 @@
 #include "formula/grab_formula.h"
 #include "formula/page_prep.h"
 #include "formula/verify_formula.h"
+#include "model/seen_keys.h"
 #include "model/task_record.h"
 
 #include <atomic>
@@ -22,7 +23,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace vexory {
@@ -181,7 +181,7 @@ private:
     std::string m_chainTask, m_chainField;
     // The keys of the records seen: 64 bits of each record's SHA-1 (a task may see
     // thousands of records a cycle; the whole digest would take three times the room).
-    std::unordered_set<uint64_t> m_seen;
+    SeenKeys m_seen;
     std::string m_screenPath;     // where the seen keys are kept between runs ("": not kept)
     uint64_t m_keptSignature = 0; // of the keys last kept
     ReadingPolicy m_reading;

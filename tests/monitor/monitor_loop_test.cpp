@@ -721,7 +721,7 @@ TEST(MonitorLoop, ARowThatCameWhileTheProgramWasStoppedIsReportedAtTheNextRunsFi
     // A file cut short reads as none.
     const std::string path = KeptScreen::PathFor(store, account.Tasks[0]);
     std::filesystem::resize_file(path, std::filesystem::file_size(path) - 3);
-    std::unordered_set<uint64_t> keys;
+    SeenKeys keys;
     EXPECT_FALSE(KeptScreen::Read(path, keys));
     EXPECT_TRUE(keys.empty());
 }
