@@ -221,10 +221,24 @@ using ArenaChunk = std::unique_ptr<std::max_align_t[]>;
 // directly that cost more than the parse's own allocations. Kept up to two
 // parses of a large listing (1700 rows, 100 KB: 36 chunks), as many as a
 // desktop's cores have under way at once.
+//
+// Under AddressSanitizer nothing is kept: a chunk freed after each parse lets it
+// see a read of a parse that is gone.
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXORY_KEEP_NO_CHUNKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXORY_KEEP_NO_CHUNKS 1
+#endif
+#endif
 class ChunkPool
 {
 public:
+#ifdef VEXORY_KEEP_NO_CHUNKS
+    static constexpr size_t kKept = 0;
+#else
     static constexpr size_t kKept = 64; // 4 MB
+#endif
 
     static ArenaChunk Take()
     {

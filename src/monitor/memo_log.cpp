@@ -5,7 +5,7 @@
 #include <QScrollBar>
 #include <QSyntaxHighlighter>
 #include <QTextCursor>
-#include <QTextDocumentFragment>
+#include <QTextDocument>
 
 #include <algorithm>
 
@@ -66,7 +66,6 @@ MemoLog::MemoLog(QPlainTextEdit* view) : QObject(view), m_view(view)
     new TimeStamps(m_view->document());
     // A log is never undone: with a history, every line ever written (and every
     // block of lines dropped) would stay in memory for as long as the run lasts.
-    m_doc.setUndoRedoEnabled(false);
     m_view->document()->setUndoRedoEnabled(false);
     m_view->installEventFilter(this);
 }
@@ -76,22 +75,53 @@ bool MemoLog::mirrored() const
     return !m_stale && m_view->isVisible();
 }
 
+void MemoLog::addLines(QStringView text)
+{
+    // Appended to an empty log, an empty text leaves it empty.
+    if (text.isEmpty() && m_starts.empty())
+        return;
+    qsizetype from = 0;
+    for (qsizetype i = 0;; ++i) {
+        const bool end = i == text.size();
+        const QChar c = end ? QChar() : text[i];
+        if (!end && c != QLatin1Char('\n') && c != QLatin1Char('\r') && c != QChar::ParagraphSeparator)
+            continue;
+        m_starts.push_back(m_text.size());
+        m_text += text.mid(from, i - from);
+        m_text += QLatin1Char('\n');
+        if (end)
+            break;
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+            ++i;
+        from = i + 1;
+    }
+    if (m_starts.size() == 1 && m_text.size() == 1)
+        dropLines(1);
+}
+
+void MemoLog::dropLines(int count)
+{
+    if (count >= held()) {
+        m_text.clear();
+        m_starts.clear();
+        return;
+    }
+    const qsizetype gone = m_starts[static_cast<size_t>(count)];
+    m_text.remove(0, gone);
+    m_starts.erase(m_starts.begin(), m_starts.begin() + count);
+    for (qsizetype& start : m_starts)
+        start -= gone;
+    if (m_starts.size() == 1 && m_text.size() == 1)
+        dropLines(1);
+}
+
 void MemoLog::Append(const QString& text)
 {
-    QTextCursor cursor(&m_doc);
-    cursor.movePosition(QTextCursor::End);
-    if (!m_doc.isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(text);
+    addLines(text);
     if (mirrored())
         m_view->appendPlainText(text);
     else
         m_stale = true;
-}
-
-int MemoLog::held() const
-{
-    return m_doc.isEmpty() ? 0 : m_doc.blockCount();
 }
 
 // What the appends one by one would drop: first lines of the log, then perhaps
@@ -132,28 +162,22 @@ void MemoLog::AppendCapped(const QStringList& texts, int limit, int drop)
     for (int k = 0; k < skip; ++k)
         from = joined.indexOf(QLatin1Char('\n'), from) + 1;
     joined.remove(0, from);
-    auto apply = [&](QTextDocument* doc, auto&& append) {
-        if (cut > 0 && cut == held) {
-            doc->clear(); // a selection cannot take the last line: the whole log goes
-        } else if (cut > 0) {
-            QTextCursor cursor(doc);
-            cursor.movePosition(QTextCursor::Start);
-            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, cut);
-            cursor.removeSelectedText();
-        }
-        append();
-    };
-    apply(&m_doc, [&] {
-        QTextCursor cursor(&m_doc);
-        cursor.movePosition(QTextCursor::End);
-        if (!m_doc.isEmpty())
-            cursor.insertBlock();
-        cursor.insertText(joined);
-    });
-    if (mirrored())
-        apply(m_view->document(), [&] { m_view->appendPlainText(joined); });
-    else
+    dropLines(cut);
+    addLines(joined);
+    if (!mirrored()) {
         m_stale = true;
+        return;
+    }
+    QTextDocument* doc = m_view->document();
+    if (cut > 0 && cut == held) {
+        doc->clear(); // a selection cannot take the last line: the whole log goes
+    } else if (cut > 0) {
+        QTextCursor cursor(doc);
+        cursor.movePosition(QTextCursor::Start);
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, cut);
+        cursor.removeSelectedText();
+    }
+    m_view->appendPlainText(joined);
 }
 
 void MemoLog::Sync()
@@ -163,7 +187,8 @@ void MemoLog::Sync()
     m_stale = false;
     QTextDocument* shown = m_view->document();
     shown->clear();
-    QTextCursor(shown).insertFragment(QTextDocumentFragment(&m_doc));
+    if (!m_text.isEmpty())
+        QTextCursor(shown).insertText(m_text.first(m_text.size() - 1));
     // The newest lines in sight, as when the memo follows the log.
     m_view->moveCursor(QTextCursor::End);
     m_view->verticalScrollBar()->setValue(m_view->verticalScrollBar()->maximum());

@@ -756,6 +756,19 @@ void RunnerTest::memoKeepsTheNewestLinesWithoutHistory()
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
     QCOMPARE(shownLines(), expected);
+
+    // A result's lines, apart by CR LF, make the same lines on screen as out of sight.
+    auto result = [&] {
+        emit panel.MonitorThread()->Result(Delivery::Sent, QByteArray("a=1\r\n\r\nb=2\rc=3"));
+        const QStringList lines = panel.Memo1()->toPlainText().split(QLatin1Char('\n'));
+        return std::pair(lines.size(), lines.mid(lines.size() - 7));
+    };
+    const auto [before, onScreen] = result();
+    panel.hide();
+    const auto [after, outOfSight] = result();
+    QCOMPARE(after, before + 7);
+    QCOMPARE(outOfSight, onScreen);
+    QCOMPARE(onScreen.mid(2), (QStringList{"a=1", "", "b=2", "c=3", ""}));
 }
 
 void RunnerTest::countdownWakesThePanelOnlyForWhatItShows()
