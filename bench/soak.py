@@ -227,7 +227,10 @@ def main():
             pids = tree(vexory.pid)
             ticks = {pid: cpu_ticks(pid) for pid in pids}
             now = time.monotonic()
-            used = sum(t - last_ticks.get(pid, 0) for pid, t in ticks.items()) / TICKS
+            # A process that ended since the last line is in its parent's time of
+            # children it waited for, whole: what was counted of it then is not counted again.
+            used = (sum(t - last_ticks.get(pid, 0) for pid, t in ticks.items()) -
+                    sum(t for pid, t in last_ticks.items() if pid not in ticks)) / TICKS
             cpu = 100.0 * used / (now - last_time)
             pss = sum(pss_kb(pid) for pid in pids) / 1024
             with site.lock:

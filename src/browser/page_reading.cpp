@@ -3,6 +3,7 @@
 #include "base/tick_clock.h"
 #include "formula/page_prep.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -134,7 +135,10 @@ ReadingPolicy::ReadingPolicy(Fetch fetch, const std::atomic<bool>* cancel)
 void ReadingPolicy::since(uint32_t now)
 {
     m_since = now;
-    m_recheckMs = kRecheckMs + static_cast<uint32_t>(m_spread() % (kRecheckSpreadMs + 1));
+    // Rounds of comparisons in a row that found another text put the next one
+    // further off: the first after kRecheckMs, then twice and four times that.
+    const int doubled = std::min(std::max(m_fruitless - 1, 0), kRecheckDoublings);
+    m_recheckMs = (kRecheckMs + static_cast<uint32_t>(m_spread() % (kRecheckSpreadMs + 1))) << doubled;
 }
 
 void ReadingPolicy::StartDirect(uint32_t now)
@@ -163,9 +167,12 @@ bool ReadingPolicy::compareDue(uint32_t now)
 std::optional<PageContent> ReadingPolicy::BeforeRefresh(const std::string& url, uint32_t now)
 {
     m_early.reset();
+    m_earlyShown = false;
     if (!compareDue(now))
         return std::nullopt;
-    return m_directReader.ReadShown(url, m_early);
+    std::optional<PageContent> shown = m_directReader.ReadShown(url, m_early);
+    m_earlyShown = shown.has_value();
+    return shown;
 }
 
 bool ReadingPolicy::AfterBrowserRead(const std::string& url, const std::string& browserText, const ReadShape& shape,
@@ -173,9 +180,11 @@ bool ReadingPolicy::AfterBrowserRead(const std::string& url, const std::string& 
 {
     m_browserShape = shape;
     std::optional<std::string> direct = std::exchange(m_early, std::nullopt);
+    // The browser read the very bytes the direct read had: another text is the
+    // page's scripts', and a comparison made again at once would find it again.
+    const bool sameBytes = std::exchange(m_earlyShown, false) && direct;
     if (!compareDue(now))
         return false;
-    since(now); // the next comparison a recheck after the last of these
     m_regularCheck = false;
     if (!direct)
         direct = m_directReader.Read(url);
@@ -185,9 +194,14 @@ bool ReadingPolicy::AfterBrowserRead(const std::string& url, const std::string& 
         m_direct = preparer.Prepare(*direct).text == seen;
     }
     m_compared = m_direct ? 0 : m_compared + 1;
-    m_compareDue = !m_direct && m_compared < kCompareTries;
+    m_compareDue = !m_direct && !sameBytes && m_compared < kCompareTries;
     if (!m_compareDue)
         m_compared = 0;
+    if (m_direct)
+        m_fruitless = 0;
+    else if (!m_compareDue)
+        ++m_fruitless;
+    since(now); // the next comparison a recheck after the last of these
     return m_direct;
 }
 

@@ -11,7 +11,9 @@
 // directly. It goes back to the browser when a direct read fails, when its records
 // look otherwise than the last browser read's (far fewer, values holding markup or
 // empty fields where the browser's had none: a page whose rows a script came to
-// write), and every few minutes, to compare again. A direct read that looks
+// write), and every few minutes, to compare again. A task whose comparisons keep
+// finding another text (its rows written by a script) is compared ever less often,
+// down to one in twenty to thirty minutes. A direct read that looks
 // otherwise is not reported: the browser reads the page at the next refresh, and
 // that is reported.
 //
@@ -141,6 +143,9 @@ public:
     // Browser reads in a row compared before a page that reads otherwise waits for
     // the next recheck: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
+    // A page whose comparisons keep finding another text (its rows a script's) is
+    // compared at most this many times less often: twice, then four times.
+    static constexpr int kRecheckDoublings = 2;
 
     explicit ReadingPolicy(Fetch fetch = {}, const std::atomic<bool>* cancel = nullptr);
     ReadingPolicy(const ReadingPolicy&) = delete;
@@ -198,6 +203,8 @@ private:
     bool m_regularCheck = false;        // that comparison is a regular check
     int m_compared = 0;                 // comparisons in a row that found another text
     std::optional<std::string> m_early; // the direct read made as the browser began
+    bool m_earlyShown = false;          // its bytes are what the browser shows
+    int m_fruitless = 0;                // rounds of comparisons in a row that found another text
     ReadShape m_browserShape;
     uint32_t m_since = 0;              // when the task began to read directly
     uint32_t m_recheckMs = kRecheckMs; // from then to its next check

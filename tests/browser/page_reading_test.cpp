@@ -142,6 +142,36 @@ TEST(DirectReading, APageThatChangesAtEveryRequestIsDecidedOnTheSameBytes)
     EXPECT_FALSE(reading.BeforeRefresh(kUrl, 5000));
 }
 
+TEST(DirectReading, APageWhoseScriptWritesItsRowsIsComparedEverLessOften)
+{
+    // The browser shows the very bytes of the direct read and gets more rows from
+    // them: its script's. Comparing again at the next refresh would find the same;
+    // the next comparison comes at the recheck, and while they all find another
+    // text, at twice and then four times that.
+    int requests = 0;
+    ReadingPolicy reading([&](const PageRequest& r) {
+        ++requests;
+        return FetchedPage{200, "text/html", r.url, rows(1)};
+    });
+    reading.SetAllowed(true);
+    auto round = [&](uint32_t at) {
+        if (!reading.BeforeRefresh(kUrl, at))
+            return false;
+        EXPECT_FALSE(reading.AfterBrowserRead(kUrl, browserText(3), rowsShape(3), at + 3000));
+        return true;
+    };
+    ASSERT_TRUE(round(1000));
+    EXPECT_FALSE(round(13000));
+    EXPECT_EQ(requests, 1);
+    ASSERT_TRUE(round(4000 + recheck));
+    EXPECT_FALSE(round(8000 + 2 * recheck)); // no sooner than twice the shortest recheck
+    ASSERT_TRUE(round(8000 + 3 * recheck));
+    EXPECT_FALSE(round(12000 + 3 * recheck + 2 * recheck));
+    ASSERT_TRUE(round(12000 + 3 * recheck + 4 * recheck));
+    ASSERT_TRUE(round(16000 + 7 * recheck + 4 * recheck)); // four times at most
+    EXPECT_EQ(requests, 5);
+}
+
 TEST(DirectReading, AStoppingTaskDoesNotWaitForAPageThatDoesNotAnswer)
 {
     std::atomic<bool> released{false}, cancel{false};
