@@ -143,8 +143,8 @@ public:
     // Browser reads in a row compared before a page that reads otherwise waits for
     // the next recheck: a page can change between the browser's read and the direct one.
     static constexpr int kCompareTries = 3;
-    // A page whose comparisons keep finding another text (its rows a script's) is
-    // compared at most this many times less often: twice, then four times.
+    // While the comparisons of a page keep finding another text (its rows a
+    // script's), the time to its next one is doubled, at most this many times.
     static constexpr int kRecheckDoublings = 2;
 
     explicit ReadingPolicy(Fetch fetch = {}, const std::atomic<bool>* cancel = nullptr);

@@ -19,6 +19,7 @@
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/server_process.h"
+#include "support/service_helpers.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
@@ -569,7 +570,7 @@ void EditorTest::sharing()
     account.Nickname = Utf8ToGbk("张三");
     account.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;
-    QCOMPARE(Login(account, server.host(), false, version), int(LoginDone));
+    QCOMPARE(loginAnswer(account, server.host(), false, version), int(LoginDone));
     QVERIFY(account.LoggedIn);
     typeInto(p->Edit3, QStringLiteral(" "));
     QTest::mouseClick(p->Button1, Qt::LeftButton);

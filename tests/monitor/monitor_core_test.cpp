@@ -8,6 +8,7 @@
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
 #include "support/server_process.h"
+#include "support/service_helpers.h"
 #include "support/test_http_server.h"
 
 #include <gtest/gtest.h>
@@ -224,7 +225,7 @@ TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
     account.Nickname = "alice";
     account.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;
-    ASSERT_EQ(Login(account, server.host(), false, version), LoginDone);
+    ASSERT_EQ(loginAnswer(account, server.host(), false, version), LoginDone);
     core(server.host());
     feed(page({{"a", "1"}}));
 
@@ -260,7 +261,7 @@ TEST_F(MonitorCoreTest, PushRepliesWhenLoggedIn)
     TAccountRecord other;
     other.Nickname = "alice";
     other.PasswordDigest = Sha1Hex("pw");
-    ASSERT_EQ(Login(other, server.host(), false, version), LoginDone);
+    ASSERT_EQ(loginAnswer(other, server.host(), false, version), LoginDone);
     EXPECT_EQ(feed(page({{"a", "1"}, {"e", "5"}})), OutcomeNotConfirmed);
     EXPECT_EQ(recorder.deliveries.back(), Delivery::LoggedInElsewhere);
     account.Nickname = "bob";

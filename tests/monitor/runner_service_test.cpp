@@ -10,6 +10,7 @@
 #include "service/service_client.h"
 #include "support/gui_main.h"
 #include "support/server_process.h"
+#include "support/service_helpers.h"
 #include "support/test_http_server.h"
 #include "support/test_tasks.h"
 #include "widgets/qt_text.h"
@@ -108,7 +109,7 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     account.Nickname = "alice";
     account.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;
-    QCOMPARE(Login(account, server.host(), false, version), int(LoginDone));
+    QCOMPARE(loginAnswer(account, server.host(), false, version), int(LoginDone));
     // Fields named in Chinese, as the editor names them after a listing's header.
     account.Tasks.push_back(task("list", m_site.url("/list"), Utf8ToGbk("<li><b>{>名称<}</b><i>{>链接<}</i></li>")));
     account.Tasks[0].PushToPlugin = 1;
@@ -165,7 +166,7 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     TAccountRecord other;
     other.Nickname = "alice";
     other.PasswordDigest = Sha1Hex("pw");
-    QCOMPARE(Login(other, server.host(), false, version), int(LoginDone));
+    QCOMPARE(loginAnswer(other, server.host(), false, version), int(LoginDone));
     m_site.add("sixth");
     QTRY_VERIFY_WITH_TIMEOUT(memo(panel).contains(QStringLiteral("账户异地登录，退出登录！")), 20000);
     QVERIFY(remote.contains(QVariantList{QVariant::fromValue(TFrame4::RemoteCommand::ElsewhereLogout)}));

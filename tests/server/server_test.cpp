@@ -87,7 +87,7 @@ TEST(Server, MalformedRequestsAreRefusedAndChangeNothing)
     bob.Nickname = "bob";
     bob.PasswordDigest = Sha1Hex("p1");
     int32_t version = 6;
-    EXPECT_EQ(Login(bob, server.host(), false, version), LoginDone);
+    EXPECT_EQ(loginAnswer(bob, server.host(), false, version), LoginDone);
     auto taken = client.Post("/register", form, registerForm("bob", "p", "p"), "application/x-www-form-urlencoded");
     EXPECT_NE(taken->body.find("已经有人使用"), std::string::npos);
 }
@@ -102,7 +102,7 @@ TEST(Server, ConcurrentPushesAreEachStoredOnce)
     a.Nickname = "load";
     a.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;
-    ASSERT_EQ(Login(a, server.host(), false, version), LoginDone);
+    ASSERT_EQ(loginAnswer(a, server.host(), false, version), LoginDone);
 
     constexpr int kThreads = 8, kPushes = 25;
     std::atomic<int> acknowledged{0};
