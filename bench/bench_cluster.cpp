@@ -9,6 +9,7 @@
 // them at the end. Needs the packages scripts/setup installs (postgresql, nginx).
 
 #include "latencies.h"
+#include "support/build_paths.h"
 #include "support/nginx_proxy.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
@@ -54,7 +55,7 @@ Figures measure(const std::string& database, int instances, int clients, double 
     }
     NginxProxy proxy;
     std::string why;
-    if (!proxy.Start(VEXORY_SOURCE_DIR "/deploy/vexory-nginx.conf", ports, &why)) {
+    if (!proxy.Start(std::string(VEXORY_SOURCE_DIR) + "/deploy/vexory-nginx.conf", ports, &why)) {
         std::fprintf(stderr, "bench_cluster: %s\n", why.c_str());
         return f;
     }

@@ -70,6 +70,7 @@ void DesktopNotices::taken(QDBusPendingCallWatcher* call, const QString& group)
 {
     const QDBusPendingReply<uint> reply = *call;
     call->deleteLater();
+    ++m_answered;
     if (reply.isError())
         return; // no service: nothing shows
     m_ids.insert(group, reply.value());

@@ -26,6 +26,8 @@ public:
     void Show(const QString& group, const QString& summary, const QString& body);
     // Notices shown so far that the service took.
     int Shown() const { return m_shown; }
+    // Calls the bus has answered so far, taken or refused.
+    int Answered() const { return m_answered; }
 
     // The text of a notice of new records: "任务：N 条新记录", and the first records,
     // a line each, at most `lines` lines.
@@ -44,6 +46,7 @@ private:
 
     QHash<QString, uint> m_ids; // the notice each group shows
     int m_shown = 0;
+    int m_answered = 0;
     bool m_listening = false;
 };
 

@@ -10,7 +10,7 @@ ReadyWait::ReadyWait(const BrowserState& state, uint32_t timeoutMs)
 
 bool ReadyWait::Look()
 {
-    if (m_quiet >= kQuietMs)
+    if (m_quiet >= QuietMs())
         return false;
     const uint32_t loads = m_state.loadsStarted;
     if (m_state.busy || loads != m_loads) {

@@ -14,6 +14,7 @@
 
 #include "browser/browser_state.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace vexory {
@@ -23,6 +24,10 @@ class ReadyWait
 public:
     static constexpr int kQuietMs = 2000;
     static constexpr int kLookMs = 10;
+    // The quiet a page keeps before it counts as ready: kQuietMs in the program. A test
+    // whose pages load nothing after their document may shorten it for its own process.
+    static int QuietMs() { return s_quietMs.load(std::memory_order_relaxed); }
+    static void SetQuietMs(int ms) { s_quietMs.store(ms, std::memory_order_relaxed); }
     static constexpr int kRoundPauseMs = 100;
 
     // Notes the start; `timeoutMs` 0 is no limit.
@@ -42,6 +47,8 @@ private:
     uint32_t m_loads;
     bool m_seenBusy = false;
     int m_quiet = 0;
+
+    static inline std::atomic<int> s_quietMs{kQuietMs};
 };
 
 } // namespace vexory

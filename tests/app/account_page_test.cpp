@@ -4,6 +4,7 @@
 
 #include "platform/codepage.h"
 #include "service/service_client.h"
+#include "support/build_paths.h"
 #include "support/channel_standins.h"
 #include "support/gui_main.h"
 #include "support/server_process.h"

@@ -4,6 +4,7 @@
 #include "base/encoding.h"
 #include "model/task_store.h"
 #include "platform/codepage.h"
+#include "support/build_paths.h"
 #include "support/hostile_bodies.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"

@@ -15,6 +15,7 @@
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
 #include "service/service_client.h"
+#include "support/build_paths.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/server_process.h"

@@ -10,6 +10,7 @@
 #include "editor/myFrame6.h"
 #include "editor/myFrame7.h"
 #include "monitor/myFrame4.h"
+#include "browser/ready_wait.h"
 #include "support/gui_main.h"
 #include "support/message_boxes.h"
 #include "support/test_http_server.h"
@@ -143,7 +144,13 @@ class MarkingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { g_messages.install(); }
+    void initTestCase()
+    {
+        g_messages.install();
+        // The wizard's steps keep the program's quiet of two seconds: a download that
+        // the browser announces later than a shorter quiet is missed by the reading step.
+        ReadyWait::SetQuietMs(ReadyWait::kQuietMs);
+    }
     void init() { g_messages.reset(); }
 
     void findWraps();

@@ -3,11 +3,13 @@
 
 #include "base/encoding.h"
 #include "browser/webengine_browser.h"
+#include "editor/editor_rules.h"
 #include "monitor/gbk_texts.h"
 #include "monitor/myFrame4.h"
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
 #include "service/service_client.h"
+#include "support/build_paths.h"
 #include "support/gui_main.h"
 #include "support/server_process.h"
 #include "support/service_helpers.h"
@@ -110,8 +112,13 @@ void RunnerServiceTest::pushRepliesShowInTheMemo()
     account.PasswordDigest = Sha1Hex("pw");
     int32_t version = 6;
     QCOMPARE(loginAnswer(account, server.host(), false, version), int(LoginDone));
-    // Fields named in Chinese, as the editor names them after a listing's header.
-    account.Tasks.push_back(task("list", m_site.url("/list"), Utf8ToGbk("<li><b>{>名称<}</b><i>{>链接<}</i></li>")));
+    // Fields named in Chinese, as the editor names the marked fields after a listing's
+    // header: the formula of the marks, its markers renamed by the editor's rules.
+    const std::vector<std::string> names = FieldNames({Utf8ToGbk("名称"), Utf8ToGbk("链接")});
+    const std::string formula =
+        RenameFieldMarkers("<li><b>{>aa<}</b><i>{>ab<}</i></li>", {{"aa", names[0]}, {"ab", names[1]}});
+    QCOMPARE(GbkToUtf8(formula), std::string("<li><b>{>名称<}</b><i>{>链接<}</i></li>"));
+    account.Tasks.push_back(task("list", m_site.url("/list"), formula));
     account.Tasks[0].PushToPlugin = 1;
 
     TempDir runtime;

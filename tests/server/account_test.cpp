@@ -2,6 +2,7 @@
 // origins, guessers, a password change, deleting the account, and the banner
 // that tells the program's user whether results reach a phone.
 
+#include "support/build_paths.h"
 #include "support/channel_standins.h"
 
 #include "base/encoding.h"

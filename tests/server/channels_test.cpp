@@ -2,6 +2,7 @@
 // set up through the account page; merging and pacing; the messages' shape; and
 // the addresses the forwarders refuse to call.
 
+#include "support/build_paths.h"
 #include "support/channel_standins.h"
 
 #include "channels.h"

@@ -3,6 +3,7 @@
 // once, and the service outlives a killed instance and a restarted database.
 
 #include "server_db.h"
+#include "support/build_paths.h"
 #include "support/nginx_proxy.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
@@ -196,7 +197,7 @@ TEST(Cluster, AKilledInstanceBehindTheProxyLosesNoAcknowledgedPush)
     ASSERT_TRUE(cluster.ok());
     NginxProxy proxy;
     std::string why;
-    ASSERT_TRUE(proxy.Start(VEXORY_SOURCE_DIR "/deploy/vexory-nginx.conf", cluster.ports(), &why)) << why;
+    ASSERT_TRUE(proxy.Start(std::string(VEXORY_SOURCE_DIR) + "/deploy/vexory-nginx.conf", cluster.ports(), &why)) << why;
     ASSERT_EQ(cluster[0].addUser("alice", "pw"), 0);
     TAccountRecord alice = account("alice", "pw");
     ASSERT_TRUE(loggedIn(alice, proxy.host()));

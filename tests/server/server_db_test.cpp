@@ -6,6 +6,7 @@
 #include "db_util.h"
 #include "server_db.h"
 #include "sql.h"
+#include "support/build_paths.h"
 #include "support/postgres_server.h"
 #include "support/temp_dir.h"
 #include "throttle.h"

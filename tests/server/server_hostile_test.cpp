@@ -9,6 +9,7 @@
 #include "service/http_client.h"
 #include "service/protocol_codec.h"
 #include "service/service_client.h"
+#include "support/build_paths.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
 #include "support/service_helpers.h"
@@ -290,9 +291,11 @@ TEST(ServerHostile, OneAddressGetsAShareOfConnectionsAndBodyMemory)
     close(trickle);
 
     // Heads of 1 MB bodies from one address that never send them hold that
-    // address's share, not everybody's bound: another's 20 KB push goes in.
+    // address's share, not everybody's bound: another's 20 KB push goes in. As many
+    // heads as one address may hold connections, which would fill the bound of 64 MB
+    // but for the share.
     std::vector<int> heads;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 64; ++i) {
         heads.push_back(ConnectFrom(server.port(), "127.0.0.10"));
         const std::string start =
             "POST /client/SendInfo.php" + query() + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048575\r\n\r\n";

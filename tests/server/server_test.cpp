@@ -4,6 +4,7 @@
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
+#include "support/build_paths.h"
 #include "support/postgres_server.h"
 #include "support/server_process.h"
 #include "support/service_helpers.h"
@@ -182,7 +183,7 @@ TEST(Server, NoStartWithoutTheMachinesOwnAddresses)
     EXPECT_NE(err.find("cannot read this machine's own addresses"), std::string::npos) << err;
     EXPECT_NE(err.find("AF_NETLINK"), std::string::npos) << err;
     // The shipped unit allows them.
-    std::ifstream unit(VEXORY_SOURCE_DIR "/data/systemd/vexory-server.service");
+    std::ifstream unit(std::string(VEXORY_SOURCE_DIR) + "/data/systemd/vexory-server.service");
     const std::string text((std::istreambuf_iterator<char>(unit)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK"), std::string::npos);
 }
@@ -214,7 +215,7 @@ TEST(Server, SettingsFromAConfigurationFileTheCommandLineWinning)
     EXPECT_EQ(registered(client, "eve"), 429);
     // The shipped file gives accounts registered on the machine's own service every right.
     {
-        ServerProcess local(VEXORY_SERVER_PATH, {"--config", VEXORY_SOURCE_DIR "/data/server.conf"});
+        ServerProcess local(VEXORY_SERVER_PATH, {"--config", std::string(VEXORY_SOURCE_DIR) + "/data/server.conf"});
         ASSERT_TRUE(local.ok());
         httplib::Client to = PatientClient(local.port());
         ASSERT_EQ(registered(to, "dora"), 303);

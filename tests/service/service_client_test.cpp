@@ -4,6 +4,7 @@
 #include "platform/codepage.h"
 #include "service/http_client.h"
 #include "service/service_client.h"
+#include "support/build_paths.h"
 #include "support/server_process.h"
 #include "support/service_helpers.h"
 #include "support/test_http_server.h"

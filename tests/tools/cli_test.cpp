@@ -2,6 +2,7 @@
 
 #include "model/task_store.h"
 #include "platform/codepage.h"
+#include "support/build_paths.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

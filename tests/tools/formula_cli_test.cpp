@@ -1,6 +1,7 @@
 // vexory-cli prepare / cut / clean / check / tree / paths, run as a user would.
 
 #include "platform/codepage.h"
+#include "support/build_paths.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

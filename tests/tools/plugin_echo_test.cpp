@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/plugin_window.h"
+#include "support/build_paths.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
