@@ -135,6 +135,7 @@ TEST(Server, AdminCommandLine)
     EXPECT_EQ(out.rfind("inbox /inbox/", 0), 0u);
     EXPECT_EQ(server.addUser("carol", "other"), 1); // taken
     EXPECT_EQ(server.addUser("dave", "pw", "--rights flying"), 2);
+    EXPECT_EQ(server.addUser("dave", "pw", "--password-rounds 999"), 2); // fewer than a password may have
     ASSERT_EQ(server.admin("user list", &out), 0);
     EXPECT_NE(out.find("\"rights\":\"plugin,fastrefresh\""), std::string::npos);
     EXPECT_EQ(server.admin("user rights carol multitask"), 0);

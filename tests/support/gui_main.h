@@ -22,7 +22,9 @@ inline constexpr int kTestQuietMs = 300;
 template <typename TestObject> int RunGuiTest(int argc, char** argv)
 {
     // Offscreen, on a desktop-sized screen of 1400 x 900 (the plug-in's own is 800 x 600).
-    const QString config = QDir::temp().filePath(QStringLiteral("vexory-offscreen-1400x900.json"));
+    // A file of its own for each process: test programs start side by side.
+    const QString config = QDir::temp().filePath(
+        QStringLiteral("vexory-offscreen-1400x900-%1.json").arg(QCoreApplication::applicationPid()));
     QFile file(config);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(R"({"windowFrameMargins": false, "screens": [{"name": "screen", "x": 0, "y": 0,
@@ -42,6 +44,7 @@ template <typename TestObject> int RunGuiTest(int argc, char** argv)
     const QByteArray quiet = qgetenv("VEXORY_TEST_QUIET_MS");
     ReadyWait::SetQuietMs(quiet.isEmpty() ? kTestQuietMs : quiet.toInt());
     QApplication app(argc, argv);
+    QFile::remove(config); // read by the platform as the application started
     TestObject test;
     return QTest::qExec(&test, argc, argv);
 }

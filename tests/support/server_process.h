@@ -12,11 +12,22 @@
 
 namespace vexory::test {
 
+// The PBKDF2 rounds of the services the tests start: the fewest the service takes,
+// so that a login answers at once however loaded the machine is. The tests of the
+// checks' own cost start theirs with the service's default.
+inline constexpr const char* kTestPasswordRounds = "1000";
+inline constexpr const char* kServicePasswordRounds = "600000";
+
 class ServerProcess
 {
 public:
+    // Background: the service runs at the lowest priority, so that a test that keeps it
+    // busy on purpose (a flood of password checks) takes no time from other tests.
+    enum class Priority { Normal, Background };
+
     // Starts `vexory-server serve` with extra arguments; check ok() after.
-    explicit ServerProcess(const std::string& binary, std::vector<std::string> extra = {});
+    explicit ServerProcess(const std::string& binary, std::vector<std::string> extra = {},
+                           Priority priority = Priority::Normal);
     // Another instance on a database given by URL (as database() of a first one).
     ServerProcess(const std::string& binary, std::vector<std::string> extra, const std::string& database);
     ~ServerProcess();
@@ -39,17 +50,23 @@ public:
     int admin(const std::string& arguments, std::string* out = nullptr) const;
     // The same with a line on its standard input (a password).
     int admin(const std::string& arguments, const std::string& input, std::string* out = nullptr) const;
-    // `user add NICK ARGUMENTS` with the password on standard input.
+    // `user add NICK ARGUMENTS` with the password on standard input, checked with the
+    // tests' rounds unless ARGUMENTS give others.
     int addUser(const std::string& nick, const std::string& password, const std::string& arguments = {},
                 std::string* out = nullptr) const
     {
-        return admin("user add " + ShellQuote(nick) + (arguments.empty() ? "" : " " + arguments), password, out);
+        const std::string rounds = arguments.find("--password-rounds") == std::string::npos
+                                       ? std::string(" --password-rounds ") + kTestPasswordRounds
+                                       : std::string();
+        return admin("user add " + ShellQuote(nick) + (arguments.empty() ? "" : " " + arguments) + rounds, password,
+                     out);
     }
 
 private:
     void start(std::vector<std::string> extra);
 
     std::string m_binary;
+    Priority m_priority = Priority::Normal;
     TempDir m_data;
     std::string m_database;
     pid_t m_pid = -1;
