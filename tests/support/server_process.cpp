@@ -14,8 +14,7 @@
 
 namespace vexory::test {
 
-ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string> extra, Priority priority)
-    : m_binary(binary), m_priority(priority)
+ServerProcess::ServerProcess(const std::string& binary, std::vector<std::string> extra) : m_binary(binary)
 {
     if (TestsOnPostgres()) {
         std::string why;
@@ -56,8 +55,6 @@ void ServerProcess::start(std::vector<std::string> extra)
     if (m_pid == 0) {
         // A test that dies takes its server along.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (m_priority == Priority::Background && ::nice(19) == -1)
-            _exit(126);
         ::dup2(pipeFds[1], 1);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);

@@ -21,13 +21,8 @@ inline constexpr const char* kServicePasswordRounds = "600000";
 class ServerProcess
 {
 public:
-    // Background: the service runs at the lowest priority, so that a test that keeps it
-    // busy on purpose (a flood of password checks) takes no time from other tests.
-    enum class Priority { Normal, Background };
-
     // Starts `vexory-server serve` with extra arguments; check ok() after.
-    explicit ServerProcess(const std::string& binary, std::vector<std::string> extra = {},
-                           Priority priority = Priority::Normal);
+    explicit ServerProcess(const std::string& binary, std::vector<std::string> extra = {});
     // Another instance on a database given by URL (as database() of a first one).
     ServerProcess(const std::string& binary, std::vector<std::string> extra, const std::string& database);
     ~ServerProcess();
@@ -66,7 +61,6 @@ private:
     void start(std::vector<std::string> extra);
 
     std::string m_binary;
-    Priority m_priority = Priority::Normal;
     TempDir m_data;
     std::string m_database;
     pid_t m_pid = -1;
