@@ -456,7 +456,8 @@ TEST(ServerHostile, GuessersAreSlowedPerAddressWhileTheOwnerGoesOn)
 TEST(ServerHostile, OneAddressOrNicknameCannotShutOthersOut)
 {
     // Password checks that cost what the service's do: the flood fills the hashing
-    // workers (and the cores: the test runs alone).
+    // workers. The other tests' services check with the fewest rounds, so that
+    // their logins still answer in time beside it.
     ServerProcess server(VEXORY_SERVER_PATH, {"--trust-proxy", "127.0.0.5", "--password-rounds", kServicePasswordRounds});
     ASSERT_TRUE(server.ok());
     for (const char* nick : {"alice", "busy", "u1", "u2", "u3", "u4"})

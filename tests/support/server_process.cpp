@@ -108,8 +108,11 @@ int ServerProcess::admin(const std::string& arguments, std::string* out) const
 
 int ServerProcess::admin(const std::string& arguments, const std::string& input, std::string* out) const
 {
+    const std::string rounds = arguments.find("--password-rounds") == std::string::npos
+                                   ? std::string(" --password-rounds ") + kTestPasswordRounds
+                                   : std::string();
     return RunCommand("(printf '%s\\n' " + ShellQuote(input) + " | " + ShellQuote(m_binary) + " " + arguments +
-                          " --database " + ShellQuote(m_database) + ")",
+                          rounds + " --database " + ShellQuote(m_database) + ")",
                       out);
 }
 

@@ -45,16 +45,13 @@ public:
     int admin(const std::string& arguments, std::string* out = nullptr) const;
     // The same with a line on its standard input (a password).
     int admin(const std::string& arguments, const std::string& input, std::string* out = nullptr) const;
-    // `user add NICK ARGUMENTS` with the password on standard input, checked with the
-    // tests' rounds unless ARGUMENTS give others.
+    // `user add NICK ARGUMENTS` with the password on standard input (which, as for
+    // every admin command given a password, is checked with the tests' rounds unless
+    // the ARGUMENTS give others).
     int addUser(const std::string& nick, const std::string& password, const std::string& arguments = {},
                 std::string* out = nullptr) const
     {
-        const std::string rounds = arguments.find("--password-rounds") == std::string::npos
-                                       ? std::string(" --password-rounds ") + kTestPasswordRounds
-                                       : std::string();
-        return admin("user add " + ShellQuote(nick) + (arguments.empty() ? "" : " " + arguments) + rounds, password,
-                     out);
+        return admin("user add " + ShellQuote(nick) + (arguments.empty() ? "" : " " + arguments), password, out);
     }
 
 private:
